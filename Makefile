@@ -1,0 +1,40 @@
+# brightloom Share: `make run` starts the application, `make test` runs every test.
+# Every target installs what it needs first (see deps.txt and scripts/deps.sh).
+
+JOBS       ?= $(shell nproc)
+BUILD_DIR  ?= build
+TEST_DIR   ?= build-test
+APP        := $(BUILD_DIR)/brightloom-share
+RUN_ARGS   ?=
+
+.PHONY: all deps build test run format format-check clean bench
+
+all: build
+
+deps:
+	@./scripts/deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: deps
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_SANITIZE=ON -DBRIGHTLOOM_TESTS=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+run: build
+	@if [ -x $(APP) ]; then exec $(APP) $(RUN_ARGS); \
+	else echo "brightloom Share has nothing to run yet: the application itself is not built so far."; fi
+
+bench: build
+	./bench/run.sh
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
+clean:
+	rm -rf $(BUILD_DIR) $(TEST_DIR)

@@ -1,0 +1,138 @@
+#include "model/state_document.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray shareJson(const QString& extra = {})
+{
+    return QStringLiteral(R"({"id":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427","source":"custom","name":"Docs",)"
+                          R"("path":"/srv/docs","urlSlug":"docs","isEnabled":true,"createdAt":10%1})")
+        .arg(extra)
+        .toUtf8();
+}
+
+QByteArray documentWithShare(const QByteArray& share)
+{
+    return "{\"shares\":[" + share + "]}";
+}
+
+QJsonObject parse(const QByteArray& bytes)
+{
+    return QJsonDocument::fromJson(bytes).object();
+}
+
+} // namespace
+
+TEST(StateDocument, MissingKeysOfTheRootTakeTheirDefaults)
+{
+    const auto empty = decodeAppState("{}");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->port, 48173);
+    EXPECT_TRUE(empty->shares.isEmpty());
+    EXPECT_TRUE(uuidFromText(empty->installationID));
+    EXPECT_EQ(empty->installationID, empty->installationID.toUpper());
+    EXPECT_EQ(empty->publicTunnel, QuarrySharePublicTunnel{});
+    EXPECT_EQ(empty->publicTunnel.brokerURL, QStringLiteral("https://broker.brightloom.app"));
+    EXPECT_FALSE(empty->publicTunnel.isEnabled);
+
+    const auto portOnly = decodeAppState(R"({"port":9000})");
+    ASSERT_TRUE(portOnly);
+    EXPECT_EQ(portOnly->port, 9000);
+    EXPECT_TRUE(portOnly->shares.isEmpty());
+
+    // Two fresh documents never share an installation id.
+    EXPECT_NE(decodeAppState("{}")->installationID, empty->installationID);
+}
+
+TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable)
+{
+    ASSERT_TRUE(decodeAppState(documentWithShare(shareJson())));
+    const QByteArray withoutCreatedAt =
+        R"({"id":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427","source":"custom","name":"D","path":"/d",)"
+        R"("urlSlug":"d","isEnabled":true})";
+    EXPECT_FALSE(decodeAppState(documentWithShare(withoutCreatedAt)));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("\"custom\"", "\"dropbox\""))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("1B4E28BA-", "not-a-uuid-"))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("true", "\"yes\""))));
+    EXPECT_FALSE(decodeAppState(R"({"port":"48173"})"));
+    EXPECT_FALSE(decodeAppState(R"({"shares":{}})"));
+    EXPECT_FALSE(decodeAppState("not json"));
+    EXPECT_FALSE(decodeAppState("[]"));
+    // The tunnel record may be missing as a whole, but not its required keys.
+    EXPECT_TRUE(decodeAppState(R"({"publicTunnel":{"brokerURL":"https://b","requestedSubdomain":"","isEnabled":false}})"));
+    EXPECT_FALSE(decodeAppState(R"({"publicTunnel":{"brokerURL":"https://b","isEnabled":false}})"));
+}
+
+TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip)
+{
+    const auto decoded = decodeAppState(documentWithShare(shareJson(R"(,"passwordSalt":null)")));
+    ASSERT_TRUE(decoded);
+    const QuarryFolderShare& share = decoded->shares.first();
+    EXPECT_FALSE(share.passwordSalt);
+    EXPECT_FALSE(share.isPasswordProtected());
+    EXPECT_EQ(share.createdAt, QDateTime(QDate(2001, 1, 1), QTime(0, 0, 10), Qt::UTC));
+
+    const QJsonObject written = parse(encodeAppState(*decoded));
+    const QJsonObject writtenShare = written.value("shares").toArray().first().toObject();
+    EXPECT_FALSE(writtenShare.contains("passwordSalt"));
+    EXPECT_FALSE(writtenShare.contains("passwordDigest"));
+    EXPECT_FALSE(writtenShare.contains("sourceFolderID"));
+    EXPECT_EQ(writtenShare.value("createdAt").toDouble(), 10.0);
+    EXPECT_EQ(writtenShare.value("id").toString(), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
+    EXPECT_FALSE(written.value("publicTunnel").toObject().contains("hostname"));
+    EXPECT_TRUE(encodeAppState(*decoded).contains("\"createdAt\":10"));
+
+    const auto again = decodeAppState(encodeAppState(*decoded));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, *decoded);
+}
+
+TEST(StateDocument, FullRecordsSurviveARoundTrip)
+{
+    QuarryShareAppState state;
+    state.port = 8080;
+    QuarryFolderShare share;
+    share.source = QuarryShareSource::quarry;
+    share.sourceFolderID = QStringLiteral("abcd-1234");
+    share.name = QStringLiteral("Фото & <x>");
+    share.path = QStringLiteral("~/Pictures");
+    share.urlSlug = QStringLiteral("фото");
+    share.passwordSalt = QStringLiteral("SALT");
+    share.passwordDigest = QStringLiteral("digest");
+    state.shares = {share, QuarryFolderShare{}};
+    state.publicTunnel.hostname = QStringLiteral("photos.example.net");
+    state.publicTunnel.tunnelID = QStringLiteral("t-1");
+    state.publicTunnel.isEnabled = true;
+    state.publicTunnel.lastError = QStringLiteral("boom");
+    state.publicTunnel.lastStartedAt = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
+
+    const auto decoded = decodeAppState(encodeAppState(state));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, state);
+}
+
+TEST(ShareRecords, DerivedValues)
+{
+    QuarryFolderShare share;
+    share.name = QStringLiteral("  ");
+    share.path = QStringLiteral("/Users/a/Photos");
+    EXPECT_EQ(share.displayName(), QStringLiteral("Photos"));
+    share.name = QStringLiteral(" Trip ");
+    EXPECT_EQ(share.displayName(), QStringLiteral("Trip"));
+
+    share.passwordSalt = QStringLiteral("salt");
+    share.passwordDigest = QString();
+    EXPECT_FALSE(share.isPasswordProtected());
+    share.passwordDigest = QStringLiteral("d");
+    EXPECT_TRUE(share.isPasswordProtected());
+
+    EXPECT_EQ((QuarryImportedFolder{std::nullopt, QStringLiteral("x"), QStringLiteral("/data/x")}).id(),
+              QStringLiteral("/data/x"));
+    EXPECT_EQ(shareSourceFromRaw(QStringLiteral("dropbox")), std::nullopt);
+    EXPECT_EQ(title(QuarryShareSource::quarry), QStringLiteral("From brightloom"));
+}
