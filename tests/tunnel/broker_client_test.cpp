@@ -1,0 +1,203 @@
+#include "support/test_support.h"
+#include "tunnel/tunnel_service.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+using testing_support::waitUntil;
+
+namespace {
+
+// A stand-in broker on 127.0.0.1: records each whole request and answers with the canned answer,
+// or never answers at all.
+struct FakeBroker : QObject {
+    struct Request {
+        QByteArray method, target, contentType, body;
+    };
+    int status = 200;
+    QByteArray body;
+    bool silent = false;
+    QList<Request> requests;
+    QTcpServer server;
+
+    FakeBroker() {
+        EXPECT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        });
+    }
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path));
+    }
+    void answer(int newStatus, const QByteArray& newBody) { status = newStatus, body = newBody; }
+
+    void serve(QTcpSocket* socket) {
+        socket->setProperty("seen", socket->property("seen").toByteArray() + socket->readAll());
+        const QByteArray seen = socket->property("seen").toByteArray();
+        const qsizetype headEnd = seen.indexOf("\r\n\r\n");
+        const auto header = [&](const QByteArray& name) {
+            for (const QByteArray& line : seen.left(headEnd).split('\n'))
+                if (line.toLower().startsWith(name + ':'))
+                    return line.mid(name.size() + 1).trimmed();
+            return QByteArray();
+        };
+        if (headEnd < 0 || seen.size() < headEnd + 4 + header("content-length").toLongLong())
+            return;
+        const QList<QByteArray> requestLine = seen.left(seen.indexOf("\r\n")).split(' ');
+        requests.append(
+            {requestLine.value(0), requestLine.value(1), header("content-type"), seen.mid(headEnd + 4)});
+        if (silent)
+            return;
+        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Canned\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+};
+
+// Runs one broker call to its end; its error must belong to the tunnel service.
+template <typename T>
+Result<T> await(const std::function<void(std::function<void(Result<T>)>)>& call) {
+    std::optional<Result<T>> result;
+    call([&result](Result<T> answer) { result.emplace(std::move(answer)); });
+    EXPECT_FALSE(result.has_value()) << "answers come from the event loop, never inside the call";
+    if (!waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)))
+        return QuarryError{"test", 0, "no answer"};
+    if (!*result) {
+        EXPECT_EQ(result->error().domain + QString::number(result->error().code),
+                  "QuarryShareTunnelService1");
+    }
+    return *result;
+}
+
+Result<AvailabilityResponse> availability(QuarryShareTunnelService& service, const QUrl& base,
+                                          const QString& name) {
+    return await<AvailabilityResponse>([&](auto done) { service.checkAvailability(base, name, done); });
+}
+
+Result<ReservationResponse> reservation(QuarryShareTunnelService& service, const QUrl& base) {
+    return await<ReservationResponse>(
+        [&](auto done) { service.reserveTunnel(base, "photos", 48173, "INSTALL-ID", done); });
+}
+
+template <typename T>
+std::string message(const Result<T>& result) {
+    return result ? "<success>" : result.error().message.toStdString();
+}
+
+} // namespace
+
+TEST(BrokerClient, SendsRequestsBelowTheBasePathAndReadsTheirAnswers) {
+    FakeBroker broker;
+    QuarryShareTunnelService service;
+
+    broker.answer(200, R"({"available":true,"hostname":"my-site.example.net","extra":1})");
+    // The base URL's own query is replaced; the subdomain is one query value, however it is spelled.
+    const auto available = availability(service, broker.url("/broker/?stale=1"), "my site&co");
+    ASSERT_TRUE(available) << message(available);
+    EXPECT_EQ(*available, (AvailabilityResponse{true, "my-site.example.net", std::nullopt}));
+    EXPECT_EQ(broker.requests[0].method + " " + broker.requests[0].target,
+              "GET /broker/api/tunnels/availability?name=my%20site%26co");
+    EXPECT_TRUE(broker.requests[0].body.isEmpty());
+
+    broker.answer(200, R"({"available":false,"hostname":null})");
+    const auto taken = availability(service, broker.url("/broker"), "photos");
+    ASSERT_TRUE(taken) << message(taken);
+    EXPECT_EQ(*taken, AvailabilityResponse{});
+    EXPECT_EQ(broker.requests[1].target, "/broker/api/tunnels/availability?name=photos");
+
+    // Any 2xx is success.
+    broker.answer(201, R"({"hostname":"photos.example.net","tunnelID":"t-1","token":"secret-token"})");
+    const auto reserved = reservation(service, broker.url("/broker/"));
+    ASSERT_TRUE(reserved) << message(reserved);
+    EXPECT_EQ(*reserved, (ReservationResponse{"photos.example.net", "t-1", "secret-token"}));
+    const FakeBroker::Request& post = broker.requests[2];
+    EXPECT_EQ(post.method + " " + post.target, "POST /broker/api/tunnels/reserve");
+    EXPECT_EQ(post.contentType, "application/json");
+    const QJsonObject sent = QJsonDocument::fromJson(post.body).object();
+    EXPECT_EQ(sent, (QJsonObject{{"requestedSubdomain", "photos"},
+                                 {"localPort", 48173},
+                                 {"installationID", "INSTALL-ID"},
+                                 {"appName", "brightloom Share"}}));
+
+    (void)reservation(service, broker.url(QString()));
+    EXPECT_EQ(broker.requests[3].target, "/api/tunnels/reserve");
+}
+
+TEST(BrokerClient, EveryFailureHasItsReadableMessage) {
+    FakeBroker broker;
+    QuarryShareTunnelService service;
+    const QString unreadable = "The tunnel broker's answer could not be read: ";
+    const struct {
+        bool reserve;
+        int status;
+        QByteArray body;
+        QString expected;
+    } cases[] = {
+        {true, 409, R"({"error":"That subdomain is already taken."})", "That subdomain is already taken."},
+        {false, 500, "<html><body>Internal error</body></html>", "The tunnel broker returned HTTP 500."},
+        {false, 400, R"({"error":""})", "The tunnel broker returned HTTP 400."},
+        {true, 503, "", "The tunnel broker returned HTTP 503."},
+        {false, 200, "{}", unreadable + "\"available\" is missing."},
+        {false, 200, R"({"available":"yes"})", unreadable + "\"available\" is not true or false."},
+        {false, 200, "<html></html>", unreadable + "it is not valid JSON (illegal value)."},
+        {true, 200, R"({"hostname":"a.example.net","tunnelID":"t"})", unreadable + "\"token\" is missing."},
+        {true, 200, R"({"hostname":"a.example.net/x","tunnelID":"t","token":"k"})",
+         unreadable + "\"hostname\" is not a valid host name."},
+        {true, 200, R"({"hostname":"a.example.net","tunnelID":"t","token":""})",
+         unreadable + "\"token\" is not a usable token."},
+        // Far too large to be a broker record: cut off rather than kept in memory.
+        {false, 200, QByteArray(3 * 1024 * 1024, ' '), "The tunnel broker's answer is too large."},
+    };
+    for (const auto& c : cases) {
+        broker.answer(c.status, c.body);
+        const QUrl base = broker.url("/broker/");
+        EXPECT_EQ(c.reserve ? message(reservation(service, base)) : message(availability(service, base, "x")),
+                  c.expected.toStdString())
+            << c.status << " " << c.body.left(80).constData();
+    }
+}
+
+TEST(BrokerClient, UnreachableSilentOrUnusableBrokersFailReadably) {
+    QuarryShareTunnelService service;
+    service.setTransferTimeout(std::chrono::milliseconds(300));
+    FakeBroker silent;
+    silent.silent = true;
+    EXPECT_EQ(message(reservation(service, silent.url("/"))), "The request to the tunnel broker timed out.");
+    EXPECT_EQ(message(availability(service, silent.url("/"), "x")),
+              "The request to the tunnel broker timed out.");
+
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QUrl closedURL(QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort()));
+    closed.close();
+    EXPECT_EQ(message(availability(service, closedURL, "x")), "Connection refused");
+
+    const QUrl invalid("http://[::1");
+    EXPECT_EQ(message(availability(service, invalid, "x")), "The tunnel broker URL is invalid.");
+    EXPECT_EQ(message(reservation(service, invalid)), "The tunnel broker URL is invalid.");
+
+    // Answered, but not over HTTP.
+    testing_support::writeFile(testing_support::sandboxRoot() + "/broker/api/tunnels/availability", "{}");
+    const QUrl fileBase = QUrl::fromLocalFile(testing_support::sandboxRoot() + "/broker/");
+    EXPECT_EQ(message(availability(service, fileBase, "x")),
+              "The tunnel broker returned an invalid response.");
+}
+
+TEST(BrokerClient, NoAnswerArrivesAfterTheServiceIsGone) {
+    FakeBroker silent;
+    silent.silent = true;
+    bool called = false;
+    {
+        QuarryShareTunnelService service;
+        service.checkAvailability(silent.url("/"), "x", [&](auto) { called = true; });
+        waitUntil([&] { return !silent.requests.isEmpty(); });
+        service.reserveTunnel(QUrl("http://[::1"), "x", 1, "id", [&](auto) { called = true; });
+    }
+    testing_support::spin(std::chrono::milliseconds(100));
+    EXPECT_FALSE(called);
+}

@@ -1,0 +1,227 @@
+#include "support/test_support.h"
+#include "tunnel/tunnel_service.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using Status = QuarryShareTunnelService::Status;
+using testing_support::spin;
+using testing_support::waitUntil;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Alive and not merely a zombie waiting to be reaped.
+bool isAlive(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype nameEnd = text.lastIndexOf(')');
+    return nameEnd > 0 && text.mid(nameEnd + 2, 1) != "Z";
+}
+
+std::string describe(const QList<Status>& reports) {
+    QStringList words;
+    for (const Status& status : reports)
+        words << (status.text.isEmpty() ? status.label() : status.label() + "(" + status.text + ")");
+    return words.join(", ").toStdString();
+}
+
+// One line per launch of the fake programs in `folder`: "<pid> <arguments>|<TUNNEL_TOKEN>|<marker>".
+QList<QByteArray> launchesIn(const QString& folder) {
+    QFile file(folder + "/launches");
+    QList<QByteArray> lines =
+        file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>{""};
+    lines.removeLast(); // only completed lines
+    return lines;
+}
+
+qint64 pidOf(const QByteArray& launch) {
+    return launch.left(launch.indexOf(' ')).toLongLong();
+}
+
+// Writes an executable stand-in for cloudflared that records its launch, then behaves as told.
+QString writeFakeCloudflared(const QString& folder, const QByteArray& behaviour) {
+    const QString path = folder + QStringLiteral("/cloudflared");
+    testing_support::writeFile(path, "#!/bin/sh\nprintf '%s %s|%s|%s\\n' \"$$\" \"$*\" \"$TUNNEL_TOKEN\" "
+                                     "\"$BRIGHTLOOM_TEST_MARKER\" >> \"$(dirname \"$0\")/launches\"\n" +
+                                         behaviour + "\n");
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+class CloudflaredSupervisor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_folder.isValid());
+        service.setStatusHandler([this](const Status& status) { reports.append(status); });
+    }
+
+    QString folder() const { return m_folder.path(); }
+    void useFake(const QByteArray& behaviour) {
+        service.setCloudflaredCandidates({writeFakeCloudflared(folder(), behaviour)});
+    }
+    QList<QByteArray> launches() const { return launchesIn(folder()); }
+    bool waitForReports(qsizetype count) {
+        return waitUntil([&] { return reports.size() >= count; });
+    }
+
+    QTemporaryDir m_folder{testing_support::sandboxRoot() + QStringLiteral("/cloudflared-XXXXXX")};
+    QuarryShareTunnelService service;
+    QList<Status> reports;
+};
+
+} // namespace
+
+TEST_F(CloudflaredSupervisor, ChildGetsTheTokenOnlyThroughItsEnvironment) {
+    qputenv("BRIGHTLOOM_TEST_MARKER", "inherited");
+    // Plenty of output on both channels, which nobody reads: the child must still run to its end.
+    useFake("head -c 4000000 /dev/zero; head -c 4000000 /dev/zero >&2; exit 0");
+    ASSERT_TRUE(service.start(QStringLiteral("s3cr3t-token"), QStringLiteral("photos.example.net")));
+    EXPECT_TRUE(reports.isEmpty()) << "reports are queued, never delivered inside start()";
+
+    ASSERT_TRUE(waitForReports(4));
+    EXPECT_EQ(describe(reports), "Off, Starting, Online(photos.example.net), Off");
+    ASSERT_EQ(launches().size(), 1);
+    EXPECT_EQ(launches()[0].mid(launches()[0].indexOf(' ') + 1), "tunnel run|s3cr3t-token|inherited");
+}
+
+TEST_F(CloudflaredSupervisor, ExitsAreReportedWithTheirStatus) {
+    const struct {
+        QByteArray behaviour;
+        std::string expected;
+    } cases[] = {
+        {"exit 1", "Off, Starting, Online(h), Needs attention(cloudflared exited with status 1.)"},
+        {"sleep 0.3; exit 2", "Off, Starting, Online(h), Needs attention(cloudflared exited with status 2.)"},
+        {"kill -KILL $$", "Off, Starting, Online(h), Needs attention(cloudflared exited with status 9.)"},
+        {"exit 0", "Off, Starting, Online(h), Off"},
+    };
+    for (const auto& c : cases) {
+        reports.clear();
+        useFake(c.behaviour);
+        ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("h")));
+        ASSERT_TRUE(waitForReports(4)) << c.behaviour.constData();
+        EXPECT_EQ(describe(reports), c.expected) << c.behaviour.constData();
+    }
+    EXPECT_EQ(Status::failed("x").label().toStdString(), "Needs attention");
+}
+
+TEST_F(CloudflaredSupervisor, StoppingOrReplacingAChildIsNeverAFailure) {
+    service.stop();
+    ASSERT_TRUE(waitForReports(1));
+    EXPECT_EQ(describe(reports), "Off");
+
+    reports.clear();
+    useFake("exec sleep 30");
+    ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("first")));
+    ASSERT_TRUE(waitUntil([&] { return launches().size() == 1; }));
+    ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("second")));
+    ASSERT_TRUE(waitUntil([&] { return launches().size() == 2; }));
+    const qint64 first = pidOf(launches()[0]);
+    const qint64 second = pidOf(launches()[1]);
+    EXPECT_TRUE(waitUntil([&] { return !isAlive(first); }));
+    EXPECT_TRUE(isAlive(second));
+
+    service.stop();
+    EXPECT_TRUE(waitUntil([&] { return !isAlive(second); }));
+    spin(300ms);
+    EXPECT_EQ(describe(reports), "Off, Starting, Online(first), Off, Starting, Online(second), Off");
+}
+
+TEST_F(CloudflaredSupervisor, FindsOnlyRunnableCandidatesAndReportsLaunchErrors) {
+    const QString plain = folder() + "/plain/cloudflared"; // not executable
+    testing_support::writeFile(plain, "#!/bin/sh\nexit 0\n");
+    QDir().mkpath(folder() + "/folder/cloudflared");
+    const QStringList unusable{folder() + "/missing", plain, folder() + "/folder/cloudflared"};
+    const QString runnable = writeFakeCloudflared(folder(), "exit 0");
+    service.setCloudflaredCandidates(unusable + QStringList{runnable, "/bin/true"});
+    EXPECT_EQ(service.cloudflaredExecutableURL().value_or("<none>").toStdString(), runnable.toStdString());
+
+    service.setCloudflaredCandidates(unusable);
+    EXPECT_FALSE(service.cloudflaredExecutableURL().has_value());
+    const Result<void> missing = service.start(QStringLiteral("t"), QStringLiteral("h"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error(),
+              (QuarryError{"QuarryShareTunnelService", 1,
+                           "cloudflared is not installed or bundled with brightloom Share."}));
+
+    // Runnable by its mode but not launchable: the launch error reaches the caller and no child runs.
+    const QString broken = folder() + "/broken/cloudflared";
+    testing_support::writeFile(broken, "#!/nonexistent/interpreter\n");
+    QFile::setPermissions(broken, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    service.setCloudflaredCandidates({broken});
+    const Result<void> unlaunchable = service.start(QStringLiteral("t"), QStringLiteral("h"));
+    ASSERT_FALSE(unlaunchable);
+    EXPECT_FALSE(unlaunchable.error().message.isEmpty());
+    spin(200ms);
+    EXPECT_EQ(describe(reports), "Off, Starting, Off, Starting");
+}
+
+TEST_F(CloudflaredSupervisor, DiscardedReportsNeverOverwriteTheCallersOwnStatus) {
+    // What the store does when start() fails: discard, then show its own failure.
+    const Result<void> failed = service.start(QStringLiteral("t"), QStringLiteral("h"));
+    ASSERT_FALSE(failed);
+    service.discardPendingReports();
+    spin(100ms);
+    EXPECT_TRUE(reports.isEmpty()) << describe(reports);
+
+    // Reports issued afterwards still arrive.
+    service.stop();
+    ASSERT_TRUE(waitForReports(1));
+    EXPECT_EQ(describe(reports), "Off");
+}
+
+TEST(CloudflaredSupervisorLifetime, DestroyingTheServiceLeavesNoChildBehind) {
+    QTemporaryDir obedient(testing_support::sandboxRoot() + "/obedient-XXXXXX");
+    QTemporaryDir stubborn(testing_support::sandboxRoot() + "/stubborn-XXXXXX");
+    for (const auto& [dir, behaviour] : {std::pair{&obedient, QByteArray("exec sleep 30")},
+                                         std::pair{&stubborn, QByteArray("trap '' TERM; exec sleep 30")}}) {
+        auto service = std::make_unique<QuarryShareTunnelService>();
+        service->setCloudflaredCandidates({writeFakeCloudflared(dir->path(), behaviour)});
+        ASSERT_TRUE(service->start(QStringLiteral("t"), QStringLiteral("h")));
+        ASSERT_TRUE(waitUntil([&] { return !launchesIn(dir->path()).isEmpty(); }));
+        const qint64 pid = pidOf(launchesIn(dir->path())[0]);
+        ASSERT_TRUE(isAlive(pid));
+        service.reset();
+        EXPECT_FALSE(isAlive(pid)) << behaviour.constData();
+    }
+}
+
+// Runs only inside the helper process that the next test starts and then kills.
+TEST(CloudflaredSupervisorLifetime, HelperHoldsAChildUntilKilled) {
+    const QString folder = qEnvironmentVariable("BRIGHTLOOM_TUNNEL_HELPER_FOLDER");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "runs only as a helper process";
+    QuarryShareTunnelService service;
+    service.setCloudflaredCandidates({folder + "/cloudflared"});
+    ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("h")));
+    spin(30s);
+}
+
+TEST(CloudflaredSupervisorLifetime, ChildEndsWhenTheApplicationIsKilled) {
+    QTemporaryDir folder(testing_support::sandboxRoot() + "/killed-XXXXXX");
+    writeFakeCloudflared(folder.path(), "exec sleep 30");
+    QProcess helper;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("BRIGHTLOOM_TUNNEL_HELPER_FOLDER", folder.path());
+    helper.setProcessEnvironment(environment);
+    helper.setStandardOutputFile(QProcess::nullDevice());
+    helper.start(QCoreApplication::applicationFilePath(),
+                 {"--gtest_filter=CloudflaredSupervisorLifetime.HelperHoldsAChildUntilKilled"});
+    ASSERT_TRUE(waitUntil([&] { return !launchesIn(folder.path()).isEmpty(); }, 30s));
+    const qint64 pid = pidOf(launchesIn(folder.path())[0]);
+    ASSERT_TRUE(isAlive(pid));
+
+    helper.kill(); // SIGKILL: no destructor runs in the helper
+    ASSERT_TRUE(helper.waitForFinished(10000));
+    EXPECT_TRUE(waitUntil([&] { return !isAlive(pid); }));
+    if (isAlive(pid))
+        ::kill(static_cast<pid_t>(pid), SIGKILL); // leave nothing behind even when failing
+}
