@@ -88,7 +88,8 @@ Result<QByteArray> QuarryShareTunnelService::answerOf(QNetworkReply* reply, bool
     if (oversized)
         return tunnelError(QStringLiteral("The tunnel broker's answer is too large."));
     const QNetworkReply::NetworkError error = reply->error();
-    // Only the transfer timeout cancels a request that is still followed.
+    // Nothing but the transfer timeout cancels a request whose answer is awaited: abandoned requests
+    // are disconnected before they are aborted.
     if (error == QNetworkReply::OperationCanceledError)
         return tunnelError(QStringLiteral("The request to the tunnel broker timed out."));
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

@@ -4,7 +4,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
+#include <QProcess>
 
 #include <algorithm>
 #include <csignal>

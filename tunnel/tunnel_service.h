@@ -4,7 +4,6 @@
 #include "tunnel/broker_protocol.h"
 
 #include <QObject>
-#include <QProcess>
 #include <QSet>
 #include <QStringList>
 #include <QUrl>
@@ -16,6 +15,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+class QProcess;
 
 // The public link's two outside parties: the tunnel broker (asked whether a subdomain is free and
 // asked to reserve it) and the `cloudflared` child that carries the reserved tunnel. Lives on the

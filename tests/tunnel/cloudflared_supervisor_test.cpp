@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -62,6 +63,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_folder.isValid());
         service.setStatusHandler([this](const Status& status) { reports.append(status); });
+        service.setCloudflaredCandidates({}); // never a real cloudflared
     }
 
     QString folder() const { return m_folder.path(); }
