@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -15,5 +19,45 @@ QString resolvedPath(const QString& path);
 // The location of url relative to rootURL after both were cleaned and resolved: "" when they are the
 // same folder, the rest after "root/" when url lies inside root, nothing otherwise.
 std::optional<QString> relativePath(const QString& url, const QString& rootURL);
+
+// A URL path segment made of lower-case letters, marks and numbers of any script joined by "-":
+// accents are folded away ("Café Noir" gives "cafe-noir"); text without letters or numbers gives "share".
+QString slugify(const QString& text);
+
+// slugify(seed), or the first of its forms with "-2", "-3", … appended that is not in taken.
+QString uniqueSlug(const QString& seed, const QSet<QString>& taken);
+
+// The path of state.json in the per-user data folder ("…/Quarry Share/state.json"). Creates the folder
+// on every call; a failure to create it is left for the later write to meet.
+QString appStateURL();
+
+// One entry of the host's interface enumeration: the interface name, its IFF_* flags and the bytes of
+// its socket address (empty when the entry has none).
+struct NetworkInterfaceEntry {
+    QString name;
+    unsigned int flags = 0;
+    QByteArray address;
+
+    bool operator==(const NetworkInterfaceEntry&) const = default;
+};
+
+// The host's interface addresses as getifaddrs reports them, in its order; empty when it fails.
+QList<NetworkInterfaceEntry> networkInterfaceEntries();
+
+// The numeric IPv4 addresses of interfaces that are up, running and not loopback, sorted as text.
+// Duplicates stay.
+QStringList localIPv4Addresses(const QList<NetworkInterfaceEntry>& entries);
+QStringList localIPv4Addresses();
+
+// The computer's user-visible name: PRETTY_HOSTNAME of the machine-info file when it is set and not
+// blank, otherwise hostName.
+QString computerName(const QString& machineInfoPath, const QString& hostName);
+QString computerName();
+
+// The origins ("http://host:port/") under which the server can be reached from here and from the local
+// network: 127.0.0.1 and localhost first, then the computer's name under ".local", then each LAN
+// address; without duplicates.
+QStringList localOrigins(int port, const QString& computerName, const QList<NetworkInterfaceEntry>& entries);
+QStringList localOrigins(int port);
 
 } // namespace QuarryShareUtilities

@@ -1,0 +1,127 @@
+#include "model/keychain.h"
+#include "model/keychain_file.h"
+#include "model/private_session_bus.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using testing_support::PrivateSessionBus;
+
+namespace {
+
+const QString kService = QString::fromLatin1(QuarryShareKeychain::serviceName);
+
+// Runs a command-line client against the private bus; its exit code (-1 when it did not finish)
+// and what it printed.
+std::pair<int, QByteArray> run(const QString& program, const QStringList& arguments,
+                               const QByteArray& input = {}) {
+    QProcess tool;
+    tool.start(program, arguments);
+    tool.write(input);
+    tool.closeWriteChannel();
+    if (!tool.waitForFinished(20000)) {
+        tool.kill();
+        tool.waitForFinished(5000);
+        return {-1, {}};
+    }
+    return {tool.exitCode(), tool.readAllStandardOutput()};
+}
+
+std::pair<int, QByteArray> lookup(const QString& account) {
+    return run(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("service"), kService,
+                                               QStringLiteral("account"), account});
+}
+
+class SecretServiceKeychain : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_bus = std::make_unique<PrivateSessionBus>(true); }
+    static void TearDownTestSuite() { s_bus.reset(); }
+    void SetUp() override {
+        ASSERT_TRUE(s_bus->isReady()) << "no private Secret Service";
+        QFile::remove(QuarryKeychainFile::filePath());
+    }
+
+    static std::unique_ptr<PrivateSessionBus> s_bus;
+};
+
+std::unique_ptr<PrivateSessionBus> SecretServiceKeychain::s_bus;
+
+} // namespace
+
+TEST_F(SecretServiceKeychain, SaveReplaceReadAndRemoveAreVisibleToOtherClients) {
+    const QString account = QStringLiteral("publicTunnelToken:6F1C2B7E-0D4A-4C3B-9E55-2A7D1F0B9C11");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(*QuarryShareKeychain::read(account), std::nullopt);
+
+    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("token-one"), account).ok());
+    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("other"), QStringLiteral("another")).ok());
+    EXPECT_EQ(*QuarryShareKeychain::read(account), QStringLiteral("token-one"));
+    EXPECT_EQ(lookup(account), std::make_pair(0, QByteArray("token-one")));
+
+    // Saving again replaces the item rather than adding a second one.
+    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("token-two ✓"), account).ok());
+    EXPECT_EQ(*QuarryShareKeychain::read(account), QStringLiteral("token-two ✓"));
+    const auto [searched, items] =
+        run(QStringLiteral("secret-tool"),
+            {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("service"), kService,
+             QStringLiteral("account"), account});
+    EXPECT_EQ(items.count("secret = "), 1) << items.toStdString();
+
+    QuarryShareKeychain::remove(account);
+    QuarryShareKeychain::remove(account);
+    EXPECT_EQ(*QuarryShareKeychain::read(account), std::nullopt);
+    EXPECT_NE(lookup(account).first, 0);
+    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("another")), QStringLiteral("other"));
+
+    // Items written by other tools are found by service and account alone; bytes that are not UTF-8
+    // read as replacement characters. Another service's item is not ours.
+    const QStringList store{QStringLiteral("store"),   QStringLiteral("--label=x"),
+                            QStringLiteral("service"), kService,
+                            QStringLiteral("account"), QStringLiteral("elsewhere")};
+    ASSERT_EQ(run(QStringLiteral("secret-tool"), store,
+                  "ab\xff"
+                  "cd")
+                  .first,
+              0);
+    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("elsewhere")), QStringLiteral("ab\uFFFDcd"));
+    ASSERT_EQ(run(QStringLiteral("secret-tool"),
+                  {QStringLiteral("store"), QStringLiteral("--label=y"), QStringLiteral("service"),
+                   QStringLiteral("org.example"), QStringLiteral("account"), QStringLiteral("foreign")},
+                  "theirs")
+                  .first,
+              0);
+    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("foreign")), std::nullopt);
+
+    // With a Secret Service there is no fallback file and nothing to announce.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_FALSE(QFile::exists(QuarryKeychainFile::filePath()));
+}
+
+TEST_F(SecretServiceKeychain, ALockedKeyringFailsWithAReadableErrorNotAsMissing) {
+    const QString account = QStringLiteral("locked-account");
+    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("kept"), account).ok());
+    ASSERT_EQ(
+        run(QStringLiteral("dbus-send"),
+            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+             QStringLiteral("--dest=org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+             QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+             QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login")})
+            .first,
+        0);
+
+    // No prompt can unlock it here.
+    const Result<void> saved = QuarryShareKeychain::save(QStringLiteral("new"), account);
+    ASSERT_FALSE(saved.ok());
+    EXPECT_EQ(saved.error().domain, QStringLiteral("QuarryShareKeychain"));
+    EXPECT_NE(saved.error().code, 0);
+    EXPECT_FALSE(saved.error().message.isEmpty());
+    const Result<std::optional<QString>> read = QuarryShareKeychain::read(account);
+    ASSERT_FALSE(read.ok());
+    EXPECT_FALSE(read.error().message.isEmpty());
+    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("never-saved")), std::nullopt);
+    EXPECT_FALSE(QFile::exists(QuarryKeychainFile::filePath()));
+}

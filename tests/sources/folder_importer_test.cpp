@@ -1,0 +1,170 @@
+#include "sources/folder_importer.h"
+#include "sources/printing.h"
+#include "support/test_support.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+using testing_support::writeFile;
+
+namespace {
+
+using Folders = QList<QuarryImportedFolder>;
+
+const char kMacCandidate[] = "Library/Application Support/Syncthing/config.xml";
+const char kStateCandidate[] = ".local/state/syncthing/config.xml";
+const char kConfigCandidate[] = ".config/syncthing/config.xml";
+
+QByteArray configuration(const QByteArray& body) {
+    return "<?xml version=\"1.0\"?>\n<configuration version=\"37\">\n" + body + "\n</configuration>\n";
+}
+
+// A home folder of the test's own for each case.
+class FolderImporter : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_home.isValid()); }
+    QString home() const { return m_home.path(); }
+    void place(const char* candidate, const QByteArray& contents) {
+        writeFile(home() + "/" + candidate, contents);
+    }
+    std::optional<Folders> load() const { return QuarryFolderImporter::loadImportedFolders(home()); }
+
+private:
+    QTemporaryDir m_home;
+};
+
+std::optional<Folders> parse(const QByteArray& document, const QString& home = QStringLiteral("/home/u")) {
+    QBuffer buffer;
+    buffer.setData(document);
+    buffer.open(QIODevice::ReadOnly);
+    return QuarryFolderImporter::readFolders(buffer, home);
+}
+
+QString homeOf(const char* user) {
+    const passwd* entry = getpwnam(user);
+    return entry ? QString::fromLocal8Bit(entry->pw_dir) : QString();
+}
+
+} // namespace
+
+TEST_F(FolderImporter, ReadsTheConfigurationSyncthingGenerates) {
+    // Syncthing writes its own configuration with HOME inside the test's home folder.
+    const QString configFolder = home() + "/.local/state/syncthing";
+    QProcess syncthing;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home());
+    syncthing.setProcessEnvironment(environment);
+    syncthing.start(QStringLiteral("syncthing"), {QStringLiteral("generate"), QStringLiteral("--home"),
+                                                  configFolder, QStringLiteral("--skip-port-probing")});
+    ASSERT_TRUE(syncthing.waitForFinished(60000)) << "syncthing generate did not finish";
+    ASSERT_EQ(syncthing.exitCode(), 0) << syncthing.readAllStandardError().toStdString();
+    QFile generated(configFolder + "/config.xml");
+    // The generated file carries a folder template under <defaults> with the path "~".
+    ASSERT_TRUE(generated.open(QIODevice::ReadOnly) && generated.readAll().contains("<defaults>"));
+
+    // The generated default folder, and no template: sharing "~" would publish the whole home folder.
+    EXPECT_EQ(load(),
+              (Folders{{QStringLiteral("default"), QStringLiteral("Default Folder"), home() + "/Sync"}}));
+}
+
+TEST_F(FolderImporter, TheFirstExistingCandidateDecides) {
+    EXPECT_EQ(load(), std::nullopt) << "no configuration at all is absent";
+
+    place(kConfigCandidate, configuration("<folder id=\"c\" label=\"Third\" path=\"/data/third\"/>"));
+    EXPECT_EQ(load(),
+              (Folders{{QStringLiteral("c"), QStringLiteral("Third"), QStringLiteral("/data/third")}}));
+
+    place(kStateCandidate, configuration("<folder id=\"b\" label=\"Second\" path=\"/data/second\"/>"));
+    EXPECT_EQ(load(),
+              (Folders{{QStringLiteral("b"), QStringLiteral("Second"), QStringLiteral("/data/second")}}));
+
+    // A malformed first candidate makes the result absent; the later ones are not tried.
+    place(kMacCandidate, configuration("<folder id=\"a\" label=\"First\" path=\"/data/first\">"));
+    EXPECT_EQ(load(), std::nullopt);
+
+    // A pipe there is not read: it would block the caller.
+    ASSERT_TRUE(QFile::remove(home() + "/" + kMacCandidate));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(home() + "/" + kMacCandidate).constData(), 0600), 0);
+    EXPECT_EQ(load(), std::nullopt);
+}
+
+TEST_F(FolderImporter, AbsentAndEmptyAreDifferent) {
+    place(kStateCandidate, configuration("<device id=\"X\" name=\"laptop\"/><options/>"));
+    const std::optional<Folders> none = load();
+    ASSERT_TRUE(none.has_value());
+    EXPECT_TRUE(none->isEmpty());
+
+    // Folders read before an error anywhere in the file are discarded with it.
+    for (const QByteArray& broken : {QByteArray(), configuration("<folder id=\"a\" path=\"/a\"/></x>"),
+                                     configuration("<folder id=\"a\" path=\"/a&unknown;\"/>")}) {
+        place(kStateCandidate, broken);
+        EXPECT_EQ(load(), std::nullopt) << broken.toStdString();
+    }
+}
+
+TEST(FolderImporterFields, AttributesAreTrimmedExpandedAndDefaulted) {
+    const std::optional<Folders> folders =
+        parse(configuration("<folder label=\" Photos \n\" path=\"~/Pictures/Photos\" id=\"abcd-1234\"/>\n"
+                            "<folder label=\"\" path=\"/Volumes/Data/Music\" id=\"   \"/>\n"
+                            "<folder path=\"  /srv/Zeta/  \"/>\n"
+                            "<folder label=\"No path\" id=\"np\"/>\n"
+                            "<folder label=\"Blank path\" path=\"   \" id=\"bp\"/>\n"
+                            "<folder label=\"Home\" path=\"~\" id=\"home\"/>\n"
+                            "<folder label=\"Unknown user\" path=\"~nosuchuser-blq/x\" id=\"nu\"/>\n"
+                            "<folder label=\"Root's\" path=\"~root/data\" id=\"ru\"/>\n"
+                            "<folder Label=\"Wrong case\" PATH=\"/wrong\" id=\"wc\"/>\n"
+                            "<Folder label=\"Not a folder\" path=\"/nope\"/>\n"
+                            "<st:folder xmlns:st=\"urn:x\" label=\"Prefixed\" path=\"/prefixed\"/>\n"));
+    ASSERT_TRUE(folders.has_value());
+    EXPECT_EQ(
+        *folders,
+        (Folders{{QStringLiteral("home"), QStringLiteral("Home"), QStringLiteral("/home/u")},
+                 {std::nullopt, QStringLiteral("Music"), QStringLiteral("/Volumes/Data/Music")},
+                 {QStringLiteral("abcd-1234"), QStringLiteral("Photos"),
+                  QStringLiteral("/home/u/Pictures/Photos")},
+                 {QStringLiteral("ru"), QStringLiteral("Root's"), homeOf("root") + "/data"},
+                 {QStringLiteral("nu"), QStringLiteral("Unknown user"), QStringLiteral("~nosuchuser-blq/x")},
+                 {std::nullopt, QStringLiteral("Zeta"), QStringLiteral("/srv/Zeta/")}}));
+}
+
+TEST(FolderImporterFields, FoldersAtAnyDepthButNotTheDefaultsTemplates) {
+    const std::optional<Folders> folders = parse(configuration(
+        "<group><inner><folder id=\"n1\" label=\"Nested\" path=\"/n1\"/></inner></group>\n"
+        "<folder id=\"outer\" label=\"Outer\" path=\"/outer\"><folder id=\"inner\" label=\"Inner\" "
+        "path=\"/inner\"/>"
+        "</folder>\n"
+        "<defaults><folder id=\"\" label=\"\" path=\"~\"/><deeper><folder id=\"t2\" path=\"/t2\"/></deeper>"
+        "<defaults><folder id=\"t3\" path=\"/t3\"/></defaults><folder id=\"t4\" path=\"/t4\"/></defaults>\n"
+        "<folder id=\"after\" label=\"After\" path=\"/after\"/>\n"
+        "<!-- <folder id=\"comment\" path=\"/comment\"/> -->\n"
+        "<![CDATA[<folder id=\"cdata\" path=\"/cdata\"/>]]>\n"));
+    ASSERT_TRUE(folders.has_value());
+    EXPECT_EQ(*folders,
+              (Folders{{QStringLiteral("after"), QStringLiteral("After"), QStringLiteral("/after")},
+                       {QStringLiteral("inner"), QStringLiteral("Inner"), QStringLiteral("/inner")},
+                       {QStringLiteral("n1"), QStringLiteral("Nested"), QStringLiteral("/n1")},
+                       {QStringLiteral("outer"), QStringLiteral("Outer"), QStringLiteral("/outer")}}));
+}
+
+TEST(FolderImporterFields, SortedByNameIgnoringCaseInTheUsersLanguageKeepingDocumentOrder) {
+    const std::optional<Folders> folders = parse(configuration(
+        "<folder id=\"1\" label=\"beta\" path=\"/1\"/><folder id=\"2\" label=\"Alpha\" path=\"/2\"/>"
+        "<folder id=\"3\" label=\"alpha\" path=\"/3\"/><folder id=\"4\" label=\"Zebra\" path=\"/4\"/>"
+        "<folder id=\"5\" label=\"Éclair\" path=\"/5\"/><folder id=\"6\" label=\"apple\" path=\"/6\"/>"
+        "<folder id=\"7\" label=\"Alpha\" path=\"/7\"/><folder id=\"8\" label=\"eclair\" path=\"/8\"/>"
+        "<folder id=\"2\" label=\"Alpha\" path=\"/2\"/>"));
+    ASSERT_TRUE(folders.has_value());
+    QStringList ids;
+    for (const QuarryImportedFolder& folder : *folders)
+        ids.append(folder.id());
+    // Duplicates are kept; accents sort beside their letter in English, not after "z".
+    EXPECT_EQ(ids, (QStringList{"2", "3", "7", "2", "6", "1", "8", "5", "4"}));
+}

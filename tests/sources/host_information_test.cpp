@@ -1,0 +1,106 @@
+#include "sources/printing.h"
+#include "sources/share_utilities.h"
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+
+using namespace QuarryShareUtilities;
+
+namespace {
+
+constexpr unsigned kUp = IFF_UP | IFF_RUNNING;
+
+// An enumeration entry carrying a real socket address of either family.
+NetworkInterfaceEntry entry(unsigned flags, const char* address) {
+    QHostAddress host(QString::fromLatin1(address));
+    sockaddr_storage storage{};
+    socklen_t length = sizeof(sockaddr_in);
+    if (host.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto* in = reinterpret_cast<sockaddr_in*>(&storage);
+        in->sin_family = AF_INET;
+        in->sin_addr.s_addr = htonl(host.toIPv4Address());
+    } else {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        in6->sin6_family = AF_INET6;
+        inet_pton(AF_INET6, address, &in6->sin6_addr);
+        length = sizeof(sockaddr_in6);
+    }
+    return {QStringLiteral("if"), flags, QByteArray(reinterpret_cast<const char*>(&storage), length)};
+}
+
+QString machineInfo(const QByteArray& contents) {
+    const QString path = testing_support::sandboxRoot() + QStringLiteral("/machine-info");
+    testing_support::writeFile(path, contents);
+    return path;
+}
+
+} // namespace
+
+TEST(LocalOrigins, LoopbackFirstThenTheComputerNameThenEachRunningLanAddressOnce) {
+    const QList<NetworkInterfaceEntry> entries{
+        entry(kUp, "192.168.1.9"),
+        entry(kUp | IFF_LOOPBACK, "127.0.0.1"),
+        entry(IFF_UP, "172.16.0.1"), // up but not running
+        entry(IFF_RUNNING, "172.16.0.2"),
+        entry(kUp, "fe80::1"),
+        entry(kUp, "::ffff:10.9.9.9"),
+        {QStringLiteral("tun0"), kUp, QByteArray()},                  // no address
+        {QStringLiteral("odd0"), kUp, QByteArray("\x02\x00\x01", 3)}, // too short to be one
+        entry(kUp, "192.168.1.10"),
+        entry(kUp, "10.0.0.5"),
+        entry(kUp, "10.0.0.5")};
+    // Sorted as text, duplicates kept.
+    EXPECT_EQ(localIPv4Addresses(entries),
+              (QStringList{"10.0.0.5", "10.0.0.5", "192.168.1.10", "192.168.1.9"}));
+    EXPECT_EQ(localOrigins(48173, QStringLiteral("Office Laptop 2"), entries),
+              (QStringList{"http://127.0.0.1:48173/", "http://localhost:48173/",
+                           "http://Office-Laptop-2.local:48173/", "http://10.0.0.5:48173/",
+                           "http://192.168.1.10:48173/", "http://192.168.1.9:48173/"}));
+    EXPECT_EQ(localOrigins(8080, QString(), {entry(kUp, "192.168.1.20")}),
+              (QStringList{"http://127.0.0.1:8080/", "http://localhost:8080/", "http://192.168.1.20:8080/"}));
+    // Only spaces change in the name; a name that repeats an earlier origin is listed once.
+    EXPECT_EQ(localOrigins(1, QStringLiteral("Ann's  Mac"), {}).last(),
+              QStringLiteral("http://Ann's--Mac.local:1/"));
+    EXPECT_EQ(localOrigins(9, QStringLiteral("localhost"), {}).size(), 3);
+
+    // This machine: its loopback entry is enumerated but never listed.
+    bool sawLoopback = false;
+    for (const NetworkInterfaceEntry& real : networkInterfaceEntries())
+        sawLoopback = sawLoopback || (real.flags & IFF_LOOPBACK);
+    EXPECT_TRUE(sawLoopback);
+    for (const QString& address : localIPv4Addresses())
+        EXPECT_FALSE(QHostAddress(address).isLoopback()) << address.toStdString();
+    EXPECT_EQ(localOrigins(48173).mid(0, 2),
+              (QStringList{"http://127.0.0.1:48173/", "http://localhost:48173/"}));
+}
+
+TEST(ComputerName, PrettyNameFromMachineInfoElseTheHostName) {
+    const QString host = QStringLiteral("host-1");
+    EXPECT_EQ(
+        computerName(machineInfo("# hostnamectl\nPRETTY_HOSTNAME=\"Office Laptop 2\"\nICON_NAME=laptop\n"),
+                     host),
+        QStringLiteral("Office Laptop 2"));
+    EXPECT_EQ(computerName(machineInfo("PRETTY_HOSTNAME='Ann''s \"Mac\"'\n"), host),
+              QStringLiteral("Anns \"Mac\""));
+    EXPECT_EQ(computerName(machineInfo("PRETTY_HOSTNAME=Plain\\ Name  \n"), host),
+              QStringLiteral("Plain Name"));
+    EXPECT_EQ(computerName(machineInfo("PRETTY_HOSTNAME=\n"), host), host);
+    EXPECT_EQ(computerName(machineInfo("#PRETTY_HOSTNAME=\"Old\"\n"), host), host);
+    EXPECT_EQ(computerName(testing_support::sandboxRoot() + QStringLiteral("/none"), host), host);
+}
+
+TEST(AppStateURL, StateFileInTheUsersDataFolderWhoseFolderAlwaysExists) {
+    const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Quarry Share");
+    ASSERT_TRUE(folder.startsWith(testing_support::sandboxRoot()));
+    EXPECT_EQ(appStateURL(), folder + QStringLiteral("/state.json"));
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    EXPECT_EQ(appStateURL(), folder + QStringLiteral("/state.json"));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+}
