@@ -7,5 +7,5 @@
 // and so is a "~name" for an unknown user.
 QString expandTilde(const QString& path);
 
-// The last component of a path taken as it stands ("" for "/" or ""); trailing slashes are ignored.
+// The last component of a path taken as it stands ("/" for "/", "" for ""); trailing slashes are ignored.
 QString lastPathComponent(const QString& path);

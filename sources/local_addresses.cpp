@@ -1,5 +1,7 @@
 #include "sources/share_utilities.h"
 
+#include <QSysInfo>
+
 #include <QFile>
 
 #include <algorithm>
@@ -101,7 +103,10 @@ QStringList localOrigins(int port, const QString& computerName, const QList<Netw
 }
 
 QStringList localOrigins(int port) {
-    return localOrigins(port, computerName(), networkInterfaceEntries());
+    // The ".local" origin must be a name that resolves: the local network's mDNS responder (Avahi)
+    // announces the host name's first label, not the descriptive name a user may have set.
+    return localOrigins(port, QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0),
+                        networkInterfaceEntries());
 }
 
 } // namespace QuarryShareUtilities

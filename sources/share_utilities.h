@@ -58,6 +58,7 @@ QString computerName();
 // network: 127.0.0.1 and localhost first, then the computer's name under ".local", then each LAN
 // address; without duplicates.
 QStringList localOrigins(int port, const QString& computerName, const QList<NetworkInterfaceEntry>& entries);
+// With this machine's interfaces and, for ".local", its host name (what mDNS announces on Linux).
 QStringList localOrigins(int port);
 
 } // namespace QuarryShareUtilities
