@@ -12,6 +12,12 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -125,34 +131,62 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
 
     const QString root = QuarryShareUtilities::resolvedPath(share.pathURL());
     DirectoryListingPayload payload{share.urlSlug, trimmedSlashes(relativePath), {}};
-    const QFileInfoList entries =
-        QDir(*location).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::NoSort);
     // The folder is fully resolved, so only entries that are links need resolving again.
     const QString folderPath = QuarryShareUtilities::relativePath(*location, root).value_or(QString());
     const QString prefix = folderPath.isEmpty() ? QString() : folderPath + QLatin1Char('/');
-    for (const QFileInfo& entry : entries) {
-        const std::optional<QString> entryPath =
-            entry.isSymLink() || root == QLatin1String("/")
-                ? QuarryShareUtilities::relativePath(entry.absoluteFilePath(), root)
-                : std::optional<QString>(prefix + entry.fileName());
+    const QByteArray nativeFolder = QFile::encodeName(*location);
+    // One status read per entry (two for links): listings of large folders stay cheap.
+    const auto closeFolder = [](DIR* open) { ::closedir(open); };
+    std::unique_ptr<DIR, decltype(closeFolder)> folder(::opendir(nativeFolder.constData()), closeFolder);
+    while (folder) {
+        const dirent* entry = ::readdir(folder.get());
+        if (!entry)
+            break;
+        // Hidden entries, and with them "." and "..", are never listed.
+        if (entry->d_name[0] == '.')
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        struct stat status {};
+        const bool known = ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+        std::optional<QString> entryPath = prefix + name;
+        bool readable = known;
+        if (!known || S_ISLNK(status.st_mode) || root == QLatin1String("/")) {
+            entryPath = QuarryShareUtilities::relativePath(*location + QLatin1Char('/') + name, root);
+            readable = known && ::fstatat(::dirfd(folder.get()), entry->d_name, &status, 0) == 0;
+        }
         if (!entryPath)
             continue;
         DirectoryListingItem item;
-        item.name = entry.fileName();
+        item.name = name;
         item.relativePath = *entryPath;
-        item.isDirectory = entry.isDir();
-        readAttributes(entry, item.isDirectory, item.size, item.modifiedAt);
+        if (readable) {
+            item.isDirectory = S_ISDIR(status.st_mode);
+            if (!item.isDirectory)
+                item.size = static_cast<qint64>(status.st_size);
+            item.modifiedAt = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
+        }
         payload.items.append(item);
     }
 
+    // Folders first, then by name in the user's locale, ignoring case; sort keys are made once per name.
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(payload.items.begin(), payload.items.end(),
-                     [&collator](const DirectoryListingItem& a, const DirectoryListingItem& b) {
-                         if (a.isDirectory != b.isDirectory)
-                             return a.isDirectory;
-                         return collator.compare(a.name, b.name) < 0;
-                     });
+    std::vector<std::pair<QCollatorSortKey, qsizetype>> order;
+    order.reserve(static_cast<size_t>(payload.items.size()));
+    for (qsizetype i = 0; i < payload.items.size(); ++i)
+        order.emplace_back(collator.sortKey(payload.items.at(i).name), i);
+    std::stable_sort(order.begin(), order.end(), [&payload](const auto& a, const auto& b) {
+        const bool aFolder = payload.items.at(a.second).isDirectory;
+        const bool bFolder = payload.items.at(b.second).isDirectory;
+        if (aFolder != bFolder)
+            return aFolder;
+        return a.first.compare(b.first) < 0;
+    });
+    QList<DirectoryListingItem> sorted;
+    sorted.reserve(payload.items.size());
+    for (const auto& entry : order)
+        sorted.append(payload.items.at(entry.second));
+    payload.items = sorted;
     return payload;
 }
 
