@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+// The desktop services the store needs from the windows; the windows provide them, tests replace them.
+class QuarryFolderChooser {
+public:
+    virtual ~QuarryFolderChooser() = default;
+    // Asks the user for one folder (folders only, new folders allowed, confirm text "Add Folder") and calls
+    // `done` with its path, or with nothing when the user cancels.
+    virtual void chooseFolder(std::function<void(std::optional<QString> path)> done) = 0;
+};
+
+class QuarryClipboard {
+public:
+    virtual ~QuarryClipboard() = default;
+    // Replaces the clipboard's contents with plain text.
+    virtual void setText(const QString& text) = 0;
+};
+
+// Where the store finds the world; every member has a working default.
+struct QuarryShareStoreEnvironment {
+    // Home folder searched for Syncthing's configuration; empty means the user's home.
+    QString homePath;
+    // The computer's user-visible name; unset means the system's.
+    std::function<QString()> computerName;
+
+    // Delays of the server's recovery (tests stretch them to observe what happens in between).
+    struct ServerTimings {
+        std::chrono::milliseconds retryAfterFailure{1000};
+        std::chrono::milliseconds retryAfterStop{500};
+        std::chrono::milliseconds failureAlertDelay{2000};
+        std::chrono::milliseconds checkAfterWake{300};
+    };
+    ServerTimings timings;
+};

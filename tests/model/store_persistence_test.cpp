@@ -1,0 +1,193 @@
+#include "model/store_fixture.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+
+#include <sys/stat.h>
+
+using namespace store_testing;
+
+TEST(StorePersistence, FirstLaunchWithoutAnythingWritesNothing) {
+    QuarryShareStore store;
+    EXPECT_EQ(store.appState().port, 48173);
+    EXPECT_TRUE(store.appState().shares.isEmpty());
+    EXPECT_FALSE(store.selectedShare());
+    EXPECT_FALSE(store.selectedShareID());
+    EXPECT_FALSE(QFileInfo::exists(statePath()));
+    EXPECT_EQ(store.persistenceURL(), statePath());
+    EXPECT_EQ(store.availableOrigins().value(0), QStringLiteral("http://127.0.0.1:48173/"));
+}
+
+TEST(StorePersistence, StoredStateIsLoadedWithTildesExpanded) {
+    QuarryShareAppState state;
+    state.port = 9100;
+    QuarryFolderShare share = customShare(QStringLiteral("Docs"), QStringLiteral("docs"), true);
+    share.path = QStringLiteral("~/Documents");
+    state.shares = {share};
+    state.publicTunnel.requestedSubdomain = QStringLiteral("studio");
+    writeState(state);
+
+    QuarryShareStore store;
+    ASSERT_EQ(store.appState().shares.size(), 1);
+    EXPECT_EQ(store.appState().shares.first().path, home() + QStringLiteral("/Documents"));
+    EXPECT_EQ(store.appState().port, 9100);
+    EXPECT_EQ(store.appState().installationID, state.installationID);
+    EXPECT_EQ(store.publicTunnelSubdomain(), QStringLiteral("studio"));
+    EXPECT_EQ(store.selectedShare()->id, share.id);
+}
+
+TEST(StorePersistence, UnreadableDocumentIsKeptAsideOnceAndThenReplaced) {
+    const QByteArray broken = R"({"port": 9000, "shares": [{"id": "oops"}]})";
+    writeState(broken);
+    {
+        QuarryShareStore store;
+        EXPECT_EQ(store.appState().port, 48173);
+        EXPECT_TRUE(store.appState().shares.isEmpty());
+        // The bad file itself stays until the next save.
+        QFile file(statePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), broken);
+    }
+    { QuarryShareStore again; } // a second launch before any save keeps no second copy
+
+    const QDir folder = QFileInfo(statePath()).absoluteDir();
+    const QStringList kept = folder.entryList({QStringLiteral("state.json.unreadable-*")}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    QFile copy(folder.filePath(kept.first()));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), broken);
+    EXPECT_EQ(QFileInfo(copy).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
+
+    QuarryShareStore store;
+    store.setPortString(QStringLiteral("9001"));
+    ASSERT_TRUE(readState());
+    EXPECT_EQ(readState()->port, 9001);
+}
+
+TEST(StorePersistence, SavedDocumentIsPrivateAndComplete) {
+    QuarryShareStore store;
+    store.setPortString(QStringLiteral(" 9000"));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(statePath()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    const auto saved = readState();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(*saved, store.appState());
+    // Nothing but the document itself is left in the folder (no temporary files).
+    EXPECT_EQ(QFileInfo(statePath()).absoluteDir().entryList(QDir::Files),
+              QStringList{QStringLiteral("state.json")});
+}
+
+TEST(StoreMerge, FirstLaunchWithSyncthingImportsSwitchedOffSpaces) {
+    const QString music = makeFolder(QStringLiteral("Music"));
+    const QString photos = makeFolder(QStringLiteral("Photos"));
+    writeSyncthingConfig(QStringLiteral("<folder id=\"m-1\" label=\"Music\" path=\"%1\"/>"
+                                        "<folder id=\"p-1\" label=\"Photos\" path=\"%2\"/>")
+                             .arg(music, photos));
+    QuarryShareStore store;
+    const QList<QuarryFolderShare> shares = store.appState().shares;
+    ASSERT_EQ(shares.size(), 2);
+    EXPECT_EQ(shares[0].name, QStringLiteral("Music"));
+    EXPECT_EQ(shares[1].name, QStringLiteral("Photos"));
+    for (const QuarryFolderShare& share : shares) {
+        EXPECT_EQ(share.source, QuarryShareSource::quarry);
+        EXPECT_FALSE(share.isEnabled);
+        EXPECT_FALSE(share.isPasswordProtected());
+    }
+    EXPECT_EQ(shares[0].sourceFolderID, QStringLiteral("m-1"));
+    EXPECT_EQ(shares[0].urlSlug, QStringLiteral("music"));
+    EXPECT_EQ(store.selectedShareID(), shares[0].id);
+    ASSERT_TRUE(readState());
+    EXPECT_EQ(readState()->shares, shares);
+}
+
+TEST(StoreMerge, RefreshFollowsSyncthing) {
+    QuarryFolderShare vanished;
+    vanished.source = QuarryShareSource::quarry;
+    vanished.sourceFolderID = QStringLiteral("gone");
+    vanished.name = QStringLiteral("Old");
+    vanished.path = makeFolder(QStringLiteral("Old"));
+    vanished.urlSlug = QStringLiteral("old");
+    vanished.passwordSalt = QStringLiteral("S");
+    vanished.passwordDigest = QStringLiteral("D");
+    QuarryFolderShare custom = customShare(QStringLiteral("Old copy"), QStringLiteral("old-copy"));
+    custom.path = vanished.path;
+    QuarryFolderShare byPath;
+    byPath.source = QuarryShareSource::quarry;
+    byPath.name = QStringLiteral("Camera");
+    byPath.path = makeFolder(QStringLiteral("Camera"));
+    byPath.urlSlug = QStringLiteral("my-camera");
+    byPath.isEnabled = true;
+    QuarryShareAppState state;
+    state.shares = {vanished, custom, byPath};
+    writeState(state);
+    writeSyncthingConfig(
+        QStringLiteral("<folder id=\"cam-9\" label=\"Phone Camera\" path=\"%1\"/>"
+                       "<folder id=\"a\" label=\"Photos\" path=\"%2\"/>"
+                       "<folder id=\"b\" label=\"Photos\" path=\"%3\"/>")
+            .arg(byPath.path, makeFolder(QStringLiteral("p1")), makeFolder(QStringLiteral("p2"))));
+
+    QuarryShareStore store;
+    const QList<QuarryFolderShare> shares = store.appState().shares;
+    ASSERT_EQ(shares.size(), 4);
+    // The vanished space went with its password; the custom share on the same path stayed.
+    EXPECT_EQ(shares[0].id, custom.id);
+    // Matched by path: keeps id, slug and switch, gains the folder id and the new label.
+    EXPECT_EQ(shares[1].id, byPath.id);
+    EXPECT_EQ(shares[1].sourceFolderID, QStringLiteral("cam-9"));
+    EXPECT_EQ(shares[1].name, QStringLiteral("Phone Camera"));
+    EXPECT_EQ(shares[1].urlSlug, QStringLiteral("my-camera"));
+    EXPECT_TRUE(shares[1].isEnabled);
+    EXPECT_EQ(shares[2].urlSlug, QStringLiteral("photos"));
+    EXPECT_EQ(shares[3].urlSlug, QStringLiteral("photos-2"));
+    // The template folder inside <defaults> never becomes a share of the whole home folder.
+    for (const QuarryFolderShare& share : shares)
+        EXPECT_NE(share.path, home());
+
+    // The selected space disappears from Syncthing: the selection moves to the first share.
+    store.setSelectedShareID(shares[2].id);
+    writeSyncthingConfig(
+        QStringLiteral("<folder id=\"cam-9\" label=\"Phone Camera\" path=\"%1\"/>").arg(byPath.path));
+    store.refreshImportedFolders();
+    ASSERT_EQ(store.appState().shares.size(), 2);
+    EXPECT_EQ(store.selectedShareID(), custom.id);
+    EXPECT_EQ(readState()->shares, store.appState().shares);
+}
+
+TEST(StoreMerge, NoSyncthingConfigurationLeavesSpacesAlone) {
+    QuarryFolderShare space;
+    space.source = QuarryShareSource::quarry;
+    space.sourceFolderID = QStringLiteral("x");
+    space.name = QStringLiteral("Kept");
+    space.path = makeFolder(QStringLiteral("Kept"));
+    space.urlSlug = QStringLiteral("kept");
+    QuarryShareAppState state;
+    state.shares = {space};
+    writeState(state);
+    QuarryShareStore store;
+    EXPECT_EQ(store.appState().shares, state.shares);
+    // An unreadable configuration is the same as none.
+    testing_support::writeFile(home() + QStringLiteral("/.config/syncthing/config.xml"), "<configuration>");
+    store.refreshImportedFolders();
+    EXPECT_EQ(store.appState().shares, state.shares);
+}
+
+TEST(StoreAppearance, PreferenceIsReadAndWritten) {
+    {
+        QuarryShareStore store;
+        EXPECT_EQ(store.appearanceMode(), AppearanceMode::dark);
+        EXPECT_TRUE(store.isAppearanceModeSelected(QStringLiteral("dark")));
+        store.setAppearanceMode(AppearanceMode::light);
+    }
+    QFile conf(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/brightloom/brightloom Share.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(conf.readAll().contains("brightloomShareAppearanceMode=light"));
+    {
+        QuarryShareStore store;
+        EXPECT_EQ(store.appearanceMode(), AppearanceMode::light);
+    }
+    QSettings(QStringLiteral("brightloom"), QStringLiteral("brightloom Share"))
+        .setValue(QStringLiteral("brightloomShareAppearanceMode"), QStringLiteral("Dark"));
+    QuarryShareStore store;
+    EXPECT_EQ(store.appearanceMode(), AppearanceMode::dark);
+}
