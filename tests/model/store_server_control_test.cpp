@@ -1,0 +1,150 @@
+#include "model/store_fixture.h"
+
+#include <QTcpSocket>
+
+using namespace store_testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+QuarryShareAppState stateOnPort(int port, int enabledShares) {
+    QuarryShareAppState state;
+    state.port = port;
+    for (int i = 0; i < enabledShares; ++i)
+        state.shares.append(customShare(QStringLiteral("S%1").arg(i), QStringLiteral("s%1").arg(i), true));
+    return state;
+}
+
+bool answersHttp(int port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        return false;
+    socket.write("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    return testing_support::waitUntil(
+               [&] { return socket.bytesAvailable() > 0 || socket.waitForReadyRead(10); }, 5s) &&
+           socket.readAll().startsWith("HTTP/1.1 200");
+}
+
+} // namespace
+
+TEST(StoreServerControl, StartServesTheSharesAndReportsWhatItServes) {
+    const int port = freePort();
+    writeState(stateOnPort(port, 3));
+    QuarryShareStore store;
+    EXPECT_EQ(store.serverState(), QuarryShareWebServer::State::stopped());
+    store.start();
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_EQ(store.serverState(), QuarryShareWebServer::State::running(port));
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 3 folders on port %1.").arg(port));
+    EXPECT_FALSE(store.errorMessage());
+    EXPECT_TRUE(answersHttp(port));
+    store.toggleShare(store.appState().shares[1].id, false);
+    store.toggleShare(store.appState().shares[2].id, false);
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
+}
+
+TEST(StoreServerControl, FailureFollowedBySuccessShowsNoError) {
+    const int port = freePort();
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::Any, port));
+    writeState(stateOnPort(port, 1));
+    QuarryShareStore store;
+    int errors = 0;
+    QObject::connect(&store, &QuarryShareStore::errorMessageChanged,
+                     [&] { errors += store.errorMessage() ? 1 : 0; });
+    store.start();
+    ASSERT_TRUE(testing_support::waitUntil(
+        [&] { return store.serverState().kind == QuarryShareWebServer::State::Kind::failed; }));
+    EXPECT_FALSE(store.serverState().message.isEmpty());
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026));
+    occupant.close();
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
+    testing_support::spin(2500ms); // past the alert's delay
+    EXPECT_EQ(errors, 0);
+}
+
+TEST(StoreServerControl, RetriesKeepTheAlertAwayUntilAFailureStandsFor2Seconds) {
+    const int port = freePort();
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::Any, port));
+    writeState(stateOnPort(port, 1));
+    QuarryShareStore store;
+    store.start();
+    // Every retry (each second) cancels the pending alert: no error while retries continue.
+    testing_support::spin(3500ms);
+    EXPECT_EQ(store.serverState().kind, QuarryShareWebServer::State::Kind::failed);
+    EXPECT_FALSE(store.errorMessage());
+}
+
+TEST(StoreServerControl, AFailureWithoutRetryForTwoSecondsRaisesTheAlert) {
+    const int port = freePort();
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::Any, port));
+    writeState(stateOnPort(port, 1));
+    QuarryShareStoreEnvironment environment;
+    environment.timings.retryAfterFailure = 4s; // the retry comes only after the alert's delay
+    QuarryShareStore store(environment);
+    store.start();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return store.errorMessage().has_value(); }, 3500ms));
+    EXPECT_EQ(store.errorMessage(), store.serverState().message);
+    occupant.close();
+    // The retry that finally succeeds clears the alert's message.
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_FALSE(store.errorMessage());
+}
+
+TEST(StoreServerControl, InvalidStoredPortIsReportedAndRetried) {
+    writeState(R"({"port":70000})");
+    QuarryShareStore store;
+    store.start();
+    EXPECT_EQ(store.errorMessage(), QStringLiteral("Invalid port 70000."));
+    ASSERT_TRUE(testing_support::waitUntil(
+        [&] { return store.statusMessage().value_or(QString()).startsWith("Reconnecting"); }));
+    // Correcting the port through the settings field lets the next retry succeed.
+    const int port = freePort();
+    store.setPortString(QString::number(port));
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_EQ(store.serverState().port, port);
+    EXPECT_FALSE(store.errorMessage());
+}
+
+TEST(StoreServerControl, PortTextRules) {
+    const int port = freePort();
+    writeState(stateOnPort(port, 1));
+    QuarryShareStore store;
+    store.start();
+    ASSERT_TRUE(waitForRunning(store));
+    for (const char* rejected : {"80", "70000", "1024", "abc", "", "90 00"}) {
+        store.setPortString(QString::fromLatin1(rejected));
+        EXPECT_EQ(store.appState().port, port) << rejected;
+    }
+    store.setPortString(QStringLiteral("+8080"));
+    EXPECT_EQ(store.appState().port, 8080);
+    // URLs follow at once; the listener moves only at the next restart.
+    EXPECT_EQ(store.availableOrigins().first(), QStringLiteral("http://127.0.0.1:8080/"));
+    EXPECT_EQ(store.serverState().port, port);
+    EXPECT_EQ(readState()->port, 8080);
+    const int next = freePort();
+    store.setPortString(QStringLiteral(" %1\n").arg(next));
+    store.restartServer();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return store.serverState().port == next; }));
+}
+
+TEST(StoreServerControl, WakeRestartsAStoppedServerAfterAShortPause) {
+    const int port = freePort();
+    writeState(stateOnPort(port, 1));
+    QuarryShareStore store;
+    store.handleSystemWake();
+    testing_support::spin(150ms);
+    EXPECT_FALSE(store.isServerRunning());
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_EQ(store.serverState().port, port);
+
+    // Stopped underneath: the stop is reported, and the store brings the listener back by itself.
+    store.webServer().stop();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return !store.isServerRunning(); }));
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_FALSE(store.errorMessage());
+}
