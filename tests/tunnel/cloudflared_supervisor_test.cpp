@@ -1,3 +1,4 @@
+#include "support/fake_cloudflared.h"
 #include "support/test_support.h"
 #include "tunnel/tunnel_service.h"
 
@@ -12,7 +13,10 @@
 #include <csignal>
 
 using Status = QuarryShareTunnelService::Status;
+using testing_support::launchesIn;
+using testing_support::pidOf;
 using testing_support::spin;
+using testing_support::writeFakeCloudflared;
 using testing_support::waitUntil;
 using namespace std::chrono_literals;
 
@@ -33,29 +37,6 @@ std::string describe(const QList<Status>& reports) {
     for (const Status& status : reports)
         words << (status.text.isEmpty() ? status.label() : status.label() + "(" + status.text + ")");
     return words.join(", ").toStdString();
-}
-
-// One line per launch of the fake programs in `folder`: "<pid> <arguments>|<TUNNEL_TOKEN>|<marker>".
-QList<QByteArray> launchesIn(const QString& folder) {
-    QFile file(folder + "/launches");
-    QList<QByteArray> lines =
-        file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>{""};
-    lines.removeLast(); // only completed lines
-    return lines;
-}
-
-qint64 pidOf(const QByteArray& launch) {
-    return launch.left(launch.indexOf(' ')).toLongLong();
-}
-
-// Writes an executable stand-in for cloudflared that records its launch, then behaves as told.
-QString writeFakeCloudflared(const QString& folder, const QByteArray& behaviour) {
-    const QString path = folder + QStringLiteral("/cloudflared");
-    testing_support::writeFile(path, "#!/bin/sh\nprintf '%s %s|%s|%s\\n' \"$$\" \"$*\" \"$TUNNEL_TOKEN\" "
-                                     "\"$BRIGHTLOOM_TEST_MARKER\" >> \"$(dirname \"$0\")/launches\"\n" +
-                                         behaviour + "\n");
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return path;
 }
 
 class CloudflaredSupervisor : public ::testing::Test {

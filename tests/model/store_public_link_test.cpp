@@ -1,0 +1,261 @@
+#include "model/keychain.h"
+#include "model/private_session_bus.h"
+#include "model/store_fixture.h"
+#include "support/fake_broker.h"
+#include "support/fake_cloudflared.h"
+
+#include <QTemporaryDir>
+
+#include <csignal>
+
+using namespace store_testing;
+using testing_support::FakeBroker;
+using Status = QuarryShareTunnelService::Status;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray kReservation =
+    R"({"hostname":"studio-mac.example.net","tunnelID":"t-42","token":"tok-secret"})";
+
+class StorePublicLink : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_bus = std::make_unique<testing_support::PrivateSessionBus>(true); }
+    static void TearDownTestSuite() { s_bus.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(s_bus->isReady()) << "no private Secret Service";
+        ASSERT_TRUE(m_programs.isValid());
+    }
+
+    // A state with the given shares and the fake broker as the broker.
+    void writeStateWith(QList<QuarryFolderShare> shares) {
+        QuarryShareAppState state;
+        state.port = freePort();
+        state.shares = std::move(shares);
+        state.publicTunnel.brokerURL = broker.url(QStringLiteral("/")).toString();
+        writeState(state);
+    }
+
+    static QuarryFolderShare protectedShare(const QString& name) {
+        QuarryFolderShare share = customShare(name, name.toLower(), true);
+        share.passwordSalt = QStringLiteral("SALT");
+        share.passwordDigest = QStringLiteral("digest");
+        return share;
+    }
+
+    std::unique_ptr<QuarryShareStore> makeStore(const QByteArray& cloudflaredBehaviour = "exec sleep 60") {
+        QuarryShareStoreEnvironment environment;
+        environment.computerName = [] { return QStringLiteral("Studio Mac"); };
+        auto store = std::make_unique<QuarryShareStore>(environment);
+        store->tunnelService().setCloudflaredCandidates(
+            cloudflaredBehaviour.isEmpty() ? QStringList{}
+                                           : QStringList{testing_support::writeFakeCloudflared(
+                                                 m_programs.path(), cloudflaredBehaviour)});
+        return store;
+    }
+
+    static void startAndWait(QuarryShareStore& store) {
+        bool finished = false;
+        store.startPublicTunnel([&] { finished = true; });
+        ASSERT_TRUE(testing_support::waitUntil([&] { return finished; }, 20s));
+    }
+
+    QList<QByteArray> launches() const { return testing_support::launchesIn(m_programs.path()); }
+
+    FakeBroker broker;
+    static std::unique_ptr<testing_support::PrivateSessionBus> s_bus;
+
+private:
+    QTemporaryDir m_programs;
+};
+
+std::unique_ptr<testing_support::PrivateSessionBus> StorePublicLink::s_bus;
+
+} // namespace
+
+TEST_F(StorePublicLink, TheGuardNamesTheFirstMissingRequirement) {
+    QuarryFolderShare open = customShare(QStringLiteral("Open"), QStringLiteral("open"), false);
+    writeStateWith({open});
+    auto store = makeStore(QByteArray());
+    EXPECT_FALSE(store->publicTunnelCanStart());
+    EXPECT_EQ(store->publicTunnelRequirementMessage(),
+              QStringLiteral("Install or bundle cloudflared before turning on public links."));
+
+    store = makeStore();
+    EXPECT_EQ(store->publicTunnelRequirementMessage(),
+              QStringLiteral("Turn on at least one space before publishing a public link."));
+    store->toggleShare(open.id, true);
+    const QString passwordRule =
+        QStringLiteral("Set a password on every enabled space before publishing it to the internet.");
+    EXPECT_EQ(store->publicTunnelRequirementMessage(), passwordRule);
+
+    const QByteArray before = encodeAppState(store->appState());
+    startAndWait(*store);
+    EXPECT_EQ(store->errorMessage(), passwordRule);
+    EXPECT_EQ(store->publicTunnelStatus(), Status::stopped());
+    EXPECT_TRUE(broker.requests.isEmpty());
+    EXPECT_EQ(encodeAppState(store->appState()), before);
+
+    store->setPassword(open.id, QStringLiteral("pw"));
+    EXPECT_TRUE(store->publicTunnelCanStart());
+    EXPECT_FALSE(store->publicTunnelRequirementMessage());
+}
+
+TEST_F(StorePublicLink, StartReservesStoresTheTokenAndRunsCloudflared) {
+    writeStateWith({protectedShare(QStringLiteral("Docs"))});
+    broker.answer(200, kReservation);
+    auto store = makeStore();
+    QList<Status> seen;
+    QObject::connect(store.get(), &QuarryShareStore::publicTunnelStatusChanged,
+                     [&] { seen.append(store->publicTunnelStatus()); });
+
+    startAndWait(*store);
+    ASSERT_TRUE(testing_support::waitUntil([&] {
+        return store->publicTunnelStatus() == Status::running(QStringLiteral("studio-mac.example.net"));
+    }));
+    EXPECT_EQ(seen.first(), Status::preparing());
+    EXPECT_EQ(store->statusMessage(),
+              QStringLiteral("Public link is online at https://studio-mac.example.net/."));
+    EXPECT_FALSE(store->errorMessage());
+
+    // The broker was asked for the computer's name as subdomain, with this installation's id and port.
+    ASSERT_EQ(broker.requests.size(), 1);
+    const QJsonObject sent = QJsonDocument::fromJson(broker.requests[0].body).object();
+    EXPECT_EQ(sent.value("requestedSubdomain").toString(), QStringLiteral("studio-mac"));
+    EXPECT_EQ(sent.value("installationID").toString(), store->appState().installationID);
+    EXPECT_EQ(sent.value("localPort").toInt(), store->appState().port);
+
+    // Host name and tunnel id are saved; the token lives only in the secret store and the child's
+    // environment.
+    const auto saved = readState();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->publicTunnel.hostname, QStringLiteral("studio-mac.example.net"));
+    EXPECT_EQ(saved->publicTunnel.tunnelID, QStringLiteral("t-42"));
+    EXPECT_EQ(saved->publicTunnel.requestedSubdomain, QStringLiteral("studio-mac"));
+    EXPECT_TRUE(saved->publicTunnel.isEnabled);
+    EXPECT_TRUE(saved->publicTunnel.lastStartedAt);
+    EXPECT_FALSE(saved->publicTunnel.lastError);
+    QFile document(statePath());
+    ASSERT_TRUE(document.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(document.readAll().contains("tok-secret"));
+    EXPECT_EQ(*QuarryShareKeychain::read(store->tunnelTokenAccount()), QStringLiteral("tok-secret"));
+    ASSERT_TRUE(testing_support::waitUntil([&] { return launches().size() == 1; }));
+    EXPECT_TRUE(launches()[0].endsWith(" tunnel run|tok-secret|"));
+
+    const QuarryFolderShare share = store->appState().shares[0];
+    EXPECT_EQ(store->publicShareURLString(share), QStringLiteral("https://studio-mac.example.net/docs/"));
+
+    // Turning it off stops the child and keeps host name and token for later.
+    const qint64 child = testing_support::pidOf(launches()[0]);
+    store->stopPublicTunnel();
+    EXPECT_EQ(store->statusMessage(), QStringLiteral("Public link is off."));
+    EXPECT_FALSE(readState()->publicTunnel.isEnabled);
+    EXPECT_EQ(readState()->publicTunnel.hostname, QStringLiteral("studio-mac.example.net"));
+    EXPECT_FALSE(store->publicShareURLString(share));
+    ASSERT_TRUE(testing_support::waitUntil([&] { return ::kill(child, 0) != 0; }));
+    testing_support::spin(200ms);
+    EXPECT_EQ(store->publicTunnelStatus(), Status::stopped());
+}
+
+TEST_F(StorePublicLink, EachFailedStepShowsItsOwnMessage) {
+    writeStateWith({protectedShare(QStringLiteral("Docs"))});
+    auto store = makeStore();
+    const auto expectFailure = [&](const QString& message) {
+        testing_support::spin(100ms); // reports issued before the failure must not replace it
+        EXPECT_EQ(store->publicTunnelStatus(), Status::failed(message));
+        EXPECT_EQ(store->errorMessage(), message);
+        EXPECT_EQ(readState()->publicTunnel.lastError, message);
+        store->setErrorMessage(std::nullopt);
+    };
+
+    store->setPublicTunnelBrokerURL(QStringLiteral("  "));
+    startAndWait(*store);
+    expectFailure(QStringLiteral("Enter a valid tunnel broker URL."));
+    EXPECT_TRUE(broker.requests.isEmpty());
+
+    store->setPublicTunnelBrokerURL(broker.url(QStringLiteral("/")).toString());
+    broker.answer(409, R"({"error":"That subdomain is taken."})");
+    startAndWait(*store);
+    expectFailure(QStringLiteral("That subdomain is taken."));
+    EXPECT_FALSE(readState()->publicTunnel.isEnabled);
+
+    // cloudflared cannot be launched: the reservation stays saved and the link stays wanted.
+    const QString broken = testing_support::sandboxRoot() + QStringLiteral("/broken/cloudflared");
+    testing_support::writeFile(broken, "#!/nonexistent/interpreter\n");
+    QFile::setPermissions(broken, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    store->tunnelService().setCloudflaredCandidates({broken});
+    broker.answer(200, kReservation);
+    startAndWait(*store);
+    ASSERT_FALSE(store->errorMessage().value_or(QString()).isEmpty());
+    expectFailure(store->publicTunnelStatus().text);
+    EXPECT_TRUE(readState()->publicTunnel.isEnabled);
+    EXPECT_EQ(readState()->publicTunnel.hostname, QStringLiteral("studio-mac.example.net"));
+}
+
+TEST_F(StorePublicLink, ALinkThatWasOnResumesAtTheNextStartWithoutTheBroker) {
+    writeStateWith({protectedShare(QStringLiteral("Docs"))});
+    broker.answer(200, kReservation);
+    {
+        auto store = makeStore();
+        startAndWait(*store);
+        ASSERT_TRUE(testing_support::waitUntil([&] { return launches().size() == 1; }));
+    } // quitting ends the child
+    ASSERT_TRUE(
+        testing_support::waitUntil([&] { return ::kill(testing_support::pidOf(launches()[0]), 0) != 0; }));
+
+    {
+        auto store = makeStore();
+        store->start();
+        ASSERT_TRUE(testing_support::waitUntil([&] { return launches().size() == 2; }));
+        EXPECT_TRUE(launches()[1].endsWith(" tunnel run|tok-secret|"));
+        ASSERT_TRUE(testing_support::waitUntil(
+            [&] { return store->publicTunnelStatus().kind == Status::Kind::running; }));
+        EXPECT_EQ(broker.requests.size(), 1);
+        EXPECT_FALSE(store->errorMessage());
+        store->stopPublicTunnel();
+    }
+    {
+        auto store = makeStore();
+        store->start();
+        testing_support::spin(300ms);
+        EXPECT_EQ(launches().size(), 2); // turned off: no resumption
+    }
+
+    // Wanted, but the token is gone (a new installation id, another keyring): nothing happens, quietly.
+    QuarryShareAppState state = *readState();
+    state.publicTunnel.isEnabled = true;
+    state.installationID = newUuidText();
+    writeState(state);
+    auto store = makeStore();
+    store->start();
+    testing_support::spin(300ms);
+    EXPECT_EQ(launches().size(), 2);
+    EXPECT_EQ(store->publicTunnelStatus(), Status::stopped());
+    EXPECT_FALSE(store->errorMessage());
+}
+
+TEST_F(StorePublicLink, AvailabilityChecksReportWithoutStoringAnything) {
+    writeStateWith({});
+    auto store = makeStore();
+    store->setPublicTunnelSubdomain(QStringLiteral("My Photos"));
+    EXPECT_EQ(store->publicTunnelSubdomain(), QStringLiteral("my-photos"));
+    const auto check = [&] {
+        bool finished = false;
+        store->checkPublicTunnelAvailability([&] { finished = true; });
+        ASSERT_TRUE(testing_support::waitUntil([&] { return finished; }, 20s));
+    };
+
+    broker.answer(200, R"({"available":false})");
+    check();
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("my-photos is not available."));
+    broker.answer(200, R"({"available":false,"reason":"Reserved word."})");
+    check();
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Reserved word."));
+    broker.answer(200, R"({"available":true,"hostname":"my-photos.example.net"})");
+    check();
+    EXPECT_EQ(store->statusMessage(), QStringLiteral("my-photos.example.net is available."));
+    EXPECT_TRUE(broker.requests.last().target.endsWith("?name=my-photos"));
+    EXPECT_EQ(readState()->publicTunnel.requestedSubdomain, QStringLiteral("my-photos"));
+    EXPECT_FALSE(readState()->publicTunnel.hostname);
+}
