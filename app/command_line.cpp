@@ -22,8 +22,8 @@ QString CommandLine::helpText() {
                           "\n"
                           "  (no option)  start the desktop application\n"
                           "  --headless   serve the stored shares without windows; resumes the public link\n"
-                          "               if it was on; diagnostics go to standard output; SIGINT or\n"
-                          "               SIGTERM quits\n"
+                          "               if it was on; diagnostics go to standard output; SIGHUP\n"
+                          "               reads Syncthing's folders again; SIGINT or SIGTERM quits\n"
                           "  --help       show this text\n"
                           "  --version    show the version\n");
 }

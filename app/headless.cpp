@@ -20,15 +20,16 @@ void forwardSignal(int signal) {
 }
 
 // SIGINT and SIGTERM end the event loop through a socket pair, so the store is torn down normally
-// (a running cloudflared child is stopped with it).
-bool installQuitSignals() {
+// (a running cloudflared child is stopped with it); SIGHUP reads Syncthing's configuration again.
+bool installSignals() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return false;
     struct sigaction action {};
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 void reportChanges(QuarryShareStore& store) {
@@ -55,21 +56,27 @@ void reportChanges(QuarryShareStore& store) {
 int runHeadless(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brightloom Share"));
-    if (!installQuitSignals()) {
-        logDiagnostic(QStringLiteral("Could not install the quit signals."));
+    if (!installSignals()) {
+        logDiagnostic(QStringLiteral("Could not install the signal handlers."));
         return 1;
     }
-    QSocketNotifier quitNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &app, [&] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        logDiagnostic(QStringLiteral("Quitting on signal %1.").arg(int(byte)));
-        app.quit();
-    });
 
     int status = 0;
     {
         QuarryShareStore store;
+        QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+            char byte = 0;
+            if (::read(signalPipe[0], &byte, 1) != 1)
+                return;
+            if (byte == SIGHUP) {
+                logDiagnostic(QStringLiteral("Refreshing spaces."));
+                store.refreshImportedFolders();
+                return;
+            }
+            logDiagnostic(QStringLiteral("Quitting on signal %1.").arg(int(byte)));
+            app.quit();
+        });
         reportChanges(store);
         logDiagnostic(
             QStringLiteral("Running without windows; state document: %1").arg(store.persistenceURL()));
