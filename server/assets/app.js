@@ -484,6 +484,7 @@
       } else {
         breadcrumb.classList.remove('is-hidden');
         breadcrumb.innerHTML = breadcrumbMarkup(share, directory);
+        breadcrumb.scrollLeft = breadcrumb.scrollWidth;
       }
     }
     columns.innerHTML = listings
