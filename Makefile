@@ -28,7 +28,8 @@ run: build
 	else echo "brightloom Share has nothing to run yet: the application itself is not built so far."; fi
 
 bench: build
-	./bench/run.sh
+	@./scripts/deps.sh deps-bench.txt
+	BUILD_DIR=$(BUILD_DIR) ./bench/run.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

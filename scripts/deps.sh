@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs (listed in deps.txt) that is not installed yet,
-# then the browser tests' npm modules. Quick when everything is present.
+# Installs every Debian package the project needs (listed in deps.txt, or in the list given as the
+# first argument, such as deps-bench.txt) that is not installed yet, then the browser tests' npm
+# modules. Quick when everything is present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+list=${1:-deps.txt}
 
-wanted=$(grep -v '^[[:space:]]*#' deps.txt | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
+wanted=$(grep -v '^[[:space:]]*#' "$list" | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
 # Node.js may come from another source (NodeSource ships npm inside nodejs); take Debian's only when absent.
 command -v node >/dev/null 2>&1 || wanted="$wanted nodejs"
 command -v npm >/dev/null 2>&1 || wanted="$wanted npm"

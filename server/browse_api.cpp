@@ -1,0 +1,243 @@
+#include "server/browse_api.h"
+
+#include "server/access.h"
+#include "sources/share_utilities.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+QString trimmedSlashes(const QString& text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start) == QLatin1Char('/'))
+        ++start;
+    while (end > start && text.at(end - 1) == QLatin1Char('/'))
+        --end;
+    return text.mid(start, end - start);
+}
+
+void insertAttributes(QJsonObject& object, const std::optional<qint64>& size,
+                      const std::optional<QDateTime>& modifiedAt) {
+    if (size)
+        object.insert(QStringLiteral("size"), QJsonValue(static_cast<qint64>(*size)));
+    if (modifiedAt)
+        object.insert(QStringLiteral("modifiedAt"), QuarryShareWeb::isoDateText(*modifiedAt));
+}
+
+// Size only for files (a folder's byte count means nothing to a visitor); both only when readable.
+void readAttributes(const QFileInfo& info, bool isDirectory, std::optional<qint64>& size,
+                    std::optional<QDateTime>& modifiedAt) {
+    if (!info.exists())
+        return;
+    if (!isDirectory)
+        size = info.size();
+    const QDateTime modified = info.lastModified();
+    if (modified.isValid())
+        modifiedAt = modified;
+}
+
+QString downloadURLFor(const QString& slug, const QString& relativePath, bool isDirectory) {
+    QStringList pieces{slug};
+    const QStringList components = relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& component : components)
+        pieces << QString::fromUtf8(QUrl::toPercentEncoding(component, "!$&'()*+,=:@"));
+    return QLatin1Char('/') + pieces.join(QLatin1Char('/')) +
+           (isDirectory ? QStringLiteral("/") : QString()) + QStringLiteral("?download=1");
+}
+
+HTTPResponse errorResponse(const QString& message, int status) {
+    return HTTPResponse::json({{QStringLiteral("error"), message}}, status);
+}
+
+} // namespace
+
+QByteArray DirectoryListingPayload::toData() const {
+    QJsonArray list;
+    for (const DirectoryListingItem& item : items) {
+        QJsonObject object{{QStringLiteral("name"), item.name},
+                           {QStringLiteral("relativePath"), item.relativePath},
+                           {QStringLiteral("isDirectory"), item.isDirectory}};
+        insertAttributes(object, item.size, item.modifiedAt);
+        list.append(object);
+    }
+    const QJsonObject object{{QStringLiteral("shareSlug"), shareSlug},
+                             {QStringLiteral("directoryPath"), directoryPath},
+                             {QStringLiteral("items"), list}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray ItemMetadataPayload::toData() const {
+    QJsonObject object{{QStringLiteral("shareSlug"), shareSlug},
+                       {QStringLiteral("name"), name},
+                       {QStringLiteral("relativePath"), relativePath},
+                       {QStringLiteral("isDirectory"), isDirectory},
+                       {QStringLiteral("path"), path},
+                       {QStringLiteral("downloadURL"), downloadURL}};
+    insertAttributes(object, size, modifiedAt);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+namespace QuarryShareWeb {
+
+QString isoDateText(const QDateTime& moment) {
+    return moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QLatin1Char('Z');
+}
+
+std::optional<QuarryFolderShare> enabledShare(const QuarryShareServerSnapshot& snapshot,
+                                              const QString& slug) {
+    // Texts that differ only in their Unicode normalisation form name the same share.
+    const QString wanted = slug.normalized(QString::NormalizationForm_C);
+    for (const QuarryFolderShare& share : snapshot.shares) {
+        if (share.isEnabled && share.urlSlug.normalized(QString::NormalizationForm_C) == wanted)
+            return share;
+    }
+    return std::nullopt;
+}
+
+QString decodeRelativePath(const QStringList& segments) {
+    return segments.join(QLatin1Char('/'));
+}
+
+std::optional<QString> resolvedURL(const QuarryFolderShare& share, const QString& relativePath) {
+    if (relativePath.contains(QChar(0)))
+        return std::nullopt;
+    const QString root = QuarryShareUtilities::resolvedPath(share.pathURL());
+    const QString candidate = QuarryShareUtilities::resolvedPath(root + QLatin1Char('/') + relativePath);
+    if (candidate == root || QuarryShareUtilities::relativePath(candidate, root))
+        return candidate;
+    return std::nullopt;
+}
+
+std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderShare& share,
+                                                             const QString& relativePath) {
+    const std::optional<QString> location = resolvedURL(share, relativePath);
+    if (!location || !QFileInfo(*location).isDir())
+        return std::nullopt;
+
+    const QString root = QuarryShareUtilities::resolvedPath(share.pathURL());
+    DirectoryListingPayload payload{share.urlSlug, trimmedSlashes(relativePath), {}};
+    // The folder is fully resolved, so only entries that are links need resolving again.
+    const QString folderPath = QuarryShareUtilities::relativePath(*location, root).value_or(QString());
+    const QString prefix = folderPath.isEmpty() ? QString() : folderPath + QLatin1Char('/');
+    const QByteArray nativeFolder = QFile::encodeName(*location);
+    // One status read per entry (two for links): listings of large folders stay cheap.
+    const auto closeFolder = [](DIR* open) { ::closedir(open); };
+    std::unique_ptr<DIR, decltype(closeFolder)> folder(::opendir(nativeFolder.constData()), closeFolder);
+    while (folder) {
+        const dirent* entry = ::readdir(folder.get());
+        if (!entry)
+            break;
+        // Hidden entries, and with them "." and "..", are never listed.
+        if (entry->d_name[0] == '.')
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        struct stat status {};
+        const bool known = ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+        std::optional<QString> entryPath = prefix + name;
+        bool readable = known;
+        if (!known || S_ISLNK(status.st_mode) || root == QLatin1String("/")) {
+            entryPath = QuarryShareUtilities::relativePath(*location + QLatin1Char('/') + name, root);
+            readable = known && ::fstatat(::dirfd(folder.get()), entry->d_name, &status, 0) == 0;
+        }
+        if (!entryPath)
+            continue;
+        DirectoryListingItem item;
+        item.name = name;
+        item.relativePath = *entryPath;
+        if (readable) {
+            item.isDirectory = S_ISDIR(status.st_mode);
+            if (!item.isDirectory)
+                item.size = static_cast<qint64>(status.st_size);
+            item.modifiedAt = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
+        }
+        payload.items.append(item);
+    }
+
+    // Folders first, then by name in the user's locale, ignoring case; sort keys are made once per name.
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<std::pair<QCollatorSortKey, qsizetype>> order;
+    order.reserve(static_cast<size_t>(payload.items.size()));
+    for (qsizetype i = 0; i < payload.items.size(); ++i)
+        order.emplace_back(collator.sortKey(payload.items.at(i).name), i);
+    std::stable_sort(order.begin(), order.end(), [&payload](const auto& a, const auto& b) {
+        const bool aFolder = payload.items.at(a.second).isDirectory;
+        const bool bFolder = payload.items.at(b.second).isDirectory;
+        if (aFolder != bFolder)
+            return aFolder;
+        return a.first.compare(b.first) < 0;
+    });
+    QList<DirectoryListingItem> sorted;
+    sorted.reserve(payload.items.size());
+    for (const auto& entry : order)
+        sorted.append(payload.items.at(entry.second));
+    payload.items = sorted;
+    return payload;
+}
+
+std::optional<ItemMetadataPayload> buildItemMetadata(const QuarryFolderShare& share,
+                                                     const QString& relativePath) {
+    const std::optional<QString> location = resolvedURL(share, relativePath);
+    if (!location)
+        return std::nullopt;
+    const QFileInfo info(*location);
+    if (!info.exists())
+        return std::nullopt;
+
+    ItemMetadataPayload payload;
+    payload.shareSlug = share.urlSlug;
+    payload.name = info.fileName().isEmpty() ? *location : info.fileName();
+    payload.isDirectory = info.isDir();
+    readAttributes(info, payload.isDirectory, payload.size, payload.modifiedAt);
+    payload.relativePath =
+        QuarryShareUtilities::relativePath(*location, QuarryShareUtilities::resolvedPath(share.pathURL()))
+            .value_or(QString());
+    payload.path = *location;
+    payload.downloadURL = downloadURLFor(share.urlSlug, payload.relativePath, payload.isDirectory);
+    return payload;
+}
+
+HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
+                              const QuarryShareServerSnapshot& snapshot) {
+    const std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
+    if (!share)
+        return errorResponse(QStringLiteral("Share not found"), 404);
+    if (!isAuthorized(request, *share))
+        return errorResponse(QStringLiteral("Password required"), 401);
+    const QString path = queryParameters(request).value(QStringLiteral("path"));
+    const std::optional<DirectoryListingPayload> listing = buildDirectoryListing(*share, path);
+    if (!listing)
+        return errorResponse(QStringLiteral("Directory not found"), 404);
+    return HTTPResponse::jsonData(listing->toData());
+}
+
+HTTPResponse handleMetadataJSON(const HTTPRequest& request, const QString& slug,
+                                const QuarryShareServerSnapshot& snapshot) {
+    const std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
+    if (!share)
+        return errorResponse(QStringLiteral("Share not found"), 404);
+    if (!isAuthorized(request, *share))
+        return errorResponse(QStringLiteral("Password required"), 401);
+    const QString path = queryParameters(request).value(QStringLiteral("path"));
+    const std::optional<ItemMetadataPayload> metadata = buildItemMetadata(*share, path);
+    if (!metadata)
+        return errorResponse(QStringLiteral("Item not found"), 404);
+    return HTTPResponse::jsonData(metadata->toData());
+}
+
+} // namespace QuarryShareWeb

@@ -1,0 +1,266 @@
+#include "server/connection.h"
+
+#include "model/diagnostics.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kHeadEnd("\r\n\r\n");
+constexpr qsizetype kReadChunk = 64 * 1024;
+// Most bytes read, and most bytes written, in one turn of the event loop, so that one fast transfer
+// never keeps the other connections waiting.
+constexpr qint64 kReadPerTurn = 1024 * 1024;
+constexpr qint64 kWritePerTurn = 4 * 1024 * 1024;
+constexpr qint64 kCopyChunk = 256 * 1024;
+
+QHostAddress peerAddress(int descriptor) {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof(storage);
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+        return QHostAddress();
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&storage));
+}
+
+} // namespace
+
+QuarryHttpConnection::QuarryHttpConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
+                                           QObject* parent)
+    : QObject(parent)
+    , m_descriptor(descriptor)
+    , m_responder(std::move(responder))
+    , m_limits(limits)
+    , m_peer(peerAddress(descriptor))
+    , m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
+    , m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this)) {
+    ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_descriptor, F_SETFD, ::fcntl(m_descriptor, F_GETFD) | FD_CLOEXEC);
+    m_writeNotifier->setEnabled(false);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &QuarryHttpConnection::readable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &QuarryHttpConnection::writeMore);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        // No complete request in time, or a client that does not close after the answer.
+        closeNow();
+    });
+    m_timer.start(m_limits.requestTimeout);
+}
+
+QuarryHttpConnection::~QuarryHttpConnection() {
+    if (m_descriptor >= 0) {
+        m_readNotifier->setEnabled(false);
+        m_writeNotifier->setEnabled(false);
+        ::close(m_descriptor);
+    }
+}
+
+void QuarryHttpConnection::readable() {
+    char chunk[kReadChunk];
+    qint64 readThisTurn = 0;
+    while (readThisTurn < kReadPerTurn) {
+        const ssize_t got = ::recv(m_descriptor, chunk, sizeof(chunk), 0);
+        if (got > 0) {
+            readThisTurn += got;
+            // Once the request is in, later bytes are read only to notice the peer closing, then dropped.
+            if (m_phase == Phase::reading)
+                m_buffer.append(chunk, got);
+            continue;
+        }
+        if (got == 0) {
+            m_peerFinished = true;
+            m_readNotifier->setEnabled(false);
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        if (m_phase != Phase::reading) {
+            closeNow();
+            return;
+        }
+        logDiagnostic(QStringLiteral("Connection receive error: ") +
+                      QString::fromLocal8Bit(std::strerror(errno)));
+        m_readNotifier->setEnabled(false);
+        respond(HTTPResponse::internalServerError(
+            QStringLiteral("An error occurred while processing the request.")));
+        return;
+    }
+    if (m_phase == Phase::reading) {
+        evaluateRequest();
+    } else if (m_phase == Phase::lingering && m_peerFinished) {
+        closeNow();
+    }
+}
+
+void QuarryHttpConnection::evaluateRequest() {
+    const HTTPResponse tooLarge = HTTPResponse::badRequest(QStringLiteral("Could not parse request."));
+    if (m_headEnd < 0) {
+        m_headEnd = m_buffer.indexOf(kHeadEnd);
+        if (m_headEnd < 0) {
+            if (m_buffer.size() > m_limits.maxHeadBytes + kHeadEnd.size())
+                respond(tooLarge);
+            else if (m_peerFinished)
+                respond(tooLarge);
+            return;
+        }
+        if (m_headEnd > m_limits.maxHeadBytes) {
+            respond(tooLarge);
+            return;
+        }
+        m_head = HTTPRequest::parseHead(m_buffer.left(m_headEnd));
+    }
+
+    const qsizetype bodyStart = m_headEnd + kHeadEnd.size();
+    if (!m_head) {
+        // A malformed head is answered only when the peer has finished sending, as an unfinished one
+        // would be; the bytes it may still send are bounded all the same.
+        if (m_peerFinished || m_buffer.size() - bodyStart > m_limits.maxBodyBytes)
+            respond(tooLarge);
+        return;
+    }
+    const qint64 length = HTTPRequest::contentLength(m_head->headers);
+    if (length < 0 || length > m_limits.maxBodyBytes) {
+        respond(tooLarge);
+        return;
+    }
+    if (m_buffer.size() - bodyStart < length) {
+        if (m_peerFinished)
+            respond(tooLarge);
+        return;
+    }
+    HTTPRequest request = *m_head;
+    request.body = m_buffer.mid(bodyStart, static_cast<qsizetype>(length));
+    m_buffer.clear();
+    m_buffer.squeeze();
+    respond(m_responder(request, m_peer));
+}
+
+void QuarryHttpConnection::respond(HTTPResponse response) {
+    m_phase = Phase::answering;
+    m_timer.stop();
+    if (!response.deferred) {
+        beginSending(std::move(response));
+        return;
+    }
+    m_deferred = response.deferred;
+    m_deferred->start([this](HTTPResponse final) { beginSending(std::move(final)); });
+}
+
+void QuarryHttpConnection::beginSending(HTTPResponse response) {
+    if (m_phase != Phase::answering)
+        return;
+    m_phase = Phase::sending;
+    m_out = response.serializedHead();
+    if (response.fileBody)
+        m_file = response.fileBody;
+    else
+        m_out += response.body;
+    m_outOffset = 0;
+    m_fileOffset = 0;
+    writeMore();
+}
+
+void QuarryHttpConnection::writeMore() {
+    if (m_phase != Phase::sending)
+        return;
+    qint64 writtenThisTurn = 0;
+    while (writtenThisTurn < kWritePerTurn) {
+        if (m_outOffset < m_out.size()) {
+            const ssize_t sent = ::send(m_descriptor, m_out.constData() + m_outOffset,
+                                        static_cast<size_t>(m_out.size() - m_outOffset), MSG_NOSIGNAL);
+            if (sent < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    m_writeNotifier->setEnabled(true);
+                    return;
+                }
+                closeNow();
+                return;
+            }
+            m_outOffset += sent;
+            writtenThisTurn += sent;
+            continue;
+        }
+        if (!m_file || m_fileOffset >= m_file->length())
+            break;
+        const qint64 remaining = m_file->length() - m_fileOffset;
+        if (m_useSendfile) {
+            off_t offset = static_cast<off_t>(m_fileOffset);
+            const ssize_t sent = ::sendfile(m_descriptor, m_file->descriptor(), &offset,
+                                            static_cast<size_t>(qMin(remaining, kWritePerTurn)));
+            if (sent > 0) {
+                m_fileOffset += sent;
+                writtenThisTurn += sent;
+                continue;
+            }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                m_writeNotifier->setEnabled(true);
+                return;
+            }
+            if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // Not every file system can splice into a socket: copy through a small buffer instead.
+                m_useSendfile = false;
+                continue;
+            }
+            // The file ended early (it shrank) or the peer is gone: the answer cannot be completed.
+            closeNow();
+            return;
+        }
+        m_out.resize(static_cast<qsizetype>(qMin(remaining, kCopyChunk)));
+        const ssize_t got = ::pread(m_file->descriptor(), m_out.data(), static_cast<size_t>(m_out.size()),
+                                    static_cast<off_t>(m_fileOffset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            closeNow();
+            return;
+        }
+        m_out.truncate(got);
+        m_outOffset = 0;
+        m_fileOffset += got;
+    }
+    if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length())) {
+        // More to send, but other connections get their turn first.
+        m_writeNotifier->setEnabled(true);
+        return;
+    }
+    finishSending();
+}
+
+void QuarryHttpConnection::finishSending() {
+    m_writeNotifier->setEnabled(false);
+    m_file.reset();
+    m_out.clear();
+    m_out.squeeze();
+    // Ending only the sending side first lets the client read the whole answer; closing a socket with
+    // unread input would reset the connection and could destroy the answer in flight.
+    ::shutdown(m_descriptor, SHUT_WR);
+    m_phase = Phase::lingering;
+    if (m_peerFinished) {
+        closeNow();
+        return;
+    }
+    m_timer.start(m_limits.lingerTimeout);
+}
+
+void QuarryHttpConnection::closeNow() {
+    if (m_phase == Phase::closed)
+        return;
+    m_phase = Phase::closed;
+    m_timer.stop();
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    ::close(m_descriptor);
+    m_descriptor = -1;
+    m_file.reset();
+    deleteLater();
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "server/http_request.h"
+#include "server/http_response.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// Bounds on what one connection may cost.
+struct QuarryConnectionLimits {
+    qsizetype maxHeadBytes = 64 * 1024;
+    qint64 maxBodyBytes = 1024 * 1024;
+    // Without a complete request by then, the connection is closed without an answer.
+    std::chrono::milliseconds requestTimeout = std::chrono::seconds(30);
+    // After the answer, how long the client may take to close its side before the socket is closed.
+    std::chrono::milliseconds lingerTimeout = std::chrono::seconds(2);
+};
+
+// One accepted connection: reads one request, answers it, closes. Works on the raw non-blocking socket
+// so that bodies can stream from files with sendfile and the write side can be ended on its own.
+// It deletes itself when done.
+class QuarryHttpConnection : public QObject {
+    Q_OBJECT
+public:
+    using Responder = std::function<HTTPResponse(const HTTPRequest&, const QHostAddress& peer)>;
+
+    // Takes ownership of the connected socket descriptor.
+    QuarryHttpConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
+                         QObject* parent = nullptr);
+    ~QuarryHttpConnection() override;
+
+private:
+    enum class Phase { reading, answering, sending, lingering, closed };
+
+    void readable();
+    void evaluateRequest();
+    void respond(HTTPResponse response);
+    void beginSending(HTTPResponse response);
+    void writeMore();
+    void finishSending();
+    void closeNow();
+
+    int m_descriptor;
+    Responder m_responder;
+    QuarryConnectionLimits m_limits;
+    QHostAddress m_peer;
+    Phase m_phase = Phase::reading;
+    bool m_peerFinished = false;
+
+    QByteArray m_buffer;
+    std::optional<HTTPRequest> m_head;
+    qsizetype m_headEnd = -1;
+
+    std::shared_ptr<HTTPDeferredResponse> m_deferred;
+    QByteArray m_out;
+    qsizetype m_outOffset = 0;
+    std::shared_ptr<HTTPFileBody> m_file;
+    qint64 m_fileOffset = 0;
+    bool m_useSendfile = true;
+
+    QSocketNotifier* m_readNotifier;
+    QSocketNotifier* m_writeNotifier;
+    QTimer m_timer;
+};

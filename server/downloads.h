@@ -1,0 +1,34 @@
+#pragma once
+
+#include "model/share_records.h"
+#include "server/http_response.h"
+#include "server/server_snapshot.h"
+
+#include <QString>
+
+// Downloads: files stream from disk as they are, folders as ZIP archives made on the spot.
+namespace QuarryShareWeb {
+
+inline const QString kDefaultZipProgram = QStringLiteral("/usr/bin/zip");
+
+// share is enabled and already authorised; relativePath is "" for the share's root. A folder's answer
+// is deferred until its archive is made.
+HTTPResponse handleDownload(const QuarryFolderShare& share, const QString& relativePath,
+                            const QuarryShareServerSnapshot& snapshot,
+                            const QString& zipProgram = kDefaultZipProgram);
+
+// The archive's base name: the share's display name for its root, the folder's own name otherwise,
+// trimmed, with "/" and ":" turned into "-"; "brightloom-share" when nothing is left.
+QString archiveName(const QString& location, const QuarryFolderShare& share, const QString& relativePath);
+
+// attachment; filename="NAME" with double quotes and control characters removed from the name.
+QString contentDisposition(const QString& fileName);
+
+// The registered type of the name's extension; application/octet-stream without one.
+QString mimeTypeForName(const QString& fileName);
+
+// Opens a fully resolved path for reading, refusing it if any component has become a symbolic link
+// since it was resolved. Returns the descriptor or -1.
+int openResolvedForReading(const QString& resolvedPath);
+
+} // namespace QuarryShareWeb

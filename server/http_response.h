@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// One Set-Cookie line.
+struct HTTPCookieHeader {
+    QString name;
+    QString value;
+    QStringList attributes;
+
+    // name=value followed by each attribute, items separated by "; ".
+    QString stringValue() const;
+    bool operator==(const HTTPCookieHeader&) const = default;
+};
+
+// A body that the connection sends straight from an open file, so memory never grows with its size.
+// The descriptor is closed when the last response holding it is gone.
+class HTTPFileBody {
+public:
+    // Takes ownership of an open descriptor; length is the number of bytes to send from offset 0.
+    HTTPFileBody(int descriptor, qint64 length);
+    ~HTTPFileBody();
+    HTTPFileBody(const HTTPFileBody&) = delete;
+    HTTPFileBody& operator=(const HTTPFileBody&) = delete;
+
+    int descriptor() const { return m_descriptor; }
+    qint64 length() const { return m_length; }
+    // The whole content, for callers that want it in memory (small bodies, tests).
+    QByteArray readAll() const;
+
+private:
+    int m_descriptor;
+    qint64 m_length;
+};
+
+struct HTTPResponse;
+
+// A response that is only known after asynchronous work (a folder archive). The connection starts it
+// once and keeps it alive until the final response has been sent; destroying it cancels the work.
+class HTTPDeferredResponse {
+public:
+    virtual ~HTTPDeferredResponse() = default;
+    // Calls done exactly once, later, on the calling thread's event loop.
+    virtual void start(std::function<void(HTTPResponse)> done) = 0;
+};
+
+struct HTTPResponse {
+    int statusCode = 200;
+    QString reasonPhrase = QStringLiteral("OK");
+    QMap<QString, QString> headers;
+    QList<HTTPCookieHeader> cookieHeaders;
+    QByteArray body;
+    // When set, the body is this file's content instead of `body`.
+    std::shared_ptr<HTTPFileBody> fileBody;
+    // When set, this response only stands for the one that the deferred work will produce.
+    std::shared_ptr<HTTPDeferredResponse> deferred;
+
+    qint64 bodyLength() const { return fileBody ? fileBody->length() : body.size(); }
+    // The body bytes, read from the file when the body streams from one.
+    QByteArray bodyBytes() const { return fileBody ? fileBody->readAll() : body; }
+
+    // Status line, headers (Content-Length set, Connection: close unless given, sorted by name),
+    // Set-Cookie lines and the blank line.
+    QByteArray serializedHead() const;
+    // The head followed by the in-memory body.
+    QByteArray serialized() const { return serializedHead() + body; }
+
+    static QString reasonPhraseFor(int statusCode);
+    static const QMap<QString, QString>& securityHeaders();
+
+    static HTTPResponse html(const QString& text, int status = 200);
+    static HTTPResponse notFound(const QString& html);
+    static HTTPResponse badRequest(const QString& message);
+    static HTTPResponse internalServerError(const QString& message);
+    static HTTPResponse json(const QMap<QString, QString>& pairs, int status = 200);
+    static HTTPResponse jsonData(const QByteArray& bytes, int status = 200);
+    static HTTPResponse binary(const QByteArray& bytes, const QString& contentType,
+                               const std::optional<QString>& disposition = std::nullopt);
+    // As binary, with the body streamed from an open file.
+    static HTTPResponse file(std::shared_ptr<HTTPFileBody> body, const QString& contentType,
+                             const std::optional<QString>& disposition = std::nullopt);
+    static HTTPResponse redirect(const QString& location, const QList<HTTPCookieHeader>& cookies = {});
+    static HTTPResponse later(std::shared_ptr<HTTPDeferredResponse> work);
+};

@@ -1,0 +1,215 @@
+#include "server/pages.h"
+
+#include "server/browse_api.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+QString resourceText(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+std::optional<QByteArray> readWhole(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+QString joinedLines(const QStringList& lines) {
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString noticePage(const QString& title, const QStringList& cardLines) {
+    QStringList lines{QStringLiteral("  <div class=\"auth-shell\">"),
+                      QStringLiteral("    <div class=\"auth-card\">"),
+                      QStringLiteral("      <div class=\"eyebrow\">brightloom</div>")};
+    lines += cardLines;
+    lines << QStringLiteral("    </div>") << QStringLiteral("  </div>") << QStringLiteral("</body>")
+          << QStringLiteral("</html>");
+    return QuarryShareWeb::pageHead(title) + QLatin1Char('\n') + joinedLines(lines);
+}
+
+} // namespace
+
+namespace QuarryShareWeb {
+
+QString escapeHTML(const QString& text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
+    escaped.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
+    escaped.replace(QLatin1Char('>'), QStringLiteral("&gt;"));
+    escaped.replace(QLatin1Char('"'), QStringLiteral("&quot;"));
+    return escaped;
+}
+
+QString escapeForScriptTag(const QString& text) {
+    // "<" only ever occurs inside JSON strings, where \u003c is the same character.
+    QString escaped = text;
+    escaped.replace(QLatin1Char('<'), QStringLiteral("\\u003c"));
+    return escaped;
+}
+
+QString pageHead(const QString& title) {
+    return joinedLines(
+        {QStringLiteral("<!doctype html>"), QStringLiteral("<html lang=\"en\" data-theme=\"dark\">"),
+         QStringLiteral("<head>"), QStringLiteral("  <meta charset=\"utf-8\">"),
+         QStringLiteral("  <meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"),
+         QStringLiteral("  <title>") + escapeHTML(title) + QStringLiteral("</title>"),
+         QStringLiteral("  <style>") + baseStyles() + QStringLiteral("</style>"), QStringLiteral("</head>"),
+         QStringLiteral("<body>")});
+}
+
+QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
+                      const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
+                      const std::optional<QString>& selectedRelativePath) {
+    QList<QuarryFolderShare> enabled;
+    for (const QuarryFolderShare& share : snapshot.shares) {
+        if (share.isEnabled)
+            enabled.append(share);
+    }
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(enabled.begin(), enabled.end(), [&collator](const auto& a, const auto& b) {
+        return collator.compare(a.displayName(), b.displayName()) < 0;
+    });
+    QJsonArray shares;
+    for (const QuarryFolderShare& share : enabled) {
+        shares.append(QJsonObject{{QStringLiteral("slug"), share.urlSlug},
+                                  {QStringLiteral("name"), share.displayName()},
+                                  {QStringLiteral("isPasswordProtected"), share.isPasswordProtected()}});
+    }
+    QJsonObject payload{{QStringLiteral("appName"), snapshot.appName},
+                        {QStringLiteral("shares"), shares},
+                        {QStringLiteral("initialDirectory"), initialDirectory}};
+    if (currentShare) {
+        payload.insert(QStringLiteral("currentShareSlug"), currentShare->urlSlug);
+        payload.insert(QStringLiteral("currentShareName"), currentShare->displayName());
+        payload.insert(QStringLiteral("currentSharePath"), currentShare->path);
+    }
+    if (selectedRelativePath)
+        payload.insert(QStringLiteral("selectedRelativePath"), *selectedRelativePath);
+    return QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));
+}
+
+QString renderAppPage(const QuarryShareServerSnapshot& snapshot,
+                      const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
+                      const std::optional<QString>& selectedRelativePath) {
+    const QString data =
+        escapeForScriptTag(bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath));
+    const QString title = currentShare ? currentShare->displayName() : snapshot.appName;
+    return pageHead(title) + QLatin1Char('\n') +
+           joinedLines({QStringLiteral("  <div id=\"app\"></div>"),
+                        QStringLiteral("  <script id=\"quarry-share-data\" type=\"application/json\">") +
+                            data + QStringLiteral("</script>"),
+                        QStringLiteral("  <script>") + appScript() + QStringLiteral("</script>"),
+                        QStringLiteral("</body>"), QStringLiteral("</html>")});
+}
+
+QString renderNotFoundPage(const QuarryShareServerSnapshot& snapshot) {
+    return noticePage(
+        snapshot.appName,
+        {QStringLiteral("      <h1>Nothing here</h1>"),
+         QStringLiteral("      <p class=\"lede\">That shared folder link is missing, disabled, or no "
+                        "longer valid.</p>")});
+}
+
+QString renderMissingItemPage(const QuarryShareServerSnapshot&, const QuarryFolderShare& share) {
+    return noticePage(
+        share.displayName(),
+        {QStringLiteral("      <h1>That item moved</h1>"),
+         QStringLiteral("      <p class=\"lede\">The file or folder is no longer in this share.</p>"),
+         QStringLiteral("      <a class=\"primary-button\" href=\"/") + escapeHTML(share.urlSlug) +
+             QStringLiteral("/\">Back to ") + escapeHTML(share.displayName()) + QStringLiteral("</a>")});
+}
+
+QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect, bool failed) {
+    const QString name = escapeHTML(share.displayName());
+    const QStringList lines{
+        QStringLiteral("  <div class=\"auth-shell\">"),
+        QStringLiteral("    <div class=\"auth-card password-card\">"),
+        QStringLiteral("      <div class=\"brand-block\" style=\"margin-bottom: 18px;\">"),
+        QStringLiteral(
+            "        <div class=\"brand-mark\"><img src=\"/__asset/app-icon.png\" alt=\"brightloom "
+            "icon\"></div>"),
+        QStringLiteral("        <div class=\"brand-copy\">"),
+        QStringLiteral("          <strong>brightloom</strong>"),
+        QStringLiteral("          <span>Protected share</span>"),
+        QStringLiteral("        </div>"),
+        QStringLiteral("      </div>"),
+        QStringLiteral("      <div class=\"eyebrow\">Password required</div>"),
+        QStringLiteral("      <h1>") + name + QStringLiteral("</h1>"),
+        QStringLiteral(
+            "      <p class=\"lede\">This read-only space is protected. Enter the password to browse "
+            "files and download anything visible here.</p>"),
+        QStringLiteral("      <form class=\"auth-form\" method=\"post\" action=\"/__unlock/") +
+            escapeHTML(share.urlSlug) + QStringLiteral("\">"),
+        QStringLiteral("        <input type=\"hidden\" name=\"redirect\" value=\"") + escapeHTML(redirect) +
+            QStringLiteral("\">"),
+        QStringLiteral("        <input class=\"text-input\" type=\"password\" name=\"password\" "
+                       "placeholder=\"Password\" autocomplete=\"current-password\" autofocus>"),
+        QStringLiteral("        <button class=\"primary-button\" type=\"submit\">Unlock Space</button>"),
+        QStringLiteral("      </form>"),
+        QStringLiteral("      ") +
+            (failed ? QStringLiteral("<p class=\"error-line\">That password did not work. Try again.</p>")
+                    : QString()),
+        QStringLiteral("    </div>"),
+        QStringLiteral("  </div>"),
+        QStringLiteral("</body>"),
+        QStringLiteral("</html>"),
+    };
+    return pageHead(share.displayName()) + QLatin1Char('\n') + joinedLines(lines);
+}
+
+std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, const QString& relativePath) {
+    QString trimmed = relativePath;
+    while (trimmed.startsWith(QLatin1Char('/')))
+        trimmed.remove(0, 1);
+    while (trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    const std::optional<QString> location = resolvedURL(share, trimmed);
+    if (!location)
+        return std::nullopt;
+    const QFileInfo info(*location);
+    if (!info.exists())
+        return std::nullopt;
+    if (info.isDir())
+        return Presentation{trimmed, trimmed.isEmpty() ? std::nullopt : std::optional<QString>(trimmed)};
+    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
+    return Presentation{slash < 0 ? QString() : trimmed.left(slash), trimmed};
+}
+
+QString baseStyles() {
+    static const QString styles = resourceText(QStringLiteral(":/web/app.css"));
+    return styles;
+}
+
+QString appScript() {
+    static const QString script = resourceText(QStringLiteral(":/web/app.js"));
+    return script;
+}
+
+std::optional<QByteArray> appIconData() {
+    for (const QString& candidate :
+         {QStringLiteral(":/web/BrightloomWebIcon.png"), QStringLiteral(":/web/QuarryWebIcon.png"),
+          QDir::current().filePath(QStringLiteral("Resources/AppIcon.iconset/icon_32x32@2x.png"))}) {
+        if (std::optional<QByteArray> bytes = readWhole(candidate))
+            return bytes;
+    }
+    return std::nullopt;
+}
+
+} // namespace QuarryShareWeb

@@ -1,0 +1,109 @@
+#include "server/router.h"
+
+#include "server/access.h"
+#include "server/browse_api.h"
+#include "server/downloads.h"
+#include "server/pages.h"
+
+#include <QStringList>
+#include <QUuid>
+
+namespace {
+
+const QString kUnlockPrefix = QStringLiteral("/__unlock/");
+const QString kBrowsePrefix = QStringLiteral("/__browse/");
+const QString kMetaPrefix = QStringLiteral("/__meta/");
+const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
+
+HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
+    return HTTPResponse::html(QuarryShareWeb::renderAppPage(snapshot, std::nullopt, QString(), std::nullopt));
+}
+
+QString shareRoot(const QuarryFolderShare& share) {
+    return QLatin1Char('/') + share.urlSlug + QLatin1Char('/');
+}
+
+HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
+                         const QuarryShareServerSnapshot& snapshot,
+                         const QuarryShareWeb::RequestContext& context) {
+    using namespace QuarryShareWeb;
+    QStringList pieces = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (pieces.isEmpty())
+        return appPageWithoutShare(snapshot);
+    const std::optional<QuarryFolderShare> share = enabledShare(snapshot, pieces.takeFirst());
+    if (!share)
+        return HTTPResponse::notFound(renderNotFoundPage(snapshot));
+
+    const QMap<QString, QString> query = queryParameters(request);
+    if (!isAuthorized(request, *share)) {
+        const QString target = sanitizedRedirect(request.target, shareRoot(*share));
+        const bool failed = query.value(QStringLiteral("failed")) == QLatin1String("1");
+        return HTTPResponse::html(renderUnlockPage(*share, target, failed), 401);
+    }
+
+    const QString relativePath = decodeRelativePath(pieces);
+    if (query.value(QStringLiteral("download")) == QLatin1String("1"))
+        return handleDownload(*share, relativePath, snapshot, context.zipProgram);
+
+    const std::optional<Presentation> presentation = resolvePresentation(*share, relativePath);
+    if (!presentation)
+        return HTTPResponse::notFound(renderMissingItemPage(snapshot, *share));
+    return HTTPResponse::html(
+        renderAppPage(snapshot, share, presentation->initialDirectory, presentation->selectedRelativePath));
+}
+
+} // namespace
+
+namespace QuarryShareWeb {
+
+HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
+                   const RequestContext& context) {
+    const QString path = request.path();
+    const QString& method = request.method;
+    const bool get = method == QLatin1String("GET");
+    if (get && path == QLatin1String("/"))
+        return appPageWithoutShare(snapshot);
+    if (method == QLatin1String("POST") && path.startsWith(kUnlockPrefix))
+        return handleUnlock(request, path.mid(kUnlockPrefix.size()), snapshot, context);
+    if (get && path == kIconPath) {
+        if (const std::optional<QByteArray> icon = appIconData())
+            return HTTPResponse::binary(*icon, QStringLiteral("image/png"));
+        return HTTPResponse::notFound(renderNotFoundPage(snapshot));
+    }
+    if (get && path.startsWith(kBrowsePrefix))
+        return handleBrowseJSON(request, path.mid(kBrowsePrefix.size()), snapshot);
+    if (get && path.startsWith(kMetaPrefix))
+        return handleMetadataJSON(request, path.mid(kMetaPrefix.size()), snapshot);
+    return shareBranch(request, path, snapshot, context);
+}
+
+HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
+                          const QuarryShareServerSnapshot& snapshot, const RequestContext& context) {
+    const std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
+    if (!share)
+        return HTTPResponse::notFound(renderNotFoundPage(snapshot));
+
+    const QMap<QString, QString> form = parseFormBody(request.body);
+    const QString password = form.value(QStringLiteral("password"));
+    const auto redirectField = form.constFind(QStringLiteral("redirect"));
+    const QString target = sanitizedRedirect(
+        redirectField == form.cend() ? std::nullopt : std::optional<QString>(*redirectField),
+        shareRoot(*share));
+    const HTTPResponse refused = HTTPResponse::redirect(shareRoot(*share) + QStringLiteral("?failed=1"));
+
+    // A locked-out client is answered exactly like a wrong password, without the password being checked.
+    const QString shareKey = uuidText(share->id);
+    if (context.throttle && context.throttle->isLockedOut(context.client, shareKey))
+        return refused;
+    if (!verify(password, *share)) {
+        if (context.throttle)
+            context.throttle->recordFailure(context.client, shareKey);
+        return refused;
+    }
+    if (context.throttle)
+        context.throttle->recordSuccess(context.client, shareKey);
+    return HTTPResponse::redirect(
+        target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), authCookieAttributes()}});
+}
+
+} // namespace QuarryShareWeb

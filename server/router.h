@@ -1,0 +1,27 @@
+#pragma once
+
+#include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/server_snapshot.h"
+#include "server/unlock_throttle.h"
+
+#include <QString>
+
+// What a request is answered with, from its method and path, against one snapshot.
+namespace QuarryShareWeb {
+
+// What route needs besides the request: who is asking (for throttling unlock attempts), the throttle
+// itself (none: unthrottled), and the archiver to run.
+struct RequestContext {
+    QString client;
+    QuarryUnlockThrottle* throttle = nullptr;
+    QString zipProgram = QStringLiteral("/usr/bin/zip");
+};
+
+HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
+                   const RequestContext& context = {});
+
+HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
+                          const QuarryShareServerSnapshot& snapshot, const RequestContext& context = {});
+
+} // namespace QuarryShareWeb

@@ -1,0 +1,73 @@
+#include "server/server_core.h"
+
+#include "server/router.h"
+#include "server/web_server.h"
+
+#include <unistd.h>
+
+namespace {
+
+// Pending connections the system may queue while the server thread is busy.
+constexpr int kListenBacklog = 512;
+
+} // namespace
+
+QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
+    : m_server(server)
+    , m_throttle([server] { return server->options().clock(); }) {}
+
+QuarryServerCore::~QuarryServerCore() = default;
+
+void QuarryServerCore::listen(const QUuid& token, int port) {
+    if (!m_server->isCurrentListener(token))
+        return;
+    closeListener();
+    auto* listener = new QuarryTcpListener(this);
+    listener->setListenBacklogSize(kListenBacklog);
+    connect(listener, &QuarryTcpListener::accepted, this, &QuarryServerCore::accept);
+    if (!listener->listen(QHostAddress::Any, static_cast<quint16>(port))) {
+        const QString message = listener->errorString();
+        delete listener;
+        if (m_server->clearCurrentListener(token))
+            m_server->report(QuarryShareWebServer::State::failed(message));
+        return;
+    }
+    m_listener = listener;
+    if (m_server->setListening(token, listener->serverPort()))
+        m_server->report(QuarryShareWebServer::State::running(port));
+    else
+        closeListener();
+}
+
+void QuarryServerCore::closeListener() {
+    delete m_listener;
+    m_listener = nullptr;
+}
+
+QString QuarryServerCore::clientAddress(const HTTPRequest& request, const QHostAddress& peer) {
+    QHostAddress address = peer;
+    bool isIPv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
+    if (isIPv4)
+        address = QHostAddress(ipv4);
+    if (address.isLoopback()) {
+        const QString forwarded = request.header(QStringLiteral("cf-connecting-ip")).trimmed();
+        if (!forwarded.isEmpty())
+            return forwarded;
+    }
+    return address.toString();
+}
+
+void QuarryServerCore::accept(qintptr descriptor) {
+    new QuarryHttpConnection(
+        static_cast<int>(descriptor),
+        [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
+        m_server->options().limits, this);
+}
+
+HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
+    const QuarryShareWebServer::Options options = m_server->options();
+    const QuarryShareWeb::RequestContext context{clientAddress(request, peer), &m_throttle,
+                                                 options.zipProgram};
+    return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
+}

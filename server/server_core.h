@@ -1,0 +1,46 @@
+#pragma once
+
+#include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/unlock_throttle.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpServer>
+#include <QUuid>
+
+class QuarryShareWebServer;
+
+// Hands accepted sockets over as raw descriptors; each connection handles its own socket.
+class QuarryTcpListener : public QTcpServer {
+    Q_OBJECT
+public:
+    using QTcpServer::QTcpServer;
+Q_SIGNALS:
+    void accepted(qintptr descriptor);
+
+protected:
+    void incomingConnection(qintptr descriptor) override { Q_EMIT accepted(descriptor); }
+};
+
+// The part of the web server that lives on its thread: the listener, the connections, the throttle.
+class QuarryServerCore : public QObject {
+    Q_OBJECT
+public:
+    explicit QuarryServerCore(QuarryShareWebServer* server);
+    ~QuarryServerCore() override;
+
+    void listen(const QUuid& token, int port);
+    void closeListener();
+
+    // Who is asking: the peer, or on a loopback connection from the tunnel, the visitor it names.
+    static QString clientAddress(const HTTPRequest& request, const QHostAddress& peer);
+
+private:
+    void accept(qintptr descriptor);
+    HTTPResponse answer(const HTTPRequest& request, const QHostAddress& peer);
+
+    QuarryShareWebServer* m_server;
+    QuarryTcpListener* m_listener = nullptr;
+    QuarryUnlockThrottle m_throttle;
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "model/share_records.h"
+
+#include <QList>
+#include <QString>
+
+// What the web server serves from: the application's name and every share the store knows, in order.
+// The store hands a fresh one to the server whenever something served changes.
+struct QuarryShareServerSnapshot {
+    QString appName = QStringLiteral("brightloom Share");
+    QList<QuarryFolderShare> shares;
+    bool operator==(const QuarryShareServerSnapshot&) const = default;
+};

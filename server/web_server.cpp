@@ -1,0 +1,158 @@
+#include "server/web_server.h"
+
+#include "server/access.h"
+#include "server/server_core.h"
+
+#include <QMutexLocker>
+
+QuarryShareWebServer::State QuarryShareWebServer::State::running(int port) {
+    return State{Kind::running, port, QString()};
+}
+
+QuarryShareWebServer::State QuarryShareWebServer::State::failed(const QString& message) {
+    return State{Kind::failed, 0, message};
+}
+
+QuarryShareWebServer::State QuarryShareWebServer::State::stopped() {
+    return State{Kind::stopped, 0, QString()};
+}
+
+QuarryShareWebServer::QuarryShareWebServer(QObject* parent)
+    : QObject(parent)
+    , m_listenerToken(QUuid::createUuid()) {
+    m_thread.setObjectName(QStringLiteral("app.brightloom.share.webserver"));
+    m_core = new QuarryServerCore(this);
+    m_core->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+QuarryShareWebServer::~QuarryShareWebServer() {
+    {
+        QMutexLocker locker(&m_lock);
+        m_listenerToken = QUuid::createUuid();
+        m_stateHandler = nullptr;
+    }
+    // The core, its listener and every connection end on their own thread, before the thread does.
+    QMetaObject::invokeMethod(
+        m_core,
+        [this] {
+            delete m_core;
+            m_core = nullptr;
+        },
+        Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+Result<void> QuarryShareWebServer::start(int port, const QuarryShareServerSnapshot& snapshot) {
+    stopListening(false);
+    update(snapshot);
+    if (port < 0 || port > 65535)
+        return QuarryError{QStringLiteral("QuarryShareWebServer"), 1,
+                           QStringLiteral("Invalid port %1.").arg(port)};
+
+    const QUuid token = QUuid::createUuid();
+    {
+        QMutexLocker locker(&m_lock);
+        m_listenerToken = token;
+    }
+    // The listener is opened once control returns to this object's event loop, so that a start that
+    // replaces this one straight away leaves no trace of it: only the last start of a turn is reported.
+    QMetaObject::invokeMethod(
+        this,
+        [this, token, port] {
+            if (!isCurrentListener(token))
+                return;
+            QuarryServerCore* core = m_core;
+            QMetaObject::invokeMethod(
+                core, [core, token, port] { core->listen(token, port); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    return {};
+}
+
+void QuarryShareWebServer::stop() {
+    stopListening(true);
+}
+
+void QuarryShareWebServer::stopListening(bool notify) {
+    {
+        QMutexLocker locker(&m_lock);
+        m_listenerToken = QUuid::createUuid();
+        m_listeningPort = 0;
+    }
+    QuarryServerCore* core = m_core;
+    QMetaObject::invokeMethod(
+        core, [core] { core->closeListener(); }, Qt::QueuedConnection);
+    if (notify)
+        report(State::stopped());
+}
+
+void QuarryShareWebServer::update(const QuarryShareServerSnapshot& snapshot) {
+    QMutexLocker locker(&m_lock);
+    m_snapshot = snapshot;
+}
+
+void QuarryShareWebServer::setStateHandler(StateHandler handler) {
+    QMutexLocker locker(&m_lock);
+    m_stateHandler = std::move(handler);
+}
+
+QuarryShareServerSnapshot QuarryShareWebServer::currentSnapshot() const {
+    QMutexLocker locker(&m_lock);
+    return m_snapshot;
+}
+
+int QuarryShareWebServer::listeningPort() const {
+    QMutexLocker locker(&m_lock);
+    return m_listeningPort;
+}
+
+void QuarryShareWebServer::setOptions(const Options& options) {
+    QMutexLocker locker(&m_lock);
+    m_options = options;
+}
+
+QuarryShareWebServer::Options QuarryShareWebServer::options() const {
+    QMutexLocker locker(&m_lock);
+    return m_options;
+}
+
+QString QuarryShareWebServer::sha256Hex(const QString& text) {
+    return QuarryShareWeb::sha256Hex(text);
+}
+
+QString QuarryShareWebServer::passwordDigest(const QString& password, const QString& salt) {
+    return QuarryShareWeb::passwordDigest(password, salt);
+}
+
+bool QuarryShareWebServer::isCurrentListener(const QUuid& token) const {
+    QMutexLocker locker(&m_lock);
+    return m_listenerToken == token;
+}
+
+bool QuarryShareWebServer::clearCurrentListener(const QUuid& token) {
+    QMutexLocker locker(&m_lock);
+    if (m_listenerToken != token)
+        return false;
+    m_listeningPort = 0;
+    return true;
+}
+
+bool QuarryShareWebServer::setListening(const QUuid& token, int port) {
+    QMutexLocker locker(&m_lock);
+    if (m_listenerToken != token)
+        return false;
+    m_listeningPort = port;
+    return true;
+}
+
+void QuarryShareWebServer::report(const State& state) {
+    StateHandler handler;
+    {
+        QMutexLocker locker(&m_lock);
+        handler = m_stateHandler;
+    }
+    if (handler)
+        handler(state);
+}

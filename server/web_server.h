@@ -1,0 +1,84 @@
+#pragma once
+
+#include "model/error.h"
+#include "server/connection.h"
+#include "server/server_snapshot.h"
+#include "server/unlock_throttle.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QUuid>
+
+#include <functional>
+
+class QuarryServerCore;
+
+// The application's HTTP/1.1 server. It listens on one port on all interfaces, on a thread of its own
+// whose event loop runs every connection, request and write; it serves from the snapshot it was given.
+class QuarryShareWebServer : public QObject {
+    Q_OBJECT
+public:
+    struct State {
+        enum class Kind { running, failed, stopped };
+        Kind kind = Kind::stopped;
+        int port = 0;    // running: the port passed to start
+        QString message; // failed: the system's description
+        static State running(int port);
+        static State failed(const QString& message);
+        static State stopped();
+        bool operator==(const State&) const = default;
+    };
+    using StateHandler = std::function<void(const State&)>;
+
+    // Seams for tests and tools; the defaults are what the application uses.
+    struct Options {
+        QuarryMonotonicClock clock = steadyMonotonicClock();
+        QString zipProgram = QStringLiteral("/usr/bin/zip");
+        QuarryConnectionLimits limits;
+    };
+
+    explicit QuarryShareWebServer(QObject* parent = nullptr);
+    ~QuarryShareWebServer() override;
+
+    // Replaces any listener with a new one on the port. Returns at once; the outcome (running or failed)
+    // arrives through the state handler once control is back in this object's event loop. A port
+    // outside 0 to 65535 fails here, with the new snapshot stored all the same.
+    Result<void> start(int port, const QuarryShareServerSnapshot& snapshot);
+    // Stops listening and reports stopped, on the calling thread.
+    void stop();
+    void update(const QuarryShareServerSnapshot& snapshot);
+    // Called on the server thread for running and failed, and by stop() on its caller's thread.
+    void setStateHandler(StateHandler handler);
+    QuarryShareServerSnapshot currentSnapshot() const;
+
+    // The port actually listened on (useful after start with port 0); 0 while not listening.
+    int listeningPort() const;
+    // Takes effect for the next start.
+    void setOptions(const Options& options);
+    Options options() const;
+
+    static QString sha256Hex(const QString& text);
+    static QString passwordDigest(const QString& password, const QString& salt);
+
+private:
+    friend class QuarryServerCore;
+
+    void stopListening(bool notify);
+    bool isCurrentListener(const QUuid& token) const;
+    // Clears the listener of this generation; false when the token is stale.
+    bool clearCurrentListener(const QUuid& token);
+    bool setListening(const QUuid& token, int port);
+    void report(const State& state);
+
+    mutable QMutex m_lock;
+    QUuid m_listenerToken;
+    int m_listeningPort = 0;
+    QuarryShareServerSnapshot m_snapshot;
+    StateHandler m_stateHandler;
+    Options m_options;
+
+    QThread m_thread;
+    QuarryServerCore* m_core = nullptr;
+};

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "server/pages.h"
+
+#include <QString>
+
+// The page texts as a browser receives them, written out line by line, with the compiled-in style sheet
+// and script inserted where they belong.
+namespace page_texts {
+
+inline QString head(const QString& escapedTitle) {
+    return "<!doctype html>\n"
+           "<html lang=\"en\" data-theme=\"dark\">\n"
+           "<head>\n"
+           "  <meta charset=\"utf-8\">\n"
+           "  <meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+           "  <title>" +
+           escapedTitle +
+           "</title>\n"
+           "  <style>" +
+           QuarryShareWeb::baseStyles() +
+           "</style>\n"
+           "</head>\n"
+           "<body>\n";
+}
+
+inline QString notFound(const QString& escapedAppName) {
+    return head(escapedAppName) +
+           "  <div class=\"auth-shell\">\n"
+           "    <div class=\"auth-card\">\n"
+           "      <div class=\"eyebrow\">brightloom</div>\n"
+           "      <h1>Nothing here</h1>\n"
+           "      <p class=\"lede\">That shared folder link is missing, disabled, or no longer "
+           "valid.</p>\n"
+           "    </div>\n"
+           "  </div>\n"
+           "</body>\n"
+           "</html>";
+}
+
+inline QString missingItem(const QString& escapedName, const QString& escapedSlug) {
+    return head(escapedName) +
+           "  <div class=\"auth-shell\">\n"
+           "    <div class=\"auth-card\">\n"
+           "      <div class=\"eyebrow\">brightloom</div>\n"
+           "      <h1>That item moved</h1>\n"
+           "      <p class=\"lede\">The file or folder is no longer in this share.</p>\n"
+           "      <a class=\"primary-button\" href=\"/" +
+           escapedSlug + "/\">Back to " + escapedName +
+           "</a>\n"
+           "    </div>\n"
+           "  </div>\n"
+           "</body>\n"
+           "</html>";
+}
+
+inline QString unlock(const QString& escapedName, const QString& escapedSlug, const QString& escapedRedirect,
+                      bool failed) {
+    return head(escapedName) +
+           "  <div class=\"auth-shell\">\n"
+           "    <div class=\"auth-card password-card\">\n"
+           "      <div class=\"brand-block\" style=\"margin-bottom: 18px;\">\n"
+           "        <div class=\"brand-mark\"><img src=\"/__asset/app-icon.png\" alt=\"brightloom "
+           "icon\"></div>\n"
+           "        <div class=\"brand-copy\">\n"
+           "          <strong>brightloom</strong>\n"
+           "          <span>Protected share</span>\n"
+           "        </div>\n"
+           "      </div>\n"
+           "      <div class=\"eyebrow\">Password required</div>\n"
+           "      <h1>" +
+           escapedName +
+           "</h1>\n"
+           "      <p class=\"lede\">This read-only space is protected. Enter the password to browse files "
+           "and "
+           "download anything visible here.</p>\n"
+           "      <form class=\"auth-form\" method=\"post\" action=\"/__unlock/" +
+           escapedSlug +
+           "\">\n"
+           "        <input type=\"hidden\" name=\"redirect\" value=\"" +
+           escapedRedirect +
+           "\">\n"
+           "        <input class=\"text-input\" type=\"password\" name=\"password\" placeholder=\"Password\" "
+           "autocomplete=\"current-password\" autofocus>\n"
+           "        <button class=\"primary-button\" type=\"submit\">Unlock Space</button>\n"
+           "      </form>\n"
+           "      " +
+           (failed ? QString("<p class=\"error-line\">That password did not work. Try again.</p>")
+                   : QString()) +
+           "\n"
+           "    </div>\n"
+           "  </div>\n"
+           "</body>\n"
+           "</html>";
+}
+
+// The escaped bootstrap JSON between the data script's tags, or "" when the page has none.
+inline QString embeddedData(const QString& page) {
+    const QString open = "<script id=\"quarry-share-data\" type=\"application/json\">";
+    const qsizetype start = page.indexOf(open);
+    if (start < 0)
+        return QString();
+    const qsizetype from = start + open.size();
+    return page.mid(from, page.indexOf("</script>", from) - from);
+}
+
+inline QString appPage(const QString& escapedTitle, const QString& escapedData) {
+    return head(escapedTitle) + "  <div id=\"app\"></div>\n" +
+           "  <script id=\"quarry-share-data\" type=\"application/json\">" + escapedData + "</script>\n" +
+           "  <script>" + QuarryShareWeb::appScript() + "</script>\n" + "</body>\n" + "</html>";
+}
+
+} // namespace page_texts
