@@ -31,6 +31,9 @@ before(async () => {
     passwords: { vault: 'correct horse' },
   });
   browser = await launchBrowser();
+  // Chromium reports the status of these three documents, which the server sends by design.
+  browser.expectProblem(/status of 401 .*\/vault\/\)$/);
+  browser.expectProblem(/status of 404 .*\/(nothing-here\/|photos\/gone\.txt)\)$/);
 });
 
 after(async () => {
@@ -86,5 +89,5 @@ test('server pages: unlock, not found and missing item', async () => {
   assert.equal(moved.status(), 404);
   assert.equal(await page.textContent('h1'), 'That item moved');
   await page.close();
-  console.log(browser.problems); assert.deepEqual(browser.problems, []);
+  assert.deepEqual(browser.problems, []);
 });

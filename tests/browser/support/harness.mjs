@@ -63,7 +63,9 @@ export async function startServer({ shares = {}, names = {}, passwords = {}, dis
   for (const [slug, password] of Object.entries(passwords)) args.push('--password', slug, password);
   for (const slug of disabled) args.push('--disabled', slug);
 
-  const child = spawn(executable, args, { stdio: ['pipe', 'pipe', 'inherit'] });
+  // Listings sort in the server's locale; give it the visitor-facing one the tests expect.
+  const env = { ...process.env, LANG: 'en_US.UTF-8', LC_ALL: 'en_US.UTF-8' };
+  const child = spawn(executable, args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
   const exited = new Promise((resolve) => child.once('exit', resolve));
   const port = await new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error('serve_shares did not report its port')), 30000);
