@@ -33,14 +33,24 @@ after(async () => {
 
 test('a folder URL draws every level in parallel, marks the open path and describes the folder', async () => {
   const page = await browser.newPage();
-  const listings = [];
-  page.on('request', (request) => {
-    const url = new URL(request.url());
-    if (url.pathname.startsWith('/__browse/')) listings.push(url.searchParams.get('path'));
+  // Hold every listing until all four levels have been asked for: a client that waited for one
+  // level before asking for the next would stall here and be caught.
+  const held = [];
+  let allAskedTogether = false;
+  await page.route('**/__browse/**', async (route) => {
+    held.push(route);
+    if (held.length === 4) {
+      allAskedTogether = true;
+      for (const waiting of held) await waiting.continue();
+    } else {
+      setTimeout(() => route.continue().catch(() => {}), 3000);
+    }
   });
   await page.goto(server.origin + '/docs/a/b/c/');
   await waitForView(page, ['Team Docs', 'a', 'b', 'c'], 'c');
 
+  assert.ok(allAskedTogether, 'the four listings were not requested in parallel');
+  const listings = held.map((route) => new URL(route.request().url()).searchParams.get('path'));
   assert.deepEqual(listings.sort(), ['', 'a', 'a/b', 'a/b/c']);
   const columns = await readColumns(page);
   assert.deepEqual(
