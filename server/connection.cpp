@@ -3,6 +3,7 @@
 #include "model/diagnostics.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/sendfile.h>
@@ -18,6 +19,17 @@ constexpr qsizetype kReadChunk = 64 * 1024;
 constexpr qint64 kReadPerTurn = 1024 * 1024;
 constexpr qint64 kWritePerTurn = 4 * 1024 * 1024;
 constexpr qint64 kCopyChunk = 256 * 1024;
+
+// A SIGPIPE raised by a failed write stays pending on the server thread, where it is blocked; take it so
+// that nothing is left for whoever might unblock it later.
+void discardPendingBrokenPipe() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    const timespec noWait{0, 0};
+    while (::sigtimedwait(&pipe, nullptr, &noWait) == SIGPIPE) {
+    }
+}
 
 QHostAddress peerAddress(int descriptor) {
     sockaddr_storage storage{};
@@ -212,6 +224,8 @@ void QuarryHttpConnection::writeMore() {
                 continue;
             }
             // The file ended early (it shrank) or the peer is gone: the answer cannot be completed.
+            if (sent < 0 && errno == EPIPE)
+                discardPendingBrokenPipe();
             closeNow();
             return;
         }

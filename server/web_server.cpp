@@ -5,6 +5,9 @@
 
 #include <QMutexLocker>
 
+#include <csignal>
+#include <pthread.h>
+
 QuarryShareWebServer::State QuarryShareWebServer::State::running(int port) {
     return State{Kind::running, port, QString()};
 }
@@ -21,6 +24,17 @@ QuarryShareWebServer::QuarryShareWebServer(QObject* parent)
     : QObject(parent)
     , m_listenerToken(QUuid::createUuid()) {
     m_thread.setObjectName(QStringLiteral("app.brightloom.share.webserver"));
+    // sendfile has no way to ask for EPIPE instead of SIGPIPE when a visitor leaves mid-download: the
+    // signal is kept from this thread (and the threads it starts), so the write fails and nothing else.
+    connect(
+        &m_thread, &QThread::started, &m_thread,
+        [] {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        },
+        Qt::DirectConnection);
     m_core = new QuarryServerCore(this);
     m_core->moveToThread(&m_thread);
     m_thread.start();

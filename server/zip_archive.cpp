@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QProcessEnvironment>
 
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +90,13 @@ void QuarryZipArchiveJob::mirrorFinished(bool ok, const QString& error) {
     environment.remove(QStringLiteral("ZIPOPT"));
     environment.remove(QStringLiteral("ZIP"));
     m_zip->setProcessEnvironment(environment);
+    // The server thread blocks SIGPIPE for its own writes; zip starts with the ordinary mask.
+    m_zip->setChildProcessModifier([] {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        ::pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+    });
     m_zip->setStandardInputFile(QProcess::nullDevice());
     m_zip->setStandardOutputFile(QProcess::nullDevice());
     m_zip->setStandardErrorFile(QProcess::nullDevice());

@@ -46,45 +46,49 @@ int main(int argc, char** argv) {
 
     std::optional<int> port;
     QuarryShareServerSnapshot snapshot;
+    // Names, passwords and switches may come before or after their share: they are applied at the end.
+    QList<QStringList> settings;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments.at(i);
-        const auto value = [&](qsizetype offset) {
-            return i + offset < arguments.size() ? arguments.at(i + offset) : QString();
+        const auto taking = [&](qsizetype count) {
+            QStringList taken = arguments.mid(i, count + 1);
+            i += count;
+            return taken;
         };
-        const auto needs = [&](qsizetype count) { return i + count < arguments.size(); };
-        if (option == QLatin1String("--port") && needs(1)) {
+        const auto has = [&](qsizetype count) { return i + count < arguments.size(); };
+        if (option == QLatin1String("--port") && has(1)) {
+            const QString text = taking(1).at(1);
             bool ok = false;
-            port = value(1).toInt(&ok);
+            port = text.toInt(&ok);
             if (!ok)
-                return usage(QStringLiteral("not a port: ") + value(1));
-            i += 1;
-        } else if (option == QLatin1String("--share") && needs(2)) {
+                return usage(QStringLiteral("not a port: ") + text);
+        } else if (option == QLatin1String("--share") && has(2)) {
+            const QStringList taken = taking(2);
             QuarryFolderShare share;
             share.source = QuarryShareSource::custom;
-            share.urlSlug = value(1);
-            share.path = value(2);
+            share.urlSlug = taken.at(1);
+            share.path = taken.at(2);
             share.isEnabled = true;
             snapshot.shares.append(share);
-            i += 2;
-        } else if ((option == QLatin1String("--name") || option == QLatin1String("--password")) && needs(2)) {
-            QuarryFolderShare* share = shareWithSlug(snapshot.shares, value(1));
-            if (!share)
-                return usage(QStringLiteral("no share with the slug ") + value(1));
-            if (option == QLatin1String("--name")) {
-                share->name = value(2);
-            } else {
-                share->passwordSalt = newUuidText();
-                share->passwordDigest = QuarryShareWebServer::passwordDigest(value(2), *share->passwordSalt);
-            }
-            i += 2;
-        } else if (option == QLatin1String("--disabled") && needs(1)) {
-            QuarryFolderShare* share = shareWithSlug(snapshot.shares, value(1));
-            if (!share)
-                return usage(QStringLiteral("no share with the slug ") + value(1));
-            share->isEnabled = false;
-            i += 1;
+        } else if ((option == QLatin1String("--name") || option == QLatin1String("--password")) && has(2)) {
+            settings.append(taking(2));
+        } else if (option == QLatin1String("--disabled") && has(1)) {
+            settings.append(taking(1));
         } else {
             return usage(QStringLiteral("unexpected argument ") + option);
+        }
+    }
+    for (const QStringList& setting : settings) {
+        QuarryFolderShare* share = shareWithSlug(snapshot.shares, setting.at(1));
+        if (!share)
+            return usage(QStringLiteral("no share with the slug ") + setting.at(1));
+        if (setting.at(0) == QLatin1String("--name")) {
+            share->name = setting.at(2);
+        } else if (setting.at(0) == QLatin1String("--password")) {
+            share->passwordSalt = newUuidText();
+            share->passwordDigest = QuarryShareWebServer::passwordDigest(setting.at(2), *share->passwordSalt);
+        } else {
+            share->isEnabled = false;
         }
     }
     if (!port)

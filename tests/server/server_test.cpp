@@ -260,3 +260,24 @@ TEST(WebServer, EndsCleanlyWithWorkInProgress) {
     EXPECT_TRUE(readUntilClosed(archiving, std::chrono::seconds(5)).isEmpty());
     ::close(archiving);
 }
+
+TEST(WebServer, VisitorsWhoLeaveEarlyDoNotHurtTheServer) {
+    QTemporaryDir folder;
+    QFile big(folder.path() + "/share/big.bin");
+    QDir().mkpath(folder.path() + "/share");
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(qint64(256) << 20));
+    big.close();
+    QuarryShareServerSnapshot snapshot;
+    snapshot.shares = {makeShare("s", folder.path() + "/share")};
+    RunningServer running(snapshot);
+    for (int i = 0; i < 3; ++i) {
+        const int socket = connectTo(running.port());
+        sendAll(socket, "GET /s/big.bin?download=1 HTTP/1.1\r\n\r\n");
+        char buffer[4096];
+        EXPECT_GT(::recv(socket, buffer, sizeof(buffer), 0), 0);
+        ::close(socket);
+        QThread::msleep(100);
+    }
+    EXPECT_EQ(get(running.port(), "/__browse/s?path=").status, 200);
+}
