@@ -1,0 +1,57 @@
+// Reads what a visitor sees of the column browser, as plain data the tests can compare.
+
+export function readColumns(page) {
+  return page.$$eval('#browser-columns .browser-column', (columns) =>
+    columns.map((column) => ({
+      title: column.querySelector('.browser-column-title').textContent,
+      rows: [...column.querySelectorAll('.column-entry')].map((row) => row.querySelector('.column-entry-name').textContent),
+      meta: [...column.querySelectorAll('.column-entry')].map((row) => row.querySelector('.column-entry-meta').textContent),
+      marked: [...column.querySelectorAll('.column-entry.is-selected')].map(
+        (row) => row.querySelector('.column-entry-name').textContent
+      ),
+    }))
+  );
+}
+
+export function readInspector(page) {
+  return page.$eval('#inspector-body', (body) => {
+    const values = {};
+    for (const row of body.querySelectorAll('.meta-row')) {
+      values[row.querySelector('.meta-label').textContent] = row.querySelector('.meta-value').textContent;
+    }
+    const links = {};
+    for (const link of body.querySelectorAll('a')) links[link.textContent] = link.getAttribute('href');
+    return {
+      heading: body.querySelector('h3')?.textContent ?? null,
+      subtitle: body.querySelector('.inspector-copy p')?.textContent ?? null,
+      values,
+      links,
+      buttons: [...body.querySelectorAll('button')].map((button) => button.textContent),
+      text: body.textContent,
+    };
+  });
+}
+
+export function readBreadcrumb(page) {
+  return page.$eval('#breadcrumb', (crumbs) =>
+    crumbs.classList.contains('is-hidden') ? null : [...crumbs.querySelectorAll('button')].map((b) => b.textContent)
+  );
+}
+
+// Waits until the columns show the given titles and the inspector names the given item.
+export async function waitForView(page, titles, heading) {
+  await page.waitForFunction(
+    ([expectedTitles, expectedHeading]) => {
+      const titlesNow = [...document.querySelectorAll('#browser-columns .browser-column-title')].map((t) => t.textContent);
+      const headingNow = document.querySelector('#inspector-body h3')?.textContent;
+      return JSON.stringify(titlesNow) === JSON.stringify(expectedTitles) && headingNow === expectedHeading;
+    },
+    [titles, heading],
+    { timeout: 15000 }
+  );
+}
+
+// Collapses the narrow spaces that date formatting uses, so texts compare as typed.
+export function plain(text) {
+  return text.replace(/\s/g, ' ');
+}
