@@ -1,9 +1,9 @@
 #include "model/quarry_share_store.h"
 
 #include "model/system_wake.h"
+#include "model/text_order.h"
 #include "sources/share_utilities.h"
 
-#include <QCollator>
 #include <QSettings>
 
 #include <algorithm>
@@ -11,12 +11,7 @@
 namespace {
 
 QList<QuarryFolderShare> sortedByDisplayName(QList<QuarryFolderShare> shares) {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(shares.begin(), shares.end(),
-                     [&](const QuarryFolderShare& a, const QuarryFolderShare& b) {
-                         return collator.compare(a.displayName(), b.displayName()) < 0;
-                     });
+    sortByDisplayName(shares);
     return shares;
 }
 

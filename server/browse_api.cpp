@@ -1,5 +1,7 @@
 #include "server/browse_api.h"
 
+#include "model/text_order.h"
+
 #include "server/access.h"
 #include "sources/share_utilities.h"
 
@@ -169,8 +171,7 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
     }
 
     // Folders first, then by name in the user's locale, ignoring case; sort keys are made once per name.
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QCollator collator = nameCollator();
     std::vector<std::pair<QCollatorSortKey, qsizetype>> order;
     order.reserve(static_cast<size_t>(payload.items.size()));
     for (qsizetype i = 0; i < payload.items.size(); ++i)

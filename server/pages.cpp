@@ -1,8 +1,9 @@
 #include "server/pages.h"
 
+#include "model/text_order.h"
+
 #include "server/browse_api.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,11 +82,7 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
         if (share.isEnabled)
             enabled.append(share);
     }
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(enabled.begin(), enabled.end(), [&collator](const auto& a, const auto& b) {
-        return collator.compare(a.displayName(), b.displayName()) < 0;
-    });
+    sortByDisplayName(enabled);
     QJsonArray shares;
     for (const QuarryFolderShare& share : enabled) {
         shares.append(QJsonObject{{QStringLiteral("slug"), share.urlSlug},

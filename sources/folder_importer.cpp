@@ -1,5 +1,7 @@
 #include "sources/folder_importer.h"
 
+#include "model/text_order.h"
+
 #include "model/paths.h"
 
 #include <QCollator>
@@ -81,8 +83,7 @@ std::optional<QList<QuarryImportedFolder>> QuarryFolderImporter::readFolders(QIO
         return std::nullopt;
 
     folders.removeIf([](const QuarryImportedFolder& folder) { return folder.path.isEmpty(); });
-    QCollator collator{QLocale()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QCollator collator = nameCollator();
     std::stable_sort(folders.begin(), folders.end(),
                      [&](const QuarryImportedFolder& a, const QuarryImportedFolder& b) {
                          return collator.compare(a.name, b.name) < 0;
