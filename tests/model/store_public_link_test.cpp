@@ -4,6 +4,7 @@
 #include "support/fake_broker.h"
 #include "support/fake_cloudflared.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -258,4 +259,37 @@ TEST_F(StorePublicLink, AvailabilityChecksReportWithoutStoringAnything) {
     EXPECT_TRUE(broker.requests.last().target.endsWith("?name=my-photos"));
     EXPECT_EQ(readState()->publicTunnel.requestedSubdomain, QStringLiteral("my-photos"));
     EXPECT_FALSE(readState()->publicTunnel.hostname);
+}
+
+TEST(StorePublicLinkWithoutSecretService, ATokenThatCannotBeStoredFailsTheStart) {
+    // No Secret Service: tokens go to a private file, which here is damaged and must stay as it is.
+    FakeBroker broker;
+    broker.answer(200, kReservation);
+    const QString secrets = QFileInfo(statePath()).absolutePath() + QStringLiteral("/secrets.json");
+    testing_support::writeFile(secrets, "{ not json");
+    QuarryFolderShare share = customShare(QStringLiteral("Docs"), QStringLiteral("docs"), true);
+    share.passwordSalt = QStringLiteral("SALT");
+    share.passwordDigest = QStringLiteral("digest");
+    QuarryShareAppState state;
+    state.shares = {share};
+    state.publicTunnel.brokerURL = broker.url(QStringLiteral("/")).toString();
+    writeState(state);
+    QTemporaryDir programs;
+    QuarryShareStore store;
+    store.tunnelService().setCloudflaredCandidates(
+        {testing_support::writeFakeCloudflared(programs.path(), "exec sleep 60")});
+
+    bool finished = false;
+    store.startPublicTunnel([&] { finished = true; });
+    ASSERT_TRUE(testing_support::waitUntil([&] { return finished; }, 20s));
+    testing_support::spin(100ms);
+    const QString message = store.errorMessage().value_or(QString());
+    EXPECT_TRUE(message.contains(QStringLiteral("damaged"))) << message.toStdString();
+    EXPECT_EQ(store.publicTunnelStatus(), Status::failed(message));
+    EXPECT_EQ(readState()->publicTunnel.lastError, message);
+    EXPECT_FALSE(readState()->publicTunnel.isEnabled);
+    EXPECT_TRUE(testing_support::launchesIn(programs.path()).isEmpty());
+    QFile kept(secrets);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("{ not json"));
 }
