@@ -8,6 +8,15 @@
 
 namespace {
 
+// A piece split at its first "=" only, with empty parts dropped ("=x" gives just "x").
+QStringList nonEmptyPartsAroundFirstEquals(const QString& piece) {
+    const qsizetype equals = piece.indexOf(QLatin1Char('='));
+    QStringList parts =
+        equals < 0 ? QStringList{piece} : QStringList{piece.left(equals), piece.mid(equals + 1)};
+    parts.removeAll(QString());
+    return parts;
+}
+
 // Percent-decodes form text strictly: a malformed escape or non-UTF-8 result gives nothing.
 std::optional<QString> strictPercentDecoded(const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -93,14 +102,7 @@ QMap<QString, QString> parseCookies(const QString& header) {
     QMap<QString, QString> cookies;
     const QStringList pieces = header.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString& piece : pieces) {
-        const qsizetype equals = piece.indexOf(QLatin1Char('='));
-        QStringList parts;
-        if (equals < 0) {
-            parts << piece;
-        } else {
-            parts << piece.left(equals) << piece.mid(equals + 1);
-        }
-        parts.removeAll(QString());
+        const QStringList parts = nonEmptyPartsAroundFirstEquals(piece);
         if (parts.size() != 2)
             continue;
         const QString name = trimmedBlanks(parts.at(0));
@@ -121,14 +123,7 @@ QMap<QString, QString> parseFormBody(const QByteArray& body) {
         return form;
     const QStringList pieces = text.split(QLatin1Char('&'), Qt::SkipEmptyParts);
     for (const QString& piece : pieces) {
-        const qsizetype equals = piece.indexOf(QLatin1Char('='));
-        QStringList parts;
-        if (equals < 0) {
-            parts << piece;
-        } else {
-            parts << piece.left(equals) << piece.mid(equals + 1);
-        }
-        parts.removeAll(QString());
+        const QStringList parts = nonEmptyPartsAroundFirstEquals(piece);
         if (parts.isEmpty())
             continue;
         const std::optional<QString> key = decodedFormPart(parts.at(0));

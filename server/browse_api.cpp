@@ -213,32 +213,32 @@ std::optional<ItemMetadataPayload> buildItemMetadata(const QuarryFolderShare& sh
     return payload;
 }
 
-HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
-                              const QuarryShareServerSnapshot& snapshot) {
+// Both endpoints: the enabled share of the slug, the visitor's access to it, then the payload for the
+// "path" query item ("" for the share's root); nothing on disk is read before access is granted.
+template <typename Builder>
+HTTPResponse answerForShare(const HTTPRequest& request, const QString& slug,
+                            const QuarryShareServerSnapshot& snapshot, Builder build,
+                            const QString& missing) {
     const std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
     if (!share)
         return errorResponse(QStringLiteral("Share not found"), 404);
     if (!isAuthorized(request, *share))
         return errorResponse(QStringLiteral("Password required"), 401);
-    const QString path = queryParameters(request).value(QStringLiteral("path"));
-    const std::optional<DirectoryListingPayload> listing = buildDirectoryListing(*share, path);
-    if (!listing)
-        return errorResponse(QStringLiteral("Directory not found"), 404);
-    return HTTPResponse::jsonData(listing->toData());
+    const auto payload = build(*share, queryParameters(request).value(QStringLiteral("path")));
+    if (!payload)
+        return errorResponse(missing, 404);
+    return HTTPResponse::jsonData(payload->toData());
+}
+
+HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
+                              const QuarryShareServerSnapshot& snapshot) {
+    return answerForShare(request, slug, snapshot, buildDirectoryListing,
+                          QStringLiteral("Directory not found"));
 }
 
 HTTPResponse handleMetadataJSON(const HTTPRequest& request, const QString& slug,
                                 const QuarryShareServerSnapshot& snapshot) {
-    const std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
-    if (!share)
-        return errorResponse(QStringLiteral("Share not found"), 404);
-    if (!isAuthorized(request, *share))
-        return errorResponse(QStringLiteral("Password required"), 401);
-    const QString path = queryParameters(request).value(QStringLiteral("path"));
-    const std::optional<ItemMetadataPayload> metadata = buildItemMetadata(*share, path);
-    if (!metadata)
-        return errorResponse(QStringLiteral("Item not found"), 404);
-    return HTTPResponse::jsonData(metadata->toData());
+    return answerForShare(request, slug, snapshot, buildItemMetadata, QStringLiteral("Item not found"));
 }
 
 } // namespace QuarryShareWeb
