@@ -64,14 +64,42 @@ QString escapeForScriptTag(const QString& text) {
     return escaped;
 }
 
+namespace {
+
+// The fixed text of every page around its title; the style sheet is copied in once, not per request.
+const QString& headBeforeTitle() {
+    static const QString text = QStringLiteral("<!doctype html>\n"
+                                               "<html lang=\"en\" data-theme=\"dark\">\n"
+                                               "<head>\n"
+                                               "  <meta charset=\"utf-8\">\n"
+                                               "  <meta name=\"viewport\" content=\"width=device-width, "
+                                               "initial-scale=1\">\n"
+                                               "  <title>");
+    return text;
+}
+
+const QString& headAfterTitle() {
+    static const QString text =
+        QStringLiteral("</title>\n  <style>") + baseStyles() + QStringLiteral("</style>\n</head>\n<body>");
+    return text;
+}
+
+// Appends pieces to one string sized for all of them: pages are tens of kilobytes.
+QString concatenated(std::initializer_list<QStringView> pieces) {
+    qsizetype size = 0;
+    for (const QStringView piece : pieces)
+        size += piece.size();
+    QString text;
+    text.reserve(size);
+    for (const QStringView piece : pieces)
+        text.append(piece);
+    return text;
+}
+
+} // namespace
+
 QString pageHead(const QString& title) {
-    return joinedLines(
-        {QStringLiteral("<!doctype html>"), QStringLiteral("<html lang=\"en\" data-theme=\"dark\">"),
-         QStringLiteral("<head>"), QStringLiteral("  <meta charset=\"utf-8\">"),
-         QStringLiteral("  <meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"),
-         QStringLiteral("  <title>") + escapeHTML(title) + QStringLiteral("</title>"),
-         QStringLiteral("  <style>") + baseStyles() + QStringLiteral("</style>"), QStringLiteral("</head>"),
-         QStringLiteral("<body>")});
+    return concatenated({headBeforeTitle(), escapeHTML(title), headAfterTitle()});
 }
 
 QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
@@ -108,12 +136,11 @@ QString renderAppPage(const QuarryShareServerSnapshot& snapshot,
     const QString data =
         escapeForScriptTag(bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath));
     const QString title = currentShare ? currentShare->displayName() : snapshot.appName;
-    return pageHead(title) + QLatin1Char('\n') +
-           joinedLines({QStringLiteral("  <div id=\"app\"></div>"),
-                        QStringLiteral("  <script id=\"quarry-share-data\" type=\"application/json\">") +
-                            data + QStringLiteral("</script>"),
-                        QStringLiteral("  <script>") + appScript() + QStringLiteral("</script>"),
-                        QStringLiteral("</body>"), QStringLiteral("</html>")});
+    static const QString dataOpen = QStringLiteral(
+        "\n  <div id=\"app\"></div>\n  <script id=\"quarry-share-data\" type=\"application/json\">");
+    static const QString tail =
+        QStringLiteral("</script>\n  <script>") + appScript() + QStringLiteral("</script>\n</body>\n</html>");
+    return concatenated({headBeforeTitle(), escapeHTML(title), headAfterTitle(), dataOpen, data, tail});
 }
 
 QString renderNotFoundPage(const QuarryShareServerSnapshot& snapshot) {
