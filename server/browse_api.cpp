@@ -1,6 +1,7 @@
 #include "server/browse_api.h"
 
 #include "model/text_order.h"
+#include "server/json_text.h"
 
 #include "server/access.h"
 #include "sources/share_utilities.h"
@@ -33,12 +34,13 @@ QString trimmedSlashes(const QString& text) {
     return text.mid(start, end - start);
 }
 
-void insertAttributes(QJsonObject& object, const std::optional<qint64>& size,
-                      const std::optional<QDateTime>& modifiedAt) {
+// Absent attributes are left out, never written as null.
+void writeAttributes(QuarryShareWeb::JsonWriter& json, const std::optional<qint64>& size,
+                     const std::optional<QDateTime>& modifiedAt) {
     if (size)
-        object.insert(QStringLiteral("size"), QJsonValue(static_cast<qint64>(*size)));
+        json.key("size").value(*size);
     if (modifiedAt)
-        object.insert(QStringLiteral("modifiedAt"), QuarryShareWeb::isoDateText(*modifiedAt));
+        json.key("modifiedAt").dateValue(*modifiedAt);
 }
 
 // Size only for files (a folder's byte count means nothing to a visitor); both only when readable.
@@ -69,35 +71,35 @@ HTTPResponse errorResponse(const QString& message, int status) {
 } // namespace
 
 QByteArray DirectoryListingPayload::toData() const {
-    QJsonArray list;
+    QuarryShareWeb::JsonWriter json;
+    json.beginObject();
+    json.key("shareSlug").value(shareSlug).key("directoryPath").value(directoryPath);
+    json.key("items").beginArray();
     for (const DirectoryListingItem& item : items) {
-        QJsonObject object{{QStringLiteral("name"), item.name},
-                           {QStringLiteral("relativePath"), item.relativePath},
-                           {QStringLiteral("isDirectory"), item.isDirectory}};
-        insertAttributes(object, item.size, item.modifiedAt);
-        list.append(object);
+        json.beginObject();
+        json.key("name").value(item.name).key("relativePath").value(item.relativePath);
+        json.key("isDirectory").value(item.isDirectory);
+        writeAttributes(json, item.size, item.modifiedAt);
+        json.endObject();
     }
-    const QJsonObject object{{QStringLiteral("shareSlug"), shareSlug},
-                             {QStringLiteral("directoryPath"), directoryPath},
-                             {QStringLiteral("items"), list}};
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    json.endArray().endObject();
+    return json.take();
 }
 
 QByteArray ItemMetadataPayload::toData() const {
-    QJsonObject object{{QStringLiteral("shareSlug"), shareSlug},
-                       {QStringLiteral("name"), name},
-                       {QStringLiteral("relativePath"), relativePath},
-                       {QStringLiteral("isDirectory"), isDirectory},
-                       {QStringLiteral("path"), path},
-                       {QStringLiteral("downloadURL"), downloadURL}};
-    insertAttributes(object, size, modifiedAt);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    QuarryShareWeb::JsonWriter json;
+    json.beginObject();
+    json.key("shareSlug").value(shareSlug).key("name").value(name).key("relativePath").value(relativePath);
+    json.key("isDirectory").value(isDirectory).key("path").value(path).key("downloadURL").value(downloadURL);
+    writeAttributes(json, size, modifiedAt);
+    json.endObject();
+    return json.take();
 }
 
 namespace QuarryShareWeb {
 
 QString isoDateText(const QDateTime& moment) {
-    return moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QLatin1Char('Z');
+    return QString::fromLatin1(isoDateBytes(moment));
 }
 
 std::optional<QuarryFolderShare> enabledShare(const QuarryShareServerSnapshot& snapshot,
