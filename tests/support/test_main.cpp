@@ -16,8 +16,7 @@ using TestApplication = QCoreApplication;
 
 #include <cstdlib>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QTemporaryDir sandbox(QDir::tempPath() + QStringLiteral("/brightloom-test-XXXXXX"));
     if (!sandbox.isValid())
         return 2;
@@ -39,6 +38,11 @@ int main(int argc, char** argv)
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     setenv("XDG_RUNTIME_DIR", QFile::encodeName(root + QStringLiteral("/runtime")).constData(), 1);
 
+#ifdef BRIGHTLOOM_TEST_GUI
+    // Windows render offscreen, also while ctest lists the tests (without the tests' environment).
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#endif
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     testing::InitGoogleTest(&argc, argv);
     TestApplication app(argc, argv);
