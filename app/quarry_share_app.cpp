@@ -1,7 +1,6 @@
 #include "app/quarry_share_app.h"
 
 #include "app/symbol_image.h"
-#include "model/diagnostics.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -74,10 +73,6 @@ bool QuarryShareApp::openWindows() {
         {QStringLiteral("folderChooser"), QVariant::fromValue(static_cast<QObject*>(&m_folderChooser))},
         {QStringLiteral("systemColorScheme"),
          QVariant::fromValue(static_cast<QObject*>(&m_systemColorScheme))},
-    });
-    connect(m_engine.get(), &QQmlApplicationEngine::warnings, this, [](const QList<QQmlError>& warnings) {
-        for (const QQmlError& warning : warnings)
-            logDiagnostic(warning.toString());
     });
     m_engine->load(QUrl(QString::fromLatin1(kMainQML)));
     const QList<QObject*> roots = m_engine->rootObjects();

@@ -19,7 +19,7 @@ SurfaceCard {
             Layout.fillWidth: true
             placeholderText: "Pretty URL slug"
             storeText: card.share.urlSlug || ""
-            subject: card.share.id
+            subject: card.share.id || ""
             onEdited: (text) => card.store.updateSlug(card.share.id, text)
         }
         AppButton {

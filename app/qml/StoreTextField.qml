@@ -7,7 +7,7 @@ AppTextField {
     id: field
 
     property string storeText
-    property var subject
+    property string subject
     signal edited(string text)
 
     function showStoreText() {

@@ -2,6 +2,7 @@
 
 #include "model/state_document.h"
 #include "support/test_support.h"
+#include "tests/app/fake_tunnel.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -94,6 +95,21 @@ QString appearancePreference() {
 
 // MARK: - The windows
 
+namespace {
+
+QStringList capturedWarnings;
+QtMessageHandler previousHandler = nullptr;
+
+// A warning from our QML (a failed binding, a type error) is a fault of the windows.
+void captureQmlWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("qrc:/BrightloomShare/")))
+        capturedWarnings.append(message);
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
 static bool activate(QQuickWindow* window) {
     if (!window->isVisible())
         window->show();
@@ -103,8 +119,12 @@ static bool activate(QQuickWindow* window) {
 
 Desktop::Desktop(std::function<void(QuarryShareApp&)> prepare, QuarryShareStoreEnvironment environment,
                  std::unique_ptr<BrightloomShareUpdateController> updates) {
+    capturedWarnings.clear();
+    previousHandler = qInstallMessageHandler(captureQmlWarnings);
     QuarryShareApp::useWindowStyle();
     m_shell = std::make_unique<QuarryShareApp>(std::move(environment), std::move(updates));
+    // Never an installed cloudflared; tests that want one bring a fake.
+    m_shell->store().tunnelService().setCloudflaredCandidates({missingCloudflared()});
     if (prepare)
         prepare(*m_shell);
     EXPECT_TRUE(m_shell->openWindows()) << "the windows did not load";
@@ -120,6 +140,10 @@ Desktop::~Desktop() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
+    qInstallMessageHandler(previousHandler);
+    // Every warning of our QML (a failed binding, a type error) fails the test.
+    for (const QString& warning : capturedWarnings)
+        ADD_FAILURE() << "QML warning: " << warning.toStdString();
 }
 
 void Desktop::openSettings() {
@@ -146,7 +170,11 @@ static QQuickItem* search(QQuickItem* root, const std::function<bool(QQuickItem*
 }
 
 QQuickItem* findIn(QQuickItem* root, const QString& name) {
-    return search(root, [&](QQuickItem* candidate) { return candidate->objectName() == name; });
+    return search(root, [&](QQuickItem* candidate) {
+        // An open popup (dialog, menu) is drawn by its item; the name is the popup's own.
+        const bool popup = candidate->inherits("QQuickPopupItem") && candidate->parent();
+        return candidate->objectName() == name || (popup && candidate->parent()->objectName() == name);
+    });
 }
 
 QQuickItem* find(QQuickWindow* window, const QString& name) {
@@ -209,6 +237,8 @@ void click(QQuickItem* item, Qt::MouseButton button) {
     ASSERT_TRUE(item) << "nothing to click";
     activateWindowOf(item);
     reveal(item);
+    // Let layouts and opening popups settle, so the press lands where the item is drawn.
+    testing_support::spin(std::chrono::milliseconds(60));
     QQuickWindow* window = item->window();
     const QPointF scene = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     const QPointF global = window->mapToGlobal(scene);
@@ -251,8 +281,9 @@ void typeInto(QQuickItem* field, const QString& text) {
 }
 
 void leave(QQuickItem* field) {
-    field->window()->contentItem()->forceActiveFocus();
+    pressKey(field->window(), Qt::Key_Tab);
     QCoreApplication::processEvents();
+    EXPECT_FALSE(field->hasActiveFocus()) << "Tab did not leave " << field->objectName().toStdString();
 }
 
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName) {

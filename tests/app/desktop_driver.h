@@ -10,6 +10,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // Runs the real windows over a real store in the test's sandbox and acts on them the way a person
 // does: finds controls by object name, clicks, types, reads what is on screen.
@@ -71,7 +77,7 @@ void click(QQuickItem* item, Qt::MouseButton button = Qt::LeftButton);
 void rightClick(QQuickItem* item);
 void typeInto(QQuickItem* field, const QString& text); // replaces the field's text, key by key
 void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-// Moves keyboard focus away from a field, as clicking elsewhere does.
+// Moves keyboard focus on from a field with Tab.
 void leave(QQuickItem* field);
 
 // Opens a menu of the menu bar and returns its item with that name.
