@@ -2,6 +2,7 @@
 
 #include "app/symbol_image.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
@@ -109,6 +110,10 @@ QVariantList QuarryShareApp::appearanceModes() const {
                                  {QStringLiteral("icon"), menuIcon(mode)}});
     }
     return modes;
+}
+
+QUrl QuarryShareApp::homeFolder() const {
+    return QUrl::fromLocalFile(QDir::homePath());
 }
 
 void QuarryShareApp::activateMainWindow() {

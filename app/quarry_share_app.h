@@ -6,6 +6,7 @@
 #include "model/quarry_share_store.h"
 
 #include <QObject>
+#include <QUrl>
 #include <QVariantList>
 
 #include <memory>
@@ -19,6 +20,7 @@ class QuarryShareApp : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QVariantList appearanceModes READ appearanceModes CONSTANT)
+    Q_PROPERTY(QUrl homeFolder READ homeFolder CONSTANT)
 
 public:
     // Without an update controller the shell makes one from the application's own metadata.
@@ -44,6 +46,9 @@ public:
     QString version() const;
     // One entry per appearance mode, in order: mode (raw value), title and the menu icon of the mode.
     QVariantList appearanceModes() const;
+
+    // Where the folder dialog opens.
+    QUrl homeFolder() const;
 
     // Brings the main window to the front (after the about panel, for instance).
     Q_INVOKABLE void activateMainWindow();

@@ -35,6 +35,18 @@ MenuBar {
         }
     }
 
+    // The application's commands answer in either window.
+    Shortcut {
+        sequence: "Ctrl+,"
+        context: Qt.ApplicationShortcut
+        onActivated: bar.settingsRequested()
+    }
+    Shortcut {
+        sequences: [StandardKey.Quit]
+        context: Qt.ApplicationShortcut
+        onActivated: Qt.quit()
+    }
+
     AppMenu {
         objectName: "appMenu"
         title: "brightloom Share"
@@ -54,22 +66,16 @@ MenuBar {
         }
         AppMenuItem {
             objectName: "settingsMenuItem"
-            action: Action {
-                text: "Settings\u2026"
-                shortcut: "Ctrl+,"
-                onTriggered: bar.settingsRequested()
-            }
+            text: "Settings\u2026"
+            onTriggered: bar.settingsRequested()
         }
         MenuSeparator {
             contentItem: Rectangle { implicitHeight: 1; color: Theme.separator }
         }
         AppMenuItem {
             objectName: "quitMenuItem"
-            action: Action {
-                text: "Quit brightloom Share"
-                shortcut: StandardKey.Quit
-                onTriggered: Qt.quit()
-            }
+            text: "Quit brightloom Share"
+            onTriggered: Qt.quit()
         }
     }
 

@@ -9,6 +9,7 @@ Dialog {
     id: alert
 
     property QtObject store
+    property QtObject shell
     // The text on screen: kept while the alert fades out after the store's message was cleared.
     property string message
 
@@ -16,8 +17,12 @@ Dialog {
         if (!store || store.errorMessage === "")
             return
         message = store.errorMessage
-        if (!opened)
-            open()
+        if (opened)
+            return
+        open()
+        // The alert belongs to the main window; an error from the settings window must not hide behind it.
+        if (shell)
+            shell.activateMainWindow()
     }
 
     objectName: "errorAlert"

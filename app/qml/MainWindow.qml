@@ -24,6 +24,21 @@ ThemedWindow {
         shell.activateMainWindow()
     }
 
+    // The settings window lives only beside the main window: closing the main window ends the application.
+    onClosing: settingsWindow.close()
+
+    // Qt's own folder dialog draws its path bar on a fixed white background; give it the field colour so
+    // the path stays readable in dark mode.
+    function tintPathBar(item) {
+        for (let index = 0; index < item.children.length; ++index) {
+            const child = item.children[index]
+            if (String(child).startsWith("FolderBreadcrumbBar") && child.background)
+                child.background.color = Qt.binding(() => Theme.fieldBackground)
+            else
+                tintPathBar(child)
+        }
+    }
+
     objectName: "mainWindow"
     title: "brightloom Share"
     visible: false
@@ -99,6 +114,7 @@ ThemedWindow {
 
     ErrorAlert {
         store: window.store
+        shell: window.shell
     }
 
     AboutDialog {
@@ -111,12 +127,16 @@ ThemedWindow {
         objectName: "folderDialog"
         title: "Add Folder"
         acceptLabel: "Add Folder"
+        currentFolder: window.shell.homeFolder
         onAccepted: window.folderChooser.finish(selectedFolder)
         onRejected: window.folderChooser.cancel()
     }
 
     Connections {
         target: window.folderChooser
-        function onChooseRequested() { folderDialog.open() }
+        function onChooseRequested() {
+            folderDialog.open()
+            Qt.callLater(window.tintPathBar, window.contentItem.Overlay.overlay)
+        }
     }
 }

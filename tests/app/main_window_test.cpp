@@ -312,4 +312,6 @@ TEST(MainWindow, RefreshSpacesPicksUpNewSyncthingFoldersAndSettingsOpen) {
     EXPECT_EQ(item(window, "settingsButton")->property("helpText").toString(), "Settings");
     click(item(window, "settingsButton"));
     EXPECT_TRUE(desktop.settings()->isVisible());
+    window->close();
+    EXPECT_FALSE(desktop.settings()->isVisible()) << "closing the main window ends the application";
 }

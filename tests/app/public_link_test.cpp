@@ -229,6 +229,7 @@ TEST(PublicLink, SubdomainAndChecksGoThroughTheStore) {
     EXPECT_EQ(readState()->publicTunnel.brokerURL, "not a url");
     click(item(desktop.settings(), "checkAvailabilityButton"));
     ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "errorAlert") != nullptr; }));
+    EXPECT_TRUE(waitUntil([&] { return desktop.main()->isActive(); })) << "the alert comes to the front";
     EXPECT_EQ(text(item(desktop.main(), "errorAlertMessage")), "Enter a valid tunnel broker URL.");
     EXPECT_EQ(broker.requestCount, 1);
 }

@@ -47,3 +47,27 @@ TEST(Screenshots, BothWindowsInBothAppearances) {
         screenshot(desktop.settings(), QStringLiteral("settings-lower-") + mode);
     }
 }
+
+// The alert, a context menu and the view menu, for a person to look at.
+TEST(Screenshots, AlertAndMenus) {
+    writeShowcase();
+    Desktop desktop;
+    ASSERT_TRUE(desktop.waitForServer());
+    rightClick(item(desktop.main(), QStringLiteral("shareRow_project-notes")));
+    ASSERT_TRUE(
+        testing_support::waitUntil([&] { return find(desktop.main(), QStringLiteral("menuRemove")); }));
+    screenshot(desktop.main(), QStringLiteral("context-menu-dark"));
+    pressKey(desktop.main(), Qt::Key_Escape);
+
+    desktop.store().setAppearanceMode(QStringLiteral("light"));
+    menuBarItem(desktop.main(), QStringLiteral("View"), QStringLiteral("lightModeMenuItem"));
+    screenshot(desktop.main(), QStringLiteral("view-menu-light"));
+    pressKey(desktop.main(), Qt::Key_Escape);
+
+    desktop.store().setErrorMessage(QStringLiteral("The tunnel broker returned HTTP 503."));
+    ASSERT_TRUE(
+        testing_support::waitUntil([&] { return find(desktop.main(), QStringLiteral("errorAlert")); }));
+    screenshot(desktop.main(), QStringLiteral("alert-light"));
+    desktop.store().setAppearanceMode(QStringLiteral("dark"));
+    screenshot(desktop.main(), QStringLiteral("alert-dark"));
+}
