@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/desktop.h"
 #include "app/headless.h"
 
 #include <QStringList>
@@ -25,9 +26,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::headless:
         return runHeadless(argc, argv);
     case CommandLine::Mode::desktop:
-        std::fputs("[brightloom Share] The desktop windows are not built yet; running without windows.\n",
-                   stdout);
-        return runHeadless(argc, argv);
+        return runDesktop(argc, argv);
     }
     return 0;
 }

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "model/store_environment.h"
+
+#include <QObject>
+#include <QUrl>
+
+// The store's folder chooser, answered by the main window's FolderDialog: the store asks, the window
+// shows the dialog on `chooseRequested` and reports back through `finish` or `cancel`.
+class BrightloomShareFolderChooser : public QObject, public QuarryFolderChooser {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    ~BrightloomShareFolderChooser() override;
+
+    void chooseFolder(std::function<void(std::optional<QString> path)> done) override;
+    bool isWaiting() const { return static_cast<bool>(m_pending); }
+
+    // The folder the user confirmed (a file URL); anything but a local folder counts as cancelled.
+    Q_INVOKABLE void finish(const QUrl& folder);
+    Q_INVOKABLE void cancel();
+
+Q_SIGNALS:
+    void chooseRequested();
+
+private:
+    void answer(std::optional<QString> path);
+
+    std::function<void(std::optional<QString>)> m_pending;
+};
+
+// The system clipboard, as plain text.
+class BrightloomShareClipboard : public QuarryClipboard {
+public:
+    void setText(const QString& text) override;
+};

@@ -1,0 +1,15 @@
+import QtQuick
+import BrightloomShare.Graphics
+
+// One of the bundled line icons, named after its platform symbol and drawn in one colour.
+SymbolImage {
+    property string symbol
+    property int size: 16
+
+    source: symbol ? ":/BrightloomShare/icons/" + symbol + ".svg" : ""
+    color: Theme.primaryText
+    width: size
+    height: size
+    implicitWidth: size
+    implicitHeight: size
+}

@@ -1,0 +1,142 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+
+// The list of shares beside the details of the selected one.
+ThemedWindow {
+    id: window
+
+    property QtObject shell
+    property QtObject store
+    property QtObject updateController
+    property QtObject folderChooser
+    property Window settingsWindow
+
+    function openSettings() {
+        settingsWindow.show()
+        settingsWindow.raise()
+        settingsWindow.requestActivate()
+    }
+
+    function showAbout() {
+        aboutDialog.open()
+        shell.activateMainWindow()
+    }
+
+    // The settings window lives only beside the main window: closing the main window ends the application.
+    onClosing: settingsWindow.close()
+
+    // Qt's own folder dialog draws its path bar on a fixed white background; give it the field colour so
+    // the path stays readable in dark mode.
+    function tintPathBar(item) {
+        for (let index = 0; index < item.children.length; ++index) {
+            const child = item.children[index]
+            if (String(child).startsWith("FolderBreadcrumbBar") && child.background)
+                child.background.color = Qt.binding(() => Theme.fieldBackground)
+            else
+                tintPathBar(child)
+        }
+    }
+
+    objectName: "mainWindow"
+    title: "brightloom Share"
+    visible: false
+    width: 1080
+    height: 720
+    // The content below the toolbar is at least 860 by 580.
+    minimumWidth: 860
+    minimumHeight: 580 + (header ? header.implicitHeight : 0)
+
+    // One bar for the menus and the toolbar's buttons.
+    header: ToolBar {
+        objectName: "toolbar"
+        implicitHeight: 40
+        leftPadding: 6
+        rightPadding: 10
+        background: Rectangle {
+            color: Theme.toolbarBackground
+            Separator {
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: parent.bottom
+            }
+        }
+        RowLayout {
+            anchors.fill: parent
+            spacing: 4
+            AppMenuBar {
+                Layout.alignment: Qt.AlignVCenter
+                store: window.store
+                shell: window.shell
+                updateController: window.updateController
+                onAboutRequested: window.showAbout()
+                onSettingsRequested: window.openSettings()
+            }
+            Item { Layout.fillWidth: true }
+            ToolbarButton {
+                objectName: "refreshSpacesButton"
+                symbol: "arrow.clockwise"
+                helpText: "Refresh Spaces"
+                onClicked: window.store.refreshImportedFolders()
+            }
+            ToolbarButton {
+                objectName: "settingsButton"
+                symbol: "gearshape"
+                helpText: "Settings"
+                onClicked: window.openSettings()
+            }
+        }
+    }
+
+    SplitView {
+        objectName: "splitView"
+        anchors.fill: parent
+        orientation: Qt.Horizontal
+        handle: Rectangle {
+            implicitWidth: 1
+            color: Theme.separator
+        }
+
+        Sidebar {
+            store: window.store
+            SplitView.minimumWidth: 236
+            SplitView.preferredWidth: 274
+            SplitView.maximumWidth: 420
+        }
+
+        DetailPane {
+            store: window.store
+            SplitView.fillWidth: true
+            SplitView.minimumWidth: 520
+        }
+    }
+
+    ErrorAlert {
+        store: window.store
+        shell: window.shell
+    }
+
+    AboutDialog {
+        id: aboutDialog
+        shell: window.shell
+    }
+
+    FolderDialog {
+        id: folderDialog
+        objectName: "folderDialog"
+        title: "Add Folder"
+        acceptLabel: "Add Folder"
+        currentFolder: window.shell.homeFolder
+        onAccepted: window.folderChooser.finish(selectedFolder)
+        onRejected: window.folderChooser.cancel()
+    }
+
+    Connections {
+        target: window.folderChooser
+        function onChooseRequested() {
+            folderDialog.open()
+            Qt.callLater(window.tintPathBar, window.contentItem.Overlay.overlay)
+        }
+    }
+}

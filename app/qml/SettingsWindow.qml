@@ -1,0 +1,294 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// Application-wide settings: appearance, the web server and the public link. Fixed at 620 by 430 with
+// 24 of padding; it keeps no state of its own.
+ThemedWindow {
+    id: window
+
+    property QtObject shell
+    property QtObject store
+
+    readonly property var serverPill: {
+        switch (store.serverStateName) {
+        case "running":
+            return { label: "Listening on " + store.serverPort, color: BrightloomSharePalette.green }
+        case "failed":
+            return { label: "Couldn't start", color: BrightloomSharePalette.yellow }
+        default:
+            return { label: "Stopped", color: Theme.secondaryText }
+        }
+    }
+    readonly property color tunnelColor: {
+        switch (store.publicTunnelStatusName) {
+        case "running":
+            return BrightloomSharePalette.green
+        case "failed":
+            return BrightloomSharePalette.yellow
+        case "preparing":
+            return BrightloomSharePalette.blue
+        default:
+            return Theme.secondaryText
+        }
+    }
+
+    objectName: "settingsWindow"
+    title: "Settings"
+    visible: false
+    width: 620
+    height: 430
+    minimumWidth: 620
+    maximumWidth: 620
+    minimumHeight: 430
+    maximumHeight: 430
+
+    RowLayout {
+        anchors.fill: parent
+        anchors.margins: 24
+        spacing: 0
+
+        ColumnLayout {
+            objectName: "settingsRail"
+            Layout.preferredWidth: 166
+            Layout.maximumWidth: 166
+            Layout.fillHeight: true
+            spacing: 10
+
+            AppText {
+                objectName: "settingsRailTitle"
+                Layout.leftMargin: 14
+                Layout.topMargin: 14
+                text: "Settings"
+                size: Theme.title3
+                semibold: true
+            }
+            SettingsRailButton {
+                objectName: "generalRailButton"
+                Layout.leftMargin: 14
+                Layout.rightMargin: 14
+                title: "General"
+                systemImage: "switch.2"
+                isSelected: true
+            }
+            Item { Layout.fillHeight: true }
+        }
+
+        Separator {
+            vertical: true
+        }
+
+        Flickable {
+            id: scroller
+            objectName: "settingsScroller"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            contentHeight: content.implicitHeight + 4
+            clip: true
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+            policy: scroller.contentHeight > scroller.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+        }
+
+            ColumnLayout {
+                id: content
+                x: 20
+                y: 2
+                width: scroller.width - 32
+                spacing: 14
+
+                ColumnLayout {
+                    objectName: "settingsHeader"
+                    Layout.fillWidth: true
+                    Layout.topMargin: 10
+                    spacing: 4
+                    RowLayout {
+                        spacing: 8
+                        AppIcon {
+                            symbol: "square.and.arrow.up"
+                            size: 20
+                            color: Theme.accentText
+                        }
+                        AppText {
+                            objectName: "settingsHeaderTitle"
+                            text: "brightloom Share"
+                            size: Theme.title2
+                            semibold: true
+                        }
+                    }
+                    AppText {
+                        objectName: "settingsHeaderSubtitle"
+                        Layout.fillWidth: true
+                        text: "Read-only web sharing for local spaces."
+                        secondary: true
+                        wrapMode: Text.Wrap
+                    }
+                }
+
+                SettingsCard {
+                    objectName: "appearanceCard"
+                    title: "Appearance"
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 8
+                        Repeater {
+                            model: window.shell ? window.shell.appearanceModes : []
+                            AppearanceButton {
+                                objectName: "appearanceButton_" + modelData.mode
+                                mode: modelData.mode
+                                title: modelData.title
+                                symbol: modelData.icon
+                                selected: window.store.appearanceMode !== "" && window.store.isAppearanceModeSelected(modelData.mode)
+                                onClicked: window.store.setAppearanceMode(modelData.mode)
+                            }
+                        }
+                    }
+                }
+
+                SettingsCard {
+                    objectName: "webServerCard"
+                    title: "Web Server"
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 10
+                        StoreTextField {
+                            objectName: "portField"
+                            Layout.preferredWidth: 92
+                            placeholderText: "Port"
+                            storeText: window.store.portString
+                            inputMethodHints: Qt.ImhDigitsOnly
+                            onEdited: (text) => { window.store.portString = text }
+                        }
+                        StatusPill {
+                            objectName: "serverStatusPill"
+                            label: window.serverPill.label
+                            dotColor: window.serverPill.color
+                        }
+                        Item { Layout.fillWidth: true }
+                    }
+
+                    RowLayout {
+                        objectName: "primaryAddressRow"
+                        Layout.fillWidth: true
+                        visible: window.store.availableOrigins.length > 0
+                        spacing: 8
+                        AppText {
+                            Layout.alignment: Qt.AlignTop
+                            text: "Primary address"
+                            size: Theme.caption
+                            semibold: true
+                            secondary: true
+                        }
+                        SelectableText {
+                            objectName: "primaryAddressValue"
+                            Layout.fillWidth: true
+                            text: window.store.availableOrigins.length > 0 ? window.store.availableOrigins[0] : ""
+                            monospaced: true
+                        }
+                    }
+
+                    AppText {
+                        objectName: "webServerNote"
+                        Layout.fillWidth: true
+                        text: "Use passwords per space when a local browser link should not be open to everyone on the network."
+                        size: Theme.caption
+                        secondary: true
+                        wrapMode: Text.Wrap
+                    }
+
+                    RowLayout {
+                        spacing: 8
+                        AppButton {
+                            objectName: "restartServerButton"
+                            text: "Restart Server"
+                            onClicked: window.store.restartServer()
+                        }
+                        AppButton {
+                            objectName: "settingsRefreshSpacesButton"
+                            text: "Refresh Spaces"
+                            onClicked: window.store.refreshImportedFolders()
+                        }
+                    }
+                }
+
+                SettingsCard {
+                    objectName: "tunnelCard"
+                    title: "Cloudflare Tunnel"
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 10
+                        StatusPill {
+                            objectName: "tunnelStatusPill"
+                            Layout.alignment: Qt.AlignTop
+                            label: window.store.publicTunnelStatusLabel
+                            dotColor: window.tunnelColor
+                        }
+                        SelectableText {
+                            objectName: "tunnelURLText"
+                            Layout.fillWidth: true
+                            Layout.alignment: Qt.AlignVCenter
+                            visible: window.store.publicTunnelURL !== ""
+                            text: window.store.publicTunnelURL
+                            monospaced: true
+                        }
+                        Item {
+                            Layout.fillWidth: true
+                            visible: window.store.publicTunnelURL === ""
+                        }
+                    }
+
+                    StoreTextField {
+                        objectName: "brokerURLField"
+                        Layout.fillWidth: true
+                        placeholderText: "Broker URL"
+                        storeText: window.store.publicTunnelBrokerURL
+                        onEdited: (text) => { window.store.publicTunnelBrokerURL = text }
+                    }
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 8
+                        StoreTextField {
+                            objectName: "tunnelSubdomainField"
+                            Layout.fillWidth: true
+                            placeholderText: "Subdomain"
+                            storeText: window.store.publicTunnelSubdomain
+                            onEdited: (text) => { window.store.publicTunnelSubdomain = text }
+                        }
+                        AppButton {
+                            objectName: "checkAvailabilityButton"
+                            text: "Check Availability"
+                            onClicked: window.store.checkPublicTunnelAvailability()
+                        }
+                    }
+
+                    AppButton {
+                        objectName: "tunnelToggleButton"
+                        text: window.store.publicTunnelEnabled ? "Turn Off Public Link" : "Turn On Public Link"
+                        enabled: window.store.publicTunnelEnabled || window.store.publicTunnelCanStart
+                        onClicked: {
+                            if (window.store.publicTunnelEnabled)
+                                window.store.stopPublicTunnel()
+                            else
+                                window.store.startPublicTunnel()
+                        }
+                    }
+
+                    AppText {
+                        objectName: "tunnelRequirementText"
+                        Layout.fillWidth: true
+                        visible: window.store.publicTunnelRequirementMessage !== "" && !window.store.publicTunnelEnabled
+                        text: window.store.publicTunnelRequirementMessage
+                        size: Theme.caption
+                        secondary: true
+                        wrapMode: Text.Wrap
+                    }
+                }
+
+                Item { implicitHeight: 8 }
+            }
+        }
+    }
+}

@@ -1,0 +1,125 @@
+#include "app/quarry_share_app.h"
+
+#include "app/symbol_image.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QTimer>
+
+namespace {
+
+constexpr char kMainQML[] = "qrc:/BrightloomShare/Main.qml";
+
+QString menuIcon(AppearanceMode mode) {
+    switch (mode) {
+    case AppearanceMode::dark:
+        return QStringLiteral("moon");
+    case AppearanceMode::light:
+        return QStringLiteral("sun.max");
+    case AppearanceMode::system:
+        return QStringLiteral("circle.lefthalf.filled");
+    }
+    return {};
+}
+
+} // namespace
+
+QuarryShareApp::QuarryShareApp(QuarryShareStoreEnvironment environment,
+                               std::unique_ptr<BrightloomShareUpdateController> updateController,
+                               QObject* parent)
+    : QObject(parent)
+    , m_store(std::make_unique<QuarryShareStore>(std::move(environment)))
+    , m_updateController(updateController ? std::move(updateController)
+                                          : std::make_unique<BrightloomShareUpdateController>()) {
+    m_store->setFolderChooser(&m_folderChooser);
+    m_store->setClipboard(&m_clipboard);
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(application, &QGuiApplication::applicationStateChanged, m_store.get(),
+                [store = m_store.get()](Qt::ApplicationState state) {
+                    if (state == Qt::ApplicationActive)
+                        store->handleApplicationActivated();
+                });
+    }
+}
+
+QuarryShareApp::~QuarryShareApp() {
+    // The windows go first: their bindings read the store until the very end.
+    m_engine.reset();
+    m_store->setFolderChooser(nullptr);
+    m_store->setClipboard(nullptr);
+}
+
+void QuarryShareApp::useWindowStyle() {
+    // The style is fixed once the first window has loaded; later calls have nothing to do.
+    static const bool chosen = [] {
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        return true;
+    }();
+    Q_UNUSED(chosen);
+}
+
+bool QuarryShareApp::openWindows() {
+    if (m_engine)
+        return m_mainWindow != nullptr;
+    BrightloomShareSymbolImage::registerType();
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    m_engine->setInitialProperties({
+        {QStringLiteral("shell"), QVariant::fromValue(static_cast<QObject*>(this))},
+        {QStringLiteral("store"), QVariant::fromValue(static_cast<QObject*>(m_store.get()))},
+        {QStringLiteral("updateController"),
+         QVariant::fromValue(static_cast<QObject*>(m_updateController.get()))},
+        {QStringLiteral("folderChooser"), QVariant::fromValue(static_cast<QObject*>(&m_folderChooser))},
+        {QStringLiteral("systemColorScheme"),
+         QVariant::fromValue(static_cast<QObject*>(&m_systemColorScheme))},
+    });
+    m_engine->load(QUrl(QString::fromLatin1(kMainQML)));
+    const QList<QObject*> roots = m_engine->rootObjects();
+    if (roots.isEmpty())
+        return false;
+    m_mainWindow = qvariant_cast<QQuickWindow*>(roots.first()->property("mainWindow"));
+    m_settingsWindow = qvariant_cast<QQuickWindow*>(roots.first()->property("settingsWindow"));
+    if (!m_mainWindow || !m_settingsWindow)
+        return false;
+    startWhenMainWindowAppears();
+    m_mainWindow->show();
+    return true;
+}
+
+void QuarryShareApp::startWhenMainWindowAppears() {
+    connect(m_mainWindow, &QWindow::visibleChanged, this, [this](bool visible) {
+        if (!visible || m_started)
+            return;
+        m_started = true;
+        // Tied to the window: should it go away before the event loop gets here, nothing starts.
+        QTimer::singleShot(0, m_mainWindow, [this] { m_store->start(); });
+    });
+}
+
+QString QuarryShareApp::version() const {
+    return QStringLiteral(BRIGHTLOOM_VERSION);
+}
+
+QVariantList QuarryShareApp::appearanceModes() const {
+    QVariantList modes;
+    for (AppearanceMode mode : allAppearanceModes()) {
+        modes.append(QVariantMap{{QStringLiteral("mode"), rawValue(mode)},
+                                 {QStringLiteral("title"), title(mode)},
+                                 {QStringLiteral("icon"), menuIcon(mode)}});
+    }
+    return modes;
+}
+
+QUrl QuarryShareApp::homeFolder() const {
+    return QUrl::fromLocalFile(QDir::homePath());
+}
+
+void QuarryShareApp::activateMainWindow() {
+    if (!m_mainWindow)
+        return;
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    m_mainWindow->requestActivate();
+}

@@ -1,0 +1,317 @@
+#include "tests/app/desktop_driver.h"
+
+#include "model/state_document.h"
+#include "support/test_support.h"
+#include "tests/app/fake_tunnel.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+using testing_support::waitUntil;
+
+namespace desktop_testing {
+
+QString statePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quarry Share/state.json");
+}
+
+void writeState(const QuarryShareAppState& state) {
+    testing_support::writeFile(statePath(), encodeAppState(state));
+}
+
+std::optional<QuarryShareAppState> readState() {
+    QFile file(statePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return decodeAppState(file.readAll());
+}
+
+void writeSyncthingConfig(const QList<QuarryFolderShare>& shares) {
+    QString folders;
+    for (const QuarryFolderShare& share : shares)
+        folders += QStringLiteral("<folder id=\"%1\" label=\"%2\" path=\"%3\"></folder>")
+                       .arg(share.sourceFolderID.value_or(share.urlSlug).toHtmlEscaped(),
+                            share.name.toHtmlEscaped(), share.path.toHtmlEscaped());
+    testing_support::writeFile(
+        QDir::homePath() + QStringLiteral("/.config/syncthing/config.xml"),
+        QStringLiteral("<configuration version=\"37\">%1</configuration>").arg(folders).toUtf8());
+}
+
+QString makeFolder(const QString& name) {
+    const QString path = testing_support::sandboxRoot() + QStringLiteral("/folders/") + name;
+    QDir().mkpath(path);
+    return path;
+}
+
+int freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug,
+                            bool enabled) {
+    QuarryFolderShare share;
+    share.source = source;
+    if (source == QuarryShareSource::quarry)
+        share.sourceFolderID = slug;
+    share.name = name;
+    share.path = makeFolder(name);
+    share.urlSlug = slug;
+    share.isEnabled = enabled;
+    return share;
+}
+
+void protect(QuarryFolderShare& share, const QString& password) {
+    const QString salt = QUuid::createUuid().toString(QUuid::WithoutBraces).remove('-').toUpper();
+    share.passwordSalt = salt;
+    share.passwordDigest = QString::fromLatin1(
+        QCryptographicHash::hash((salt + ':' + password).toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+static QSettings preferences() {
+    return QSettings(QStringLiteral("brightloom"), QStringLiteral("brightloom Share"));
+}
+
+void writeAppearancePreference(const QString& raw) {
+    QSettings settings = preferences();
+    settings.setValue(QLatin1String(QuarryShareStore::appearanceModeDefaultsKey), raw);
+    settings.sync();
+}
+
+QString appearancePreference() {
+    return preferences().value(QLatin1String(QuarryShareStore::appearanceModeDefaultsKey)).toString();
+}
+
+// MARK: - The windows
+
+namespace {
+
+QStringList capturedWarnings;
+QtMessageHandler previousHandler = nullptr;
+
+// A warning from our QML (a failed binding, a type error) is a fault of the windows.
+void captureQmlWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("qrc:/BrightloomShare/")))
+        capturedWarnings.append(message);
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+static bool activate(QQuickWindow* window) {
+    if (!window->isVisible())
+        window->show();
+    window->requestActivate();
+    return waitUntil([&] { return window->isExposed() && window->isActive(); });
+}
+
+Desktop::Desktop(std::function<void(QuarryShareApp&)> prepare, QuarryShareStoreEnvironment environment,
+                 std::unique_ptr<BrightloomShareUpdateController> updates) {
+    capturedWarnings.clear();
+    previousHandler = qInstallMessageHandler(captureQmlWarnings);
+    QuarryShareApp::useWindowStyle();
+    m_shell = std::make_unique<QuarryShareApp>(std::move(environment), std::move(updates));
+    // Never an installed cloudflared; tests that want one bring a fake.
+    m_shell->store().tunnelService().setCloudflaredCandidates({missingCloudflared()});
+    if (prepare)
+        prepare(*m_shell);
+    EXPECT_TRUE(m_shell->openWindows()) << "the windows did not load";
+    if (main()) {
+        EXPECT_TRUE(activate(main())) << "the main window never appeared";
+    }
+}
+
+Desktop::~Desktop() {
+    m_shell.reset();
+    // Qt Quick tears its scene graph down in rounds of deleteLater, which processEvents() never runs.
+    for (int round = 0; round < 5; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+    qInstallMessageHandler(previousHandler);
+    // Every warning of our QML (a failed binding, a type error) fails the test.
+    for (const QString& warning : capturedWarnings)
+        ADD_FAILURE() << "QML warning: " << warning.toStdString();
+}
+
+void Desktop::openSettings() {
+    click(item(main(), QStringLiteral("settingsButton")));
+    EXPECT_TRUE(activate(settings()));
+}
+
+bool Desktop::waitForServer() {
+    return waitUntil([&] { return store().isServerRunning(); });
+}
+
+// MARK: - Finding what is on screen
+
+static QQuickItem* search(QQuickItem* root, const std::function<bool(QQuickItem*)>& matches) {
+    if (!root || !root->isVisible())
+        return nullptr;
+    if (matches(root))
+        return root;
+    for (QQuickItem* child : root->childItems()) {
+        if (QQuickItem* found = search(child, matches))
+            return found;
+    }
+    return nullptr;
+}
+
+QQuickItem* findIn(QQuickItem* root, const QString& name) {
+    return search(root, [&](QQuickItem* candidate) {
+        // An open popup (dialog, menu) is drawn by its item; the name is the popup's own.
+        const bool popup = candidate->inherits("QQuickPopupItem") && candidate->parent();
+        return candidate->objectName() == name || (popup && candidate->parent()->objectName() == name);
+    });
+}
+
+QQuickItem* find(QQuickWindow* window, const QString& name) {
+    return window ? findIn(window->contentItem(), name) : nullptr;
+}
+
+QQuickItem* itemIn(QQuickItem* root, const QString& name) {
+    QQuickItem* found = findIn(root, name);
+    if (!found)
+        ADD_FAILURE() << "nothing named " << name.toStdString() << " is on screen";
+    return found;
+}
+
+QQuickItem* item(QQuickWindow* window, const QString& name) {
+    return itemIn(window ? window->contentItem() : nullptr, name);
+}
+
+QString text(QQuickItem* item) {
+    return item ? item->property("text").toString() : QStringLiteral("<missing>");
+}
+
+QColor color(QQuickItem* item) {
+    return item ? item->property("color").value<QColor>() : QColor();
+}
+
+QString iconOf(QQuickItem* icon) {
+    return icon ? icon->property("symbol").toString() : QStringLiteral("<missing>");
+}
+
+bool isEnabled(QQuickItem* item) {
+    return item && item->isEnabled();
+}
+
+// MARK: - Input
+
+// Scrolls every flickable around the item so that its middle is in view.
+void reveal(QQuickItem* item) {
+    for (QQuickItem* parent = item->parentItem(); parent; parent = parent->parentItem()) {
+        if (!parent->inherits("QQuickFlickable"))
+            continue;
+        const qreal contentHeight = parent->property("contentHeight").toReal();
+        const QPointF middle = item->mapToItem(parent, QPointF(item->width() / 2, item->height() / 2));
+        const qreal contentY = parent->property("contentY").toReal();
+        if (middle.y() < 0 || middle.y() > parent->height()) {
+            const qreal target = contentY + middle.y() - parent->height() / 2;
+            parent->setProperty("contentY", qBound(0.0, target, qMax(0.0, contentHeight - parent->height())));
+        }
+    }
+    QCoreApplication::processEvents();
+}
+
+static void activateWindowOf(QQuickItem* item) {
+    QQuickWindow* window = item->window();
+    if (!window->isActive()) {
+        EXPECT_TRUE(activate(window));
+    }
+}
+
+void click(QQuickItem* item, Qt::MouseButton button) {
+    ASSERT_TRUE(item) << "nothing to click";
+    activateWindowOf(item);
+    reveal(item);
+    // Let layouts and opening popups settle, so the press lands where the item is drawn.
+    testing_support::spin(std::chrono::milliseconds(60));
+    QQuickWindow* window = item->window();
+    const QPointF scene = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    const QPointF global = window->mapToGlobal(scene);
+    QMouseEvent press(QEvent::MouseButtonPress, scene, scene, global, button, button, Qt::NoModifier);
+    QGuiApplication::sendEvent(window, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, scene, scene, global, button, Qt::NoButton,
+                        Qt::NoModifier);
+    QGuiApplication::sendEvent(window, &release);
+    QCoreApplication::processEvents();
+}
+
+void rightClick(QQuickItem* item) {
+    click(item, Qt::RightButton);
+}
+
+void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QGuiApplication::sendEvent(window, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QGuiApplication::sendEvent(window, &release);
+}
+
+void typeInto(QQuickItem* field, const QString& text) {
+    ASSERT_TRUE(field) << "nothing to type into";
+    activateWindowOf(field);
+    reveal(field);
+    field->forceActiveFocus();
+    ASSERT_TRUE(field->hasActiveFocus()) << field->objectName().toStdString() << " takes no focus";
+    QQuickWindow* window = field->window();
+    pressKey(window, Qt::Key_A, Qt::ControlModifier);
+    pressKey(window, Qt::Key_Backspace);
+    for (const QChar character : text) {
+        const int key = character.unicode() < 0x80 ? character.toUpper().unicode() : int(Qt::Key_unknown);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(character));
+        QGuiApplication::sendEvent(window, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(character));
+        QGuiApplication::sendEvent(window, &release);
+    }
+    QCoreApplication::processEvents();
+}
+
+void leave(QQuickItem* field) {
+    pressKey(field->window(), Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(field->hasActiveFocus()) << "Tab did not leave " << field->objectName().toStdString();
+}
+
+QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName) {
+    QQuickItem* title = search(window->contentItem(), [&](QQuickItem* candidate) {
+        return candidate->inherits("QQuickMenuBarItem") &&
+               candidate->property("text").toString() == menuTitle;
+    });
+    if (!title) {
+        ADD_FAILURE() << "no menu " << menuTitle.toStdString();
+        return nullptr;
+    }
+    click(title);
+    QQuickItem* found = nullptr;
+    waitUntil([&] { return (found = find(window, itemName)) != nullptr; }, std::chrono::seconds(5));
+    if (!found)
+        ADD_FAILURE() << "no item " << itemName.toStdString() << " in menu " << menuTitle.toStdString();
+    return found;
+}
+
+QString screenshot(QQuickWindow* window, const QString& name) {
+    const QString folder = QStringLiteral(BRIGHTLOOM_TEST_BINARY_DIR) + QStringLiteral("/screenshots");
+    QDir().mkpath(folder);
+    testing_support::spin(std::chrono::milliseconds(300)); // let animations settle
+    const QImage image = window->grabWindow();
+    EXPECT_FALSE(image.isNull()) << "could not grab " << name.toStdString();
+    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
+    return path;
+}
+
+} // namespace desktop_testing

@@ -1,0 +1,260 @@
+#include "tests/app/desktop_driver.h"
+
+#include "support/test_support.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+using namespace desktop_testing;
+using testing_support::waitUntil;
+
+namespace {
+
+const QColor green("#0E925D");
+
+// A Syncthing space that is on, one that is off, and a protected folder added by hand.
+struct Fixture {
+    QuarryShareAppState state;
+    QUuid photos, music, notes;
+
+    Fixture() {
+        state.port = freePort();
+        state.shares = {makeShare(QuarryShareSource::quarry, "Photos", "photos", true),
+                        makeShare(QuarryShareSource::quarry, "Music", "music", false),
+                        makeShare(QuarryShareSource::custom, "Notes", "notes", true)};
+        protect(state.shares[2], "letmein");
+        photos = state.shares[0].id, music = state.shares[1].id, notes = state.shares[2].id;
+        writeState(state);
+        writeSyncthingConfig({state.shares[0], state.shares[1]});
+    }
+};
+
+QuarryFolderShare stored(const QUuid& id) {
+    for (const QuarryFolderShare& share : readState().value_or(QuarryShareAppState()).shares) {
+        if (share.id == id)
+            return share;
+    }
+    return {};
+}
+
+// Opens a row's context menu and lists the items it offers.
+QStringList menuOf(QQuickWindow* window, const QString& slug) {
+    rightClick(item(window, "shareRow_" + slug));
+    waitUntil([&] { return find(window, "shareContextMenu") != nullptr; });
+    QStringList texts;
+    for (const char* name :
+         {"menuCopyURL", "menuCopyPublicURL", "menuToggle", "menuRemovePassword", "menuRemove"})
+        if (QQuickItem* entry = find(window, name))
+            texts.append(text(entry));
+    return texts;
+}
+
+QString rowDetail(QQuickWindow* window, const QString& slug) {
+    QQuickItem* row = find(window, "shareRow_" + slug);
+    return row ? text(findIn(row, "shareRowDetail")) : QString();
+}
+
+struct ScriptedFolderChooser : QuarryFolderChooser {
+    void chooseFolder(std::function<void(std::optional<QString>)> done) override {
+        ++asked;
+        done(answer);
+    }
+    std::optional<QString> answer;
+    int asked = 0;
+};
+
+} // namespace
+
+TEST(MainWindow, WithoutSharesShowsOnlyExtraFoldersAndTheEmptyState) {
+    QuarryShareAppState state;
+    state.port = freePort();
+    writeState(state);
+    Desktop desktop;
+    EXPECT_FALSE(find(desktop.main(), "spacesSectionHeader"));
+    EXPECT_TRUE(find(desktop.main(), "extraFoldersSectionHeader") && find(desktop.main(), "addFolderButton"));
+    EXPECT_EQ(text(item(desktop.main(), "emptyStateTitle")), "No spaces yet");
+    EXPECT_EQ(iconOf(item(desktop.main(), "emptyStateIcon")), "folder.badge.questionmark");
+    EXPECT_FALSE(find(desktop.main(), "headerCard"));
+}
+
+TEST(MainWindow, RowsShowTheirStateAndMenusFitTheSource) {
+    Fixture fixture;
+    Desktop desktop;
+    QQuickWindow* window = desktop.main();
+    QQuickItem* music = item(window, "shareRow_music");
+    EXPECT_EQ(rowDetail(window, "music"), "Off");
+    EXPECT_EQ(color(itemIn(music, "shareRowIcon")), color(itemIn(music, "shareRowDetail")))
+        << "secondary grey";
+    EXPECT_EQ(rowDetail(window, "photos"), "/photos");
+    EXPECT_EQ(color(itemIn(item(window, "shareRow_photos"), "shareRowIcon")), green);
+    EXPECT_FALSE(findIn(item(window, "shareRow_photos"), "shareRowLock"));
+    EXPECT_TRUE(findIn(item(window, "shareRow_notes"), "shareRowLock"));
+
+    EXPECT_EQ(menuOf(window, "music"), QStringList({"Copy URL", "Turn On"})) << "a space cannot be removed";
+    click(item(window, "menuToggle"));
+    EXPECT_TRUE(stored(fixture.music).isEnabled);
+    EXPECT_TRUE(waitUntil([&] { return rowDetail(window, "music") == "/music"; }));
+
+    EXPECT_EQ(menuOf(window, "notes"), QStringList({"Copy URL", "Turn Off", "Remove Password", "Remove"}));
+    click(item(window, "menuCopyURL"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), desktop.store().availableOrigins().first() + "notes/");
+    menuOf(window, "notes");
+    click(item(window, "menuRemovePassword"));
+    EXPECT_FALSE(stored(fixture.notes).isPasswordProtected());
+    menuOf(window, "notes");
+    click(item(window, "menuRemove"));
+    EXPECT_TRUE(waitUntil([&] { return !find(window, "shareRow_notes"); }));
+    EXPECT_EQ(readState()->shares.size(), 2);
+}
+
+TEST(MainWindow, TheCardsFollowTheSelectionAndAnOffShareCannotBeCopied) {
+    Fixture fixture;
+    Desktop desktop;
+    QQuickWindow* window = desktop.main();
+    click(item(window, "shareRow_music"));
+    EXPECT_EQ(desktop.store().selectedShareID(), fixture.music);
+    EXPECT_EQ(text(itemIn(item(window, "headerCard"), "cardTitle")), "Music");
+    EXPECT_EQ(text(item(window, "headerSourceTitle")), "From brightloom");
+    EXPECT_EQ(text(item(window, "headerURL")), desktop.store().availableOrigins().first() + "music/");
+    EXPECT_FALSE(find(window, "headerPasswordLabel"));
+    EXPECT_FALSE(isEnabled(item(window, "copyURLButton")));
+    EXPECT_FALSE(find(window, "removeFolderButton")) << "spaces come and go with Syncthing";
+
+    click(item(window, "sharedSwitch"));
+    EXPECT_TRUE(stored(fixture.music).isEnabled);
+    QGuiApplication::clipboard()->clear();
+    click(item(window, "copyURLButton"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), desktop.store().availableOrigins().first() + "music/");
+
+    click(item(window, "shareRow_notes"));
+    EXPECT_EQ(text(item(window, "headerSourceTitle")), "Custom Folder");
+    EXPECT_TRUE(find(window, "headerPasswordLabel"));
+    click(item(window, "removeFolderButton"));
+    EXPECT_TRUE(waitUntil([&] { return !find(window, "shareRow_notes"); }));
+}
+
+TEST(MainWindow, TheSlugFieldKeepsWhatIsTypedAndThenShowsTheStoredSlug) {
+    Fixture fixture;
+    Desktop desktop;
+    QQuickWindow* window = desktop.main();
+    click(item(window, "shareRow_music"));
+    QQuickItem* slug = item(window, "slugField");
+    typeInto(slug, "My Photos!");
+    EXPECT_EQ(text(slug), "My Photos!") << "blanks survive while typing";
+    EXPECT_EQ(stored(fixture.music).urlSlug, "my-photos") << "every edit is stored";
+    leave(slug);
+    EXPECT_EQ(text(slug), "my-photos");
+    const std::pair<const char*, const char*> examples[] = {{"Photos", "photos-2"}, {"?!", "share"}};
+    for (const auto& [typed, shown] : examples) {
+        typeInto(slug, typed);
+        leave(slug);
+        EXPECT_EQ(text(slug), shown);
+    }
+    // Another share selected mid-edit shows that share's slug, not the half-typed text.
+    typeInto(slug, "half typed");
+    click(item(window, "shareRow_photos"));
+    EXPECT_EQ(text(item(window, "slugField")), "photos");
+}
+
+TEST(MainWindow, PasswordsThatDoNotMatchAreReportedAndChangeNothing) {
+    Fixture fixture;
+    Desktop desktop;
+    QQuickWindow* window = desktop.main();
+    click(item(window, "shareRow_photos"));
+    EXPECT_EQ(text(item(window, "passwordStateTitle")), "Open link");
+    EXPECT_FALSE(find(window, "removePasswordButton"));
+    typeInto(item(window, "newPasswordField"), "sunflower");
+    EXPECT_FALSE(isEnabled(item(window, "setPasswordButton"))) << "both fields are needed";
+    typeInto(item(window, "confirmPasswordField"), "sunflowers");
+    click(item(window, "setPasswordButton"));
+    QQuickItem* alert = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (alert = find(window, "errorAlert")) != nullptr; }));
+    EXPECT_EQ(text(itemIn(alert, "errorAlertTitle")), "brightloom Share");
+    EXPECT_EQ(text(itemIn(alert, "errorAlertMessage")), "The passwords do not match.");
+    EXPECT_FALSE(stored(fixture.photos).isPasswordProtected());
+    EXPECT_EQ(text(item(window, "newPasswordField")) + "|" + text(item(window, "confirmPasswordField")),
+              "sunflower|sunflowers")
+        << "the typed passwords stay";
+    click(itemIn(alert, "errorAlertOKButton"));
+    EXPECT_TRUE(waitUntil([&] { return !find(window, "errorAlert"); }));
+    EXPECT_FALSE(desktop.store().errorMessage()) << "dismissing clears the message";
+
+    typeInto(item(window, "confirmPasswordField"), "sunflower");
+    click(item(window, "setPasswordButton"));
+    EXPECT_TRUE(stored(fixture.photos).isPasswordProtected());
+    EXPECT_EQ(text(item(window, "newPasswordField")) + text(item(window, "confirmPasswordField")), "");
+    EXPECT_EQ(text(item(window, "passwordStateTitle")), "Password required");
+    EXPECT_EQ(color(item(window, "passwordStateIcon")), green);
+
+    const QString firstSalt = stored(fixture.photos).passwordSalt.value_or("");
+    typeInto(item(window, "newPasswordField"), "tulip");
+    typeInto(item(window, "confirmPasswordField"), "tulip");
+    EXPECT_EQ(text(item(window, "setPasswordButton")), "Change Password");
+    pressKey(window, Qt::Key_Return);
+    EXPECT_NE(stored(fixture.photos).passwordSalt.value_or(""), firstSalt) << "Return changes it too";
+    click(item(window, "removePasswordButton"));
+    EXPECT_FALSE(stored(fixture.photos).isPasswordProtected());
+}
+
+TEST(MainWindow, AddFolderAddsTheChosenFolderSwitchedOffAndSelectsIt) {
+    Fixture fixture;
+    ScriptedFolderChooser chooser; // stands in for the dialog, which needs a person
+    Desktop desktop;
+    QQuickWindow* window = desktop.main();
+    EXPECT_EQ(window->findChild<QObject*>("folderDialog")->property("acceptLabel").toString(), "Add Folder");
+    desktop.store().setFolderChooser(&chooser);
+    click(item(window, "addFolderButton"));
+    EXPECT_EQ(chooser.asked, 1);
+    EXPECT_EQ(readState()->shares.size(), 3) << "cancelling adds nothing";
+
+    chooser.answer = makeFolder("Recipes");
+    click(item(window, "addFolderButton"));
+    ASSERT_TRUE(waitUntil([&] { return rowDetail(window, "recipes") == "Off"; }));
+    EXPECT_EQ(text(itemIn(item(window, "headerCard"), "cardTitle")), "Recipes");
+    EXPECT_EQ(readState()->shares.last().path, *chooser.answer);
+    desktop.store().setFolderChooser(&desktop.shell().folderChooser());
+}
+
+TEST(FolderChooser, AnswersWithTheChosenFolderOnly) {
+    BrightloomShareFolderChooser chooser;
+    int requests = 0;
+    QObject::connect(&chooser, &BrightloomShareFolderChooser::chooseRequested, [&] { ++requests; });
+    QList<std::optional<QString>> answers;
+    const auto ask = [&] {
+        chooser.chooseFolder([&](std::optional<QString> path) { answers.append(path); });
+    };
+    const QString folder = makeFolder("Letters");
+    testing_support::writeFile(folder + "/note.txt", "hi");
+
+    ask();
+    chooser.finish(QUrl::fromLocalFile(folder + "/"));
+    ask();
+    chooser.cancel();
+    ask();
+    chooser.finish(QUrl::fromLocalFile(folder + "/note.txt")); // a file is no folder
+    ask();
+    chooser.finish(QUrl("https://example.com/folder"));
+    ask();
+    ask(); // a second dialog ends the first as cancelled
+    chooser.finish(QUrl::fromLocalFile(folder));
+    chooser.cancel(); // nobody waits any more
+    EXPECT_EQ(requests, 6);
+    EXPECT_EQ(answers, (QList<std::optional<QString>>{folder, std::nullopt, std::nullopt, std::nullopt,
+                                                      std::nullopt, folder}));
+}
+
+TEST(MainWindow, ToolbarRefreshesSpacesAndOpensSettingsThatCloseWithTheWindow) {
+    Fixture fixture;
+    Desktop desktop;
+    QQuickWindow* window = desktop.main();
+    writeSyncthingConfig({fixture.state.shares[0], fixture.state.shares[1],
+                          makeShare(QuarryShareSource::quarry, "Films", "films", false)});
+    click(item(window, "refreshSpacesButton"));
+    EXPECT_TRUE(waitUntil([&] { return find(window, "shareRow_films") != nullptr; }));
+    click(item(window, "settingsButton"));
+    EXPECT_TRUE(desktop.settings()->isVisible());
+    window->close();
+    EXPECT_FALSE(desktop.settings()->isVisible()) << "closing the main window ends the application";
+}

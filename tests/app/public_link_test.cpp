@@ -1,0 +1,186 @@
+#include "tests/app/desktop_driver.h"
+#include "tests/app/fake_tunnel.h"
+
+#include "support/test_support.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+using namespace desktop_testing;
+using testing_support::waitUntil;
+
+namespace {
+
+const QColor green("#0E925D");
+const QColor yellow("#F4B500");
+const QColor blue("#277BD6");
+constexpr char reservation[] = R"({"hostname":"docs-team.example.net","tunnelID":"t-1","token":"tok"})";
+
+// One enabled share, protected unless told otherwise; the broker is the fake one.
+QuarryShareAppState linkState(const FakeBroker& broker, bool protectedShare = true) {
+    QuarryShareAppState state;
+    state.port = freePort();
+    state.shares = {makeShare(QuarryShareSource::custom, "Docs", "docs", true)};
+    if (protectedShare)
+        protect(state.shares[0], "secret");
+    state.publicTunnel.brokerURL = broker.url().toString();
+    state.publicTunnel.requestedSubdomain = "docs-team";
+    return state;
+}
+
+auto withCloudflared(const QByteArray& behaviour) {
+    return [behaviour](QuarryShareApp& shell) {
+        shell.store().tunnelService().setCloudflaredCandidates({writeFakeCloudflared(behaviour)});
+    };
+}
+
+// The card's title, icon and button, and the settings window's pill, as one line.
+QString linkShown(Desktop& desktop) {
+    QQuickItem* pill = find(desktop.settings(), "tunnelStatusPill");
+    return text(find(desktop.main(), "publicLinkTitle")) + " | " +
+           iconOf(find(desktop.main(), "publicLinkIcon")) + " | " +
+           text(find(desktop.main(), "publicLinkToggleButton")) + " | " +
+           (pill ? text(findIn(pill, "statusPillLabel")) : "<no pill>");
+}
+
+void expectColour(Desktop& desktop, const QColor& colour) {
+    EXPECT_EQ(color(item(desktop.main(), "publicLinkIcon")), colour);
+    EXPECT_EQ(color(itemIn(item(desktop.settings(), "tunnelStatusPill"), "statusPillDot")), colour);
+}
+
+bool statusIs(Desktop& desktop, const char* name) {
+    return waitUntil([&] { return desktop.store().property("publicTunnelStatusName").toString() == name; });
+}
+
+} // namespace
+
+TEST(PublicLink, OffWithoutCloudflaredCannotStartAndSaysWhy) {
+    withoutSessionBus();
+    FakeBroker broker;
+    writeState(linkState(broker));
+    Desktop desktop;
+    desktop.openSettings();
+    EXPECT_EQ(linkShown(desktop), "Public link is off | icloud | Turn On | Off");
+    const QString why = "Install or bundle cloudflared before turning on public links.";
+    EXPECT_FALSE(isEnabled(item(desktop.main(), "publicLinkToggleButton")));
+    EXPECT_EQ(text(item(desktop.main(), "publicLinkRequirementText")), why);
+    EXPECT_EQ(color(item(desktop.main(), "publicLinkRequirementText")).hue(), yellow.hue());
+    EXPECT_FALSE(isEnabled(item(desktop.settings(), "tunnelToggleButton")));
+    EXPECT_EQ(text(item(desktop.settings(), "tunnelRequirementText")), why);
+    EXPECT_EQ(text(item(desktop.main(), "publicLinkDomainSuffix")), ".brightloom.app");
+    EXPECT_FALSE(find(desktop.main(), "publicLinkURLRow"));
+}
+
+TEST(PublicLink, AnUnprotectedShareKeepsTheLinkOffUntilItHasAPassword) {
+    withoutSessionBus();
+    FakeBroker broker;
+    writeState(linkState(broker, false));
+    Desktop desktop(withCloudflared("exec sleep 30"));
+    EXPECT_FALSE(isEnabled(item(desktop.main(), "publicLinkToggleButton")));
+    EXPECT_EQ(text(item(desktop.main(), "publicLinkRequirementText")),
+              "Set a password on every enabled space before publishing it to the internet.");
+    typeInto(item(desktop.main(), "newPasswordField"), "secret");
+    typeInto(item(desktop.main(), "confirmPasswordField"), "secret");
+    click(item(desktop.main(), "setPasswordButton"));
+    EXPECT_TRUE(isEnabled(item(desktop.main(), "publicLinkToggleButton")));
+    EXPECT_FALSE(find(desktop.main(), "publicLinkRequirement"));
+}
+
+TEST(PublicLink, StartingGoesOnlineThenOffAgain) {
+    withoutSessionBus();
+    FakeBroker broker;
+    broker.reservationAnswer = reservation;
+    writeState(linkState(broker));
+    Desktop desktop(withCloudflared("exec sleep 30"));
+    desktop.openSettings();
+    QQuickWindow* window = desktop.main();
+    click(item(window, "publicLinkToggleButton"));
+    ASSERT_TRUE(statusIs(desktop, "running"));
+    EXPECT_EQ(linkShown(desktop), "Public link is online | checkmark.icloud.fill | Turn Off | Online");
+    expectColour(desktop, green);
+    EXPECT_EQ(text(item(window, "publicLinkDescription")),
+              "Anyone with the password can reach this Share app at https://docs-team.example.net/.");
+    EXPECT_EQ(text(item(window, "publicLinkDomainSuffix")), ".example.net");
+    EXPECT_EQ(text(item(desktop.settings(), "tunnelURLText")), "https://docs-team.example.net/");
+    EXPECT_EQ(text(item(desktop.settings(), "tunnelToggleButton")), "Turn Off Public Link");
+    QGuiApplication::clipboard()->clear();
+    click(item(window, "publicLinkCopyButton"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://docs-team.example.net/docs/");
+    rightClick(item(window, "shareRow_docs"));
+    EXPECT_TRUE(waitUntil([&] { return find(window, "menuCopyPublicURL") != nullptr; }));
+    pressKey(window, Qt::Key_Escape);
+
+    click(item(desktop.settings(), "tunnelToggleButton"));
+    ASSERT_TRUE(statusIs(desktop, "stopped"));
+    EXPECT_EQ(linkShown(desktop), "Public link is off | icloud | Turn On | Off");
+    EXPECT_FALSE(find(window, "publicLinkURLRow")) << "no public URL while the link is off";
+    EXPECT_FALSE(readState()->publicTunnel.isEnabled);
+}
+
+TEST(PublicLink, ShowsStartingNeedsAttentionAndReconnecting) {
+    withoutSessionBus();
+    {
+        FakeBroker broker;
+        broker.silent = true; // the reservation never comes back
+        writeState(linkState(broker));
+        Desktop desktop(withCloudflared("exec sleep 30"));
+        desktop.openSettings();
+        click(item(desktop.settings(), "tunnelToggleButton"));
+        ASSERT_TRUE(statusIs(desktop, "preparing"));
+        EXPECT_EQ(linkShown(desktop), "Starting public link | icloud.and.arrow.up | Turn On | Starting");
+        expectColour(desktop, blue);
+    }
+    {
+        FakeBroker broker;
+        broker.reservationAnswer = reservation;
+        writeState(linkState(broker));
+        Desktop desktop(withCloudflared("exit 1"));
+        desktop.openSettings();
+        click(item(desktop.main(), "publicLinkToggleButton"));
+        ASSERT_TRUE(statusIs(desktop, "failed"));
+        EXPECT_EQ(linkShown(desktop),
+                  "Public link needs attention | exclamationmark.icloud.fill | Turn Off | Needs attention");
+        expectColour(desktop, yellow);
+    }
+    FakeBroker broker;
+    QuarryShareAppState state = linkState(broker);
+    state.publicTunnel.isEnabled = true; // on when the application last ran, but no token to resume with
+    state.publicTunnel.hostname = "docs-team.example.net";
+    writeState(state);
+    Desktop desktop(withCloudflared("exec sleep 30"));
+    desktop.openSettings();
+    ASSERT_TRUE(desktop.waitForServer());
+    EXPECT_EQ(linkShown(desktop), "Public link is reconnecting | icloud | Turn Off | Off");
+    EXPECT_TRUE(isEnabled(item(desktop.main(), "publicLinkToggleButton")));
+    EXPECT_EQ(text(item(desktop.main(), "publicLinkShareURL")), "https://docs-team.example.net/docs/");
+}
+
+TEST(PublicLink, SubdomainAndChecksGoThroughTheStore) {
+    withoutSessionBus();
+    FakeBroker broker;
+    broker.availabilityAnswer = R"({"available":false})";
+    writeState(linkState(broker));
+    Desktop desktop;
+    desktop.openSettings();
+    QQuickItem* field = item(desktop.main(), "publicLinkSubdomainField");
+    typeInto(field, "My Site");
+    EXPECT_EQ(readState()->publicTunnel.requestedSubdomain, "my-site");
+    leave(field);
+    EXPECT_EQ(text(field), "my-site");
+    EXPECT_EQ(text(item(desktop.settings(), "tunnelSubdomainField")), "my-site") << "one value, two fields";
+
+    click(item(desktop.main(), "publicLinkCheckButton"));
+    ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "errorAlert") != nullptr; }));
+    EXPECT_EQ(text(item(desktop.main(), "errorAlertMessage")), "my-site is not available.");
+    click(item(desktop.main(), "errorAlertOKButton"));
+
+    typeInto(item(desktop.settings(), "brokerURLField"), "  not a url  ");
+    EXPECT_EQ(readState()->publicTunnel.brokerURL, "not a url");
+    click(item(desktop.settings(), "checkAvailabilityButton"));
+    ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "errorAlert") != nullptr; }));
+    EXPECT_EQ(text(item(desktop.main(), "errorAlertMessage")), "Enter a valid tunnel broker URL.");
+    EXPECT_TRUE(waitUntil([&] { return desktop.main()->isActive(); })) << "the alert comes to the front";
+    EXPECT_EQ(broker.requestCount, 1);
+}
