@@ -2,7 +2,6 @@
 
 #include "model/state_document.h"
 #include "support/test_support.h"
-#include "tests/app/fake_tunnel.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -312,6 +311,15 @@ QString screenshot(QQuickWindow* window, const QString& name) {
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
     EXPECT_TRUE(image.save(path)) << path.toStdString();
     return path;
+}
+
+QString missingCloudflared() {
+    return testing_support::sandboxRoot() + QStringLiteral("/nowhere/cloudflared");
+}
+
+void withoutSessionBus() {
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            ("unix:path=" + testing_support::sandboxRoot() + QStringLiteral("/no-session-bus")).toUtf8());
 }
 
 } // namespace desktop_testing

@@ -86,4 +86,9 @@ QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QS
 // Saves what the window shows under the test build folder's screenshots/ and returns the path.
 QString screenshot(QQuickWindow* window, const QString& name);
 
+// A cloudflared candidate that never exists, so that no installed cloudflared is ever found.
+QString missingCloudflared();
+// Secrets go to the private file in the sandbox: no session bus is reachable.
+void withoutSessionBus();
+
 } // namespace desktop_testing

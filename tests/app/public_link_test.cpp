@@ -1,6 +1,7 @@
 #include "tests/app/desktop_driver.h"
-#include "tests/app/fake_tunnel.h"
 
+#include "support/fake_broker.h"
+#include "support/fake_cloudflared.h"
 #include "support/test_support.h"
 
 #include <QClipboard>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 using namespace desktop_testing;
+using testing_support::FakeBroker;
 using testing_support::waitUntil;
 
 namespace {
@@ -25,14 +27,15 @@ QuarryShareAppState linkState(const FakeBroker& broker, bool protectedShare = tr
     state.shares = {makeShare(QuarryShareSource::custom, "Docs", "docs", true)};
     if (protectedShare)
         protect(state.shares[0], "secret");
-    state.publicTunnel.brokerURL = broker.url().toString();
+    state.publicTunnel.brokerURL = broker.url(QString()).toString();
     state.publicTunnel.requestedSubdomain = "docs-team";
     return state;
 }
 
 auto withCloudflared(const QByteArray& behaviour) {
     return [behaviour](QuarryShareApp& shell) {
-        shell.store().tunnelService().setCloudflaredCandidates({writeFakeCloudflared(behaviour)});
+        shell.store().tunnelService().setCloudflaredCandidates(
+            {testing_support::writeFakeCloudflared(testing_support::sandboxRoot() + "/bin", behaviour)});
     };
 }
 
@@ -91,7 +94,7 @@ TEST(PublicLink, AnUnprotectedShareKeepsTheLinkOffUntilItHasAPassword) {
 TEST(PublicLink, StartingGoesOnlineThenOffAgain) {
     withoutSessionBus();
     FakeBroker broker;
-    broker.reservationAnswer = reservation;
+    broker.answerFor("api/tunnels/reserve", 200, reservation);
     writeState(linkState(broker));
     Desktop desktop(withCloudflared("exec sleep 30"));
     desktop.openSettings();
@@ -134,7 +137,7 @@ TEST(PublicLink, ShowsStartingNeedsAttentionAndReconnecting) {
     }
     {
         FakeBroker broker;
-        broker.reservationAnswer = reservation;
+        broker.answerFor("api/tunnels/reserve", 200, reservation);
         writeState(linkState(broker));
         Desktop desktop(withCloudflared("exit 1"));
         desktop.openSettings();
@@ -160,7 +163,7 @@ TEST(PublicLink, ShowsStartingNeedsAttentionAndReconnecting) {
 TEST(PublicLink, SubdomainAndChecksGoThroughTheStore) {
     withoutSessionBus();
     FakeBroker broker;
-    broker.availabilityAnswer = R"({"available":false})";
+    broker.answerFor("api/tunnels/availability", 200, R"({"available":false})");
     writeState(linkState(broker));
     Desktop desktop;
     desktop.openSettings();
@@ -182,5 +185,5 @@ TEST(PublicLink, SubdomainAndChecksGoThroughTheStore) {
     ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "errorAlert") != nullptr; }));
     EXPECT_EQ(text(item(desktop.main(), "errorAlertMessage")), "Enter a valid tunnel broker URL.");
     EXPECT_TRUE(waitUntil([&] { return desktop.main()->isActive(); })) << "the alert comes to the front";
-    EXPECT_EQ(broker.requestCount, 1);
+    EXPECT_EQ(broker.requests.size(), 1);
 }

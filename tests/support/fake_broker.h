@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -11,8 +12,8 @@
 
 namespace testing_support {
 
-// A stand-in broker on 127.0.0.1: records each whole request and answers with the canned answer,
-// or never answers at all.
+// A stand-in broker on 127.0.0.1: records each whole request and answers with the canned answer
+// (the one given for its path, when there is one), or never answers at all.
 struct FakeBroker : QObject {
     struct Request {
         QByteArray method, target, contentType, body;
@@ -34,6 +35,11 @@ struct FakeBroker : QObject {
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path));
     }
     void answer(int newStatus, const QByteArray& newBody) { status = newStatus, body = newBody; }
+    // Requests whose target contains `pathPart` get this answer instead.
+    void answerFor(const QByteArray& pathPart, int newStatus, const QByteArray& newBody) {
+        answersByPath.insert(pathPart, {newStatus, newBody});
+    }
+    QMap<QByteArray, std::pair<int, QByteArray>> answersByPath;
 
     void serve(QTcpSocket* socket) {
         socket->setProperty("seen", socket->property("seen").toByteArray() + socket->readAll());
@@ -52,8 +58,14 @@ struct FakeBroker : QObject {
             {requestLine.value(0), requestLine.value(1), header("content-type"), seen.mid(headEnd + 4)});
         if (silent)
             return;
-        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Canned\r\nContent-Length: " +
-                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        std::pair<int, QByteArray> reply{status, body};
+        for (auto it = answersByPath.cbegin(); it != answersByPath.cend(); ++it) {
+            if (requests.last().target.contains(it.key()))
+                reply = it.value();
+        }
+        socket->write("HTTP/1.1 " + QByteArray::number(reply.first) +
+                      " Canned\r\nContent-Length: " + QByteArray::number(reply.second.size()) +
+                      "\r\nConnection: close\r\n\r\n" + reply.second);
         socket->disconnectFromHost();
     }
 };
