@@ -89,8 +89,9 @@ Item {
         hoverEnabled: true
         acceptedButtons: Qt.LeftButton | Qt.RightButton
         onClicked: (event) => {
+            // Opened where the row was clicked (the mouse area fills the row).
             if (event.button === Qt.RightButton)
-                contextMenu.popup()
+                contextMenu.popup(event.x, event.y)
             else
                 row.select()
         }
