@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
-void logDiagnostic(const QString& text)
-{
+void logDiagnostic(const QString& text) {
     static std::mutex lock;
     const QByteArray line = QStringLiteral("[brightloom Share] %1\n").arg(text).toUtf8();
     std::lock_guard guard(lock);

@@ -18,8 +18,10 @@ struct QuarryError {
 template <typename T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : m_state(std::move(value)) {}
-    Result(QuarryError error) : m_state(std::move(error)) {}
+    Result(T value)
+        : m_state(std::move(value)) {}
+    Result(QuarryError error)
+        : m_state(std::move(error)) {}
 
     bool ok() const { return std::holds_alternative<T>(m_state); }
     explicit operator bool() const { return ok(); }
@@ -40,7 +42,9 @@ template <>
 class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(QuarryError error) : m_error(std::move(error)), m_failed(true) {}
+    Result(QuarryError error)
+        : m_error(std::move(error))
+        , m_failed(true) {}
 
     bool ok() const { return !m_failed; }
     explicit operator bool() const { return ok(); }

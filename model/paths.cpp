@@ -9,8 +9,7 @@
 
 namespace {
 
-QString homeOfUser(const QString& name)
-{
+QString homeOfUser(const QString& name) {
     const QByteArray user = name.toLocal8Bit();
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
@@ -24,8 +23,7 @@ QString homeOfUser(const QString& name)
 
 } // namespace
 
-QString expandTilde(const QString& path)
-{
+QString expandTilde(const QString& path) {
     if (!path.startsWith(QLatin1Char('~')))
         return path;
     const qsizetype slash = path.indexOf(QLatin1Char('/'));
@@ -39,8 +37,7 @@ QString expandTilde(const QString& path)
     return home + rest;
 }
 
-QString lastPathComponent(const QString& path)
-{
+QString lastPathComponent(const QString& path) {
     QString trimmed = path;
     while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
         trimmed.chop(1);

@@ -5,18 +5,15 @@
 #include <QHash>
 #include <QRegularExpression>
 
-QString uuidText(const QUuid& uuid)
-{
+QString uuidText(const QUuid& uuid) {
     return uuid.toString(QUuid::WithoutBraces).toUpper();
 }
 
-QString newUuidText()
-{
+QString newUuidText() {
     return uuidText(QUuid::createUuid());
 }
 
-std::optional<QUuid> uuidFromText(const QString& text)
-{
+std::optional<QUuid> uuidFromText(const QString& text) {
     static const QRegularExpression canonical(
         QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
     if (!canonical.match(text).hasMatch())
@@ -24,19 +21,16 @@ std::optional<QUuid> uuidFromText(const QString& text)
     return QUuid::fromString(text);
 }
 
-QString trimmedText(const QString& text)
-{
+QString trimmedText(const QString& text) {
     // QString::trimmed covers spaces, tabs, line breaks and the other Unicode white space.
     return text.trimmed();
 }
 
-QString rawValue(QuarryShareSource source)
-{
+QString rawValue(QuarryShareSource source) {
     return source == QuarryShareSource::quarry ? QStringLiteral("quarry") : QStringLiteral("custom");
 }
 
-std::optional<QuarryShareSource> shareSourceFromRaw(const QString& raw)
-{
+std::optional<QuarryShareSource> shareSourceFromRaw(const QString& raw) {
     if (raw == QLatin1String("quarry"))
         return QuarryShareSource::quarry;
     if (raw == QLatin1String("custom"))
@@ -44,35 +38,29 @@ std::optional<QuarryShareSource> shareSourceFromRaw(const QString& raw)
     return std::nullopt;
 }
 
-QString title(QuarryShareSource source)
-{
+QString title(QuarryShareSource source) {
     return source == QuarryShareSource::quarry ? QStringLiteral("From brightloom")
                                                : QStringLiteral("Custom Folder");
 }
 
-QList<QuarryShareSource> allShareSources()
-{
+QList<QuarryShareSource> allShareSources() {
     return {QuarryShareSource::quarry, QuarryShareSource::custom};
 }
 
-QString QuarryFolderShare::displayName() const
-{
+QString QuarryFolderShare::displayName() const {
     const QString trimmed = trimmedText(name);
     return trimmed.isEmpty() ? lastPathComponent(path) : trimmed;
 }
 
-QString QuarryFolderShare::pathURL() const
-{
+QString QuarryFolderShare::pathURL() const {
     return expandTilde(path);
 }
 
-bool QuarryFolderShare::isPasswordProtected() const
-{
+bool QuarryFolderShare::isPasswordProtected() const {
     return passwordSalt && !passwordSalt->isEmpty() && passwordDigest && !passwordDigest->isEmpty();
 }
 
-size_t qHash(const QuarryFolderShare& share, size_t seed)
-{
+size_t qHash(const QuarryFolderShare& share, size_t seed) {
     QtPrivate::QHashCombine combine;
     seed = combine(seed, share.id);
     seed = combine(seed, static_cast<int>(share.source));

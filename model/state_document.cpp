@@ -16,8 +16,7 @@ constexpr qint64 kReferenceDateMSecs = 978307200000LL;
 // a value of the wrong type is `Invalid`, which makes the whole document unreadable.
 enum class Read { Present, Missing, Invalid };
 
-Read readString(const QJsonObject& object, const char* key, QString& out)
-{
+Read readString(const QJsonObject& object, const char* key, QString& out) {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined() || value.isNull())
         return Read::Missing;
@@ -27,8 +26,7 @@ Read readString(const QJsonObject& object, const char* key, QString& out)
     return Read::Present;
 }
 
-Read readBool(const QJsonObject& object, const char* key, bool& out)
-{
+Read readBool(const QJsonObject& object, const char* key, bool& out) {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined() || value.isNull())
         return Read::Missing;
@@ -38,8 +36,7 @@ Read readBool(const QJsonObject& object, const char* key, bool& out)
     return Read::Present;
 }
 
-Read readNumber(const QJsonObject& object, const char* key, double& out)
-{
+Read readNumber(const QJsonObject& object, const char* key, double& out) {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined() || value.isNull())
         return Read::Missing;
@@ -51,14 +48,12 @@ Read readNumber(const QJsonObject& object, const char* key, double& out)
 
 // A required key must be present with the right type.
 template <typename T, typename Reader>
-bool required(Reader reader, const QJsonObject& object, const char* key, T& out)
-{
+bool required(Reader reader, const QJsonObject& object, const char* key, T& out) {
     return reader(object, key, out) == Read::Present;
 }
 
 // An optional key may be missing or null (absent); a wrong type fails.
-bool optionalString(const QJsonObject& object, const char* key, std::optional<QString>& out)
-{
+bool optionalString(const QJsonObject& object, const char* key, std::optional<QString>& out) {
     QString text;
     switch (readString(object, key, text)) {
     case Read::Present:
@@ -73,27 +68,23 @@ bool optionalString(const QJsonObject& object, const char* key, std::optional<QS
     return false;
 }
 
-void putOptional(QJsonObject& object, const char* key, const std::optional<QString>& value)
-{
+void putOptional(QJsonObject& object, const char* key, const std::optional<QString>& value) {
     if (value)
         object.insert(QLatin1String(key), *value);
 }
 
 } // namespace
 
-double secondsSinceReferenceDate(const QDateTime& date)
-{
+double secondsSinceReferenceDate(const QDateTime& date) {
     return static_cast<double>(date.toMSecsSinceEpoch() - kReferenceDateMSecs) / 1000.0;
 }
 
-QDateTime dateFromReferenceSeconds(double seconds)
-{
+QDateTime dateFromReferenceSeconds(double seconds) {
     const double msecs = std::round(seconds * 1000.0);
     return QDateTime::fromMSecsSinceEpoch(kReferenceDateMSecs + static_cast<qint64>(msecs), Qt::UTC);
 }
 
-QJsonObject encodeShare(const QuarryFolderShare& share)
-{
+QJsonObject encodeShare(const QuarryFolderShare& share) {
     QJsonObject object;
     object.insert(QLatin1String("id"), uuidText(share.id));
     object.insert(QLatin1String("source"), rawValue(share.source));
@@ -108,8 +99,7 @@ QJsonObject encodeShare(const QuarryFolderShare& share)
     return object;
 }
 
-QJsonObject encodePublicTunnel(const QuarrySharePublicTunnel& tunnel)
-{
+QJsonObject encodePublicTunnel(const QuarrySharePublicTunnel& tunnel) {
     QJsonObject object;
     object.insert(QLatin1String("brokerURL"), tunnel.brokerURL);
     object.insert(QLatin1String("requestedSubdomain"), tunnel.requestedSubdomain);
@@ -122,8 +112,7 @@ QJsonObject encodePublicTunnel(const QuarrySharePublicTunnel& tunnel)
     return object;
 }
 
-QJsonObject encodeAppStateObject(const QuarryShareAppState& state)
-{
+QJsonObject encodeAppStateObject(const QuarryShareAppState& state) {
     QJsonArray shares;
     for (const QuarryFolderShare& share : state.shares)
         shares.append(encodeShare(share));
@@ -135,19 +124,18 @@ QJsonObject encodeAppStateObject(const QuarryShareAppState& state)
     return object;
 }
 
-QByteArray encodeAppState(const QuarryShareAppState& state)
-{
+QByteArray encodeAppState(const QuarryShareAppState& state) {
     return QJsonDocument(encodeAppStateObject(state)).toJson(QJsonDocument::Compact);
 }
 
-std::optional<QuarryFolderShare> decodeShare(const QJsonObject& object)
-{
+std::optional<QuarryFolderShare> decodeShare(const QJsonObject& object) {
     QuarryFolderShare share;
     QString idText;
     QString sourceText;
     double createdAt = 0;
     if (!required(readString, object, "id", idText) || !required(readString, object, "source", sourceText) ||
-        !required(readString, object, "name", share.name) || !required(readString, object, "path", share.path) ||
+        !required(readString, object, "name", share.name) ||
+        !required(readString, object, "path", share.path) ||
         !required(readString, object, "urlSlug", share.urlSlug) ||
         !required(readBool, object, "isEnabled", share.isEnabled) ||
         !required(readNumber, object, "createdAt", createdAt))
@@ -166,8 +154,7 @@ std::optional<QuarryFolderShare> decodeShare(const QJsonObject& object)
     return share;
 }
 
-std::optional<QuarrySharePublicTunnel> decodePublicTunnel(const QJsonObject& object)
-{
+std::optional<QuarrySharePublicTunnel> decodePublicTunnel(const QJsonObject& object) {
     QuarrySharePublicTunnel tunnel;
     if (!required(readString, object, "brokerURL", tunnel.brokerURL) ||
         !required(readString, object, "requestedSubdomain", tunnel.requestedSubdomain) ||
@@ -190,8 +177,7 @@ std::optional<QuarrySharePublicTunnel> decodePublicTunnel(const QJsonObject& obj
     return tunnel;
 }
 
-std::optional<QuarryShareAppState> decodeAppState(const QByteArray& document)
-{
+std::optional<QuarryShareAppState> decodeAppState(const QByteArray& document) {
     QJsonParseError error{};
     const QJsonDocument json = QJsonDocument::fromJson(document, &error);
     if (error.error != QJsonParseError::NoError || !json.isObject())

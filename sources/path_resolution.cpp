@@ -14,13 +14,11 @@ namespace {
 // Bound on links followed while resolving one path, as the kernel's ELOOP limit does.
 constexpr int kMaxLinksFollowed = 40;
 
-QString cleanAbsolute(const QString& path)
-{
+QString cleanAbsolute(const QString& path) {
     return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
 }
 
-std::optional<QString> readLink(const QString& path)
-{
+std::optional<QString> readLink(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     std::vector<char> buffer(4096);
     for (;;) {
@@ -37,8 +35,7 @@ std::optional<QString> readLink(const QString& path)
 
 namespace QuarryShareUtilities {
 
-QString resolvedPath(const QString& path)
-{
+QString resolvedPath(const QString& path) {
     QStringList pending = cleanAbsolute(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QString resolved;
     int linksFollowed = 0;
@@ -52,7 +49,7 @@ QString resolvedPath(const QString& path)
             continue;
         }
         const QString candidate = resolved + QLatin1Char('/') + component;
-        struct stat info{};
+        struct stat info {};
         if (!exists || ::lstat(QFile::encodeName(candidate).constData(), &info) != 0) {
             // Past the first missing component nothing can be a link: keep the rest as it stands.
             exists = false;
@@ -77,8 +74,7 @@ QString resolvedPath(const QString& path)
     return resolved.isEmpty() ? QStringLiteral("/") : resolved;
 }
 
-std::optional<QString> relativePath(const QString& url, const QString& rootURL)
-{
+std::optional<QString> relativePath(const QString& url, const QString& rootURL) {
     const QString p = resolvedPath(url);
     const QString r = resolvedPath(rootURL);
     if (p == r)

@@ -8,28 +8,24 @@
 
 namespace {
 
-QByteArray shareJson(const QString& extra = {})
-{
+QByteArray shareJson(const QString& extra = {}) {
     return QStringLiteral(R"({"id":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427","source":"custom","name":"Docs",)"
                           R"("path":"/srv/docs","urlSlug":"docs","isEnabled":true,"createdAt":10%1})")
         .arg(extra)
         .toUtf8();
 }
 
-QByteArray documentWithShare(const QByteArray& share)
-{
+QByteArray documentWithShare(const QByteArray& share) {
     return "{\"shares\":[" + share + "]}";
 }
 
-QJsonObject parse(const QByteArray& bytes)
-{
+QJsonObject parse(const QByteArray& bytes) {
     return QJsonDocument::fromJson(bytes).object();
 }
 
 } // namespace
 
-TEST(StateDocument, MissingKeysOfTheRootTakeTheirDefaults)
-{
+TEST(StateDocument, MissingKeysOfTheRootTakeTheirDefaults) {
     const auto empty = decodeAppState("{}");
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->port, 48173);
@@ -49,8 +45,7 @@ TEST(StateDocument, MissingKeysOfTheRootTakeTheirDefaults)
     EXPECT_NE(decodeAppState("{}")->installationID, empty->installationID);
 }
 
-TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable)
-{
+TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
     ASSERT_TRUE(decodeAppState(documentWithShare(shareJson())));
     const QByteArray withoutCreatedAt =
         R"({"id":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427","source":"custom","name":"D","path":"/d",)"
@@ -64,12 +59,12 @@ TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable)
     EXPECT_FALSE(decodeAppState("not json"));
     EXPECT_FALSE(decodeAppState("[]"));
     // The tunnel record may be missing as a whole, but not its required keys.
-    EXPECT_TRUE(decodeAppState(R"({"publicTunnel":{"brokerURL":"https://b","requestedSubdomain":"","isEnabled":false}})"));
+    EXPECT_TRUE(decodeAppState(
+        R"({"publicTunnel":{"brokerURL":"https://b","requestedSubdomain":"","isEnabled":false}})"));
     EXPECT_FALSE(decodeAppState(R"({"publicTunnel":{"brokerURL":"https://b","isEnabled":false}})"));
 }
 
-TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip)
-{
+TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
     const auto decoded = decodeAppState(documentWithShare(shareJson(R"(,"passwordSalt":null)")));
     ASSERT_TRUE(decoded);
     const QuarryFolderShare& share = decoded->shares.first();
@@ -92,8 +87,7 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip)
     EXPECT_EQ(*again, *decoded);
 }
 
-TEST(StateDocument, FullRecordsSurviveARoundTrip)
-{
+TEST(StateDocument, FullRecordsSurviveARoundTrip) {
     QuarryShareAppState state;
     state.port = 8080;
     QuarryFolderShare share;
@@ -116,8 +110,7 @@ TEST(StateDocument, FullRecordsSurviveARoundTrip)
     EXPECT_EQ(*decoded, state);
 }
 
-TEST(ShareRecords, DerivedValues)
-{
+TEST(ShareRecords, DerivedValues) {
     QuarryFolderShare share;
     share.name = QStringLiteral("  ");
     share.path = QStringLiteral("/Users/a/Photos");

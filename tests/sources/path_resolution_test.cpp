@@ -10,8 +10,7 @@
 using QuarryShareUtilities::relativePath;
 using QuarryShareUtilities::resolvedPath;
 
-TEST(PathResolution, LinksAreFollowedAndContainmentIsDecidedOnTheTarget)
-{
+TEST(PathResolution, LinksAreFollowedAndContainmentIsDecidedOnTheTarget) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString root = dir.path() + "/share";
@@ -40,8 +39,7 @@ TEST(PathResolution, LinksAreFollowedAndContainmentIsDecidedOnTheTarget)
     EXPECT_EQ(resolvedPath(root + "/inner/"), root + "/a/b");
 }
 
-TEST(PathResolution, LinkLoopsEnd)
-{
+TEST(PathResolution, LinkLoopsEnd) {
     QTemporaryDir dir;
     ASSERT_TRUE(QFile::link(dir.path() + "/loop-b", dir.path() + "/loop-a"));
     ASSERT_TRUE(QFile::link(dir.path() + "/loop-a", dir.path() + "/loop-b"));

@@ -12,13 +12,11 @@
 
 namespace testing_support {
 
-QString sandboxRoot()
-{
+QString sandboxRoot() {
     return qEnvironmentVariable("BRIGHTLOOM_TEST_SANDBOX");
 }
 
-bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
-{
+bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
     QDeadlineTimer deadline(timeout);
     while (!predicate()) {
         if (deadline.hasExpired())
@@ -29,8 +27,7 @@ bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds
     return true;
 }
 
-void spin(std::chrono::milliseconds duration)
-{
+void spin(std::chrono::milliseconds duration) {
     QDeadlineTimer deadline(duration);
     while (!deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -38,8 +35,7 @@ void spin(std::chrono::milliseconds duration)
     }
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();

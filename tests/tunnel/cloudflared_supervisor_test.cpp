@@ -16,8 +16,8 @@ using Status = QuarryShareTunnelService::Status;
 using testing_support::launchesIn;
 using testing_support::pidOf;
 using testing_support::spin;
-using testing_support::writeFakeCloudflared;
 using testing_support::waitUntil;
+using testing_support::writeFakeCloudflared;
 using namespace std::chrono_literals;
 
 namespace {
