@@ -2,6 +2,8 @@
 
 #include "server/pages.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 
 // The page texts as a browser receives them, written out line by line, with the compiled-in style sheet
@@ -102,6 +104,11 @@ inline QString embeddedData(const QString& page) {
         return QString();
     const qsizetype from = start + open.size();
     return page.mid(from, page.indexOf("</script>", from) - from);
+}
+
+// The bootstrap data the page hands its script, as the script reads it.
+inline QJsonObject bootstrap(const QString& page) {
+    return QJsonDocument::fromJson(embeddedData(page).toUtf8()).object();
 }
 
 inline QString appPage(const QString& escapedTitle, const QString& escapedData) {
