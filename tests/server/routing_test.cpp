@@ -71,7 +71,8 @@ TEST_F(Routing, RootAndShareRulesAnswerTheRightPage) {
     }
 }
 
-TEST_F(Routing, ProtectedShareAsksForThePasswordFirst) {
+TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
+    // Asked for the password first, on every route.
     const Reply locked = get(port(), "/private/secret.txt?x=1&download=1");
     EXPECT_EQ(locked.status, 401);
     EXPECT_EQ(locked.reason, "Unauthorized");
@@ -85,9 +86,7 @@ TEST_F(Routing, ProtectedShareAsksForThePasswordFirst) {
     // The JSON routes refuse before reading anything.
     EXPECT_EQ(get(port(), "/__browse/private?path=").text(), R"({"error":"Password required"})");
     EXPECT_EQ(get(port(), "/__meta/private?path=secret.txt").status, 401);
-}
 
-TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     const Reply wrong =
         request(port(), "POST", "/__unlock/private", {}, "password=a%20c&redirect=%2Fprivate%2Fx");
     EXPECT_EQ(wrong.status, 303);
