@@ -31,7 +31,7 @@ protected:
     void SetUp() override {
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         qunsetenv("DISPLAY");
-        QFile::remove(testing_support::sandboxRoot() + QStringLiteral("/runtime/bus"));
+        QFile::remove(testing_support::sandboxRoot() + "/runtime/bus");
         QFile::remove(path);
     }
     void TearDown() override { QFile::remove(path); }
@@ -42,48 +42,44 @@ protected:
 } // namespace
 
 TEST_F(KeychainFallback, WithoutASessionBusSecretsLiveInAFileOnlyTheUserCanRead) {
-    EXPECT_EQ(QFileInfo(path).absolutePath(),
-              qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Quarry Share"));
+    EXPECT_EQ(QFileInfo(path).absolutePath(), qEnvironmentVariable("XDG_DATA_HOME") + "/Quarry Share");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("token:A")), std::nullopt);
+    EXPECT_EQ(*QuarryShareKeychain::read("token:A"), std::nullopt);
     EXPECT_FALSE(QFile::exists(path)) << "reading must not create the file";
 
     // Even under a permissive umask the file is the user's alone.
     const mode_t previous = ::umask(0);
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("first"), QStringLiteral("token:A")).ok());
+    ASSERT_TRUE(QuarryShareKeychain::save("first", "token:A").ok());
     ::umask(previous);
     EXPECT_EQ(fileMode(path), 0600u);
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("other ✓"), QStringLiteral("token:B")).ok());
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("second"), QStringLiteral("token:A")).ok());
+    ASSERT_TRUE(QuarryShareKeychain::save("other ✓", "token:B").ok());
+    ASSERT_TRUE(QuarryShareKeychain::save("second", "token:A").ok());
     const QString output = QString::fromUtf8(testing::internal::GetCapturedStdout());
 
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("token:A")), QStringLiteral("second"));
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("token:B")), QStringLiteral("other ✓"));
+    EXPECT_EQ(*QuarryShareKeychain::read("token:A"), "second");
+    EXPECT_EQ(*QuarryShareKeychain::read("token:B"), "other ✓");
     EXPECT_EQ(contents(path).count("token:A"), 1) << "a second save replaces, it does not add";
-    // Items keep the Secret Service addressing: service and account.
-    EXPECT_EQ(*QuarryKeychainFile::read(QStringLiteral("org.example"), QStringLiteral("token:A")),
-              std::nullopt);
 
-    QuarryShareKeychain::remove(QStringLiteral("token:A"));
-    QuarryShareKeychain::remove(QStringLiteral("token:never"));
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("token:A")), std::nullopt);
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("token:B")), QStringLiteral("other ✓"));
+    QuarryShareKeychain::remove("token:A");
+    QuarryShareKeychain::remove("token:never");
+    EXPECT_EQ(*QuarryShareKeychain::read("token:A"), std::nullopt);
+    EXPECT_EQ(*QuarryShareKeychain::read("token:B"), "other ✓");
 
     // Said once, naming the file.
-    EXPECT_EQ(output.count(QStringLiteral("[brightloom Share] ")), 1) << output.toStdString();
+    EXPECT_EQ(output.count("[brightloom Share] "), 1) << output.toStdString();
     EXPECT_TRUE(output.contains(path)) << output.toStdString();
 
     // A file that others could read is made private by the next save.
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("third"), QStringLiteral("token:A")).ok());
+    ASSERT_TRUE(QuarryShareKeychain::save("third", "token:A").ok());
     EXPECT_EQ(fileMode(path), 0600u);
 }
 
 TEST_F(KeychainFallback, ABusWithoutASecretServiceAlsoUsesTheFile) {
     testing_support::PrivateSessionBus bus(false);
     ASSERT_TRUE(bus.isReady());
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("kept locally"), QStringLiteral("token:C")).ok());
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("token:C")), QStringLiteral("kept locally"));
+    ASSERT_TRUE(QuarryShareKeychain::save("kept locally", "token:C").ok());
+    EXPECT_EQ(*QuarryShareKeychain::read("token:C"), "kept locally");
     EXPECT_EQ(fileMode(path), 0600u);
 }
 
@@ -93,12 +89,12 @@ TEST_F(KeychainFallback, ADamagedFileIsReportedAndNeverOverwritten) {
           QByteArray(
               "{\"items\": [{\"service\": \"app.brightloom.share\", \"account\": 7, \"secret\": \"x\"}]}")}) {
         writeFile(path, damaged);
-        const Result<std::optional<QString>> read = QuarryShareKeychain::read(QStringLiteral("token:A"));
+        const Result<std::optional<QString>> read = QuarryShareKeychain::read("token:A");
         ASSERT_FALSE(read.ok()) << damaged.toStdString();
-        EXPECT_EQ(read.error().domain, QStringLiteral("QuarryShareKeychain"));
+        EXPECT_EQ(read.error().domain, "QuarryShareKeychain");
         EXPECT_TRUE(read.error().message.contains(path)) << read.error().message.toStdString();
-        EXPECT_FALSE(QuarryShareKeychain::save(QStringLiteral("new"), QStringLiteral("token:A")).ok());
-        QuarryShareKeychain::remove(QStringLiteral("token:A"));
+        EXPECT_FALSE(QuarryShareKeychain::save("new", "token:A").ok());
+        QuarryShareKeychain::remove("token:A");
         EXPECT_EQ(contents(path), damaged) << "the damaged file must stay as it was";
     }
 }

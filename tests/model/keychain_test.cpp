@@ -32,8 +32,7 @@ std::pair<int, QByteArray> run(const QString& program, const QStringList& argume
 }
 
 std::pair<int, QByteArray> lookup(const QString& account) {
-    return run(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("service"), kService,
-                                               QStringLiteral("account"), account});
+    return run("secret-tool", {"lookup", "service", kService, "account", account});
 }
 
 class SecretServiceKeychain : public ::testing::Test {
@@ -53,48 +52,42 @@ std::unique_ptr<PrivateSessionBus> SecretServiceKeychain::s_bus;
 } // namespace
 
 TEST_F(SecretServiceKeychain, SaveReplaceReadAndRemoveAreVisibleToOtherClients) {
-    const QString account = QStringLiteral("publicTunnelToken:6F1C2B7E-0D4A-4C3B-9E55-2A7D1F0B9C11");
+    const QString account = "publicTunnelToken:6F1C2B7E-0D4A-4C3B-9E55-2A7D1F0B9C11";
     testing::internal::CaptureStdout();
     EXPECT_EQ(*QuarryShareKeychain::read(account), std::nullopt);
 
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("token-one"), account).ok());
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("other"), QStringLiteral("another")).ok());
-    EXPECT_EQ(*QuarryShareKeychain::read(account), QStringLiteral("token-one"));
+    ASSERT_TRUE(QuarryShareKeychain::save("token-one", account).ok());
+    ASSERT_TRUE(QuarryShareKeychain::save("other", "another").ok());
+    EXPECT_EQ(*QuarryShareKeychain::read(account), "token-one");
     EXPECT_EQ(lookup(account), std::make_pair(0, QByteArray("token-one")));
 
     // Saving again replaces the item rather than adding a second one.
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("token-two ✓"), account).ok());
-    EXPECT_EQ(*QuarryShareKeychain::read(account), QStringLiteral("token-two ✓"));
+    ASSERT_TRUE(QuarryShareKeychain::save("token-two ✓", account).ok());
+    EXPECT_EQ(*QuarryShareKeychain::read(account), "token-two ✓");
     const auto [searched, items] =
-        run(QStringLiteral("secret-tool"),
-            {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("service"), kService,
-             QStringLiteral("account"), account});
+        run("secret-tool", {"search", "--all", "service", kService, "account", account});
     EXPECT_EQ(items.count("secret = "), 1) << items.toStdString();
 
     QuarryShareKeychain::remove(account);
-    QuarryShareKeychain::remove(account);
+    QuarryShareKeychain::remove(account); // removing what is gone is no error
     EXPECT_EQ(*QuarryShareKeychain::read(account), std::nullopt);
     EXPECT_NE(lookup(account).first, 0);
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("another")), QStringLiteral("other"));
+    EXPECT_EQ(*QuarryShareKeychain::read("another"), "other");
 
     // Items written by other tools are found by service and account alone; bytes that are not UTF-8
     // read as replacement characters. Another service's item is not ours.
-    const QStringList store{QStringLiteral("store"),   QStringLiteral("--label=x"),
-                            QStringLiteral("service"), kService,
-                            QStringLiteral("account"), QStringLiteral("elsewhere")};
-    ASSERT_EQ(run(QStringLiteral("secret-tool"), store,
+    const QStringList store{"store", "--label=x", "service", kService, "account", "elsewhere"};
+    ASSERT_EQ(run("secret-tool", store,
                   "ab\xff"
                   "cd")
                   .first,
               0);
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("elsewhere")), QStringLiteral("ab\uFFFDcd"));
-    ASSERT_EQ(run(QStringLiteral("secret-tool"),
-                  {QStringLiteral("store"), QStringLiteral("--label=y"), QStringLiteral("service"),
-                   QStringLiteral("org.example"), QStringLiteral("account"), QStringLiteral("foreign")},
-                  "theirs")
-                  .first,
-              0);
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("foreign")), std::nullopt);
+    EXPECT_EQ(*QuarryShareKeychain::read("elsewhere"), "ab\uFFFDcd");
+    ASSERT_EQ(
+        run("secret-tool", {"store", "--label=y", "service", "org.example", "account", "foreign"}, "theirs")
+            .first,
+        0);
+    EXPECT_EQ(*QuarryShareKeychain::read("foreign"), std::nullopt);
 
     // With a Secret Service there is no fallback file and nothing to announce.
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -102,26 +95,23 @@ TEST_F(SecretServiceKeychain, SaveReplaceReadAndRemoveAreVisibleToOtherClients) 
 }
 
 TEST_F(SecretServiceKeychain, ALockedKeyringFailsWithAReadableErrorNotAsMissing) {
-    const QString account = QStringLiteral("locked-account");
-    ASSERT_TRUE(QuarryShareKeychain::save(QStringLiteral("kept"), account).ok());
-    ASSERT_EQ(
-        run(QStringLiteral("dbus-send"),
-            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-             QStringLiteral("--dest=org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-             QStringLiteral("org.freedesktop.Secret.Service.Lock"),
-             QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login")})
-            .first,
-        0);
+    const QString account = "locked-account";
+    ASSERT_TRUE(QuarryShareKeychain::save("kept", account).ok());
+    ASSERT_EQ(run("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.secrets",
+                                "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.Lock",
+                                "array:objpath:/org/freedesktop/secrets/collection/login"})
+                  .first,
+              0);
 
     // No prompt can unlock it here.
-    const Result<void> saved = QuarryShareKeychain::save(QStringLiteral("new"), account);
+    const Result<void> saved = QuarryShareKeychain::save("new", account);
     ASSERT_FALSE(saved.ok());
-    EXPECT_EQ(saved.error().domain, QStringLiteral("QuarryShareKeychain"));
+    EXPECT_EQ(saved.error().domain, "QuarryShareKeychain");
     EXPECT_NE(saved.error().code, 0);
     EXPECT_FALSE(saved.error().message.isEmpty());
     const Result<std::optional<QString>> read = QuarryShareKeychain::read(account);
     ASSERT_FALSE(read.ok());
     EXPECT_FALSE(read.error().message.isEmpty());
-    EXPECT_EQ(*QuarryShareKeychain::read(QStringLiteral("never-saved")), std::nullopt);
+    EXPECT_EQ(*QuarryShareKeychain::read("never-saved"), std::nullopt);
     EXPECT_FALSE(QFile::exists(QuarryKeychainFile::filePath()));
 }

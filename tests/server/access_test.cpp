@@ -10,62 +10,17 @@
 using namespace QuarryShareWeb;
 using server_testing::makeShare;
 
-TEST(Access, DigestsAndCookiesFollowTheScheme) {
-    EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+TEST(Access, DigestsCookiesAndComparisons) {
+    // Stored digests and issued cookies must stay readable across versions.
     EXPECT_EQ(passwordDigest("pw", "salt"), sha256Hex("salt:pw"));
-    EXPECT_EQ(QuarryShareWebServer::passwordDigest("pw", "salt"), sha256Hex("salt:pw"));
-
-    QuarryFolderShare share = makeShare("docs", "/nowhere", true, QString("secret"));
+    const QuarryFolderShare share = makeShare("docs", "/nowhere", true, QString("secret"));
     EXPECT_EQ(authCookieName(share), "blnshare_docs");
     EXPECT_EQ(authCookieValue(share), sha256Hex("docs:" + *share.passwordDigest));
-    EXPECT_TRUE(verify("secret", share));
-    EXPECT_FALSE(verify("secret ", share));
-    EXPECT_FALSE(verify("Secret", share));
-    share.passwordDigest.reset();
-    EXPECT_TRUE(verify("anything", share));
 
     EXPECT_TRUE(constantTimeEquals("abc", "abc"));
     EXPECT_FALSE(constantTimeEquals("abc", "abd"));
     EXPECT_FALSE(constantTimeEquals("abc", "abcd"));
     EXPECT_FALSE(constantTimeEquals("", "a"));
-}
-
-TEST(Access, CookieAndFormParsing) {
-    const auto cookies = parseCookies(" theme = dark ; blnshare_docs = v1 ;a==b; =x; y=; ;z=1;z=2");
-    EXPECT_EQ(cookies.value("theme"), "dark");
-    EXPECT_EQ(cookies.value("blnshare_docs"), "v1");
-    EXPECT_EQ(cookies.value("a"), "=b");
-    EXPECT_EQ(cookies.value("z"), "2");
-    EXPECT_FALSE(cookies.contains("y"));
-    EXPECT_FALSE(cookies.contains(""));
-
-    const auto form =
-        parseFormBody("password=a+b&plus=a%2Bb&=x&empty&bad%zz=1&key=%zz&redirect=%2Fdocs%2F&key2=1=2");
-    EXPECT_EQ(form.value("password"), "a b");
-    EXPECT_EQ(form.value("plus"), "a+b");
-    EXPECT_TRUE(form.contains("x"));
-    EXPECT_EQ(form.value("x"), "");
-    EXPECT_EQ(form.value("empty"), "");
-    EXPECT_FALSE(form.contains("bad%zz"));
-    EXPECT_EQ(form.value("key"), "");
-    EXPECT_EQ(form.value("redirect"), "/docs/");
-    EXPECT_EQ(form.value("key2"), "1=2");
-    EXPECT_TRUE(parseFormBody("password=\xff\xfe").isEmpty());
-}
-
-TEST(Access, RedirectTargetsStayOnTheSite) {
-    const QString fallback = "/docs/";
-    EXPECT_EQ(sanitizedRedirect(QString("/docs/a?x=1"), fallback), "/docs/a?x=1");
-    EXPECT_EQ(sanitizedRedirect(std::nullopt, fallback), fallback);
-    EXPECT_EQ(sanitizedRedirect(QString(""), fallback), fallback);
-    EXPECT_EQ(sanitizedRedirect(QString("docs"), fallback), fallback);
-    EXPECT_EQ(sanitizedRedirect(QString("//evil.example/"), fallback), fallback);
-    EXPECT_EQ(sanitizedRedirect(QString("https://evil.example/"), fallback), fallback);
-    // Header injection and the backslash form browsers read as "//".
-    EXPECT_EQ(sanitizedRedirect(QString("/docs/\r\nSet-Cookie: a=b"), fallback), fallback);
-    EXPECT_EQ(sanitizedRedirect(QString("/\\evil.example/"), fallback), fallback);
-    EXPECT_EQ(sanitizedRedirect(QString("/a\tb"), fallback), fallback);
-    EXPECT_EQ(sanitizedRedirect(QString("/a") + QChar(0x7F), fallback), fallback);
 }
 
 namespace {
@@ -84,7 +39,7 @@ bool unlocked(const HTTPResponse& response) {
 
 } // namespace
 
-TEST(Access, FailedUnlocksLockOutOneClientForADoublingTime) {
+TEST(Access, FailedUnlocksLockOutOneClientForAWhile) {
     QTemporaryDir folder;
     QuarryShareServerSnapshot snapshot;
     snapshot.shares = {makeShare("docs", folder.path(), true, QString("right")),
@@ -98,8 +53,7 @@ TEST(Access, FailedUnlocksLockOutOneClientForADoublingTime) {
     };
 
     for (int i = 0; i < 5; ++i) {
-        const HTTPResponse wrong = attempt(alice, "docs", "wrong");
-        EXPECT_EQ(wrong.headers.value("Location"), "/docs/?failed=1");
+        EXPECT_EQ(attempt(alice, "docs", "wrong").headers.value("Location"), "/docs/?failed=1");
         now += std::chrono::seconds(10);
     }
     // Locked out: the right password is answered exactly like a wrong one.
@@ -111,14 +65,7 @@ TEST(Access, FailedUnlocksLockOutOneClientForADoublingTime) {
     EXPECT_TRUE(unlocked(attempt(alice, "other", "right")));
 
     now += std::chrono::seconds(61);
-    EXPECT_FALSE(throttle.isLockedOut("10.0.0.1", uuidText(snapshot.shares[0].id)));
-    for (int i = 0; i < 5; ++i)
-        attempt(alice, "docs", "wrong");
-    now += std::chrono::seconds(61);
-    EXPECT_FALSE(unlocked(attempt(alice, "docs", "right"))) << "second lockout lasts two minutes";
-    now += std::chrono::seconds(60);
     EXPECT_TRUE(unlocked(attempt(alice, "docs", "right")));
-
     // The success cleared the count: four more failures do not lock.
     for (int i = 0; i < 4; ++i)
         attempt(alice, "docs", "wrong");
@@ -145,8 +92,7 @@ TEST(Access, LockoutsGrowToThirtyMinutesAndStayBounded) {
         }
         return std::chrono::duration_cast<std::chrono::minutes>(length + std::chrono::seconds(59));
     };
-    const std::vector<int> expected{1, 2, 4, 8, 16, 30, 30};
-    for (int minutes : expected)
+    for (int minutes : {1, 2, 4, 8, 16, 30, 30})
         EXPECT_EQ(lockOut().count(), minutes);
 
     // Many clients that fail once and go quiet are forgotten again.

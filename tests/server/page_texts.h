@@ -2,6 +2,8 @@
 
 #include "server/pages.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 
 // The page texts as a browser receives them, written out line by line, with the compiled-in style sheet
@@ -24,74 +26,54 @@ inline QString head(const QString& escapedTitle) {
            "<body>\n";
 }
 
+// A page with one card in the middle, as the not-found, missing-item and unlock pages are.
+inline QString cardPage(const QString& escapedTitle, const QString& cardClass, const QString& card) {
+    return head(escapedTitle) + "  <div class=\"auth-shell\">\n    <div class=\"" + cardClass + "\">\n" +
+           card + "    </div>\n  </div>\n</body>\n</html>";
+}
+
 inline QString notFound(const QString& escapedAppName) {
-    return head(escapedAppName) +
-           "  <div class=\"auth-shell\">\n"
-           "    <div class=\"auth-card\">\n"
-           "      <div class=\"eyebrow\">brightloom</div>\n"
-           "      <h1>Nothing here</h1>\n"
-           "      <p class=\"lede\">That shared folder link is missing, disabled, or no longer "
-           "valid.</p>\n"
-           "    </div>\n"
-           "  </div>\n"
-           "</body>\n"
-           "</html>";
+    return cardPage(escapedAppName, "auth-card",
+                    "      <div class=\"eyebrow\">brightloom</div>\n"
+                    "      <h1>Nothing here</h1>\n"
+                    "      <p class=\"lede\">That shared folder link is missing, disabled, or no longer "
+                    "valid.</p>\n");
 }
 
 inline QString missingItem(const QString& escapedName, const QString& escapedSlug) {
-    return head(escapedName) +
-           "  <div class=\"auth-shell\">\n"
-           "    <div class=\"auth-card\">\n"
-           "      <div class=\"eyebrow\">brightloom</div>\n"
-           "      <h1>That item moved</h1>\n"
-           "      <p class=\"lede\">The file or folder is no longer in this share.</p>\n"
-           "      <a class=\"primary-button\" href=\"/" +
-           escapedSlug + "/\">Back to " + escapedName +
-           "</a>\n"
-           "    </div>\n"
-           "  </div>\n"
-           "</body>\n"
-           "</html>";
+    return cardPage(escapedName, "auth-card",
+                    "      <div class=\"eyebrow\">brightloom</div>\n"
+                    "      <h1>That item moved</h1>\n"
+                    "      <p class=\"lede\">The file or folder is no longer in this share.</p>\n"
+                    "      <a class=\"primary-button\" href=\"/" +
+                        escapedSlug + "/\">Back to " + escapedName + "</a>\n");
 }
 
 inline QString unlock(const QString& escapedName, const QString& escapedSlug, const QString& escapedRedirect,
                       bool failed) {
-    return head(escapedName) +
-           "  <div class=\"auth-shell\">\n"
-           "    <div class=\"auth-card password-card\">\n"
-           "      <div class=\"brand-block\" style=\"margin-bottom: 18px;\">\n"
-           "        <div class=\"brand-mark\"><img src=\"/__asset/app-icon.png\" alt=\"brightloom "
-           "icon\"></div>\n"
-           "        <div class=\"brand-copy\">\n"
-           "          <strong>brightloom</strong>\n"
-           "          <span>Protected share</span>\n"
-           "        </div>\n"
-           "      </div>\n"
-           "      <div class=\"eyebrow\">Password required</div>\n"
-           "      <h1>" +
-           escapedName +
-           "</h1>\n"
-           "      <p class=\"lede\">This read-only space is protected. Enter the password to browse files "
-           "and "
-           "download anything visible here.</p>\n"
-           "      <form class=\"auth-form\" method=\"post\" action=\"/__unlock/" +
-           escapedSlug +
-           "\">\n"
-           "        <input type=\"hidden\" name=\"redirect\" value=\"" +
-           escapedRedirect +
-           "\">\n"
-           "        <input class=\"text-input\" type=\"password\" name=\"password\" placeholder=\"Password\" "
-           "autocomplete=\"current-password\" autofocus>\n"
-           "        <button class=\"primary-button\" type=\"submit\">Unlock Space</button>\n"
-           "      </form>\n"
-           "      " +
-           (failed ? QString("<p class=\"error-line\">That password did not work. Try again.</p>")
-                   : QString()) +
-           "\n"
-           "    </div>\n"
-           "  </div>\n"
-           "</body>\n"
-           "</html>";
+    const QString card =
+        "      <div class=\"brand-block\" style=\"margin-bottom: 18px;\">\n"
+        "        <div class=\"brand-mark\"><img src=\"/__asset/app-icon.png\" alt=\"brightloom "
+        "icon\"></div>\n"
+        "        <div class=\"brand-copy\">\n"
+        "          <strong>brightloom</strong>\n"
+        "          <span>Protected share</span>\n"
+        "        </div>\n"
+        "      </div>\n"
+        "      <div class=\"eyebrow\">Password required</div>\n"
+        "      <h1>%1</h1>\n"
+        "      <p class=\"lede\">This read-only space is protected. Enter the password to browse files and "
+        "download anything visible here.</p>\n"
+        "      <form class=\"auth-form\" method=\"post\" action=\"/__unlock/%2\">\n"
+        "        <input type=\"hidden\" name=\"redirect\" value=\"%3\">\n"
+        "        <input class=\"text-input\" type=\"password\" name=\"password\" placeholder=\"Password\" "
+        "autocomplete=\"current-password\" autofocus>\n"
+        "        <button class=\"primary-button\" type=\"submit\">Unlock Space</button>\n"
+        "      </form>\n"
+        "      %4\n";
+    const QString error = failed ? "<p class=\"error-line\">That password did not work. Try again.</p>" : "";
+    return cardPage(escapedName, "auth-card password-card",
+                    card.arg(escapedName, escapedSlug, escapedRedirect, error));
 }
 
 // The escaped bootstrap JSON between the data script's tags, or "" when the page has none.
@@ -102,6 +84,11 @@ inline QString embeddedData(const QString& page) {
         return QString();
     const qsizetype from = start + open.size();
     return page.mid(from, page.indexOf("</script>", from) - from);
+}
+
+// The bootstrap data the page hands its script, as the script reads it.
+inline QJsonObject bootstrap(const QString& page) {
+    return QJsonDocument::fromJson(embeddedData(page).toUtf8()).object();
 }
 
 inline QString appPage(const QString& escapedTitle, const QString& escapedData) {

@@ -2,16 +2,6 @@
 #include "server/access.h"
 #include "server_fixture.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 using namespace server_testing;
 
 namespace {
@@ -19,30 +9,20 @@ namespace {
 const QStringList kHtmlHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
                                "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
 
-QJsonObject bootstrapOf(const Reply& reply) {
-    return QJsonDocument::fromJson(page_texts::embeddedData(reply.text()).toUtf8()).object();
-}
-
-class Routing : public ::testing::Test {
+class Routing : public ServedFolder {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        makeFile(folder.path() + "/docs/a.txt", "hello");
-        makeFile(folder.path() + "/docs/sub/b.txt", "b");
-        makeFile(folder.path() + "/private/secret.txt", "s");
+        writeFile(folder.path() + "/docs/a.txt", "hello");
+        writeFile(folder.path() + "/docs/sub/b.txt", "b");
+        writeFile(folder.path() + "/private/secret.txt", "s");
         snapshot.appName = "brightloom Share";
         snapshot.shares = {makeShare("docs", folder.path() + "/docs", true, std::nullopt, "Team Docs"),
                            makeShare("off", folder.path() + "/docs", false),
                            makeShare("private", folder.path() + "/private", true, QString("a b")),
                            makeShare("plus", folder.path() + "/private", true, QString("a+b"))};
-        server = std::make_unique<RunningServer>(snapshot);
+        serve();
     }
-
-    int port() const { return server->port(); }
-
-    QTemporaryDir folder;
-    QuarryShareServerSnapshot snapshot;
-    std::unique_ptr<RunningServer> server;
 };
 
 } // namespace
@@ -55,14 +35,14 @@ TEST_F(Routing, RootAndShareRulesAnswerTheRightPage) {
         EXPECT_EQ(root.headerNames(), kHtmlHeaders);
         EXPECT_EQ(root.header("Content-Type"), "text/html; charset=utf-8");
         EXPECT_EQ(root.header("Content-Length").toInt(), root.body.size());
-        EXPECT_FALSE(bootstrapOf(root).contains("currentShareSlug"));
+        EXPECT_FALSE(page_texts::bootstrap(root.text()).contains("currentShareSlug"));
     }
 
     const Reply withSlash = get(port(), "/docs/");
     const Reply withoutSlash = get(port(), "/docs");
     EXPECT_EQ(withSlash.status, 200);
     EXPECT_EQ(withSlash.body, withoutSlash.body);
-    EXPECT_EQ(bootstrapOf(withSlash).value("currentShareSlug").toString(), "docs");
+    EXPECT_EQ(page_texts::bootstrap(withSlash.text()).value("currentShareSlug").toString(), "docs");
     EXPECT_EQ(request(port(), "PUT", "/docs/sub").body, get(port(), "/docs/sub").body);
 
     const QString notFound = page_texts::notFound("brightloom Share");
@@ -80,35 +60,19 @@ TEST_F(Routing, RootAndShareRulesAnswerTheRightPage) {
     EXPECT_EQ(get(port(), "/docs/a.txt?download=0").header("Content-Type"), "text/html; charset=utf-8");
     EXPECT_EQ(get(port(), "/docs/a.txt?download=true").status, 200);
     EXPECT_EQ(get(port(), "/docs/a.txt?download=1").body, "hello");
-}
 
-TEST_F(Routing, IconIsServedFromTheFirstSourceThatHasIt) {
-    const QString previous = QDir::currentPath();
-    QTemporaryDir workingFolder;
-    ASSERT_TRUE(QDir::setCurrent(workingFolder.path()));
-    const bool compiledIn =
-        QFile::exists(":/web/BrightloomWebIcon.png") || QFile::exists(":/web/QuarryWebIcon.png");
-    if (!compiledIn) {
-        const Reply absent = get(port(), "/__asset/app-icon.png");
-        EXPECT_EQ(absent.status, 404);
-        EXPECT_EQ(absent.text(), page_texts::notFound("brightloom Share"));
-    }
-    makeFile(workingFolder.path() + "/Resources/AppIcon.iconset/icon_32x32@2x.png", "\x89PNG-bytes");
-    const QByteArray expected = QuarryShareWeb::appIconData().value_or(QByteArray());
+    // The page icon is served bare, never as a download.
     for (const char* target : {"/__asset/app-icon.png", "/__asset/app-icon.png/"}) {
         const Reply icon = get(port(), target);
         EXPECT_EQ(icon.status, 200);
         EXPECT_EQ(icon.header("Content-Type"), "image/png");
         EXPECT_EQ(icon.header("Content-Disposition"), "");
-        EXPECT_EQ(icon.body, expected);
-        if (!compiledIn) {
-            EXPECT_EQ(icon.body, "\x89PNG-bytes");
-        }
+        EXPECT_TRUE(icon.body.startsWith("\x89PNG"));
     }
-    QDir::setCurrent(previous);
 }
 
-TEST_F(Routing, ProtectedShareAsksForThePasswordFirst) {
+TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
+    // Asked for the password first, on every route.
     const Reply locked = get(port(), "/private/secret.txt?x=1&download=1");
     EXPECT_EQ(locked.status, 401);
     EXPECT_EQ(locked.reason, "Unauthorized");
@@ -122,9 +86,7 @@ TEST_F(Routing, ProtectedShareAsksForThePasswordFirst) {
     // The JSON routes refuse before reading anything.
     EXPECT_EQ(get(port(), "/__browse/private?path=").text(), R"({"error":"Password required"})");
     EXPECT_EQ(get(port(), "/__meta/private?path=secret.txt").status, 401);
-}
 
-TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     const Reply wrong =
         request(port(), "POST", "/__unlock/private", {}, "password=a%20c&redirect=%2Fprivate%2Fx");
     EXPECT_EQ(wrong.status, 303);
@@ -158,20 +120,19 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     for (const QByteArray& field :
          {QByteArray("&redirect=%2F%2Fevil.example%2F"), QByteArray("&redirect=https://x/"),
           QByteArray("&redirect=%2Fa%0D%0ASet-Cookie:%20x=1"), QByteArray("&redirect=%2F%5Cevil.example"),
+          QByteArray("&redirect=%2Fa%09b"), QByteArray("&redirect=%2Fa%7F"), QByteArray("&redirect=private"),
           QByteArray()}) {
         const Reply reply = request(port(), "POST", "/__unlock/private", {}, "password=a+b" + field);
         EXPECT_EQ(reply.header("Location"), "/private/") << field.constData();
         EXPECT_EQ(reply.headers.size(), 4);
     }
-    EXPECT_EQ(request(port(), "POST", "/__unlock/plus", {}, "password=a%2Bb").status, 303);
+    // In the form "+" is a space and "%2B" the plus sign.
     EXPECT_FALSE(
         request(port(), "POST", "/__unlock/plus", {}, "password=a%2Bb").header("Set-Cookie").isEmpty());
     EXPECT_TRUE(request(port(), "POST", "/__unlock/plus", {}, "password=a+b").header("Set-Cookie").isEmpty());
 
     // A new password turns the old cookie away.
     snapshot.shares[2] = makeShare("private", folder.path() + "/private", true, QString("new"));
-    snapshot.shares[2].passwordSalt = "another-salt";
-    snapshot.shares[2].passwordDigest = QuarryShareWebServer::passwordDigest("new", "another-salt");
     server->update(snapshot);
     EXPECT_EQ(get(port(), "/private/", cookie).status, 401);
 }

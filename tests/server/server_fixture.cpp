@@ -3,7 +3,6 @@
 #include "support/test_support.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -41,7 +40,6 @@ std::optional<Reply> parseReply(const QByteArray& raw) {
     if (statusLine.size() < 3 || statusLine.at(0) != QLatin1String("HTTP/1.1"))
         return std::nullopt;
     Reply reply;
-    reply.raw = raw;
     reply.status = statusLine.at(1).toInt();
     reply.reason = statusLine.mid(2).join(QLatin1Char(' '));
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -83,11 +81,9 @@ QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout) {
     QByteArray received;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[65536];
+    pollfd entry{socket, POLLIN, 0};
     while (std::chrono::steady_clock::now() < deadline) {
-        pollfd entry{socket, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (::poll(&entry, 1, static_cast<int>(qMax<qint64>(1, left.count()))) <= 0)
+        if (::poll(&entry, 1, 20) <= 0)
             continue;
         const ssize_t got = ::recv(socket, buffer, sizeof(buffer), 0);
         if (got <= 0)
@@ -104,16 +100,15 @@ bool closedWithoutAnswer(int socket, std::chrono::milliseconds timeout) {
     return received.isEmpty() && closed;
 }
 
-QByteArray exchange(int port, const QByteArray& request, bool endSending) {
+Reply exchange(int port, const QByteArray& request, bool endSending) {
     const int socket = connectTo(port);
-    if (socket < 0)
-        return {};
     sendAll(socket, request);
     if (endSending)
         ::shutdown(socket, SHUT_WR);
-    QByteArray answer = readUntilClosed(socket);
+    const std::optional<Reply> reply = parseReply(readUntilClosed(socket));
     ::close(socket);
-    return answer;
+    EXPECT_TRUE(reply.has_value()) << "no answer to " << request.left(80).toStdString();
+    return reply.value_or(Reply());
 }
 
 Reply request(int port, const QString& method, const QString& target, const QByteArray& extraHead,
@@ -122,10 +117,7 @@ Reply request(int port, const QString& method, const QString& target, const QByt
         method.toUtf8() + ' ' + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHead;
     if (!body.isEmpty())
         bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    bytes += "\r\n" + body;
-    const std::optional<Reply> reply = parseReply(exchange(port, bytes));
-    EXPECT_TRUE(reply.has_value()) << method.toStdString() << ' ' << target.toStdString();
-    return reply.value_or(Reply());
+    return exchange(port, bytes + "\r\n" + body);
 }
 
 Reply get(int port, const QString& target, const QByteArray& extraHead) {
@@ -154,12 +146,6 @@ RunningServer::RunningServer(const QuarryShareServerSnapshot& snapshot,
     EXPECT_TRUE(m_server->start(0, snapshot).ok());
     EXPECT_TRUE(testing_support::waitUntil([this] { return m_server->listeningPort() != 0; }));
     m_port = m_server->listeningPort();
-}
-
-RunningServer::~RunningServer() = default;
-
-void makeFile(const QString& path, const QByteArray& content) {
-    testing_support::writeFile(path, content);
 }
 
 QStringList leftoverWorkFolders() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/web_server.h"
+#include "support/test_support.h"
 
 #include <QByteArray>
 #include <QList>
@@ -8,11 +9,15 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <memory>
 #include <optional>
 
 namespace server_testing {
+
+using testing_support::writeFile;
 
 // A parsed answer as the client saw it on the wire.
 struct Reply {
@@ -20,7 +25,6 @@ struct Reply {
     QString reason;
     QList<QPair<QString, QString>> headers; // in the order sent
     QByteArray body;
-    QByteArray raw;
 
     QString header(const QString& name) const;
     QStringList headerNames() const;
@@ -38,7 +42,7 @@ QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout = std::
 bool closedWithoutAnswer(int socket, std::chrono::milliseconds timeout);
 
 // Sends the bytes on a fresh connection, optionally ends the sending side, and reads the whole answer.
-QByteArray exchange(int port, const QByteArray& request, bool endSending = false);
+Reply exchange(int port, const QByteArray& request, bool endSending = false);
 Reply request(int port, const QString& method, const QString& target, const QByteArray& extraHead = {},
               const QByteArray& body = {});
 Reply get(int port, const QString& target, const QByteArray& extraHead = {});
@@ -46,14 +50,13 @@ Reply get(int port, const QString& target, const QByteArray& extraHead = {});
 QuarryFolderShare makeShare(const QString& slug, const QString& path, bool enabled = true,
                             const std::optional<QString>& password = std::nullopt, const QString& name = {});
 
-// A running server on a free port with a private temporary folder for share contents.
+// A running server on a free port.
 class RunningServer {
 public:
     explicit RunningServer(const QuarryShareServerSnapshot& snapshot = {},
                            const QuarryShareWebServer::Options& options = {});
-    ~RunningServer();
+
     int port() const { return m_port; }
-    QuarryShareWebServer& server() { return *m_server; }
     void update(const QuarryShareServerSnapshot& snapshot) { m_server->update(snapshot); }
 
 private:
@@ -61,8 +64,16 @@ private:
     int m_port = 0;
 };
 
-// Creates a file with the given content, making missing folders.
-void makeFile(const QString& path, const QByteArray& content = "x");
+// A private folder for share contents and a server over the snapshot the test has built in it.
+class ServedFolder : public ::testing::Test {
+protected:
+    void serve() { server = std::make_unique<RunningServer>(snapshot); }
+    int port() const { return server->port(); }
+
+    QTemporaryDir folder;
+    QuarryShareServerSnapshot snapshot;
+    std::unique_ptr<RunningServer> server;
+};
 
 // Names of the temporary folders an archive leaves behind in TMPDIR.
 QStringList leftoverWorkFolders();

@@ -71,22 +71,27 @@ TEST_F(FolderImporter, ReadsTheConfigurationSyncthingGenerates) {
     ASSERT_TRUE(generated.open(QIODevice::ReadOnly) && generated.readAll().contains("<defaults>"));
 
     // The generated default folder, and no template: sharing "~" would publish the whole home folder.
-    EXPECT_EQ(load(),
-              (Folders{{QStringLiteral("default"), QStringLiteral("Default Folder"), home() + "/Sync"}}));
+    EXPECT_EQ(load(), (Folders{{"default", "Default Folder", home() + "/Sync"}}));
 }
 
-TEST_F(FolderImporter, TheFirstExistingCandidateDecides) {
+TEST_F(FolderImporter, TheFirstExistingCandidateDecidesBetweenAbsentAndAList) {
     EXPECT_EQ(load(), std::nullopt) << "no configuration at all is absent";
 
     place(kConfigCandidate, configuration("<folder id=\"c\" label=\"Third\" path=\"/data/third\"/>"));
-    EXPECT_EQ(load(),
-              (Folders{{QStringLiteral("c"), QStringLiteral("Third"), QStringLiteral("/data/third")}}));
+    EXPECT_EQ(load(), (Folders{{"c", "Third", "/data/third"}}));
 
-    place(kStateCandidate, configuration("<folder id=\"b\" label=\"Second\" path=\"/data/second\"/>"));
-    EXPECT_EQ(load(),
-              (Folders{{QStringLiteral("b"), QStringLiteral("Second"), QStringLiteral("/data/second")}}));
+    // Read, but without folders: an empty list, not absent.
+    place(kStateCandidate, configuration("<device id=\"X\" name=\"laptop\"/><options/>"));
+    EXPECT_EQ(load(), Folders{});
+    // Folders read before an error anywhere in the file are discarded with it.
+    for (const QByteArray& broken : {QByteArray(), configuration("<folder id=\"a\" path=\"/a\"/></x>"),
+                                     configuration("<folder id=\"a\" path=\"/a&unknown;\"/>")}) {
+        place(kStateCandidate, broken);
+        EXPECT_EQ(load(), std::nullopt) << broken.toStdString();
+    }
 
     // A malformed first candidate makes the result absent; the later ones are not tried.
+    place(kStateCandidate, configuration("<folder id=\"b\" label=\"Second\" path=\"/data/second\"/>"));
     place(kMacCandidate, configuration("<folder id=\"a\" label=\"First\" path=\"/data/first\">"));
     EXPECT_EQ(load(), std::nullopt);
 
@@ -96,74 +101,51 @@ TEST_F(FolderImporter, TheFirstExistingCandidateDecides) {
     EXPECT_EQ(load(), std::nullopt);
 }
 
-TEST_F(FolderImporter, AbsentAndEmptyAreDifferent) {
-    place(kStateCandidate, configuration("<device id=\"X\" name=\"laptop\"/><options/>"));
-    const std::optional<Folders> none = load();
-    ASSERT_TRUE(none.has_value());
-    EXPECT_TRUE(none->isEmpty());
-
-    // Folders read before an error anywhere in the file are discarded with it.
-    for (const QByteArray& broken : {QByteArray(), configuration("<folder id=\"a\" path=\"/a\"/></x>"),
-                                     configuration("<folder id=\"a\" path=\"/a&unknown;\"/>")}) {
-        place(kStateCandidate, broken);
-        EXPECT_EQ(load(), std::nullopt) << broken.toStdString();
-    }
-}
-
 TEST(FolderImporterFields, AttributesAreTrimmedExpandedAndDefaulted) {
-    const std::optional<Folders> folders =
-        parse(configuration("<folder label=\" Photos \n\" path=\"~/Pictures/Photos\" id=\"abcd-1234\"/>\n"
-                            "<folder label=\"\" path=\"/Volumes/Data/Music\" id=\"   \"/>\n"
-                            "<folder path=\"  /srv/Zeta/  \"/>\n"
-                            "<folder label=\"No path\" id=\"np\"/>\n"
-                            "<folder label=\"Blank path\" path=\"   \" id=\"bp\"/>\n"
-                            "<folder label=\"Home\" path=\"~\" id=\"home\"/>\n"
-                            "<folder label=\"Unknown user\" path=\"~nosuchuser-blq/x\" id=\"nu\"/>\n"
-                            "<folder label=\"Root's\" path=\"~root/data\" id=\"ru\"/>\n"
-                            "<folder Label=\"Wrong case\" PATH=\"/wrong\" id=\"wc\"/>\n"
-                            "<Folder label=\"Not a folder\" path=\"/nope\"/>\n"
-                            "<st:folder xmlns:st=\"urn:x\" label=\"Prefixed\" path=\"/prefixed\"/>\n"));
-    ASSERT_TRUE(folders.has_value());
-    EXPECT_EQ(
-        *folders,
-        (Folders{{QStringLiteral("home"), QStringLiteral("Home"), QStringLiteral("/home/u")},
-                 {std::nullopt, QStringLiteral("Music"), QStringLiteral("/Volumes/Data/Music")},
-                 {QStringLiteral("abcd-1234"), QStringLiteral("Photos"),
-                  QStringLiteral("/home/u/Pictures/Photos")},
-                 {QStringLiteral("ru"), QStringLiteral("Root's"), homeOf("root") + "/data"},
-                 {QStringLiteral("nu"), QStringLiteral("Unknown user"), QStringLiteral("~nosuchuser-blq/x")},
-                 {std::nullopt, QStringLiteral("Zeta"), QStringLiteral("/srv/Zeta/")}}));
+    EXPECT_EQ(parse(configuration(R"(
+<folder label=" Photos &#10;" path="~/Pictures/Photos" id="abcd-1234"/>
+<folder label="" path="/Volumes/Data/Music" id="   "/>
+<folder path="  /srv/Zeta/  "/>
+<folder label="No path" id="np"/>
+<folder label="Blank path" path="   " id="bp"/>
+<folder label="Home" path="~" id="home"/>
+<folder label="Unknown user" path="~nosuchuser-blq/x" id="nu"/>
+<folder label="Root's" path="~root/data" id="ru"/>
+<folder Label="Wrong case" PATH="/wrong" id="wc"/>
+<Folder label="Not a folder" path="/nope"/>
+<st:folder xmlns:st="urn:x" label="Prefixed" path="/prefixed"/>)")),
+              (Folders{{"home", "Home", "/home/u"},
+                       {std::nullopt, "Music", "/Volumes/Data/Music"},
+                       {"abcd-1234", "Photos", "/home/u/Pictures/Photos"},
+                       {"ru", "Root's", homeOf("root") + "/data"},
+                       {"nu", "Unknown user", "~nosuchuser-blq/x"},
+                       {std::nullopt, "Zeta", "/srv/Zeta/"}}));
 }
 
 TEST(FolderImporterFields, FoldersAtAnyDepthButNotTheDefaultsTemplates) {
-    const std::optional<Folders> folders = parse(configuration(
-        "<group><inner><folder id=\"n1\" label=\"Nested\" path=\"/n1\"/></inner></group>\n"
-        "<folder id=\"outer\" label=\"Outer\" path=\"/outer\"><folder id=\"inner\" label=\"Inner\" "
-        "path=\"/inner\"/>"
-        "</folder>\n"
-        "<defaults><folder id=\"\" label=\"\" path=\"~\"/><deeper><folder id=\"t2\" path=\"/t2\"/></deeper>"
-        "<defaults><folder id=\"t3\" path=\"/t3\"/></defaults><folder id=\"t4\" path=\"/t4\"/></defaults>\n"
-        "<folder id=\"after\" label=\"After\" path=\"/after\"/>\n"
-        "<!-- <folder id=\"comment\" path=\"/comment\"/> -->\n"
-        "<![CDATA[<folder id=\"cdata\" path=\"/cdata\"/>]]>\n"));
-    ASSERT_TRUE(folders.has_value());
-    EXPECT_EQ(*folders,
-              (Folders{{QStringLiteral("after"), QStringLiteral("After"), QStringLiteral("/after")},
-                       {QStringLiteral("inner"), QStringLiteral("Inner"), QStringLiteral("/inner")},
-                       {QStringLiteral("n1"), QStringLiteral("Nested"), QStringLiteral("/n1")},
-                       {QStringLiteral("outer"), QStringLiteral("Outer"), QStringLiteral("/outer")}}));
+    EXPECT_EQ(parse(configuration(R"(
+<group><inner><folder id="n1" label="Nested" path="/n1"/></inner></group>
+<folder id="outer" label="Outer" path="/outer"><folder id="inner" label="Inner" path="/inner"/></folder>
+<defaults><folder id="" label="" path="~"/><deeper><folder id="t2" path="/t2"/></deeper>
+  <defaults><folder id="t3" path="/t3"/></defaults><folder id="t4" path="/t4"/></defaults>
+<folder id="after" label="After" path="/after"/>
+<!-- <folder id="comment" path="/comment"/> -->
+<![CDATA[<folder id="cdata" path="/cdata"/>]]>)")),
+              (Folders{{"after", "After", "/after"},
+                       {"inner", "Inner", "/inner"},
+                       {"n1", "Nested", "/n1"},
+                       {"outer", "Outer", "/outer"}}));
 }
 
 TEST(FolderImporterFields, SortedByNameIgnoringCaseInTheUsersLanguageKeepingDocumentOrder) {
-    const std::optional<Folders> folders = parse(configuration(
-        "<folder id=\"1\" label=\"beta\" path=\"/1\"/><folder id=\"2\" label=\"Alpha\" path=\"/2\"/>"
-        "<folder id=\"3\" label=\"alpha\" path=\"/3\"/><folder id=\"4\" label=\"Zebra\" path=\"/4\"/>"
-        "<folder id=\"5\" label=\"Éclair\" path=\"/5\"/><folder id=\"6\" label=\"apple\" path=\"/6\"/>"
-        "<folder id=\"7\" label=\"Alpha\" path=\"/7\"/><folder id=\"8\" label=\"eclair\" path=\"/8\"/>"
-        "<folder id=\"2\" label=\"Alpha\" path=\"/2\"/>"));
-    ASSERT_TRUE(folders.has_value());
+    const std::optional<Folders> folders = parse(configuration(R"(
+<folder id="1" label="beta" path="/1"/><folder id="2" label="Alpha" path="/2"/>
+<folder id="3" label="alpha" path="/3"/><folder id="4" label="Zebra" path="/4"/>
+<folder id="5" label="Éclair" path="/5"/><folder id="6" label="apple" path="/6"/>
+<folder id="7" label="Alpha" path="/7"/><folder id="8" label="eclair" path="/8"/>
+<folder id="2" label="Alpha" path="/2"/>)"));
     QStringList ids;
-    for (const QuarryImportedFolder& folder : *folders)
+    for (const QuarryImportedFolder& folder : folders.value_or(Folders{}))
         ids.append(folder.id());
     // Duplicates are kept; accents sort beside their letter in English, not after "z".
     EXPECT_EQ(ids, (QStringList{"2", "3", "7", "2", "6", "1", "8", "5", "4"}));

@@ -11,6 +11,8 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 
+#include <algorithm>
+
 using namespace QuarryShareUtilities;
 
 namespace {
@@ -19,26 +21,23 @@ constexpr unsigned kUp = IFF_UP | IFF_RUNNING;
 
 // An enumeration entry carrying a real socket address of either family.
 NetworkInterfaceEntry entry(unsigned flags, const char* address) {
-    QHostAddress host(QString::fromLatin1(address));
     sockaddr_storage storage{};
-    socklen_t length = sizeof(sockaddr_in);
-    if (host.protocol() == QAbstractSocket::IPv4Protocol) {
-        auto* in = reinterpret_cast<sockaddr_in*>(&storage);
-        in->sin_family = AF_INET;
-        in->sin_addr.s_addr = htonl(host.toIPv4Address());
-    } else {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
-        in6->sin6_family = AF_INET6;
+    auto* in = reinterpret_cast<sockaddr_in*>(&storage);
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    const bool v4 = inet_pton(AF_INET, address, &in->sin_addr) == 1;
+    storage.ss_family = v4 ? AF_INET : AF_INET6;
+    if (!v4)
         inet_pton(AF_INET6, address, &in6->sin6_addr);
-        length = sizeof(sockaddr_in6);
-    }
-    return {QStringLiteral("if"), flags, QByteArray(reinterpret_cast<const char*>(&storage), length)};
+    return {
+        QStringLiteral("if"), flags,
+        QByteArray(reinterpret_cast<const char*>(&storage), v4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6))};
 }
 
-QString machineInfo(const QByteArray& contents) {
+// The computer name that a machine-info file with these contents gives on the host "host-1".
+QString nameFrom(const QByteArray& contents) {
     const QString path = testing_support::sandboxRoot() + QStringLiteral("/machine-info");
     testing_support::writeFile(path, contents);
-    return path;
+    return computerName(path, QStringLiteral("host-1"));
 }
 
 } // namespace
@@ -70,11 +69,10 @@ TEST(LocalOrigins, LoopbackFirstThenTheComputerNameThenEachRunningLanAddressOnce
               QStringLiteral("http://Ann's--Mac.local:1/"));
     EXPECT_EQ(localOrigins(9, QStringLiteral("localhost"), {}).size(), 3);
 
-    // This machine: its loopback entry is enumerated but never listed.
-    bool sawLoopback = false;
-    for (const NetworkInterfaceEntry& real : networkInterfaceEntries())
-        sawLoopback = sawLoopback || (real.flags & IFF_LOOPBACK);
-    EXPECT_TRUE(sawLoopback);
+    // This machine: its loopback interface is enumerated but never listed.
+    const QList<NetworkInterfaceEntry> real = networkInterfaceEntries();
+    EXPECT_TRUE(
+        std::any_of(real.cbegin(), real.cend(), [](const auto& one) { return one.flags & IFF_LOOPBACK; }));
     for (const QString& address : localIPv4Addresses())
         EXPECT_FALSE(QHostAddress(address).isLoopback()) << address.toStdString();
     EXPECT_EQ(localOrigins(48173).mid(0, 2),
@@ -82,18 +80,12 @@ TEST(LocalOrigins, LoopbackFirstThenTheComputerNameThenEachRunningLanAddressOnce
 }
 
 TEST(ComputerName, PrettyNameFromMachineInfoElseTheHostName) {
-    const QString host = QStringLiteral("host-1");
-    EXPECT_EQ(
-        computerName(machineInfo("# hostnamectl\nPRETTY_HOSTNAME=\"Office Laptop 2\"\nICON_NAME=laptop\n"),
-                     host),
-        QStringLiteral("Office Laptop 2"));
-    EXPECT_EQ(computerName(machineInfo("PRETTY_HOSTNAME='Ann''s \"Mac\"'\n"), host),
-              QStringLiteral("Anns \"Mac\""));
-    EXPECT_EQ(computerName(machineInfo("PRETTY_HOSTNAME=Plain\\ Name  \n"), host),
-              QStringLiteral("Plain Name"));
-    EXPECT_EQ(computerName(machineInfo("PRETTY_HOSTNAME=\n"), host), host);
-    EXPECT_EQ(computerName(machineInfo("#PRETTY_HOSTNAME=\"Old\"\n"), host), host);
-    EXPECT_EQ(computerName(testing_support::sandboxRoot() + QStringLiteral("/none"), host), host);
+    EXPECT_EQ(nameFrom("# hostnamectl\nPRETTY_HOSTNAME=\"Office Laptop 2\"\nICON_NAME=laptop\n"),
+              "Office Laptop 2");
+    EXPECT_EQ(nameFrom("PRETTY_HOSTNAME=\"Ann's \\\"Mac\\\"\"\n"), "Ann's \"Mac\"");
+    EXPECT_EQ(nameFrom("PRETTY_HOSTNAME=\n"), "host-1");
+    EXPECT_EQ(nameFrom("#PRETTY_HOSTNAME=\"Old\"\n"), "host-1");
+    EXPECT_EQ(computerName(testing_support::sandboxRoot() + QStringLiteral("/none"), "host-1"), "host-1");
 }
 
 TEST(AppStateURL, StateFileInTheUsersDataFolderWhoseFolderAlwaysExists) {

@@ -3,17 +3,12 @@
 #include "model/share_records.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <ostream>
 
 // Readable failure messages for Qt texts and imported folders.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList& list, std::ostream* out) {
-    *out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
 }
 
 inline void PrintTo(const QuarryImportedFolder& folder, std::ostream* out) {

@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -29,63 +28,60 @@ Result<T> await(const std::function<void(std::function<void(Result<T>)>)>& call)
     return *result;
 }
 
-Result<AvailabilityResponse> availability(QuarryShareTunnelService& service, const QUrl& base,
-                                          const QString& name) {
-    return await<AvailabilityResponse>([&](auto done) { service.checkAvailability(base, name, done); });
-}
-
-Result<ReservationResponse> reservation(QuarryShareTunnelService& service, const QUrl& base) {
-    return await<ReservationResponse>(
-        [&](auto done) { service.reserveTunnel(base, "photos", 48173, "INSTALL-ID", done); });
-}
-
 template <typename T>
 std::string message(const Result<T>& result) {
     return result ? "<success>" : result.error().message.toStdString();
 }
 
-} // namespace
+class BrokerClient : public ::testing::Test {
+protected:
+    Result<AvailabilityResponse> availability(const QUrl& base, const QString& name = QStringLiteral("x")) {
+        return await<AvailabilityResponse>([&](auto done) { service.checkAvailability(base, name, done); });
+    }
+    Result<ReservationResponse> reservation(const QUrl& base) {
+        return await<ReservationResponse>(
+            [&](auto done) { service.reserveTunnel(base, "photos", 48173, "INSTALL-ID", done); });
+    }
 
-TEST(BrokerClient, SendsRequestsBelowTheBasePathAndReadsTheirAnswers) {
     FakeBroker broker;
     QuarryShareTunnelService service;
+};
 
+} // namespace
+
+TEST_F(BrokerClient, SendsRequestsBelowTheBasePathAndReadsTheirAnswers) {
     broker.answer(200, R"({"available":true,"hostname":"my-site.example.net","extra":1})");
     // The base URL's own query is replaced; the subdomain is one query value, however it is spelled.
-    const auto available = availability(service, broker.url("/broker/?stale=1"), "my site&co");
+    const auto available = availability(broker.url("/broker/?stale=1"), "my site&co");
     ASSERT_TRUE(available) << message(available);
     EXPECT_EQ(*available, (AvailabilityResponse{true, "my-site.example.net", std::nullopt}));
     EXPECT_EQ(broker.requests[0].method + " " + broker.requests[0].target,
               "GET /broker/api/tunnels/availability?name=my%20site%26co");
-    EXPECT_TRUE(broker.requests[0].body.isEmpty());
 
     broker.answer(200, R"({"available":false,"hostname":null})");
-    const auto taken = availability(service, broker.url("/broker"), "photos");
+    const auto taken = availability(broker.url("/broker"), "photos");
     ASSERT_TRUE(taken) << message(taken);
     EXPECT_EQ(*taken, AvailabilityResponse{});
     EXPECT_EQ(broker.requests[1].target, "/broker/api/tunnels/availability?name=photos");
 
     // Any 2xx is success.
     broker.answer(201, R"({"hostname":"photos.example.net","tunnelID":"t-1","token":"secret-token"})");
-    const auto reserved = reservation(service, broker.url("/broker/"));
+    const auto reserved = reservation(broker.url("/broker/"));
     ASSERT_TRUE(reserved) << message(reserved);
     EXPECT_EQ(*reserved, (ReservationResponse{"photos.example.net", "t-1", "secret-token"}));
     const FakeBroker::Request& post = broker.requests[2];
     EXPECT_EQ(post.method + " " + post.target, "POST /broker/api/tunnels/reserve");
     EXPECT_EQ(post.contentType, "application/json");
-    const QJsonObject sent = QJsonDocument::fromJson(post.body).object();
-    EXPECT_EQ(sent, (QJsonObject{{"requestedSubdomain", "photos"},
-                                 {"localPort", 48173},
-                                 {"installationID", "INSTALL-ID"},
-                                 {"appName", "brightloom Share"}}));
+    EXPECT_EQ(QJsonDocument::fromJson(post.body).object(), (QJsonObject{{"requestedSubdomain", "photos"},
+                                                                        {"localPort", 48173},
+                                                                        {"installationID", "INSTALL-ID"},
+                                                                        {"appName", "brightloom Share"}}));
 
-    (void)reservation(service, broker.url(QString()));
+    (void)reservation(broker.url(QString()));
     EXPECT_EQ(broker.requests[3].target, "/api/tunnels/reserve");
 }
 
-TEST(BrokerClient, EveryFailureHasItsReadableMessage) {
-    FakeBroker broker;
-    QuarryShareTunnelService service;
+TEST_F(BrokerClient, EveryFailureHasItsReadableMessage) {
     const QString unreadable = "The tunnel broker's answer could not be read: ";
     const struct {
         bool reserve;
@@ -111,47 +107,38 @@ TEST(BrokerClient, EveryFailureHasItsReadableMessage) {
     for (const auto& c : cases) {
         broker.answer(c.status, c.body);
         const QUrl base = broker.url("/broker/");
-        EXPECT_EQ(c.reserve ? message(reservation(service, base)) : message(availability(service, base, "x")),
+        EXPECT_EQ(c.reserve ? message(reservation(base)) : message(availability(base)),
                   c.expected.toStdString())
             << c.status << " " << c.body.left(80).constData();
     }
 }
 
-TEST(BrokerClient, UnreachableSilentOrUnusableBrokersFailReadably) {
-    QuarryShareTunnelService service;
+TEST_F(BrokerClient, UnreachableSilentOrUnusableBrokersFailReadably) {
     service.setTransferTimeout(std::chrono::milliseconds(300));
-    FakeBroker silent;
-    silent.silent = true;
-    EXPECT_EQ(message(reservation(service, silent.url("/"))), "The request to the tunnel broker timed out.");
-    EXPECT_EQ(message(availability(service, silent.url("/"), "x")),
-              "The request to the tunnel broker timed out.");
+    broker.silent = true;
+    EXPECT_EQ(message(reservation(broker.url("/"))), "The request to the tunnel broker timed out.");
 
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
     const QUrl closedURL(QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort()));
     closed.close();
-    EXPECT_EQ(message(availability(service, closedURL, "x")), "Connection refused");
-
-    const QUrl invalid("http://[::1");
-    EXPECT_EQ(message(availability(service, invalid, "x")), "The tunnel broker URL is invalid.");
-    EXPECT_EQ(message(reservation(service, invalid)), "The tunnel broker URL is invalid.");
+    EXPECT_EQ(message(availability(closedURL)), "Connection refused");
+    EXPECT_EQ(message(reservation(QUrl("http://[::1"))), "The tunnel broker URL is invalid.");
 
     // Answered, but not over HTTP.
     testing_support::writeFile(testing_support::sandboxRoot() + "/broker/api/tunnels/availability", "{}");
-    const QUrl fileBase = QUrl::fromLocalFile(testing_support::sandboxRoot() + "/broker/");
-    EXPECT_EQ(message(availability(service, fileBase, "x")),
+    EXPECT_EQ(message(availability(QUrl::fromLocalFile(testing_support::sandboxRoot() + "/broker/"))),
               "The tunnel broker returned an invalid response.");
 }
 
-TEST(BrokerClient, NoAnswerArrivesAfterTheServiceIsGone) {
-    FakeBroker silent;
-    silent.silent = true;
+TEST_F(BrokerClient, NoAnswerArrivesAfterTheServiceIsGone) {
+    broker.silent = true;
     bool called = false;
     {
-        QuarryShareTunnelService service;
-        service.checkAvailability(silent.url("/"), "x", [&](auto) { called = true; });
-        waitUntil([&] { return !silent.requests.isEmpty(); });
-        service.reserveTunnel(QUrl("http://[::1"), "x", 1, "id", [&](auto) { called = true; });
+        QuarryShareTunnelService leaving;
+        leaving.checkAvailability(broker.url("/"), "x", [&](auto) { called = true; });
+        waitUntil([&] { return !broker.requests.isEmpty(); });
+        leaving.reserveTunnel(QUrl("http://[::1"), "x", 1, "id", [&](auto) { called = true; });
     }
     testing_support::spin(std::chrono::milliseconds(100));
     EXPECT_FALSE(called);
