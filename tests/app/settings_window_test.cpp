@@ -33,9 +33,7 @@ TEST(SettingsWindow, FixedSizeServerPillPortAppliedOnRestartAndRefresh) {
     EXPECT_EQ(settings->minimumSize(), settings->maximumSize());
     QQuickItem* rail = item(settings, "settingsRail");
     EXPECT_EQ(rail->mapToScene(QPointF()), QPointF(24, 24));
-    EXPECT_EQ(rail->width(), 166);
     EXPECT_EQ(rail->height(), 430 - 2 * 24);
-    EXPECT_EQ(iconOf(itemIn(item(settings, "generalRailButton"), "railIcon")), "switch.2");
 
     ASSERT_TRUE(desktop.waitForServer());
     EXPECT_EQ(serverPill(desktop), QString("Listening on %1").arg(port));
