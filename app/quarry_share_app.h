@@ -33,8 +33,6 @@ public:
     static void useWindowStyle();
 
     QuarryShareStore& store() { return *m_store; }
-    BrightloomShareUpdateController& updateController() { return *m_updateController; }
-    BrightloomShareFolderChooser& folderChooser() { return m_folderChooser; }
     BrightloomShareSystemColorScheme& systemColorScheme() { return m_systemColorScheme; }
 
     // Loads both windows and shows the main one; false (with the QML errors logged) when they fail to load.

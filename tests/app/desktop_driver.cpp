@@ -1,15 +1,14 @@
 #include "tests/app/desktop_driver.h"
 
 #include "model/state_document.h"
+#include "server/web_server.h"
 #include "support/test_support.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTcpServer>
 
@@ -52,6 +51,13 @@ QString makeFolder(const QString& name) {
     return path;
 }
 
+QuarryShareAppState stateWith(const QList<QuarryFolderShare>& shares) {
+    QuarryShareAppState state;
+    state.port = freePort();
+    state.shares = shares;
+    return state;
+}
+
 int freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
@@ -72,42 +78,20 @@ QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const
 }
 
 void protect(QuarryFolderShare& share, const QString& password) {
-    const QString salt = QUuid::createUuid().toString(QUuid::WithoutBraces).remove('-').toUpper();
-    share.passwordSalt = salt;
-    share.passwordDigest = QString::fromLatin1(
-        QCryptographicHash::hash((salt + ':' + password).toUtf8(), QCryptographicHash::Sha256).toHex());
+    share.passwordSalt = newUuidText().remove('-');
+    share.passwordDigest = QuarryShareWebServer::passwordDigest(password, *share.passwordSalt);
 }
 
-static QSettings preferences() {
-    return QSettings(QStringLiteral("brightloom"), QStringLiteral("brightloom Share"));
-}
-
-void writeAppearancePreference(const QString& raw) {
-    QSettings settings = preferences();
-    settings.setValue(QLatin1String(QuarryShareStore::appearanceModeDefaultsKey), raw);
-    settings.sync();
-}
-
-QString appearancePreference() {
-    return preferences().value(QLatin1String(QuarryShareStore::appearanceModeDefaultsKey)).toString();
-}
-
-// MARK: - The windows
-
-namespace {
-
-QStringList capturedWarnings;
-QtMessageHandler previousHandler = nullptr;
+static QStringList capturedWarnings;
+static QtMessageHandler previousHandler = nullptr;
 
 // A warning from our QML (a failed binding, a type error) is a fault of the windows.
-void captureQmlWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+static void captureQmlWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (message.contains(QLatin1String("qrc:/BrightloomShare/")))
         capturedWarnings.append(message);
     if (previousHandler)
         previousHandler(type, context, message);
 }
-
-} // namespace
 
 static bool activate(QQuickWindow* window) {
     if (!window->isVisible())
@@ -123,13 +107,11 @@ Desktop::Desktop(std::function<void(QuarryShareApp&)> prepare, QuarryShareStoreE
     QuarryShareApp::useWindowStyle();
     m_shell = std::make_unique<QuarryShareApp>(std::move(environment), std::move(updates));
     // Never an installed cloudflared; tests that want one bring a fake.
-    m_shell->store().tunnelService().setCloudflaredCandidates({missingCloudflared()});
+    m_shell->store().tunnelService().setCloudflaredCandidates({testing_support::sandboxRoot() + "/nowhere"});
     if (prepare)
         prepare(*m_shell);
     EXPECT_TRUE(m_shell->openWindows()) << "the windows did not load";
-    if (main()) {
-        EXPECT_TRUE(activate(main())) << "the main window never appeared";
-    }
+    EXPECT_TRUE(main() && activate(main())) << "the main window never appeared";
 }
 
 Desktop::~Desktop() {
@@ -140,7 +122,6 @@ Desktop::~Desktop() {
         QCoreApplication::processEvents();
     }
     qInstallMessageHandler(previousHandler);
-    // Every warning of our QML (a failed binding, a type error) fails the test.
     for (const QString& warning : capturedWarnings)
         ADD_FAILURE() << "QML warning: " << warning.toStdString();
 }
@@ -153,8 +134,6 @@ void Desktop::openSettings() {
 bool Desktop::waitForServer() {
     return waitUntil([&] { return store().isServerRunning(); });
 }
-
-// MARK: - Finding what is on screen
 
 static QQuickItem* search(QQuickItem* root, const std::function<bool(QQuickItem*)>& matches) {
     if (!root || !root->isVisible())
@@ -207,8 +186,6 @@ bool isEnabled(QQuickItem* item) {
     return item && item->isEnabled();
 }
 
-// MARK: - Input
-
 // Scrolls every flickable around the item so that its middle is in view.
 void reveal(QQuickItem* item) {
     for (QQuickItem* parent = item->parentItem(); parent; parent = parent->parentItem()) {
@@ -225,16 +202,9 @@ void reveal(QQuickItem* item) {
     QCoreApplication::processEvents();
 }
 
-static void activateWindowOf(QQuickItem* item) {
-    QQuickWindow* window = item->window();
-    if (!window->isActive()) {
-        EXPECT_TRUE(activate(window));
-    }
-}
-
 void click(QQuickItem* item, Qt::MouseButton button) {
     ASSERT_TRUE(item) << "nothing to click";
-    activateWindowOf(item);
+    EXPECT_TRUE(activate(item->window()));
     reveal(item);
     // Let layouts and opening popups settle, so the press lands where the item is drawn.
     testing_support::spin(std::chrono::milliseconds(60));
@@ -249,32 +219,29 @@ void click(QQuickItem* item, Qt::MouseButton button) {
     QCoreApplication::processEvents();
 }
 
-void rightClick(QQuickItem* item) {
-    click(item, Qt::RightButton);
+static void sendKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers,
+                    const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QGuiApplication::sendEvent(window, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QGuiApplication::sendEvent(window, &release);
 }
 
 void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers) {
-    QKeyEvent press(QEvent::KeyPress, key, modifiers);
-    QGuiApplication::sendEvent(window, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
-    QGuiApplication::sendEvent(window, &release);
+    sendKey(window, key, modifiers);
 }
 
 void typeInto(QQuickItem* field, const QString& text) {
     ASSERT_TRUE(field) << "nothing to type into";
-    activateWindowOf(field);
+    EXPECT_TRUE(activate(field->window()));
     reveal(field);
     field->forceActiveFocus();
     ASSERT_TRUE(field->hasActiveFocus()) << field->objectName().toStdString() << " takes no focus";
-    QQuickWindow* window = field->window();
-    pressKey(window, Qt::Key_A, Qt::ControlModifier);
-    pressKey(window, Qt::Key_Backspace);
+    sendKey(field->window(), Qt::Key_A, Qt::ControlModifier);
+    sendKey(field->window(), Qt::Key_Backspace, Qt::NoModifier);
     for (const QChar character : text) {
         const int key = character.unicode() < 0x80 ? character.toUpper().unicode() : int(Qt::Key_unknown);
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(character));
-        QGuiApplication::sendEvent(window, &press);
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(character));
-        QGuiApplication::sendEvent(window, &release);
+        sendKey(field->window(), key, Qt::NoModifier, QString(character));
     }
     QCoreApplication::processEvents();
 }
@@ -286,23 +253,15 @@ void leave(QQuickItem* field) {
 }
 
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName) {
-    QQuickItem* title = search(window->contentItem(), [&](QQuickItem* candidate) {
+    click(search(window->contentItem(), [&](QQuickItem* candidate) {
         return candidate->inherits("QQuickMenuBarItem") &&
                candidate->property("text").toString() == menuTitle;
-    });
-    if (!title) {
-        ADD_FAILURE() << "no menu " << menuTitle.toStdString();
-        return nullptr;
-    }
-    click(title);
-    QQuickItem* found = nullptr;
-    waitUntil([&] { return (found = find(window, itemName)) != nullptr; }, std::chrono::seconds(5));
-    if (!found)
-        ADD_FAILURE() << "no item " << itemName.toStdString() << " in menu " << menuTitle.toStdString();
-    return found;
+    }));
+    waitUntil([&] { return find(window, itemName) != nullptr; }, std::chrono::seconds(5));
+    return item(window, itemName);
 }
 
-QString screenshot(QQuickWindow* window, const QString& name) {
+void screenshot(QQuickWindow* window, const QString& name) {
     const QString folder = QStringLiteral(BRIGHTLOOM_TEST_BINARY_DIR) + QStringLiteral("/screenshots");
     QDir().mkpath(folder);
     testing_support::spin(std::chrono::milliseconds(300)); // let animations settle
@@ -310,16 +269,6 @@ QString screenshot(QQuickWindow* window, const QString& name) {
     EXPECT_FALSE(image.isNull()) << "could not grab " << name.toStdString();
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
     EXPECT_TRUE(image.save(path)) << path.toStdString();
-    return path;
-}
-
-QString missingCloudflared() {
-    return testing_support::sandboxRoot() + QStringLiteral("/nowhere/cloudflared");
-}
-
-void withoutSessionBus() {
-    qputenv("DBUS_SESSION_BUS_ADDRESS",
-            ("unix:path=" + testing_support::sandboxRoot() + QStringLiteral("/no-session-bus")).toUtf8());
 }
 
 } // namespace desktop_testing

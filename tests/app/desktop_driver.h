@@ -21,20 +21,17 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 // does: finds controls by object name, clicks, types, reads what is on screen.
 namespace desktop_testing {
 
-// The state document, Syncthing's configuration and folders inside the sandbox.
 QString statePath();
 void writeState(const QuarryShareAppState& state);
 std::optional<QuarryShareAppState> readState();
-// Syncthing's configuration listing these shares' folders (folder id, label and path).
-void writeSyncthingConfig(const QList<QuarryFolderShare>& folders);
+// A state on a free port holding these shares.
+QuarryShareAppState stateWith(const QList<QuarryFolderShare>& shares = {});
+// Syncthing's configuration listing these shares' folders.
+void writeSyncthingConfig(const QList<QuarryFolderShare>& shares);
 QString makeFolder(const QString& name);
 int freePort();
 QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled);
-// A password as the store would set it: a salt and the digest of salt, colon and password.
 void protect(QuarryFolderShare& share, const QString& password);
-// The appearance preference as the store keeps it.
-void writeAppearancePreference(const QString& raw);
-QString appearancePreference();
 
 class Desktop {
 public:
@@ -48,19 +45,17 @@ public:
     QuarryShareStore& store() { return m_shell->store(); }
     QQuickWindow* main() const { return m_shell->mainWindow(); }
     QQuickWindow* settings() const { return m_shell->settingsWindow(); }
-    // Shows the settings window as its toolbar button does.
-    void openSettings();
+    void openSettings(); // as the toolbar button does
     bool waitForServer();
 
 private:
     std::unique_ptr<QuarryShareApp> m_shell;
 };
 
-// The first item with that object name that is on screen (visible, along with all its parents), or
-// null. Popups count once they are open.
+// The first item of that object name on screen (it and its parents visible; open popups count), or
+// null. `item` and `itemIn` also fail the test when there is none.
 QQuickItem* find(QQuickWindow* window, const QString& name);
 QQuickItem* findIn(QQuickItem* root, const QString& name);
-// Like find, but fails the current test when nothing is on screen under that name.
 QQuickItem* item(QQuickWindow* window, const QString& name);
 QQuickItem* itemIn(QQuickItem* root, const QString& name);
 
@@ -72,23 +67,16 @@ bool isEnabled(QQuickItem* item);
 // Scrolls whatever holds the item until the item is in view.
 void reveal(QQuickItem* item);
 
-// Pointer and keyboard input through the window, as the platform would deliver it.
+// Input through the window, as the platform delivers it.
 void click(QQuickItem* item, Qt::MouseButton button = Qt::LeftButton);
-void rightClick(QQuickItem* item);
 void typeInto(QQuickItem* field, const QString& text); // replaces the field's text, key by key
 void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-// Moves keyboard focus on from a field with Tab.
-void leave(QQuickItem* field);
+void leave(QQuickItem* field); // Tab on to the next control
 
-// Opens a menu of the menu bar and returns its item with that name.
+// Opens a menu of the menu bar and returns its item of that name.
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName);
 
-// Saves what the window shows under the test build folder's screenshots/ and returns the path.
-QString screenshot(QQuickWindow* window, const QString& name);
-
-// A cloudflared candidate that never exists, so that no installed cloudflared is ever found.
-QString missingCloudflared();
-// Secrets go to the private file in the sandbox: no session bus is reachable.
-void withoutSessionBus();
+// Saves what the window shows as screenshots/<name>.png under the test build folder.
+void screenshot(QQuickWindow* window, const QString& name);
 
 } // namespace desktop_testing

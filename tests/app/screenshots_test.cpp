@@ -5,69 +5,48 @@
 #include <gtest/gtest.h>
 
 using namespace desktop_testing;
+using testing_support::waitUntil;
 
-namespace {
-
-// Shares of both sources, one of them protected and one switched off; the server on a free port.
-void writeShowcase() {
-    QuarryShareAppState state;
-    state.port = freePort();
-    QuarryFolderShare photos = makeShare(QuarryShareSource::quarry, QStringLiteral("Family Photos"),
-                                         QStringLiteral("family-photos"), true);
-    protect(photos, QStringLiteral("sunflower"));
-    state.shares = {
-        photos, makeShare(QuarryShareSource::quarry, QStringLiteral("Music"), QStringLiteral("music"), false),
-        makeShare(QuarryShareSource::custom, QStringLiteral("Project Notes"), QStringLiteral("project-notes"),
-                  true)};
+// Both windows, dark and light, with shares of both sources (one protected, one off), then an alert,
+// a context menu and the view menu; the pictures land in the test build folder for a person to look at.
+TEST(Screenshots, BothWindowsInBothAppearancesWithAlertAndMenus) {
+    QuarryFolderShare photos = makeShare(QuarryShareSource::quarry, "Family Photos", "family-photos", true);
+    protect(photos, "sunflower");
+    const QuarryShareAppState state =
+        stateWith({photos, makeShare(QuarryShareSource::quarry, "Music", "music", false),
+                   makeShare(QuarryShareSource::custom, "Project Notes", "project-notes", true)});
     writeState(state);
     writeSyncthingConfig({state.shares[0], state.shares[1]});
-}
-
-} // namespace
-
-// Both windows, dark and light, with shares of both sources; the pictures land in the test build
-// folder for a person to look at.
-TEST(Screenshots, BothWindowsInBothAppearances) {
-    writeShowcase();
     Desktop desktop;
     ASSERT_TRUE(desktop.waitForServer());
-    click(item(desktop.main(), QStringLiteral("shareRow_family-photos")));
-    ASSERT_TRUE(find(desktop.main(), QStringLiteral("removePasswordButton")))
-        << "the protected share is shown";
+    click(item(desktop.main(), "shareRow_family-photos"));
+    ASSERT_TRUE(find(desktop.main(), "removePasswordButton")) << "the protected share is shown";
     desktop.openSettings();
-    for (const QString& mode : {QStringLiteral("dark"), QStringLiteral("light")}) {
+    for (const QString mode : {"dark", "light"}) {
         desktop.store().setAppearanceMode(mode);
-        reveal(item(desktop.main(), QStringLiteral("headerCard")));
-        screenshot(desktop.main(), QStringLiteral("main-") + mode);
-        reveal(item(desktop.main(), QStringLiteral("removePasswordButton")));
-        screenshot(desktop.main(), QStringLiteral("main-lower-") + mode);
-        reveal(item(desktop.settings(), QStringLiteral("settingsHeader")));
-        screenshot(desktop.settings(), QStringLiteral("settings-") + mode);
-        reveal(item(desktop.settings(), QStringLiteral("tunnelToggleButton")));
-        screenshot(desktop.settings(), QStringLiteral("settings-lower-") + mode);
+        reveal(item(desktop.main(), "headerCard"));
+        screenshot(desktop.main(), "main-" + mode);
+        reveal(item(desktop.main(), "removePasswordButton"));
+        screenshot(desktop.main(), "main-lower-" + mode);
+        reveal(item(desktop.settings(), "settingsHeader"));
+        screenshot(desktop.settings(), "settings-" + mode);
+        reveal(item(desktop.settings(), "tunnelToggleButton"));
+        screenshot(desktop.settings(), "settings-lower-" + mode);
     }
-}
 
-// The alert, a context menu and the view menu, for a person to look at.
-TEST(Screenshots, AlertAndMenus) {
-    writeShowcase();
-    Desktop desktop;
-    ASSERT_TRUE(desktop.waitForServer());
-    rightClick(item(desktop.main(), QStringLiteral("shareRow_project-notes")));
-    ASSERT_TRUE(
-        testing_support::waitUntil([&] { return find(desktop.main(), QStringLiteral("menuRemove")); }));
-    screenshot(desktop.main(), QStringLiteral("context-menu-dark"));
+    desktop.store().setAppearanceMode("dark");
+    reveal(item(desktop.main(), "headerCard"));
+    click(item(desktop.main(), "shareRow_project-notes"), Qt::RightButton);
+    ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "menuRemove"); }));
+    screenshot(desktop.main(), "context-menu-dark");
     pressKey(desktop.main(), Qt::Key_Escape);
-
-    desktop.store().setAppearanceMode(QStringLiteral("light"));
-    menuBarItem(desktop.main(), QStringLiteral("View"), QStringLiteral("lightModeMenuItem"));
-    screenshot(desktop.main(), QStringLiteral("view-menu-light"));
+    desktop.store().setAppearanceMode("light");
+    menuBarItem(desktop.main(), "View", "lightModeMenuItem");
+    screenshot(desktop.main(), "view-menu-light");
     pressKey(desktop.main(), Qt::Key_Escape);
-
-    desktop.store().setErrorMessage(QStringLiteral("The tunnel broker returned HTTP 503."));
-    ASSERT_TRUE(
-        testing_support::waitUntil([&] { return find(desktop.main(), QStringLiteral("errorAlert")); }));
-    screenshot(desktop.main(), QStringLiteral("alert-light"));
-    desktop.store().setAppearanceMode(QStringLiteral("dark"));
-    screenshot(desktop.main(), QStringLiteral("alert-dark"));
+    desktop.store().setErrorMessage(QString("The tunnel broker returned HTTP 503."));
+    ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "errorAlert"); }));
+    screenshot(desktop.main(), "alert-light");
+    desktop.store().setAppearanceMode("dark");
+    screenshot(desktop.main(), "alert-dark");
 }

@@ -1,84 +1,53 @@
 // Every download link and copy button leads where the visitor expects: the right file or archive,
 // and full addresses on the clipboard.
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import { launchBrowser, startServer, temporaryFolder, writeTree } from './support/harness.mjs';
+import { sessionForTests, writeTree } from './support/harness.mjs';
 import { readInspector, waitForView } from './support/view.mjs';
 
-let server;
-let browser;
-
-before(async () => {
-  const root = writeTree(temporaryFolder('links-'), {
-    'Reports 2024/summary report.txt': 'the summary',
-    'Reports 2024/charts/chart.svg': '<svg/>',
-    'notes.txt': 'notes',
-  });
-  server = await startServer({ shares: { team: root }, names: { team: 'Team Space' } });
-  browser = await launchBrowser();
-  await browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: server.origin });
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
-
-const clipboard = (page) => page.evaluate(() => navigator.clipboard.readText());
+const session = sessionForTests(() => ({
+  shares: {
+    team: writeTree({ 'Reports 2024/summary report.txt': 'the summary', 'Reports 2024/charts/chart.svg': '<svg/>' }),
+  },
+  names: { team: 'Team Space' },
+}));
 
 async function download(page, locator) {
   const [file] = await Promise.all([page.waitForEvent('download'), locator.click()]);
   return { name: file.suggestedFilename(), bytes: fs.readFileSync(await file.path()) };
 }
 
-test('the share card downloads the whole share and copies its address', async () => {
+test('the share, a folder and a file each download as themselves and copy their full address', async () => {
+  const { server, browser } = session;
+  await browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: server.origin });
   const page = await browser.newPage();
+  const copied = async (button) => {
+    await page.evaluate(() => navigator.clipboard.writeText(''));
+    await page.click(button);
+    return page.evaluate(() => navigator.clipboard.readText());
+  };
   await page.goto(server.origin + '/team/');
   await waitForView(page, ['Team Space'], 'Team Space');
-
-  await page.click('#copy-inspector-url');
-  assert.equal(await clipboard(page), server.origin + '/team/');
-  await page.evaluate(() => navigator.clipboard.writeText(''));
-  await page.click('#copy-share-url');
-  assert.equal(await clipboard(page), server.origin + '/team/');
-
-  const archive = await download(page, page.locator('#inspector-body a', { hasText: 'Download ZIP' }));
+  assert.equal(await copied('#copy-inspector-url'), server.origin + '/team/');
+  assert.equal(await copied('#copy-share-url'), server.origin + '/team/');
+  let archive = await download(page, page.locator('#inspector-body a', { hasText: 'Download ZIP' }));
   assert.equal(archive.name, 'Team Space.zip');
   assert.equal(archive.bytes.subarray(0, 2).toString(), 'PK');
-  await page.close();
-});
 
-test('a folder downloads as an archive and copies its address; the toolbar follows the open folder', async () => {
-  const page = await browser.newPage();
-  await page.goto(server.origin + '/team/');
-  await waitForView(page, ['Team Space'], 'Team Space');
+  // The toolbar follows the open folder.
   await page.click('.column-entry[data-path="Reports 2024"]');
   await waitForView(page, ['Team Space', 'Reports 2024'], 'Reports 2024');
-
   assert.equal(await page.getAttribute('#download-current-folder', 'href'), '/team/Reports%202024/?download=1');
-  const archive = await download(page, page.locator('#download-current-folder'));
+  archive = await download(page, page.locator('#download-current-folder'));
   assert.equal(archive.name, 'Reports 2024.zip');
+  assert.equal(await copied('#copy-item-link'), server.origin + '/team/Reports%202024/');
 
-  await page.click('#copy-item-link');
-  assert.equal(await clipboard(page), server.origin + '/team/Reports%202024/');
-
-  await page.close();
-});
-
-test('a file downloads as itself and copies its own address', async () => {
-  const page = await browser.newPage();
-  await page.goto(server.origin + '/team/Reports%202024/summary%20report.txt');
+  await page.click('.column-entry[data-path="Reports 2024/summary report.txt"]');
   await waitForView(page, ['Team Space', 'Reports 2024'], 'summary report.txt');
-
-  const inspector = await readInspector(page);
-  assert.equal(inspector.links.Download, '/team/Reports%202024/summary%20report.txt?download=1');
+  assert.equal((await readInspector(page)).links.Download, '/team/Reports%202024/summary%20report.txt?download=1');
   const file = await download(page, page.locator('#inspector-body a', { hasText: 'Download' }));
-  assert.equal(file.name, 'summary report.txt');
-  assert.equal(file.bytes.toString(), 'the summary');
-
-  await page.click('#copy-item-link');
-  assert.equal(await clipboard(page), server.origin + '/team/Reports%202024/summary%20report.txt');
+  assert.deepEqual([file.name, file.bytes.toString()], ['summary report.txt', 'the summary']);
+  assert.equal(await copied('#copy-item-link'), server.origin + '/team/Reports%202024/summary%20report.txt');
   await page.close();
-  assert.deepEqual(browser.problems, []);
 });

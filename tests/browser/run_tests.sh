@@ -5,14 +5,8 @@
 set -eu
 cd "$(dirname "$0")"
 
-if [ -z "${SERVE_SHARES:-}" ] || [ ! -x "$SERVE_SHARES" ]; then
-    echo "SERVE_SHARES must name the serve_shares launcher (got '${SERVE_SHARES:-}')" >&2
-    exit 1
-fi
-if [ ! -d node_modules/playwright-core ]; then
-    echo "playwright-core is not installed here: run 'make deps'" >&2
-    exit 1
-fi
+[ -x "${SERVE_SHARES:-}" ] || { echo "SERVE_SHARES must name the serve_shares launcher" >&2; exit 1; }
+[ -d node_modules/playwright-core ] || { echo "playwright-core is not installed here: run 'make deps'" >&2; exit 1; }
 
 sandbox=$(mktemp -d "${TMPDIR:-/tmp}/brightloom-browser-XXXXXX")
 trap 'rm -rf "$sandbox"' EXIT

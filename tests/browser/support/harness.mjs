@@ -1,93 +1,63 @@
 // Shared pieces of the browser tests: fixture trees on disk, the real server started on a free
 // loopback port, and Chromium with a fresh profile that records every console error and every
 // Content-Security-Policy violation.
+import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
+import { after, before } from 'node:test';
 import { chromium } from 'playwright-core';
 
-const CHROMIUM_FLAGS = [
-  '--headless',
-  '--no-sandbox',
-  '--disable-gpu',
-  '--disable-quic',
-  '--no-first-run',
-  '--disable-background-networking',
-  '--disable-component-update',
-  '--disable-sync',
-];
+const CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
-export const FIXED_DATE = new Date('2024-06-01T09:30:00Z');
+const FIXED_DATE = new Date('2024-06-01T09:30:00Z');
 
-export function temporaryFolder(prefix) {
+function temporaryFolder(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
-// Builds a folder tree: keys are relative paths ("x/" for a folder); values are file contents, or a
-// number for a file of that many bytes. Every entry gets FIXED_DATE as its modification time.
-export function writeTree(root, entries) {
+// Builds a folder tree in a new temporary folder: keys are relative paths ("x/" for a folder); values
+// are file contents, or a number for a file of that many bytes. Every entry is dated FIXED_DATE.
+export function writeTree(entries) {
+  const root = temporaryFolder('tree-');
   for (const [relative, content] of Object.entries(entries)) {
     const target = path.join(root, relative);
-    if (relative.endsWith('/')) {
-      fs.mkdirSync(target, { recursive: true });
-      continue;
-    }
-    fs.mkdirSync(path.dirname(target), { recursive: true });
-    if (typeof content === 'number') {
-      fs.writeFileSync(target, '');
-      fs.truncateSync(target, content);
-    } else {
-      fs.writeFileSync(target, content);
-    }
+    fs.mkdirSync(relative.endsWith('/') ? target : path.dirname(target), { recursive: true });
+    if (relative.endsWith('/')) continue;
+    fs.writeFileSync(target, typeof content === 'number' ? '' : content);
+    if (typeof content === 'number') fs.truncateSync(target, content);
   }
-  const touch = (folder) => {
-    for (const name of fs.readdirSync(folder)) {
-      const child = path.join(folder, name);
-      if (fs.lstatSync(child).isDirectory()) touch(child);
-      fs.utimesSync(child, FIXED_DATE, FIXED_DATE);
-    }
-  };
-  touch(root);
+  for (const relative of fs.readdirSync(root, { recursive: true })) {
+    fs.utimesSync(path.join(root, relative), FIXED_DATE, FIXED_DATE);
+  }
   return root;
 }
 
 // Starts serve_shares on port 0 and resolves once it names its port.
-export async function startServer({ shares = {}, names = {}, passwords = {}, disabled = [] }) {
-  const executable = process.env.SERVE_SHARES;
-  if (!executable) throw new Error('SERVE_SHARES is not set');
+export async function startServer({ shares = {}, names = {}, passwords = {} }) {
   const args = ['--port', '0'];
   for (const [slug, folder] of Object.entries(shares)) args.push('--share', slug, folder);
   for (const [slug, name] of Object.entries(names)) args.push('--name', slug, name);
   for (const [slug, password] of Object.entries(passwords)) args.push('--password', slug, password);
-  for (const slug of disabled) args.push('--disabled', slug);
-
   // Listings sort in the server's locale; give it the visitor-facing one the tests expect.
   const env = { ...process.env, LANG: 'en_US.UTF-8', LC_ALL: 'en_US.UTF-8' };
-  const child = spawn(executable, args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
+  const child = spawn(process.env.SERVE_SHARES, args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
   const exited = new Promise((resolve) => child.once('exit', resolve));
   const port = await new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error('serve_shares did not report its port')), 30000);
-    const lines = readline.createInterface({ input: child.stdout });
-    lines.on('line', (line) => {
+    readline.createInterface({ input: child.stdout }).on('line', (line) => {
       const match = /^LISTENING (\d+)$/.exec(line.trim());
-      if (match) {
-        clearTimeout(timer);
-        resolve(Number(match[1]));
-      }
+      if (match) resolve(Number(match[1]));
     });
-    child.once('exit', (code) => {
-      clearTimeout(timer);
-      reject(new Error('serve_shares ended early with status ' + code));
-    });
+    child.once('exit', (code) => reject(new Error('serve_shares ended early with status ' + code)));
+    setTimeout(() => reject(new Error('serve_shares did not report its port')), 30000).unref();
   });
   return {
-    port,
     origin: 'http://127.0.0.1:' + port,
     async stop() {
       if (child.exitCode !== null || child.signalCode !== null) return;
-      child.stdin.end();
       child.kill('SIGTERM');
       const killer = setTimeout(() => child.kill('SIGKILL'), 15000);
       await exited;
@@ -97,8 +67,8 @@ export async function startServer({ shares = {}, names = {}, passwords = {}, dis
 }
 
 // One Chromium with a fresh profile. `problems` collects console errors, uncaught page errors and
-// CSP violations from every page of the context; `expected` patterns are left out of it.
-export async function launchBrowser({ viewport = { width: 1440, height: 900 }, colorScheme = 'light' } = {}) {
+// CSP violations from every page, except those matching an `expected` pattern.
+export async function launchBrowser({ colorScheme = 'light', expected = [] } = {}) {
   const profile = temporaryFolder('chromium-profile-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
@@ -106,11 +76,10 @@ export async function launchBrowser({ viewport = { width: 1440, height: 900 }, c
     args: CHROMIUM_FLAGS,
     locale: 'en-US',
     timezoneId: 'UTC',
-    viewport,
+    viewport: { width: 1440, height: 900 },
     colorScheme,
   });
   const problems = [];
-  const expected = [];
   const record = (text) => {
     if (!expected.some((pattern) => pattern.test(text))) problems.push(text);
   };
@@ -131,12 +100,7 @@ export async function launchBrowser({ viewport = { width: 1440, height: 900 }, c
   return {
     context,
     problems,
-    expectProblem(pattern) {
-      expected.push(pattern);
-    },
-    newPage() {
-      return context.newPage();
-    },
+    newPage: () => context.newPage(),
     async close() {
       await context.close();
       fs.rmSync(profile, { recursive: true, force: true });
@@ -144,8 +108,24 @@ export async function launchBrowser({ viewport = { width: 1440, height: 900 }, c
   };
 }
 
-export async function screenshot(page, name) {
-  const folder = process.env.SCREENSHOT_DIR || temporaryFolder('screenshots-');
-  fs.mkdirSync(folder, { recursive: true });
-  await page.screenshot({ path: path.join(folder, name), fullPage: false });
+// Gives the tests of one file a server over `serverOptions()` and a browser, and checks once they are
+// done that no page logged an error or tripped the security policy.
+export function sessionForTests(serverOptions, browserOptions) {
+  const session = {};
+  before(async () => {
+    session.server = await startServer(serverOptions());
+    session.browser = await launchBrowser(browserOptions);
+  });
+  after(async () => {
+    const problems = session.browser?.problems ?? [];
+    await session.browser?.close();
+    await session.server?.stop();
+    assert.deepEqual(problems, []);
+  });
+  return session;
+}
+
+// Into SCREENSHOT_DIR, which run_tests.sh always sets.
+export function screenshot(page, name) {
+  return page.screenshot({ path: path.join(process.env.SCREENSHOT_DIR, name) });
 }

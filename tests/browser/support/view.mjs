@@ -2,14 +2,15 @@
 
 export function readColumns(page) {
   return page.$$eval('#browser-columns .browser-column', (columns) =>
-    columns.map((column) => ({
-      title: column.querySelector('.browser-column-title').textContent,
-      rows: [...column.querySelectorAll('.column-entry')].map((row) => row.querySelector('.column-entry-name').textContent),
-      meta: [...column.querySelectorAll('.column-entry')].map((row) => row.querySelector('.column-entry-meta').textContent),
-      marked: [...column.querySelectorAll('.column-entry.is-selected')].map(
-        (row) => row.querySelector('.column-entry-name').textContent
-      ),
-    }))
+    columns.map((column) => {
+      const rows = [...column.querySelectorAll('.column-entry')];
+      const texts = (list, part) => list.map((row) => row.querySelector(part).textContent);
+      return {
+        rows: texts(rows, '.column-entry-name'),
+        meta: texts(rows, '.column-entry-meta'),
+        marked: texts(rows.filter((row) => row.classList.contains('is-selected')), '.column-entry-name'),
+      };
+    })
   );
 }
 
@@ -27,7 +28,6 @@ export function readInspector(page) {
       values,
       links,
       buttons: [...body.querySelectorAll('button')].map((button) => button.textContent),
-      text: body.textContent,
     };
   });
 }
