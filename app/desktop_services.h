@@ -15,7 +15,6 @@ public:
     ~BrightloomShareFolderChooser() override;
 
     void chooseFolder(std::function<void(std::optional<QString> path)> done) override;
-    bool isWaiting() const { return static_cast<bool>(m_pending); }
 
     // The folder the user confirmed (a file URL); anything but a local folder counts as cancelled.
     Q_INVOKABLE void finish(const QUrl& folder);

@@ -33,11 +33,9 @@ public:
     static void useWindowStyle();
 
     QuarryShareStore& store() { return *m_store; }
-    BrightloomShareSystemColorScheme& systemColorScheme() { return m_systemColorScheme; }
 
     // Loads both windows and shows the main one; false (with the QML errors logged) when they fail to load.
     bool openWindows();
-    QQmlApplicationEngine* engine() const { return m_engine.get(); }
     QQuickWindow* mainWindow() const { return m_mainWindow; }
     QQuickWindow* settingsWindow() const { return m_settingsWindow; }
 

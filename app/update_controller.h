@@ -45,7 +45,6 @@ public:
     static QJsonObject applicationMetadata();
     static UpdaterFactory platformUpdaterFactory();
 
-    bool hasUpdater() const { return m_updater != nullptr; }
     bool canCheckForUpdates() const;
     Q_INVOKABLE void checkForUpdates();
 
