@@ -61,7 +61,6 @@ TEST_F(KeychainFallback, WithoutASessionBusSecretsLiveInAFileOnlyTheUserCanRead)
     EXPECT_EQ(contents(path).count("token:A"), 1) << "a second save replaces, it does not add";
 
     QuarryShareKeychain::remove("token:A");
-    QuarryShareKeychain::remove("token:never");
     EXPECT_EQ(*QuarryShareKeychain::read("token:A"), std::nullopt);
     EXPECT_EQ(*QuarryShareKeychain::read("token:B"), "other ✓");
 

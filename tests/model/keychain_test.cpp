@@ -74,20 +74,12 @@ TEST_F(SecretServiceKeychain, SaveReplaceReadAndRemoveAreVisibleToOtherClients) 
     EXPECT_NE(lookup(account).first, 0);
     EXPECT_EQ(*QuarryShareKeychain::read("another"), "other");
 
-    // Items written by other tools are found by service and account alone; bytes that are not UTF-8
-    // read as replacement characters. Another service's item is not ours.
-    const QStringList store{"store", "--label=x", "service", kService, "account", "elsewhere"};
-    ASSERT_EQ(run("secret-tool", store,
-                  "ab\xff"
-                  "cd")
-                  .first,
-              0);
-    EXPECT_EQ(*QuarryShareKeychain::read("elsewhere"), "ab\uFFFDcd");
+    // Another service's item under the same account is not ours.
     ASSERT_EQ(
-        run("secret-tool", {"store", "--label=y", "service", "org.example", "account", "foreign"}, "theirs")
+        run("secret-tool", {"store", "--label=y", "service", "org.example", "account", account}, "theirs")
             .first,
         0);
-    EXPECT_EQ(*QuarryShareKeychain::read("foreign"), std::nullopt);
+    EXPECT_EQ(*QuarryShareKeychain::read(account), std::nullopt);
 
     // With a Secret Service there is no fallback file and nothing to announce.
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -109,9 +101,7 @@ TEST_F(SecretServiceKeychain, ALockedKeyringFailsWithAReadableErrorNotAsMissing)
     EXPECT_EQ(saved.error().domain, "QuarryShareKeychain");
     EXPECT_NE(saved.error().code, 0);
     EXPECT_FALSE(saved.error().message.isEmpty());
-    const Result<std::optional<QString>> read = QuarryShareKeychain::read(account);
-    ASSERT_FALSE(read.ok());
-    EXPECT_FALSE(read.error().message.isEmpty());
+    EXPECT_FALSE(QuarryShareKeychain::read(account).ok()) << "locked is not the same as missing";
     EXPECT_EQ(*QuarryShareKeychain::read("never-saved"), std::nullopt);
     EXPECT_FALSE(QFile::exists(QuarryKeychainFile::filePath()));
 }

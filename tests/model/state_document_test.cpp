@@ -33,13 +33,7 @@ TEST(StateDocument, MissingKeysOfTheRootTakeTheirDefaults) {
     EXPECT_TRUE(uuidFromText(empty->installationID));
     EXPECT_EQ(empty->installationID, empty->installationID.toUpper());
     EXPECT_EQ(empty->publicTunnel, QuarrySharePublicTunnel{});
-    EXPECT_EQ(empty->publicTunnel.brokerURL, QStringLiteral("https://broker.brightloom.app"));
-    EXPECT_FALSE(empty->publicTunnel.isEnabled);
-
-    const auto portOnly = decodeAppState(R"({"port":9000})");
-    ASSERT_TRUE(portOnly);
-    EXPECT_EQ(portOnly->port, 9000);
-    EXPECT_TRUE(portOnly->shares.isEmpty());
+    EXPECT_EQ(decodeAppState(R"({"port":9000})")->port, 9000);
 
     // Two fresh documents never share an installation id.
     EXPECT_NE(decodeAppState("{}")->installationID, empty->installationID);
@@ -69,7 +63,6 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
     ASSERT_TRUE(decoded);
     const QuarryFolderShare& share = decoded->shares.first();
     EXPECT_FALSE(share.passwordSalt);
-    EXPECT_FALSE(share.isPasswordProtected());
     EXPECT_EQ(share.createdAt, QDateTime(QDate(2001, 1, 1), QTime(0, 0, 10), Qt::UTC));
 
     const QJsonObject written = parse(encodeAppState(*decoded));
@@ -80,11 +73,8 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
     EXPECT_EQ(writtenShare.value("createdAt").toDouble(), 10.0);
     EXPECT_EQ(writtenShare.value("id").toString(), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
     EXPECT_FALSE(written.value("publicTunnel").toObject().contains("hostname"));
-    EXPECT_TRUE(encodeAppState(*decoded).contains("\"createdAt\":10"));
 
-    const auto again = decodeAppState(encodeAppState(*decoded));
-    ASSERT_TRUE(again);
-    EXPECT_EQ(*again, *decoded);
+    EXPECT_EQ(decodeAppState(encodeAppState(*decoded)), decoded);
 
     // Every field, present, survives too (non-Latin text, dates with milliseconds).
     QuarryShareAppState full = *decoded;
@@ -114,9 +104,4 @@ TEST(ShareRecords, DerivedValues) {
     EXPECT_FALSE(share.isPasswordProtected());
     share.passwordDigest = QStringLiteral("d");
     EXPECT_TRUE(share.isPasswordProtected());
-
-    EXPECT_EQ((QuarryImportedFolder{std::nullopt, QStringLiteral("x"), QStringLiteral("/data/x")}).id(),
-              QStringLiteral("/data/x"));
-    EXPECT_EQ(shareSourceFromRaw(QStringLiteral("dropbox")), std::nullopt);
-    EXPECT_EQ(title(QuarryShareSource::quarry), QStringLiteral("From brightloom"));
 }

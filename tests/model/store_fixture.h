@@ -75,6 +75,15 @@ inline QuarryFolderShare customShare(const QString& name, const QString& slug, b
     return share;
 }
 
+// A space imported from Syncthing at an earlier launch, as state.json keeps it.
+inline QuarryFolderShare spaceShare(const QString& name, const QString& slug,
+                                    std::optional<QString> folderID = std::nullopt) {
+    QuarryFolderShare share = customShare(name, slug);
+    share.source = QuarryShareSource::quarry;
+    share.sourceFolderID = std::move(folderID);
+    return share;
+}
+
 class RecordingClipboard : public QuarryClipboard {
 public:
     void setText(const QString& text) override { copied.append(text); }

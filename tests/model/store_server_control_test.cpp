@@ -2,6 +2,8 @@
 
 using namespace store_testing;
 using namespace std::chrono_literals;
+using testing_support::waitUntil;
+using Kind = QuarryShareWebServer::State::Kind;
 
 namespace {
 
@@ -13,13 +15,25 @@ QuarryShareAppState stateOnPort(int port, int enabledShares) {
     return state;
 }
 
+// One share on a port that another listener holds until told to let go.
+class OccupiedPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
+        port = occupant.serverPort();
+        writeState(stateOnPort(port, 1));
+    }
+
+    QTcpServer occupant;
+    int port = 0;
+};
+
 } // namespace
 
 TEST(StoreServerControl, ServesWhatIsOnAndMovesToANewPortOnlyAtARestart) {
     const int port = freePort();
     writeState(stateOnPort(port, 3));
     QuarryShareStore store;
-    EXPECT_EQ(store.serverState(), QuarryShareWebServer::State::stopped());
     store.start();
     ASSERT_TRUE(waitForRunning(store));
     EXPECT_EQ(store.serverState(), QuarryShareWebServer::State::running(port));
@@ -41,53 +55,34 @@ TEST(StoreServerControl, ServesWhatIsOnAndMovesToANewPortOnlyAtARestart) {
     const int next = freePort();
     store.setPortString(QStringLiteral(" %1\n").arg(next));
     store.restartServer();
-    ASSERT_TRUE(testing_support::waitUntil([&] { return store.serverState().port == next; }));
+    ASSERT_TRUE(waitUntil([&] { return store.serverState().port == next; }));
 }
 
-TEST(StoreServerControl, FailureFollowedBySuccessShowsNoError) {
-    const int port = freePort();
-    QTcpServer occupant;
-    ASSERT_TRUE(occupant.listen(QHostAddress::Any, port));
-    writeState(stateOnPort(port, 1));
+TEST_F(OccupiedPort, FailuresThatKeepBeingRetriedNeverRaiseTheAlert) {
     QuarryShareStore store;
     int errors = 0;
     QObject::connect(&store, &QuarryShareStore::errorMessageChanged,
                      [&] { errors += store.errorMessage() ? 1 : 0; });
     store.start();
-    ASSERT_TRUE(testing_support::waitUntil(
-        [&] { return store.serverState().kind == QuarryShareWebServer::State::Kind::failed; }));
-    EXPECT_FALSE(store.serverState().message.isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return store.serverState().kind == Kind::failed; }));
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026));
+    // Every retry (each second) cancels the pending alert.
+    testing_support::spin(3500ms);
+    EXPECT_EQ(store.serverState().kind, Kind::failed);
+    // The retry after the last failure succeeds: the alert that failure armed never shows.
     occupant.close();
     ASSERT_TRUE(waitForRunning(store));
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
-    testing_support::spin(2500ms); // past the alert's delay
+    testing_support::spin(2500ms);
     EXPECT_EQ(errors, 0);
 }
 
-TEST(StoreServerControl, RetriesKeepTheAlertAwayUntilAFailureStandsFor2Seconds) {
-    const int port = freePort();
-    QTcpServer occupant;
-    ASSERT_TRUE(occupant.listen(QHostAddress::Any, port));
-    writeState(stateOnPort(port, 1));
-    QuarryShareStore store;
-    store.start();
-    // Every retry (each second) cancels the pending alert: no error while retries continue.
-    testing_support::spin(3500ms);
-    EXPECT_EQ(store.serverState().kind, QuarryShareWebServer::State::Kind::failed);
-    EXPECT_FALSE(store.errorMessage());
-}
-
-TEST(StoreServerControl, AFailureWithoutRetryForTwoSecondsRaisesTheAlert) {
-    const int port = freePort();
-    QTcpServer occupant;
-    ASSERT_TRUE(occupant.listen(QHostAddress::Any, port));
-    writeState(stateOnPort(port, 1));
+TEST_F(OccupiedPort, AFailureWithoutRetryForTwoSecondsRaisesTheAlert) {
     QuarryShareStoreEnvironment environment;
     environment.timings.retryAfterFailure = 4s; // the retry comes only after the alert's delay
     QuarryShareStore store(environment);
     store.start();
-    ASSERT_TRUE(testing_support::waitUntil([&] { return store.errorMessage().has_value(); }, 3500ms));
+    ASSERT_TRUE(waitUntil([&] { return store.errorMessage().has_value(); }, 3500ms));
     EXPECT_EQ(store.errorMessage(), store.serverState().message);
     occupant.close();
     // The retry that finally succeeds clears the alert's message.
@@ -100,8 +95,8 @@ TEST(StoreServerControl, InvalidStoredPortIsReportedAndRetried) {
     QuarryShareStore store;
     store.start();
     EXPECT_EQ(store.errorMessage(), QStringLiteral("Invalid port 70000."));
-    ASSERT_TRUE(testing_support::waitUntil(
-        [&] { return store.statusMessage().value_or(QString()).startsWith("Reconnecting"); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return store.statusMessage().value_or(QString()).startsWith("Reconnecting"); }));
     // Correcting the port through the settings field lets the next retry succeed.
     const int port = freePort();
     store.setPortString(QString::number(port));
@@ -122,7 +117,7 @@ TEST(StoreServerControl, WakeRestartsAStoppedServerAfterAShortPause) {
 
     // Stopped underneath: the stop is reported, and the store brings the listener back by itself.
     store.webServer().stop();
-    ASSERT_TRUE(testing_support::waitUntil([&] { return !store.isServerRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return !store.isServerRunning(); }));
     ASSERT_TRUE(waitForRunning(store));
     EXPECT_FALSE(store.errorMessage());
 }
