@@ -7,10 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
-using testing_support::PrivateSessionBus;
-
 namespace {
 
 const QString kService = QString::fromLatin1(QuarryShareKeychain::serviceName);
@@ -23,31 +19,15 @@ std::pair<int, QByteArray> run(const QString& program, const QStringList& argume
     tool.start(program, arguments);
     tool.write(input);
     tool.closeWriteChannel();
-    if (!tool.waitForFinished(20000)) {
-        tool.kill();
-        tool.waitForFinished(5000);
-        return {-1, {}};
-    }
-    return {tool.exitCode(), tool.readAllStandardOutput()};
+    const bool finished = tool.waitForFinished(20000); // if not, it is killed on the way out
+    return {finished ? tool.exitCode() : -1, tool.readAllStandardOutput()};
 }
 
 std::pair<int, QByteArray> lookup(const QString& account) {
     return run("secret-tool", {"lookup", "service", kService, "account", account});
 }
 
-class SecretServiceKeychain : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { s_bus = std::make_unique<PrivateSessionBus>(true); }
-    static void TearDownTestSuite() { s_bus.reset(); }
-    void SetUp() override {
-        ASSERT_TRUE(s_bus->isReady()) << "no private Secret Service";
-        QFile::remove(QuarryKeychainFile::filePath());
-    }
-
-    static std::unique_ptr<PrivateSessionBus> s_bus;
-};
-
-std::unique_ptr<PrivateSessionBus> SecretServiceKeychain::s_bus;
+using SecretServiceKeychain = testing_support::SecretServiceSuite;
 
 } // namespace
 

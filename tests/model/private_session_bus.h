@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QString>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 
 namespace testing_support {
@@ -24,6 +26,17 @@ private:
     std::unique_ptr<QProcess> m_bus;
     std::unique_ptr<QProcess> m_keyring;
     bool m_ready = false;
+};
+
+// The cases of a suite derived from this share one private Secret Service.
+class SecretServiceSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_bus = std::make_unique<PrivateSessionBus>(true); }
+    static void TearDownTestSuite() { s_bus.reset(); }
+    void SetUp() override { ASSERT_TRUE(s_bus->isReady()) << "no private Secret Service"; }
+
+private:
+    static inline std::unique_ptr<PrivateSessionBus> s_bus;
 };
 
 } // namespace testing_support

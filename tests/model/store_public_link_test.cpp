@@ -20,12 +20,8 @@ namespace {
 const QByteArray kReservation =
     R"({"hostname":"studio-mac.example.net","tunnelID":"t-42","token":"tok-secret"})";
 
-class StorePublicLink : public ::testing::Test {
+class StorePublicLink : public testing_support::SecretServiceSuite {
 protected:
-    static void SetUpTestSuite() { s_bus = std::make_unique<testing_support::PrivateSessionBus>(true); }
-    static void TearDownTestSuite() { s_bus.reset(); }
-    void SetUp() override { ASSERT_TRUE(s_bus->isReady()) << "no private Secret Service"; }
-
     // One share, the fake broker as the broker; the share is on and protected unless `ready` is false.
     QuarryFolderShare writeStateWith(bool ready = true) {
         QuarryShareAppState state;
@@ -67,13 +63,10 @@ protected:
     QList<QByteArray> launches() const { return testing_support::launchesIn(m_programs.path()); }
 
     FakeBroker broker;
-    static std::unique_ptr<testing_support::PrivateSessionBus> s_bus;
 
 private:
     QTemporaryDir m_programs;
 };
-
-std::unique_ptr<testing_support::PrivateSessionBus> StorePublicLink::s_bus;
 
 // No Secret Service at all: tokens go to the private file.
 class StorePublicLinkWithoutSecretService : public StorePublicLink {
