@@ -48,11 +48,6 @@ std::optional<Folders> parse(const QByteArray& document, const QString& home = Q
     return QuarryFolderImporter::readFolders(buffer, home);
 }
 
-QString homeOf(const char* user) {
-    const passwd* entry = getpwnam(user);
-    return entry ? QString::fromLocal8Bit(entry->pw_dir) : QString();
-}
-
 } // namespace
 
 TEST_F(FolderImporter, ReadsTheConfigurationSyncthingGenerates) {
@@ -101,9 +96,11 @@ TEST_F(FolderImporter, TheFirstExistingCandidateDecidesBetweenAbsentAndAList) {
     EXPECT_EQ(load(), std::nullopt);
 }
 
-TEST(FolderImporterFields, AttributesAreTrimmedExpandedAndDefaulted) {
+TEST(FolderImporterFields, FoldersAtAnyDepthOutsideTheDefaultsTemplatesWithFieldsTrimmedAndExpanded) {
     EXPECT_EQ(parse(configuration(R"(
 <folder label=" Photos &#10;" path="~/Pictures/Photos" id="abcd-1234"/>
+<defaults><folder id="" label="" path="~"/><deeper><folder id="t2" path="/t2"/></deeper>
+  <defaults><folder id="t3" path="/t3"/></defaults><folder id="t4" path="/t4"/></defaults>
 <folder label="" path="/Volumes/Data/Music" id="   "/>
 <folder path="  /srv/Zeta/  "/>
 <folder label="No path" id="np"/>
@@ -113,28 +110,20 @@ TEST(FolderImporterFields, AttributesAreTrimmedExpandedAndDefaulted) {
 <folder label="Root's" path="~root/data" id="ru"/>
 <folder Label="Wrong case" PATH="/wrong" id="wc"/>
 <Folder label="Not a folder" path="/nope"/>
-<st:folder xmlns:st="urn:x" label="Prefixed" path="/prefixed"/>)")),
-              (Folders{{"home", "Home", "/home/u"},
-                       {std::nullopt, "Music", "/Volumes/Data/Music"},
-                       {"abcd-1234", "Photos", "/home/u/Pictures/Photos"},
-                       {"ru", "Root's", homeOf("root") + "/data"},
-                       {"nu", "Unknown user", "~nosuchuser-blq/x"},
-                       {std::nullopt, "Zeta", "/srv/Zeta/"}}));
-}
-
-TEST(FolderImporterFields, FoldersAtAnyDepthButNotTheDefaultsTemplates) {
-    EXPECT_EQ(parse(configuration(R"(
+<st:folder xmlns:st="urn:x" label="Prefixed" path="/prefixed"/>
 <group><inner><folder id="n1" label="Nested" path="/n1"/></inner></group>
 <folder id="outer" label="Outer" path="/outer"><folder id="inner" label="Inner" path="/inner"/></folder>
-<defaults><folder id="" label="" path="~"/><deeper><folder id="t2" path="/t2"/></deeper>
-  <defaults><folder id="t3" path="/t3"/></defaults><folder id="t4" path="/t4"/></defaults>
-<folder id="after" label="After" path="/after"/>
 <!-- <folder id="comment" path="/comment"/> -->
 <![CDATA[<folder id="cdata" path="/cdata"/>]]>)")),
-              (Folders{{"after", "After", "/after"},
+              (Folders{{"home", "Home", "/home/u"},
                        {"inner", "Inner", "/inner"},
+                       {std::nullopt, "Music", "/Volumes/Data/Music"},
                        {"n1", "Nested", "/n1"},
-                       {"outer", "Outer", "/outer"}}));
+                       {"outer", "Outer", "/outer"},
+                       {"abcd-1234", "Photos", "/home/u/Pictures/Photos"},
+                       {"ru", "Root's", QString::fromLocal8Bit(getpwnam("root")->pw_dir) + "/data"},
+                       {"nu", "Unknown user", "~nosuchuser-blq/x"},
+                       {std::nullopt, "Zeta", "/srv/Zeta/"}}));
 }
 
 TEST(FolderImporterFields, SortedByNameIgnoringCaseInTheUsersLanguageKeepingDocumentOrder) {
