@@ -50,30 +50,25 @@ std::optional<Folders> parse(const QByteArray& document, const QString& home = Q
 
 } // namespace
 
-TEST_F(FolderImporter, ReadsTheConfigurationSyncthingGenerates) {
-    // Syncthing writes its own configuration with HOME inside the test's home folder.
-    const QString configFolder = home() + "/.local/state/syncthing";
+TEST_F(FolderImporter, TheFirstExistingCandidateDecidesBetweenAbsentAndAList) {
+    EXPECT_EQ(load(), std::nullopt) << "no configuration at all is absent";
+    place(kConfigCandidate, configuration("<folder id=\"c\" label=\"Third\" path=\"/data/third\"/>"));
+    EXPECT_EQ(load(), (Folders{{"c", "Third", "/data/third"}}));
+
+    // Syncthing itself writes the second candidate, with HOME inside the test's home folder.
     QProcess syncthing;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home());
     syncthing.setProcessEnvironment(environment);
-    syncthing.start(QStringLiteral("syncthing"), {QStringLiteral("generate"), QStringLiteral("--home"),
-                                                  configFolder, QStringLiteral("--skip-port-probing")});
+    syncthing.start(QStringLiteral("syncthing"),
+                    {QStringLiteral("generate"), QStringLiteral("--home"), home() + "/.local/state/syncthing",
+                     QStringLiteral("--skip-port-probing")});
     ASSERT_TRUE(syncthing.waitForFinished(60000)) << "syncthing generate did not finish";
     ASSERT_EQ(syncthing.exitCode(), 0) << syncthing.readAllStandardError().toStdString();
-    QFile generated(configFolder + "/config.xml");
-    // The generated file carries a folder template under <defaults> with the path "~".
+    QFile generated(home() + "/" + kStateCandidate);
     ASSERT_TRUE(generated.open(QIODevice::ReadOnly) && generated.readAll().contains("<defaults>"));
-
-    // The generated default folder, and no template: sharing "~" would publish the whole home folder.
+    // Its default folder, and not the template under <defaults>: sharing "~" would publish the whole home.
     EXPECT_EQ(load(), (Folders{{"default", "Default Folder", home() + "/Sync"}}));
-}
-
-TEST_F(FolderImporter, TheFirstExistingCandidateDecidesBetweenAbsentAndAList) {
-    EXPECT_EQ(load(), std::nullopt) << "no configuration at all is absent";
-
-    place(kConfigCandidate, configuration("<folder id=\"c\" label=\"Third\" path=\"/data/third\"/>"));
-    EXPECT_EQ(load(), (Folders{{"c", "Third", "/data/third"}}));
 
     // Read, but without folders: an empty list, not absent.
     place(kStateCandidate, configuration("<device id=\"X\" name=\"laptop\"/><options/>"));
