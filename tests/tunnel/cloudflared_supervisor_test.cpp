@@ -43,13 +43,13 @@ class CloudflaredSupervisor : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_folder.isValid());
-        service.setStatusHandler([this](const Status& status) { reports.append(status); });
-        service.setCloudflaredCandidates({}); // never a real cloudflared
+        service->setStatusHandler([this](const Status& status) { reports.append(status); });
+        service->setCloudflaredCandidates({}); // never a real cloudflared
     }
 
     QString folder() const { return m_folder.path(); }
     void useFake(const QByteArray& behaviour) {
-        service.setCloudflaredCandidates({writeFakeCloudflared(folder(), behaviour)});
+        service->setCloudflaredCandidates({writeFakeCloudflared(folder(), behaviour)});
     }
     QList<QByteArray> launches() const { return launchesIn(folder()); }
     bool waitForReports(qsizetype count) {
@@ -57,7 +57,7 @@ protected:
     }
 
     QTemporaryDir m_folder{testing_support::sandboxRoot() + QStringLiteral("/cloudflared-XXXXXX")};
-    QuarryShareTunnelService service;
+    std::unique_ptr<QuarryShareTunnelService> service = std::make_unique<QuarryShareTunnelService>();
     QList<Status> reports;
 };
 
@@ -67,7 +67,7 @@ TEST_F(CloudflaredSupervisor, ChildGetsTheTokenOnlyThroughItsEnvironmentAndItsEx
     qputenv("BRIGHTLOOM_TEST_MARKER", "inherited");
     // Plenty of output on both channels, which nobody reads: the child must still run to its end.
     useFake("head -c 4000000 /dev/zero; head -c 4000000 /dev/zero >&2; exit 0");
-    ASSERT_TRUE(service.start(QStringLiteral("s3cr3t-token"), QStringLiteral("photos.example.net")));
+    ASSERT_TRUE(service->start(QStringLiteral("s3cr3t-token"), QStringLiteral("photos.example.net")));
     EXPECT_TRUE(reports.isEmpty()) << "reports are queued, never delivered inside start()";
     ASSERT_TRUE(waitForReports(4));
     EXPECT_EQ(describe(reports), "Off, Starting, Online(photos.example.net), Off");
@@ -78,7 +78,7 @@ TEST_F(CloudflaredSupervisor, ChildGetsTheTokenOnlyThroughItsEnvironmentAndItsEx
          {std::pair{"exit 1", 1}, {"sleep 0.3; exit 2", 2}, {"kill -KILL $$", 9}}) {
         reports.clear();
         useFake(behaviour);
-        ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("h")));
+        ASSERT_TRUE(service->start(QStringLiteral("t"), QStringLiteral("h")));
         ASSERT_TRUE(waitForReports(4)) << behaviour;
         EXPECT_EQ(describe(reports),
                   "Off, Starting, Online(h), Needs attention(cloudflared exited with status " +
@@ -87,67 +87,46 @@ TEST_F(CloudflaredSupervisor, ChildGetsTheTokenOnlyThroughItsEnvironmentAndItsEx
     }
 }
 
-TEST_F(CloudflaredSupervisor, StoppingOrReplacingAChildIsNeverAFailure) {
+TEST_F(CloudflaredSupervisor, StoppingOrReplacingAChildIsNeverAFailureAndQuittingLeavesNoChild) {
     useFake("exec sleep 30");
-    ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("first")));
+    ASSERT_TRUE(service->start(QStringLiteral("t"), QStringLiteral("first")));
     ASSERT_TRUE(waitUntil([&] { return launches().size() == 1; }));
-    ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("second")));
+    ASSERT_TRUE(service->start(QStringLiteral("t"), QStringLiteral("second")));
     ASSERT_TRUE(waitUntil([&] { return launches().size() == 2; }));
     const qint64 first = pidOf(launches()[0]);
     const qint64 second = pidOf(launches()[1]);
     EXPECT_TRUE(waitUntil([&] { return !isAlive(first); }));
     EXPECT_TRUE(isAlive(second));
 
-    service.stop();
+    service->stop();
     EXPECT_TRUE(waitUntil([&] { return !isAlive(second); }));
     spin(300ms);
     EXPECT_EQ(describe(reports), "Off, Starting, Online(first), Off, Starting, Online(second), Off");
+
+    // Destroying the service (the application quitting) ends even a child that ignores SIGTERM.
+    useFake("trap '' TERM; exec sleep 30");
+    ASSERT_TRUE(service->start(QStringLiteral("t"), QStringLiteral("third")));
+    ASSERT_TRUE(waitUntil([&] { return launches().size() == 3; }));
+    const qint64 stubborn = pidOf(launches()[2]);
+    ASSERT_TRUE(isAlive(stubborn));
+    service.reset();
+    EXPECT_FALSE(isAlive(stubborn));
 }
 
-TEST_F(CloudflaredSupervisor, FindsOnlyRunnableCandidatesAndFailedStartsCanBeSilenced) {
+TEST_F(CloudflaredSupervisor, FindsOnlyRunnableCandidatesAndSaysSoWhenThereIsNone) {
     const QString plain = folder() + "/plain/cloudflared"; // not executable
     testing_support::writeFile(plain, "#!/bin/sh\nexit 0\n");
     QDir().mkpath(folder() + "/folder/cloudflared");
     const QStringList unusable{folder() + "/missing", plain, folder() + "/folder/cloudflared"};
     const QString runnable = writeFakeCloudflared(folder(), "exit 0");
-    service.setCloudflaredCandidates(unusable + QStringList{runnable, "/bin/true"});
-    EXPECT_EQ(service.cloudflaredExecutableURL().value_or("<none>").toStdString(), runnable.toStdString());
+    service->setCloudflaredCandidates(unusable + QStringList{runnable, "/bin/true"});
+    EXPECT_EQ(service->cloudflaredExecutableURL().value_or("<none>").toStdString(), runnable.toStdString());
 
-    service.setCloudflaredCandidates(unusable);
-    EXPECT_FALSE(service.cloudflaredExecutableURL().has_value());
-    const Result<void> missing = service.start(QStringLiteral("t"), QStringLiteral("h"));
+    service->setCloudflaredCandidates(unusable);
+    EXPECT_FALSE(service->cloudflaredExecutableURL().has_value());
+    const Result<void> missing = service->start(QStringLiteral("t"), QStringLiteral("h"));
     ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error(),
-              (QuarryError{"QuarryShareTunnelService", 1,
-                           "cloudflared is not installed or bundled with brightloom Share."}));
-    // What the store does when start() fails: discard what is pending, then show its own failure.
-    service.discardPendingReports();
-    spin(100ms);
-    EXPECT_TRUE(reports.isEmpty()) << describe(reports);
-
-    // Runnable by its mode but not launchable: the launch error reaches the caller and no child runs.
-    const QString broken = folder() + "/broken/cloudflared";
-    testing_support::writeFile(broken, "#!/nonexistent/interpreter\n");
-    QFile::setPermissions(broken, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    service.setCloudflaredCandidates({broken});
-    const Result<void> unlaunchable = service.start(QStringLiteral("t"), QStringLiteral("h"));
-    ASSERT_FALSE(unlaunchable);
-    EXPECT_FALSE(unlaunchable.error().message.isEmpty());
-    spin(200ms);
-    EXPECT_EQ(describe(reports), "Off, Starting") << "reports issued after a discard still arrive";
-}
-
-TEST(CloudflaredSupervisorLifetime, DestroyingTheServiceLeavesNoChildBehind) {
-    // Not even a child that ignores SIGTERM.
-    QTemporaryDir folder(testing_support::sandboxRoot() + "/stubborn-XXXXXX");
-    auto service = std::make_unique<QuarryShareTunnelService>();
-    service->setCloudflaredCandidates({writeFakeCloudflared(folder.path(), "trap '' TERM; exec sleep 30")});
-    ASSERT_TRUE(service->start(QStringLiteral("t"), QStringLiteral("h")));
-    ASSERT_TRUE(waitUntil([&] { return !launchesIn(folder.path()).isEmpty(); }));
-    const qint64 pid = pidOf(launchesIn(folder.path())[0]);
-    ASSERT_TRUE(isAlive(pid));
-    service.reset();
-    EXPECT_FALSE(isAlive(pid));
+    EXPECT_EQ(missing.error().message, "cloudflared is not installed or bundled with brightloom Share.");
 }
 
 // Runs only inside the helper process that the next test starts and then kills.
