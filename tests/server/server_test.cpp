@@ -13,30 +13,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <utility>
+
 using namespace server_testing;
 using State = QuarryShareWebServer::State;
 
 namespace {
-
-// Collects every report; reports arrive on the server thread or the caller's.
-struct Reports {
-    QMutex lock;
-    QList<State> states;
-    void install(QuarryShareWebServer& server) {
-        server.setStateHandler([this](const State& state) {
-            QMutexLocker locker(&lock);
-            states.append(state);
-        });
-    }
-    void clear() {
-        QMutexLocker locker(&lock);
-        states.clear();
-    }
-    QList<State> taken() {
-        QMutexLocker locker(&lock);
-        return states;
-    }
-};
 
 qint64 residentKiB() {
     QFile statm("/proc/self/statm");
@@ -69,64 +51,49 @@ protected:
     }
 };
 
+class WebServer : public ServedFolder {};
+
 } // namespace
 
-TEST(WebServer, ListenerLifecycleIsReportedOncePerChange) {
-    QuarryShareWebServer server;
-    Reports reports;
-    reports.install(server);
+TEST_F(WebServer, ListenerLifecycleIsReportedOncePerChange) {
+    server = std::make_unique<QuarryShareWebServer>();
+    QMutex lock; // reports arrive on the server thread or the caller's
+    QList<State> reports;
+    server->setStateHandler([&](const State& state) {
+        QMutexLocker locker(&lock);
+        reports.append(state);
+    });
+    const auto taken = [&] {
+        QMutexLocker locker(&lock);
+        return std::exchange(reports, {});
+    };
 
-    QuarryShareServerSnapshot snapshot;
-    snapshot.appName = "Name";
-    const Result<void> invalid = server.start(70000, snapshot);
-    ASSERT_FALSE(invalid.ok());
-    EXPECT_EQ(invalid.error(), (QuarryError{"QuarryShareWebServer", 1, "Invalid port 70000."}));
-    EXPECT_FALSE(server.start(-1, snapshot).ok());
-
-    // A port that is taken: the failure comes through the handler with the system's description.
+    // A start on a taken port, replaced by another before it was tried: only the second is reported.
     QTcpServer occupant;
     ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
-    ASSERT_TRUE(server.start(occupant.serverPort(), snapshot).ok());
-    ASSERT_TRUE(testing_support::waitUntil([&] { return !reports.taken().isEmpty(); }));
-    const State failed = reports.taken().first();
-    EXPECT_EQ(failed.kind, State::Kind::failed);
-    EXPECT_FALSE(failed.message.isEmpty());
-    EXPECT_EQ(server.listeningPort(), 0);
-
-    // Replaced before it was ready: only the second start is reported.
-    reports.clear();
-    ASSERT_TRUE(server.start(occupant.serverPort(), snapshot).ok());
-    ASSERT_TRUE(server.start(0, snapshot).ok());
-    ASSERT_TRUE(testing_support::waitUntil([&] { return !reports.taken().isEmpty(); }));
+    ASSERT_TRUE(server->start(occupant.serverPort(), snapshot).ok());
+    ASSERT_TRUE(server->start(0, snapshot).ok());
+    ASSERT_TRUE(testing_support::waitUntil([&] { return port() != 0; }));
     testing_support::spin(std::chrono::milliseconds(200));
-    EXPECT_EQ(reports.taken(), QList<State>{State::running(0)});
-    const int port = server.listeningPort();
-    EXPECT_EQ(get(port, "/").status, 200);
+    EXPECT_EQ(taken(), QList<State>{State::running(0)});
 
-    // stop reports once, on the caller's thread, and the port is closed.
-    reports.clear();
-    server.stop();
-    EXPECT_EQ(reports.taken(), QList<State>{State::stopped()});
-    testing_support::spin(std::chrono::milliseconds(200));
-    EXPECT_EQ(reports.taken().size(), 1);
-    EXPECT_TRUE(testing_support::waitUntil([port] {
-        const int socket = connectTo(port);
-        if (socket >= 0)
-            ::close(socket);
+    // stop reports once, and the port is closed.
+    const int listened = port();
+    server->stop();
+    EXPECT_EQ(taken(), QList<State>{State::stopped()});
+    EXPECT_TRUE(testing_support::waitUntil([listened] {
+        const int socket = connectTo(listened);
+        ::close(socket);
         return socket < 0;
     }));
-    server.stop();
-    EXPECT_EQ(reports.taken().size(), 2);
 }
 
-TEST(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
-    QTemporaryDir folder;
-    QuarryShareServerSnapshot snapshot;
+TEST_F(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
     snapshot.shares = {makeShare("docs", folder.path(), true, QString("right"))};
     QuarryShareWebServer::Options options;
     options.limits.requestTimeout = std::chrono::milliseconds(800);
-    RunningServer running(snapshot, options);
-    const int port = running.port();
+    serve(options);
+    const int port = this->port();
 
     // A request in several segments is answered once it is whole.
     const int socket = connectTo(port);
@@ -157,18 +124,19 @@ TEST(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
     EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", true).status, 400);
     EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\n\r\n", true).status, 200);
 
-    // Bytes that never form a request get no answer while the client keeps its side open...
+    // Bytes that never form a request get no answer, and the connection is closed once the time for a
+    // request is up.
     const int idle = connectTo(port);
     sendAll(idle, "GET / HTTP/1.1\r\nHost: x");
-    EXPECT_TRUE(readUntilClosed(idle, std::chrono::milliseconds(300)).isEmpty());
-    // ...and the connection is closed, still without an answer, once the time for a request is up.
-    EXPECT_TRUE(closedWithoutAnswer(idle, std::chrono::seconds(5)));
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_TRUE(readUntilClosed(idle, std::chrono::seconds(10)).isEmpty());
+    EXPECT_LT(waited.elapsed(), 8000) << "an idle connection was kept open";
     ::close(idle);
 
-    const QByteArray hugeHead = "GET / HTTP/1.1\r\nX-Fill: " + QByteArray(70 * 1024, 'a') + "\r\n\r\n";
-    const Reply head = exchange(port, hugeHead);
-    EXPECT_EQ(head.status, 400);
-    EXPECT_EQ(head.text(), "<h1>Bad Request</h1><p>Could not parse request.</p>");
+    // A head over 64 KiB is refused, whether or not it ever ends.
+    EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\nX-Fill: " + QByteArray(70 * 1024, 'a') + "\r\n\r\n").status,
+              400);
     EXPECT_EQ(exchange(port, QByteArray(70 * 1024, 'a')).status, 400);
     // A body over 1 MiB is refused as soon as it is announced.
     EXPECT_EQ(exchange(port, "POST /__unlock/x HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n").status, 400);
