@@ -1,6 +1,9 @@
 #include "page_texts.h"
 #include "server/http_response.h"
+#include "server/unlock_throttle.h"
 #include "server_fixture.h"
+
+#include <atomic>
 
 using namespace server_testing;
 
@@ -176,17 +179,65 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     EXPECT_EQ(get(port(), "/private/", cookie).status, 401);
 }
 
-TEST_F(Routing, UnlockAttemptsAreThrottledPerVisitor) {
-    const QByteArray visitor = "Cf-Connecting-Ip: 203.0.113.9\r\n";
-    const auto attempt = [&](const QByteArray& head, const QByteArray& password) {
-        return request(port(), "POST", "/__unlock/private", head, "password=" + password);
+TEST_F(Routing, UnlockAttemptsAreThrottledPerVisitorAndShare) {
+    std::atomic<qint64> now{1'000'000}; // read on the server thread
+    QuarryShareWebServer::Options options;
+    options.clock = [&now] { return std::chrono::milliseconds(now.load()); };
+    serve(options);
+    const auto attempt = [&](const QByteArray& client, const QByteArray& password,
+                             const QString& slug = "private") {
+        const QByteArray head = client.isEmpty() ? QByteArray() : "Cf-Connecting-Ip: " + client + "\r\n";
+        return request(port(), "POST", "/__unlock/" + slug, head, "password=" + password);
     };
-    for (int i = 0; i < 5; ++i)
+    const auto opens = [](const Reply& reply) { return !reply.header("Set-Cookie").isEmpty(); };
+
+    const QByteArray visitor = "203.0.113.9";
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(attempt(visitor, "no").header("Location"), "/private/?failed=1");
+        now += 10'000;
+    }
     // Refused unchecked, exactly like a wrong password.
-    const Reply refused = attempt(visitor, "a+b");
-    EXPECT_EQ(refused.headers, attempt(visitor, "no").headers);
-    // Another client behind the tunnel, or one on the loopback itself, is not affected.
-    EXPECT_FALSE(attempt("Cf-Connecting-Ip: 198.51.100.7\r\n", "a+b").header("Set-Cookie").isEmpty());
-    EXPECT_FALSE(attempt({}, "a+b").header("Set-Cookie").isEmpty());
+    EXPECT_EQ(attempt(visitor, "a+b").headers, attempt(visitor, "no").headers);
+    // Another client behind the tunnel, one on the loopback itself, and another share are not affected.
+    EXPECT_TRUE(opens(attempt("198.51.100.7", "a+b")));
+    EXPECT_TRUE(opens(attempt({}, "a+b")));
+    EXPECT_TRUE(opens(attempt(visitor, "a%2Bb", "plus")));
+
+    // The first lockout lasts a minute; a success clears the count, so four more failures do not lock.
+    now += 61'000;
+    EXPECT_TRUE(opens(attempt(visitor, "a+b")));
+    for (int i = 0; i < 4; ++i)
+        attempt(visitor, "no");
+    EXPECT_TRUE(opens(attempt(visitor, "a+b")));
+    // Failures spread beyond ten minutes never add up to a lockout.
+    for (int i = 0; i < 12; ++i) {
+        attempt(visitor, "no");
+        now += 180'000;
+    }
+    EXPECT_TRUE(opens(attempt(visitor, "a+b")));
+}
+
+TEST(UnlockThrottle, LockoutsGrowToThirtyMinutesAndStayBounded) {
+    std::chrono::milliseconds now{0};
+    QuarryUnlockThrottle throttle([&now] { return now; });
+    const auto lockOut = [&] {
+        for (int i = 0; i < 5; ++i)
+            throttle.recordFailure("c", "s");
+        std::chrono::milliseconds length{0};
+        while (throttle.isLockedOut("c", "s") && length < std::chrono::hours(2)) {
+            now += std::chrono::seconds(1);
+            length += std::chrono::seconds(1);
+        }
+        return std::chrono::duration_cast<std::chrono::minutes>(length + std::chrono::seconds(59));
+    };
+    for (int minutes : {1, 2, 4, 8, 16, 30, 30})
+        EXPECT_EQ(lockOut().count(), minutes);
+
+    // Many clients that fail once and go quiet are forgotten again.
+    for (int i = 0; i < 3000; ++i) {
+        throttle.recordFailure(QString::number(i), "s");
+        if (i % 1000 == 999)
+            now += std::chrono::hours(2);
+    }
+    EXPECT_LT(throttle.rememberedCount(), 2100);
 }
