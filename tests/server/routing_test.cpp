@@ -9,9 +9,6 @@ using namespace server_testing;
 
 namespace {
 
-const QStringList kHtmlHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
-                               "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
-
 // A share name that tries every way out of its element: the title, the page text and the embedded data.
 const QString kTeam = "Team <Docs> & \"Q\" </SCRIPT ><!--<script>";
 const QString kEscapedTeam = "Team &lt;Docs&gt; &amp; &quot;Q&quot; &lt;/SCRIPT &gt;&lt;!--&lt;script&gt;";
@@ -33,22 +30,51 @@ protected:
 
 } // namespace
 
-TEST_F(Routing, RootAndShareRulesAnswerTheRightPage) {
+TEST_F(Routing, PagesCarryTheDataTheClientStartsFrom) {
     const Reply root = get(port(), "/");
     EXPECT_EQ(root.status, 200);
     EXPECT_EQ(root.reason, "OK");
-    EXPECT_EQ(root.headerNames(), kHtmlHeaders);
+    EXPECT_EQ(root.headerNames(), kPageHeaders);
     EXPECT_EQ(root.header("Content-Type"), "text/html; charset=utf-8");
     EXPECT_EQ(root.header("Content-Length").toInt(), root.body.size());
+    EXPECT_EQ(root.text(), page_texts::appPage("brightloom Share", page_texts::embeddedData(root.text())));
+    // Enabled shares only, sorted by name with case ignored.
+    const QJsonObject expectedRoot =
+        QJsonDocument::fromJson(R"({"appName":"brightloom Share","initialDirectory":"",
+        "shares":[{"slug":"plus","name":"Plus","isPasswordProtected":true},
+                  {"slug":"private","name":"private","isPasswordProtected":true},
+                  {"slug":"docs","name":")" +
+                                kTeam.toUtf8().replace('"', "\\\"") + R"(","isPasswordProtected":false}]})")
+            .object();
+    EXPECT_EQ(page_texts::bootstrap(root.text()), expectedRoot);
     for (const char* method : {"POST", "DELETE"})
         EXPECT_EQ(request(port(), method, "/").body, root.body);
 
-    const Reply share = get(port(), "/docs/");
-    EXPECT_EQ(share.status, 200);
-    EXPECT_EQ(get(port(), "/docs").body, share.body);
-    EXPECT_EQ(page_texts::bootstrap(share.text()).value("currentShareSlug").toString(), "docs");
-    EXPECT_EQ(request(port(), "PUT", "/docs/sub").body, get(port(), "/docs/sub").body);
+    // Nothing in the data can end or confuse its element, and it still reads back the same.
+    const QString file = get(port(), "/docs/sub/b.txt").text();
+    EXPECT_EQ(file, page_texts::appPage(kEscapedTeam, page_texts::embeddedData(file)));
+    EXPECT_FALSE(page_texts::embeddedData(file).contains('<'));
+    QJsonObject expectedFile = expectedRoot;
+    expectedFile["currentShareSlug"] = "docs";
+    expectedFile["currentShareName"] = kTeam;
+    expectedFile["currentSharePath"] = folder.path() + "/docs";
+    expectedFile["initialDirectory"] = "sub";
+    expectedFile["selectedRelativePath"] = "sub/b.txt";
+    EXPECT_EQ(page_texts::bootstrap(file), expectedFile);
 
+    // The folder the client opens and the item it selects, whatever the method.
+    EXPECT_EQ(get(port(), "/docs").body, get(port(), "/docs/").body);
+    EXPECT_EQ(request(port(), "PUT", "/docs/sub").body, get(port(), "/docs/sub").body);
+    EXPECT_FALSE(page_texts::bootstrap(get(port(), "/docs/").text()).contains("selectedRelativePath"));
+    for (const QStringList& place :
+         QList<QStringList>{{"/docs/a.txt", "", "a.txt"}, {"/docs/sub", "sub", "sub"}}) {
+        const QJsonObject data = page_texts::bootstrap(get(port(), place[0]).text());
+        EXPECT_EQ(data.value("initialDirectory").toString(), place[1]) << place[0].toStdString();
+        EXPECT_EQ(data.value("selectedRelativePath").toString(), place[2]) << place[0].toStdString();
+    }
+}
+
+TEST_F(Routing, EveryOtherRouteAnswersItsPage) {
     const QString notFound = page_texts::notFound("brightloom Share");
     for (const char* target : {"/Docs/", "/off/", "/nothing", "/__browse", "/__unlock/docs", "/__meta"}) {
         const Reply reply = get(port(), target);
@@ -75,48 +101,12 @@ TEST_F(Routing, RootAndShareRulesAnswerTheRightPage) {
     }
 }
 
-TEST_F(Routing, AppPageCarriesBootstrapDataForTheClient) {
-    // Enabled shares only, sorted by name with case ignored.
-    const QJsonObject expectedRoot =
-        QJsonDocument::fromJson(R"({"appName":"brightloom Share","initialDirectory":"",
-        "shares":[{"slug":"plus","name":"Plus","isPasswordProtected":true},
-                  {"slug":"private","name":"private","isPasswordProtected":true},
-                  {"slug":"docs","name":")" +
-                                kTeam.toUtf8().replace('"', "\\\"") + R"(","isPasswordProtected":false}]})")
-            .object();
-    const QString root = get(port(), "/").text();
-    EXPECT_EQ(root, page_texts::appPage("brightloom Share", page_texts::embeddedData(root)));
-    EXPECT_EQ(page_texts::bootstrap(root), expectedRoot);
-
-    // Nothing in the data can end or confuse its element, and it still reads back the same.
-    const QString file = get(port(), "/docs/sub/b.txt").text();
-    EXPECT_EQ(file, page_texts::appPage(kEscapedTeam, page_texts::embeddedData(file)));
-    EXPECT_FALSE(page_texts::embeddedData(file).contains('<'));
-    QJsonObject expectedFile = expectedRoot;
-    expectedFile["currentShareSlug"] = "docs";
-    expectedFile["currentShareName"] = kTeam;
-    expectedFile["currentSharePath"] = folder.path() + "/docs";
-    expectedFile["initialDirectory"] = "sub";
-    expectedFile["selectedRelativePath"] = "sub/b.txt";
-    EXPECT_EQ(page_texts::bootstrap(file), expectedFile);
-
-    const auto bootstrapAt = [&](const QString& target) {
-        return page_texts::bootstrap(get(port(), target).text());
-    };
-    const QJsonObject topFile = bootstrapAt("/docs/a.txt");
-    EXPECT_EQ(topFile.value("initialDirectory").toString(), "");
-    EXPECT_EQ(topFile.value("selectedRelativePath").toString(), "a.txt");
-    EXPECT_FALSE(bootstrapAt("/docs/").contains("selectedRelativePath"));
-    EXPECT_EQ(bootstrapAt("/docs/sub/").value("initialDirectory").toString(), "sub");
-    EXPECT_EQ(bootstrapAt("/docs/sub").value("selectedRelativePath").toString(), "sub");
-}
-
 TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     // Asked for the password first, on every route.
     const Reply locked = get(port(), "/private/secret.txt?x=1&download=1");
     EXPECT_EQ(locked.status, 401);
     EXPECT_EQ(locked.reason, "Unauthorized");
-    EXPECT_EQ(locked.headerNames(), kHtmlHeaders);
+    EXPECT_EQ(locked.headerNames(), kPageHeaders);
     EXPECT_EQ(locked.text(),
               page_texts::unlock("private", "private", "/private/secret.txt?x=1&amp;download=1", false));
 

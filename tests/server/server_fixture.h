@@ -31,6 +31,10 @@ struct Reply {
     QString text() const { return QString::fromUtf8(body); }
 };
 
+// The headers, in order, of every page and JSON answer.
+inline const QStringList kPageHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
+                                      "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
+
 std::optional<Reply> parseReply(const QByteArray& raw);
 
 // Connects to 127.0.0.1:port; -1 on failure.
