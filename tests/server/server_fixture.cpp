@@ -1,18 +1,12 @@
 #include "server_fixture.h"
 
-#include "support/test_support.h"
-
 #include <QDir>
-
-#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
 
 namespace server_testing {
 

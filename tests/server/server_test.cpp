@@ -1,19 +1,12 @@
 #include "server_fixture.h"
-#include "support/test_support.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QThread>
 
-#include <gtest/gtest.h>
-
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <utility>
 
 using namespace server_testing;
 using State = QuarryShareWebServer::State;
@@ -29,9 +22,8 @@ qint64 residentKiB() {
 
 // A file of the given size that takes no room on disk.
 void makeSparseFile(const QString& path, qint64 size) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size));
+    writeFile(path, {});
+    ASSERT_TRUE(QFile::resize(path, size));
 }
 
 // A share holding a 1 GiB file and a folder whose archive takes a while.
@@ -55,7 +47,7 @@ class WebServer : public ServedFolder {};
 
 } // namespace
 
-TEST_F(WebServer, ListenerLifecycleIsReportedOncePerChange) {
+TEST_F(WebServer, AStartReplacedBeforeItWasTriedIsNeverReported) {
     server = std::make_unique<QuarryShareWebServer>();
     QMutex lock; // reports arrive on the server thread or the caller's
     QList<State> reports;
@@ -63,29 +55,16 @@ TEST_F(WebServer, ListenerLifecycleIsReportedOncePerChange) {
         QMutexLocker locker(&lock);
         reports.append(state);
     });
-    const auto taken = [&] {
-        QMutexLocker locker(&lock);
-        return std::exchange(reports, {});
-    };
 
-    // A start on a taken port, replaced by another before it was tried: only the second is reported.
+    // Had the first start been tried, its taken port would have been reported as a failure.
     QTcpServer occupant;
     ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
     ASSERT_TRUE(server->start(occupant.serverPort(), snapshot).ok());
     ASSERT_TRUE(server->start(0, snapshot).ok());
     ASSERT_TRUE(testing_support::waitUntil([&] { return port() != 0; }));
     testing_support::spin(std::chrono::milliseconds(200));
-    EXPECT_EQ(taken(), QList<State>{State::running(0)});
-
-    // stop reports once, and the port is closed.
-    const int listened = port();
-    server->stop();
-    EXPECT_EQ(taken(), QList<State>{State::stopped()});
-    EXPECT_TRUE(testing_support::waitUntil([listened] {
-        const int socket = connectTo(listened);
-        ::close(socket);
-        return socket < 0;
-    }));
+    QMutexLocker locker(&lock);
+    EXPECT_EQ(reports, QList<State>{State::running(0)});
 }
 
 TEST_F(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
