@@ -190,13 +190,10 @@ test('hostile names show as typed everywhere and their rows and breadcrumb butto
   const folderURL = '/odd/' + encodeURIComponent(FOLDER) + '/';
   await page.goto(server.origin + folderURL + 'inner/deeper.txt');
   await waitForView(page, [SHARE_NAME, FOLDER, 'inner'], 'deeper.txt');
-  const columns = await readColumns(page);
-  assert.deepEqual(columns[0].rows, [FOLDER, TRAP]);
-  assert.deepEqual(columns[0].marked, [FOLDER]);
-  assert.deepEqual(columns[1].rows, ['inner', FILE]);
+  const [top, folder] = await readColumns(page);
+  assert.deepEqual([top.rows, top.marked, folder.rows], [[FOLDER, TRAP], [FOLDER], ['inner', FILE]]);
   assert.deepEqual(await readBreadcrumb(page), [SHARE_NAME, FOLDER, 'inner']);
-  const deeper = await readInspector(page);
-  assert.equal(deeper.subtitle, FOLDER + '/inner/deeper.txt');
+  assert.equal((await readInspector(page)).subtitle, FOLDER + '/inner/deeper.txt');
   assert.equal(await page.textContent('.share-row[data-slug="odd"] .share-row-title'), SHARE_NAME);
   assert.equal(await page.textContent('.browser-title h1'), SHARE_NAME);
   // Nothing from a name became an element or ran.
