@@ -1,18 +1,12 @@
 #include "server_fixture.h"
 
-#include "support/test_support.h"
-
 #include <QDir>
-
-#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
 
 namespace server_testing {
 
@@ -93,13 +87,6 @@ QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout) {
     return received;
 }
 
-bool closedWithoutAnswer(int socket, std::chrono::milliseconds timeout) {
-    const QByteArray received = readUntilClosed(socket, timeout);
-    pollfd entry{socket, POLLIN, 0};
-    const bool closed = ::poll(&entry, 1, 0) == 1 && ::recv(socket, nullptr, 0, MSG_DONTWAIT) == 0;
-    return received.isEmpty() && closed;
-}
-
 Reply exchange(int port, const QByteArray& request, bool endSending) {
     const int socket = connectTo(port);
     sendAll(socket, request);
@@ -139,13 +126,11 @@ QuarryFolderShare makeShare(const QString& slug, const QString& path, bool enabl
     return share;
 }
 
-RunningServer::RunningServer(const QuarryShareServerSnapshot& snapshot,
-                             const QuarryShareWebServer::Options& options)
-    : m_server(std::make_unique<QuarryShareWebServer>()) {
-    m_server->setOptions(options);
-    EXPECT_TRUE(m_server->start(0, snapshot).ok());
-    EXPECT_TRUE(testing_support::waitUntil([this] { return m_server->listeningPort() != 0; }));
-    m_port = m_server->listeningPort();
+void ServedFolder::serve(const QuarryShareWebServer::Options& options) {
+    server = std::make_unique<QuarryShareWebServer>();
+    server->setOptions(options);
+    ASSERT_TRUE(server->start(0, snapshot).ok());
+    ASSERT_TRUE(testing_support::waitUntil([this] { return server->listeningPort() != 0; }));
 }
 
 QStringList leftoverWorkFolders() {

@@ -31,6 +31,10 @@ struct Reply {
     QString text() const { return QString::fromUtf8(body); }
 };
 
+// The headers, in order, of every page and JSON answer.
+inline const QStringList kPageHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
+                                      "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
+
 std::optional<Reply> parseReply(const QByteArray& raw);
 
 // Connects to 127.0.0.1:port; -1 on failure.
@@ -38,8 +42,6 @@ int connectTo(int port);
 bool sendAll(int socket, const QByteArray& bytes);
 // Reads until the server closes or the timeout passes.
 QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-// Whether the server closes the connection within the time without having sent anything.
-bool closedWithoutAnswer(int socket, std::chrono::milliseconds timeout);
 
 // Sends the bytes on a fresh connection, optionally ends the sending side, and reads the whole answer.
 Reply exchange(int port, const QByteArray& request, bool endSending = false);
@@ -50,29 +52,16 @@ Reply get(int port, const QString& target, const QByteArray& extraHead = {});
 QuarryFolderShare makeShare(const QString& slug, const QString& path, bool enabled = true,
                             const std::optional<QString>& password = std::nullopt, const QString& name = {});
 
-// A running server on a free port.
-class RunningServer {
-public:
-    explicit RunningServer(const QuarryShareServerSnapshot& snapshot = {},
-                           const QuarryShareWebServer::Options& options = {});
-
-    int port() const { return m_port; }
-    void update(const QuarryShareServerSnapshot& snapshot) { m_server->update(snapshot); }
-
-private:
-    std::unique_ptr<QuarryShareWebServer> m_server;
-    int m_port = 0;
-};
-
 // A private folder for share contents and a server over the snapshot the test has built in it.
 class ServedFolder : public ::testing::Test {
 protected:
-    void serve() { server = std::make_unique<RunningServer>(snapshot); }
-    int port() const { return server->port(); }
+    // Starts a new server over the snapshot on a free port, replacing any earlier one.
+    void serve(const QuarryShareWebServer::Options& options = {});
+    int port() const { return server->listeningPort(); }
 
     QTemporaryDir folder;
     QuarryShareServerSnapshot snapshot;
-    std::unique_ptr<RunningServer> server;
+    std::unique_ptr<QuarryShareWebServer> server;
 };
 
 // Names of the temporary folders an archive leaves behind in TMPDIR.

@@ -1,14 +1,9 @@
 #include "server_fixture.h"
-#include "support/test_support.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QThread>
-
-#include <gtest/gtest.h>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,26 +12,6 @@ using namespace server_testing;
 using State = QuarryShareWebServer::State;
 
 namespace {
-
-// Collects every report; reports arrive on the server thread or the caller's.
-struct Reports {
-    QMutex lock;
-    QList<State> states;
-    void install(QuarryShareWebServer& server) {
-        server.setStateHandler([this](const State& state) {
-            QMutexLocker locker(&lock);
-            states.append(state);
-        });
-    }
-    void clear() {
-        QMutexLocker locker(&lock);
-        states.clear();
-    }
-    QList<State> taken() {
-        QMutexLocker locker(&lock);
-        return states;
-    }
-};
 
 qint64 residentKiB() {
     QFile statm("/proc/self/statm");
@@ -47,9 +22,8 @@ qint64 residentKiB() {
 
 // A file of the given size that takes no room on disk.
 void makeSparseFile(const QString& path, qint64 size) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size));
+    writeFile(path, {});
+    ASSERT_TRUE(QFile::resize(path, size));
 }
 
 // A share holding a 1 GiB file and a folder whose archive takes a while.
@@ -69,64 +43,36 @@ protected:
     }
 };
 
+class WebServer : public ServedFolder {};
+
 } // namespace
 
-TEST(WebServer, ListenerLifecycleIsReportedOncePerChange) {
-    QuarryShareWebServer server;
-    Reports reports;
-    reports.install(server);
+TEST_F(WebServer, AStartReplacedBeforeItWasTriedIsNeverReported) {
+    server = std::make_unique<QuarryShareWebServer>();
+    QMutex lock; // reports arrive on the server thread or the caller's
+    QList<State> reports;
+    server->setStateHandler([&](const State& state) {
+        QMutexLocker locker(&lock);
+        reports.append(state);
+    });
 
-    QuarryShareServerSnapshot snapshot;
-    snapshot.appName = "Name";
-    const Result<void> invalid = server.start(70000, snapshot);
-    ASSERT_FALSE(invalid.ok());
-    EXPECT_EQ(invalid.error(), (QuarryError{"QuarryShareWebServer", 1, "Invalid port 70000."}));
-    EXPECT_FALSE(server.start(-1, snapshot).ok());
-
-    // A port that is taken: the failure comes through the handler with the system's description.
+    // Had the first start been tried, its taken port would have been reported as a failure.
     QTcpServer occupant;
     ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
-    ASSERT_TRUE(server.start(occupant.serverPort(), snapshot).ok());
-    ASSERT_TRUE(testing_support::waitUntil([&] { return !reports.taken().isEmpty(); }));
-    const State failed = reports.taken().first();
-    EXPECT_EQ(failed.kind, State::Kind::failed);
-    EXPECT_FALSE(failed.message.isEmpty());
-    EXPECT_EQ(server.listeningPort(), 0);
-
-    // Replaced before it was ready: only the second start is reported.
-    reports.clear();
-    ASSERT_TRUE(server.start(occupant.serverPort(), snapshot).ok());
-    ASSERT_TRUE(server.start(0, snapshot).ok());
-    ASSERT_TRUE(testing_support::waitUntil([&] { return !reports.taken().isEmpty(); }));
+    ASSERT_TRUE(server->start(occupant.serverPort(), snapshot).ok());
+    ASSERT_TRUE(server->start(0, snapshot).ok());
+    ASSERT_TRUE(testing_support::waitUntil([&] { return port() != 0; }));
     testing_support::spin(std::chrono::milliseconds(200));
-    EXPECT_EQ(reports.taken(), QList<State>{State::running(0)});
-    const int port = server.listeningPort();
-    EXPECT_EQ(get(port, "/").status, 200);
-
-    // stop reports once, on the caller's thread, and the port is closed.
-    reports.clear();
-    server.stop();
-    EXPECT_EQ(reports.taken(), QList<State>{State::stopped()});
-    testing_support::spin(std::chrono::milliseconds(200));
-    EXPECT_EQ(reports.taken().size(), 1);
-    EXPECT_TRUE(testing_support::waitUntil([port] {
-        const int socket = connectTo(port);
-        if (socket >= 0)
-            ::close(socket);
-        return socket < 0;
-    }));
-    server.stop();
-    EXPECT_EQ(reports.taken().size(), 2);
+    QMutexLocker locker(&lock);
+    EXPECT_EQ(reports, QList<State>{State::running(0)});
 }
 
-TEST(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
-    QTemporaryDir folder;
-    QuarryShareServerSnapshot snapshot;
+TEST_F(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
     snapshot.shares = {makeShare("docs", folder.path(), true, QString("right"))};
     QuarryShareWebServer::Options options;
     options.limits.requestTimeout = std::chrono::milliseconds(800);
-    RunningServer running(snapshot, options);
-    const int port = running.port();
+    serve(options);
+    const int port = this->port();
 
     // A request in several segments is answered once it is whole.
     const int socket = connectTo(port);
@@ -157,31 +103,32 @@ TEST(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
     EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", true).status, 400);
     EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\n\r\n", true).status, 200);
 
-    // Bytes that never form a request get no answer while the client keeps its side open...
+    // Bytes that never form a request get no answer, and the connection is closed once the time for a
+    // request is up.
     const int idle = connectTo(port);
     sendAll(idle, "GET / HTTP/1.1\r\nHost: x");
-    EXPECT_TRUE(readUntilClosed(idle, std::chrono::milliseconds(300)).isEmpty());
-    // ...and the connection is closed, still without an answer, once the time for a request is up.
-    EXPECT_TRUE(closedWithoutAnswer(idle, std::chrono::seconds(5)));
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_TRUE(readUntilClosed(idle, std::chrono::seconds(10)).isEmpty());
+    EXPECT_LT(waited.elapsed(), 8000) << "an idle connection was kept open";
     ::close(idle);
 
-    const QByteArray hugeHead = "GET / HTTP/1.1\r\nX-Fill: " + QByteArray(70 * 1024, 'a') + "\r\n\r\n";
-    const Reply head = exchange(port, hugeHead);
-    EXPECT_EQ(head.status, 400);
-    EXPECT_EQ(head.text(), "<h1>Bad Request</h1><p>Could not parse request.</p>");
-    EXPECT_EQ(exchange(port, QByteArray(70 * 1024, 'a')).status, 400);
-    // A body over 1 MiB is refused as soon as it is announced.
-    EXPECT_EQ(exchange(port, "POST /__unlock/x HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n").status, 400);
-    EXPECT_EQ(exchange(port, "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n").status, 400);
-    EXPECT_EQ(exchange(port, "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n").status,
+    // A head over 64 KiB is refused, whether or not it ever ends.
+    EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\nX-Fill: " + QByteArray(70 * 1024, 'a') + "\r\n\r\n").status,
               400);
+    EXPECT_EQ(exchange(port, QByteArray(70 * 1024, 'a')).status, 400);
+    // A body over 1 MiB is refused as soon as it is announced, as is a length that is no length.
+    for (const QByteArray length : {"1048577", "-1", "99999999999999999999999"})
+        EXPECT_EQ(
+            exchange(port, "POST /__unlock/x HTTP/1.1\r\nContent-Length: " + length + "\r\n\r\n").status,
+            400);
     // A body of exactly 1 MiB is read.
     EXPECT_EQ(exchange(port, "POST / HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" + QByteArray(1048576, 'b'))
                   .status,
               200);
 }
 
-TEST_F(LargeShare, SlowVisitorsDoNotHoldUpOthers) {
+TEST_F(LargeShare, SlowOrVanishingVisitorsNeitherHoldUpOthersNorLeaveAnythingBehind) {
     const qint64 residentBefore = residentKiB();
     // One visitor asks for 1 GiB and reads nothing; another waits for a large archive.
     const int stalled = ask("/s/huge.bin?download=1");
@@ -218,9 +165,7 @@ TEST_F(LargeShare, SlowVisitorsDoNotHoldUpOthers) {
     EXPECT_EQ(archive->status, 200);
     EXPECT_EQ(archive->header("Content-Length").toLongLong(), archive->body.size());
     EXPECT_TRUE(testing_support::waitUntil([] { return leftoverWorkFolders().isEmpty(); }));
-}
 
-TEST_F(LargeShare, VisitorsWhoLeaveAndAServerThatEndsLeaveNothingBehind) {
     // Visitors who hang up in the middle of a download do not hurt the server.
     for (int i = 0; i < 3; ++i) {
         const int socket = ask("/s/huge.bin?download=1");
@@ -237,10 +182,10 @@ TEST_F(LargeShare, VisitorsWhoLeaveAndAServerThatEndsLeaveNothingBehind) {
     ::close(leaving);
     EXPECT_TRUE(
         testing_support::waitUntil([] { return leftoverWorkFolders().isEmpty(); }, std::chrono::seconds(60)));
-    const int archiving = ask("/s/bulk/?download=1");
+    const int cutShort = ask("/s/bulk/?download=1");
     ASSERT_TRUE(testing_support::waitUntil([] { return !leftoverWorkFolders().isEmpty(); }));
     server.reset();
     EXPECT_TRUE(leftoverWorkFolders().isEmpty());
-    EXPECT_TRUE(readUntilClosed(archiving, std::chrono::seconds(5)).isEmpty());
-    ::close(archiving);
+    EXPECT_TRUE(readUntilClosed(cutShort, std::chrono::seconds(5)).isEmpty());
+    ::close(cutShort);
 }

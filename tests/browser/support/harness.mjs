@@ -37,7 +37,7 @@ export function writeTree(entries) {
 }
 
 // Starts serve_shares on port 0 and resolves once it names its port.
-export async function startServer({ shares = {}, names = {}, passwords = {} }) {
+async function startServer({ shares = {}, names = {}, passwords = {} }) {
   const args = ['--port', '0'];
   for (const [slug, folder] of Object.entries(shares)) args.push('--share', slug, folder);
   for (const [slug, name] of Object.entries(names)) args.push('--name', slug, name);
@@ -68,7 +68,7 @@ export async function startServer({ shares = {}, names = {}, passwords = {} }) {
 
 // One Chromium with a fresh profile. `problems` collects console errors, uncaught page errors and
 // CSP violations from every page, except those matching an `expected` pattern.
-export async function launchBrowser({ colorScheme = 'light', expected = [] } = {}) {
+async function launchBrowser({ expected = [] } = {}) {
   const profile = temporaryFolder('chromium-profile-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
@@ -77,7 +77,7 @@ export async function launchBrowser({ colorScheme = 'light', expected = [] } = {
     locale: 'en-US',
     timezoneId: 'UTC',
     viewport: { width: 1440, height: 900 },
-    colorScheme,
+    colorScheme: 'light',
   });
   const problems = [];
   const record = (text) => {

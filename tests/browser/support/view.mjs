@@ -50,8 +50,3 @@ export async function waitForView(page, titles, heading) {
     { timeout: 15000 }
   );
 }
-
-// Collapses the narrow spaces that date formatting uses, so texts compare as typed.
-export function plain(text) {
-  return text.replace(/\s/g, ' ');
-}
