@@ -100,16 +100,14 @@ static bool activate(QQuickWindow* window) {
     return waitUntil([&] { return window->isExposed() && window->isActive(); });
 }
 
-Desktop::Desktop(std::function<void(QuarryShareApp&)> prepare, QuarryShareStoreEnvironment environment,
+Desktop::Desktop(QuarryShareStoreEnvironment environment,
                  std::unique_ptr<BrightloomShareUpdateController> updates) {
     capturedWarnings.clear();
     previousHandler = qInstallMessageHandler(captureQmlWarnings);
     QuarryShareApp::useWindowStyle();
     m_shell = std::make_unique<QuarryShareApp>(std::move(environment), std::move(updates));
-    // Never an installed cloudflared; tests that want one bring a fake.
-    m_shell->store().tunnelService().setCloudflaredCandidates({testing_support::sandboxRoot() + "/nowhere"});
-    if (prepare)
-        prepare(*m_shell);
+    m_shell->store().tunnelService().setCloudflaredCandidates(
+        {testing_support::sandboxRoot() + "/bin/cloudflared"});
     EXPECT_TRUE(m_shell->openWindows()) << "the windows did not load";
     EXPECT_TRUE(main() && activate(main())) << "the main window never appeared";
 }
@@ -219,16 +217,11 @@ void click(QQuickItem* item, Qt::MouseButton button) {
     QCoreApplication::processEvents();
 }
 
-static void sendKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers,
-                    const QString& text = {}) {
+void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers, const QString& text) {
     QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
     QGuiApplication::sendEvent(window, &press);
     QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
     QGuiApplication::sendEvent(window, &release);
-}
-
-void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers) {
-    sendKey(window, key, modifiers);
 }
 
 void typeInto(QQuickItem* field, const QString& text) {
@@ -237,11 +230,11 @@ void typeInto(QQuickItem* field, const QString& text) {
     reveal(field);
     field->forceActiveFocus();
     ASSERT_TRUE(field->hasActiveFocus()) << field->objectName().toStdString() << " takes no focus";
-    sendKey(field->window(), Qt::Key_A, Qt::ControlModifier);
-    sendKey(field->window(), Qt::Key_Backspace, Qt::NoModifier);
+    pressKey(field->window(), Qt::Key_A, Qt::ControlModifier);
+    pressKey(field->window(), Qt::Key_Backspace, Qt::NoModifier);
     for (const QChar character : text) {
         const int key = character.unicode() < 0x80 ? character.toUpper().unicode() : int(Qt::Key_unknown);
-        sendKey(field->window(), key, Qt::NoModifier, QString(character));
+        pressKey(field->window(), key, Qt::NoModifier, QString(character));
     }
     QCoreApplication::processEvents();
 }

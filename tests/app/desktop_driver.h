@@ -7,7 +7,6 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -35,13 +34,11 @@ void protect(QuarryFolderShare& share, const QString& password);
 
 class Desktop {
 public:
-    // `prepare` runs on the shell before the windows load (to point the tunnel service at fakes, say).
-    explicit Desktop(std::function<void(QuarryShareApp&)> prepare = {},
-                     QuarryShareStoreEnvironment environment = {},
+    // The only cloudflared it looks for is <sandbox>/bin/cloudflared, a fake some tests write.
+    explicit Desktop(QuarryShareStoreEnvironment environment = {},
                      std::unique_ptr<BrightloomShareUpdateController> updates = nullptr);
     ~Desktop();
 
-    QuarryShareApp& shell() { return *m_shell; }
     QuarryShareStore& store() { return m_shell->store(); }
     QQuickWindow* main() const { return m_shell->mainWindow(); }
     QQuickWindow* settings() const { return m_shell->settingsWindow(); }
@@ -70,7 +67,8 @@ void reveal(QQuickItem* item);
 // Input through the window, as the platform delivers it.
 void click(QQuickItem* item, Qt::MouseButton button = Qt::LeftButton);
 void typeInto(QQuickItem* field, const QString& text); // replaces the field's text, key by key
-void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+              const QString& text = {});
 void leave(QQuickItem* field); // Tab on to the next control
 
 // Opens a menu of the menu bar and returns its item of that name.
