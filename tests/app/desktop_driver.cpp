@@ -145,27 +145,21 @@ static QQuickItem* search(QQuickItem* root, const std::function<bool(QQuickItem*
     return nullptr;
 }
 
-QQuickItem* findIn(QQuickItem* root, const QString& name) {
-    return search(root, [&](QQuickItem* candidate) {
-        // An open popup (dialog, menu) is drawn by its item; the name is the popup's own.
-        const bool popup = candidate->inherits("QQuickPopupItem") && candidate->parent();
-        return candidate->objectName() == name || (popup && candidate->parent()->objectName() == name);
-    });
+QQuickItem* find(QObject* scope, const QString& name) {
+    auto* window = qobject_cast<QQuickWindow*>(scope);
+    return search(
+        window ? window->contentItem() : qobject_cast<QQuickItem*>(scope), [&](QQuickItem* candidate) {
+            // An open popup (dialog, menu) is drawn by its item; the name is the popup's own.
+            const bool popup = candidate->inherits("QQuickPopupItem") && candidate->parent();
+            return candidate->objectName() == name || (popup && candidate->parent()->objectName() == name);
+        });
 }
 
-QQuickItem* find(QQuickWindow* window, const QString& name) {
-    return window ? findIn(window->contentItem(), name) : nullptr;
-}
-
-QQuickItem* itemIn(QQuickItem* root, const QString& name) {
-    QQuickItem* found = findIn(root, name);
+QQuickItem* item(QObject* scope, const QString& name) {
+    QQuickItem* found = find(scope, name);
     if (!found)
         ADD_FAILURE() << "nothing named " << name.toStdString() << " is on screen";
     return found;
-}
-
-QQuickItem* item(QQuickWindow* window, const QString& name) {
-    return itemIn(window ? window->contentItem() : nullptr, name);
 }
 
 QString text(QQuickItem* item) {
@@ -187,15 +181,12 @@ bool isEnabled(QQuickItem* item) {
 // Scrolls every flickable around the item so that its middle is in view.
 void reveal(QQuickItem* item) {
     for (QQuickItem* parent = item->parentItem(); parent; parent = parent->parentItem()) {
-        if (!parent->inherits("QQuickFlickable"))
+        const qreal middle = item->mapToItem(parent, QPointF(0, item->height() / 2)).y();
+        if (!parent->inherits("QQuickFlickable") || (middle >= 0 && middle <= parent->height()))
             continue;
-        const qreal contentHeight = parent->property("contentHeight").toReal();
-        const QPointF middle = item->mapToItem(parent, QPointF(item->width() / 2, item->height() / 2));
-        const qreal contentY = parent->property("contentY").toReal();
-        if (middle.y() < 0 || middle.y() > parent->height()) {
-            const qreal target = contentY + middle.y() - parent->height() / 2;
-            parent->setProperty("contentY", qBound(0.0, target, qMax(0.0, contentHeight - parent->height())));
-        }
+        const qreal target = parent->property("contentY").toReal() + middle - parent->height() / 2;
+        const qreal end = parent->property("contentHeight").toReal() - parent->height();
+        parent->setProperty("contentY", qBound(0.0, target, qMax(0.0, end)));
     }
     QCoreApplication::processEvents();
 }
@@ -237,12 +228,6 @@ void typeInto(QQuickItem* field, const QString& text) {
         pressKey(field->window(), key, Qt::NoModifier, QString(character));
     }
     QCoreApplication::processEvents();
-}
-
-void leave(QQuickItem* field) {
-    pressKey(field->window(), Qt::Key_Tab);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(field->hasActiveFocus()) << "Tab did not leave " << field->objectName().toStdString();
 }
 
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName) {

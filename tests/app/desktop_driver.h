@@ -49,12 +49,10 @@ private:
     std::unique_ptr<QuarryShareApp> m_shell;
 };
 
-// The first item of that object name on screen (it and its parents visible; open popups count), or
-// null. `item` and `itemIn` also fail the test when there is none.
-QQuickItem* find(QQuickWindow* window, const QString& name);
-QQuickItem* findIn(QQuickItem* root, const QString& name);
-QQuickItem* item(QQuickWindow* window, const QString& name);
-QQuickItem* itemIn(QQuickItem* root, const QString& name);
+// The first item of that object name on screen inside a window or an item (it and its parents visible;
+// open popups count), or null. `item` also fails the test when there is none.
+QQuickItem* find(QObject* scope, const QString& name);
+QQuickItem* item(QObject* scope, const QString& name);
 
 QString text(QQuickItem* item);
 QColor color(QQuickItem* item);
@@ -69,7 +67,6 @@ void click(QQuickItem* item, Qt::MouseButton button = Qt::LeftButton);
 void typeInto(QQuickItem* field, const QString& text); // replaces the field's text, key by key
 void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
               const QString& text = {});
-void leave(QQuickItem* field); // Tab on to the next control
 
 // Opens a menu of the menu bar and returns its item of that name.
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName);

@@ -23,24 +23,9 @@ QString syncthingConfig() {
     return QDir::homePath() + "/.config/syncthing/config.xml";
 }
 
-// One HTTP/1.1 exchange (the server closes after each answer): the whole answer, or "" when nothing came.
-QByteArray fetch(int port, const QByteArray& target) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
-    socket.waitForDisconnected(10000);
-    return socket.readAll();
-}
-
+// The application under test; QProcess kills it if a test ends early.
 class Headless : public ::testing::Test {
 protected:
-    void TearDown() override {
-        app.kill();
-        app.waitForFinished(5000);
-    }
-
     void launch() {
         output.clear();
         app.setProcessChannelMode(QProcess::MergedChannels);
@@ -71,7 +56,12 @@ TEST_F(Headless, ServesTheStoredSharesImportsSpacesAndQuitsOnSigterm) {
 
     launch();
     ASSERT_TRUE(waitForOutput(QString("Listening on port %1.").arg(state.port).toUtf8())) << output.data();
-    EXPECT_TRUE(fetch(state.port, "/__browse/docs?path=").contains("\"notes.txt\""));
+    QTcpSocket browser; // the server closes after each answer
+    browser.connectToHost(QHostAddress::LocalHost, state.port);
+    ASSERT_TRUE(browser.waitForConnected(5000));
+    browser.write("GET /__browse/docs?path= HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    browser.waitForDisconnected(10000);
+    EXPECT_TRUE(browser.readAll().contains("\"notes.txt\""));
 
     // The space Syncthing generated is listed, switched off, next to the stored share.
     const auto saved = readState();

@@ -39,10 +39,10 @@ void fakeCloudflared(const QByteArray& behaviour) {
 QString linkShown(Desktop& desktop) {
     QQuickItem* icon = find(desktop.main(), "publicLinkIcon");
     QQuickItem* pill = find(desktop.settings(), "tunnelStatusPill");
-    const QString colour = color(icon).name(), dot = color(findIn(pill, "statusPillDot")).name();
+    const QString colour = color(icon).name(), dot = color(find(pill, "statusPillDot")).name();
     return text(find(desktop.main(), "publicLinkTitle")) + " | " + iconOf(icon) + " " + colour + " | " +
            text(find(desktop.main(), "publicLinkToggleButton")) + " | " +
-           (pill ? text(findIn(pill, "statusPillLabel")) : "<no pill>") + (dot == colour ? "" : " " + dot);
+           (pill ? text(find(pill, "statusPillLabel")) : "<no pill>") + (dot == colour ? "" : " " + dot);
 }
 
 bool statusIs(Desktop& desktop, const char* name) {
@@ -69,7 +69,7 @@ TEST(PublicLink, OffWithoutCloudflaredSaysWhyWhileSubdomainAndChecksWorkFromBoth
     QQuickItem* field = item(window, "publicLinkSubdomainField");
     typeInto(field, "My Site");
     EXPECT_EQ(readState()->publicTunnel.requestedSubdomain, "my-site");
-    leave(field);
+    pressKey(window, Qt::Key_Tab);
     EXPECT_EQ(text(field), "my-site");
     EXPECT_EQ(text(item(desktop.settings(), "tunnelSubdomainField")), "my-site") << "one value, two fields";
     click(item(window, "publicLinkCheckButton"));
@@ -77,9 +77,6 @@ TEST(PublicLink, OffWithoutCloudflaredSaysWhyWhileSubdomainAndChecksWorkFromBoth
     EXPECT_EQ(text(item(window, "errorAlertMessage")), "my-site is not available.");
     click(item(window, "errorAlertOKButton"));
 
-    typeInto(item(desktop.settings(), "tunnelSubdomainField"), "Team Files");
-    leave(item(desktop.settings(), "tunnelSubdomainField"));
-    EXPECT_EQ(text(field), "team-files");
     typeInto(item(desktop.settings(), "brokerURLField"), "  not a url  ");
     EXPECT_EQ(readState()->publicTunnel.brokerURL, "not a url");
     click(item(desktop.settings(), "checkAvailabilityButton"));

@@ -17,7 +17,7 @@ namespace {
 // The server pill's text and dot colour, as "Listening on 8080 (#0e925d)".
 QString serverPill(Desktop& desktop) {
     QQuickItem* pill = item(desktop.settings(), "serverStatusPill");
-    return text(itemIn(pill, "statusPillLabel")) + " (" + color(itemIn(pill, "statusPillDot")).name() + ")";
+    return text(item(pill, "statusPillLabel")) + " (" + color(item(pill, "statusPillDot")).name() + ")";
 }
 
 } // namespace
@@ -38,7 +38,7 @@ TEST(SettingsWindow, FixedSizeServerPillPortAppliedOnRestartAndRefresh) {
     EXPECT_EQ(serverPill(desktop), listening.arg(port));
     EXPECT_EQ(text(item(settings, "primaryAddressValue")), desktop.store().availableOrigins().first());
     typeInto(item(settings, "portField"), "80");
-    leave(item(settings, "portField"));
+    pressKey(settings, Qt::Key_Tab);
     EXPECT_EQ(readState()->port, port) << "ports below 1025 are ignored";
     EXPECT_EQ(text(item(settings, "portField")), QString::number(port)) << "the field shows the port kept";
     const int next = freePort();
