@@ -162,16 +162,8 @@ QQuickItem* item(QObject* scope, const QString& name) {
     return found;
 }
 
-QString text(QQuickItem* item) {
-    return item ? item->property("text").toString() : QStringLiteral("<missing>");
-}
-
-QColor color(QQuickItem* item) {
-    return item ? item->property("color").value<QColor>() : QColor();
-}
-
-QString iconOf(QQuickItem* icon) {
-    return icon ? icon->property("symbol").toString() : QStringLiteral("<missing>");
+QString text(QQuickItem* item, const char* property) {
+    return item ? item->property(property).toString() : QStringLiteral("<missing>");
 }
 
 bool isEnabled(QQuickItem* item) {

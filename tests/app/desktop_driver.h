@@ -3,7 +3,6 @@
 #include "app/quarry_share_app.h"
 #include "model/share_records.h"
 
-#include <QColor>
 #include <QQuickItem>
 #include <QQuickWindow>
 
@@ -54,9 +53,8 @@ private:
 QQuickItem* find(QObject* scope, const QString& name);
 QQuickItem* item(QObject* scope, const QString& name);
 
-QString text(QQuickItem* item);
-QColor color(QQuickItem* item);
-QString iconOf(QQuickItem* icon); // the symbol an AppIcon shows
+// A property as text: "text", "color" as "#rrggbb", an AppIcon's "symbol".
+QString text(QQuickItem* item, const char* property = "text");
 bool isEnabled(QQuickItem* item);
 
 // Scrolls whatever holds the item until the item is in view.

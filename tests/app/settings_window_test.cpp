@@ -17,7 +17,7 @@ namespace {
 // The server pill's text and dot colour, as "Listening on 8080 (#0e925d)".
 QString serverPill(Desktop& desktop) {
     QQuickItem* pill = item(desktop.settings(), "serverStatusPill");
-    return text(item(pill, "statusPillLabel")) + " (" + color(item(pill, "statusPillDot")).name() + ")";
+    return text(item(pill, "statusPillLabel")) + " (" + text(item(pill, "statusPillDot"), "color") + ")";
 }
 
 } // namespace
