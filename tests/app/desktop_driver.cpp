@@ -64,8 +64,8 @@ int freePort() {
     return probe.serverPort();
 }
 
-QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug,
-                            bool enabled) {
+QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled,
+                            const QString& password) {
     QuarryFolderShare share;
     share.source = source;
     if (source == QuarryShareSource::quarry)
@@ -74,12 +74,11 @@ QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const
     share.path = makeFolder(name);
     share.urlSlug = slug;
     share.isEnabled = enabled;
+    if (!password.isEmpty()) {
+        share.passwordSalt = newUuidText().remove('-');
+        share.passwordDigest = QuarryShareWebServer::passwordDigest(password, *share.passwordSalt);
+    }
     return share;
-}
-
-void protect(QuarryFolderShare& share, const QString& password) {
-    share.passwordSalt = newUuidText().remove('-');
-    share.passwordDigest = QuarryShareWebServer::passwordDigest(password, *share.passwordSalt);
 }
 
 static QStringList capturedWarnings;

@@ -28,8 +28,9 @@ QuarryShareAppState stateWith(const QList<QuarryFolderShare>& shares = {});
 void writeSyncthingConfig(const QList<QuarryFolderShare>& shares);
 QString makeFolder(const QString& name);
 int freePort();
-QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled);
-void protect(QuarryFolderShare& share, const QString& password);
+// A share of a new folder of that name, protected by the password when one is given.
+QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled,
+                            const QString& password = {});
 
 class Desktop {
 public:

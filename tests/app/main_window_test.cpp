@@ -66,10 +66,10 @@ TEST(MainWindow, TheEmptyStateGivesWayToAnAddedFolderAndComesBackWhenItIsRemoved
 // menus and cards, and each control acting on them.
 TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     enum { photos, music, notes }; // their places in the state document
-    QuarryShareAppState state = stateWith({makeShare(QuarryShareSource::quarry, "Photos", "photos", true),
-                                           makeShare(QuarryShareSource::quarry, "Music", "music", false),
-                                           makeShare(QuarryShareSource::custom, "Notes", "notes", true)});
-    protect(state.shares[notes], "letmein");
+    QuarryShareAppState state =
+        stateWith({makeShare(QuarryShareSource::quarry, "Photos", "photos", true),
+                   makeShare(QuarryShareSource::quarry, "Music", "music", false),
+                   makeShare(QuarryShareSource::custom, "Notes", "notes", true, "letmein")});
     writeState(state);
     writeSyncthingConfig({state.shares[photos], state.shares[music]});
     const auto stored = [](int index) { return readState()->shares.value(index); };

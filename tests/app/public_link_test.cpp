@@ -21,9 +21,8 @@ constexpr char reservation[] = R"({"hostname":"docs-team.example.net","tunnelID"
 // file in the sandbox: no session bus is reachable.
 QuarryShareAppState linkState(const FakeBroker& broker, bool protectedShare = true) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + testing_support::sandboxRoot().toUtf8() + "/no-bus");
-    QuarryShareAppState state = stateWith({makeShare(QuarryShareSource::custom, "Docs", "docs", true)});
-    if (protectedShare)
-        protect(state.shares[0], "secret");
+    QuarryShareAppState state = stateWith(
+        {makeShare(QuarryShareSource::custom, "Docs", "docs", true, protectedShare ? "secret" : "")});
     state.publicTunnel.brokerURL = broker.url(QString()).toString();
     state.publicTunnel.requestedSubdomain = "docs-team";
     return state;

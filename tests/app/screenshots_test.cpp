@@ -10,10 +10,9 @@ using testing_support::waitUntil;
 // Both windows, dark and light, with shares of both sources (one protected, one off), then an alert;
 // the pictures land in the test build folder for a person to look at.
 TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
-    QuarryFolderShare photos = makeShare(QuarryShareSource::quarry, "Family Photos", "family-photos", true);
-    protect(photos, "sunflower");
     const QuarryShareAppState state =
-        stateWith({photos, makeShare(QuarryShareSource::quarry, "Music", "music", false),
+        stateWith({makeShare(QuarryShareSource::quarry, "Family Photos", "family-photos", true, "sunflower"),
+                   makeShare(QuarryShareSource::quarry, "Music", "music", false),
                    makeShare(QuarryShareSource::custom, "Project Notes", "project-notes", true)});
     writeState(state);
     writeSyncthingConfig({state.shares[0], state.shares[1]});
