@@ -64,8 +64,8 @@ int freePort() {
     return probe.serverPort();
 }
 
-QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug,
-                            bool enabled) {
+QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled,
+                            const QString& password) {
     QuarryFolderShare share;
     share.source = source;
     if (source == QuarryShareSource::quarry)
@@ -74,12 +74,11 @@ QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const
     share.path = makeFolder(name);
     share.urlSlug = slug;
     share.isEnabled = enabled;
+    if (!password.isEmpty()) {
+        share.passwordSalt = newUuidText().remove('-');
+        share.passwordDigest = QuarryShareWebServer::passwordDigest(password, *share.passwordSalt);
+    }
     return share;
-}
-
-void protect(QuarryFolderShare& share, const QString& password) {
-    share.passwordSalt = newUuidText().remove('-');
-    share.passwordDigest = QuarryShareWebServer::passwordDigest(password, *share.passwordSalt);
 }
 
 static QStringList capturedWarnings;
@@ -100,16 +99,14 @@ static bool activate(QQuickWindow* window) {
     return waitUntil([&] { return window->isExposed() && window->isActive(); });
 }
 
-Desktop::Desktop(std::function<void(QuarryShareApp&)> prepare, QuarryShareStoreEnvironment environment,
+Desktop::Desktop(QuarryShareStoreEnvironment environment,
                  std::unique_ptr<BrightloomShareUpdateController> updates) {
     capturedWarnings.clear();
     previousHandler = qInstallMessageHandler(captureQmlWarnings);
     QuarryShareApp::useWindowStyle();
     m_shell = std::make_unique<QuarryShareApp>(std::move(environment), std::move(updates));
-    // Never an installed cloudflared; tests that want one bring a fake.
-    m_shell->store().tunnelService().setCloudflaredCandidates({testing_support::sandboxRoot() + "/nowhere"});
-    if (prepare)
-        prepare(*m_shell);
+    m_shell->store().tunnelService().setCloudflaredCandidates(
+        {testing_support::sandboxRoot() + "/bin/cloudflared"});
     EXPECT_TRUE(m_shell->openWindows()) << "the windows did not load";
     EXPECT_TRUE(main() && activate(main())) << "the main window never appeared";
 }
@@ -147,39 +144,25 @@ static QQuickItem* search(QQuickItem* root, const std::function<bool(QQuickItem*
     return nullptr;
 }
 
-QQuickItem* findIn(QQuickItem* root, const QString& name) {
-    return search(root, [&](QQuickItem* candidate) {
-        // An open popup (dialog, menu) is drawn by its item; the name is the popup's own.
-        const bool popup = candidate->inherits("QQuickPopupItem") && candidate->parent();
-        return candidate->objectName() == name || (popup && candidate->parent()->objectName() == name);
-    });
+QQuickItem* find(QObject* scope, const QString& name) {
+    auto* window = qobject_cast<QQuickWindow*>(scope);
+    return search(
+        window ? window->contentItem() : qobject_cast<QQuickItem*>(scope), [&](QQuickItem* candidate) {
+            // An open popup (dialog, menu) is drawn by its item; the name is the popup's own.
+            const bool popup = candidate->inherits("QQuickPopupItem") && candidate->parent();
+            return candidate->objectName() == name || (popup && candidate->parent()->objectName() == name);
+        });
 }
 
-QQuickItem* find(QQuickWindow* window, const QString& name) {
-    return window ? findIn(window->contentItem(), name) : nullptr;
-}
-
-QQuickItem* itemIn(QQuickItem* root, const QString& name) {
-    QQuickItem* found = findIn(root, name);
+QQuickItem* item(QObject* scope, const QString& name) {
+    QQuickItem* found = find(scope, name);
     if (!found)
         ADD_FAILURE() << "nothing named " << name.toStdString() << " is on screen";
     return found;
 }
 
-QQuickItem* item(QQuickWindow* window, const QString& name) {
-    return itemIn(window ? window->contentItem() : nullptr, name);
-}
-
-QString text(QQuickItem* item) {
-    return item ? item->property("text").toString() : QStringLiteral("<missing>");
-}
-
-QColor color(QQuickItem* item) {
-    return item ? item->property("color").value<QColor>() : QColor();
-}
-
-QString iconOf(QQuickItem* icon) {
-    return icon ? icon->property("symbol").toString() : QStringLiteral("<missing>");
+QString text(QQuickItem* item, const char* property) {
+    return item ? item->property(property).toString() : QStringLiteral("<missing>");
 }
 
 bool isEnabled(QQuickItem* item) {
@@ -189,15 +172,12 @@ bool isEnabled(QQuickItem* item) {
 // Scrolls every flickable around the item so that its middle is in view.
 void reveal(QQuickItem* item) {
     for (QQuickItem* parent = item->parentItem(); parent; parent = parent->parentItem()) {
-        if (!parent->inherits("QQuickFlickable"))
+        const qreal middle = item->mapToItem(parent, QPointF(0, item->height() / 2)).y();
+        if (!parent->inherits("QQuickFlickable") || (middle >= 0 && middle <= parent->height()))
             continue;
-        const qreal contentHeight = parent->property("contentHeight").toReal();
-        const QPointF middle = item->mapToItem(parent, QPointF(item->width() / 2, item->height() / 2));
-        const qreal contentY = parent->property("contentY").toReal();
-        if (middle.y() < 0 || middle.y() > parent->height()) {
-            const qreal target = contentY + middle.y() - parent->height() / 2;
-            parent->setProperty("contentY", qBound(0.0, target, qMax(0.0, contentHeight - parent->height())));
-        }
+        const qreal target = parent->property("contentY").toReal() + middle - parent->height() / 2;
+        const qreal end = parent->property("contentHeight").toReal() - parent->height();
+        parent->setProperty("contentY", qBound(0.0, target, qMax(0.0, end)));
     }
     QCoreApplication::processEvents();
 }
@@ -219,16 +199,11 @@ void click(QQuickItem* item, Qt::MouseButton button) {
     QCoreApplication::processEvents();
 }
 
-static void sendKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers,
-                    const QString& text = {}) {
+void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers, const QString& text) {
     QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
     QGuiApplication::sendEvent(window, &press);
     QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
     QGuiApplication::sendEvent(window, &release);
-}
-
-void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers) {
-    sendKey(window, key, modifiers);
 }
 
 void typeInto(QQuickItem* field, const QString& text) {
@@ -237,19 +212,13 @@ void typeInto(QQuickItem* field, const QString& text) {
     reveal(field);
     field->forceActiveFocus();
     ASSERT_TRUE(field->hasActiveFocus()) << field->objectName().toStdString() << " takes no focus";
-    sendKey(field->window(), Qt::Key_A, Qt::ControlModifier);
-    sendKey(field->window(), Qt::Key_Backspace, Qt::NoModifier);
+    pressKey(field->window(), Qt::Key_A, Qt::ControlModifier);
+    pressKey(field->window(), Qt::Key_Backspace, Qt::NoModifier);
     for (const QChar character : text) {
         const int key = character.unicode() < 0x80 ? character.toUpper().unicode() : int(Qt::Key_unknown);
-        sendKey(field->window(), key, Qt::NoModifier, QString(character));
+        pressKey(field->window(), key, Qt::NoModifier, QString(character));
     }
     QCoreApplication::processEvents();
-}
-
-void leave(QQuickItem* field) {
-    pressKey(field->window(), Qt::Key_Tab);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(field->hasActiveFocus()) << "Tab did not leave " << field->objectName().toStdString();
 }
 
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName) {

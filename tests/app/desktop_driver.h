@@ -3,11 +3,9 @@
 #include "app/quarry_share_app.h"
 #include "model/share_records.h"
 
-#include <QColor>
 #include <QQuickItem>
 #include <QQuickWindow>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -30,18 +28,17 @@ QuarryShareAppState stateWith(const QList<QuarryFolderShare>& shares = {});
 void writeSyncthingConfig(const QList<QuarryFolderShare>& shares);
 QString makeFolder(const QString& name);
 int freePort();
-QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled);
-void protect(QuarryFolderShare& share, const QString& password);
+// A share of a new folder of that name, protected by the password when one is given.
+QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled,
+                            const QString& password = {});
 
 class Desktop {
 public:
-    // `prepare` runs on the shell before the windows load (to point the tunnel service at fakes, say).
-    explicit Desktop(std::function<void(QuarryShareApp&)> prepare = {},
-                     QuarryShareStoreEnvironment environment = {},
+    // The only cloudflared it looks for is <sandbox>/bin/cloudflared, a fake some tests write.
+    explicit Desktop(QuarryShareStoreEnvironment environment = {},
                      std::unique_ptr<BrightloomShareUpdateController> updates = nullptr);
     ~Desktop();
 
-    QuarryShareApp& shell() { return *m_shell; }
     QuarryShareStore& store() { return m_shell->store(); }
     QQuickWindow* main() const { return m_shell->mainWindow(); }
     QQuickWindow* settings() const { return m_shell->settingsWindow(); }
@@ -52,16 +49,13 @@ private:
     std::unique_ptr<QuarryShareApp> m_shell;
 };
 
-// The first item of that object name on screen (it and its parents visible; open popups count), or
-// null. `item` and `itemIn` also fail the test when there is none.
-QQuickItem* find(QQuickWindow* window, const QString& name);
-QQuickItem* findIn(QQuickItem* root, const QString& name);
-QQuickItem* item(QQuickWindow* window, const QString& name);
-QQuickItem* itemIn(QQuickItem* root, const QString& name);
+// The first item of that object name on screen inside a window or an item (it and its parents visible;
+// open popups count), or null. `item` also fails the test when there is none.
+QQuickItem* find(QObject* scope, const QString& name);
+QQuickItem* item(QObject* scope, const QString& name);
 
-QString text(QQuickItem* item);
-QColor color(QQuickItem* item);
-QString iconOf(QQuickItem* icon); // the symbol an AppIcon shows
+// A property as text: "text", "color" as "#rrggbb", an AppIcon's "symbol".
+QString text(QQuickItem* item, const char* property = "text");
 bool isEnabled(QQuickItem* item);
 
 // Scrolls whatever holds the item until the item is in view.
@@ -70,8 +64,8 @@ void reveal(QQuickItem* item);
 // Input through the window, as the platform delivers it.
 void click(QQuickItem* item, Qt::MouseButton button = Qt::LeftButton);
 void typeInto(QQuickItem* field, const QString& text); // replaces the field's text, key by key
-void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-void leave(QQuickItem* field); // Tab on to the next control
+void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+              const QString& text = {});
 
 // Opens a menu of the menu bar and returns its item of that name.
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName);
