@@ -19,7 +19,7 @@ build: deps
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: deps
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_SANITIZE=ON -DBRIGHTLOOM_TESTS=ON
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_SANITIZE=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/store_environment.h"
+#include "store/store_environment.h"
 
 #include <QObject>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #include "app/headless.h"
 
-#include "model/diagnostics.h"
-#include "model/quarry_share_store.h"
+#include "core/diagnostics.h"
+#include "store/quarry_share_store.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

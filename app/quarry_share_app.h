@@ -3,7 +3,7 @@
 #include "app/desktop_services.h"
 #include "app/system_color_scheme.h"
 #include "app/update_controller.h"
-#include "model/quarry_share_store.h"
+#include "store/quarry_share_store.h"
 
 #include <QObject>
 #include <QUrl>

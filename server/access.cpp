@@ -1,6 +1,5 @@
 #include "server/access.h"
 
-#include <QCryptographicHash>
 #include <QStringDecoder>
 #include <QStringList>
 
@@ -50,14 +49,6 @@ std::optional<QString> decodedFormPart(QString part) {
 } // namespace
 
 namespace QuarryShareWeb {
-
-QString sha256Hex(const QString& text) {
-    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
-QString passwordDigest(const QString& password, const QString& salt) {
-    return sha256Hex(salt + QLatin1Char(':') + password);
-}
 
 bool constantTimeEquals(const QByteArray& a, const QByteArray& b) {
     // The length of a digest or cookie value is public; only the content must not leak.

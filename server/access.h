@@ -1,6 +1,7 @@
 #pragma once
 
-#include "model/share_records.h"
+#include "core/password_digest.h"
+#include "core/share_records.h"
 #include "server/http_request.h"
 
 #include <QByteArray>
@@ -11,11 +12,6 @@
 
 // The password scheme of protected shares: salted digests, the unlock cookie and the unlock form.
 namespace QuarryShareWeb {
-
-// Lower-case hexadecimal SHA-256 of the text's UTF-8 bytes.
-QString sha256Hex(const QString& text);
-// sha256Hex(salt + ":" + password).
-QString passwordDigest(const QString& password, const QString& salt);
 
 // Compares without an early exit, so the time taken does not tell how much of a secret matched.
 bool constantTimeEquals(const QByteArray& a, const QByteArray& b);

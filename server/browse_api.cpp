@@ -1,10 +1,10 @@
 #include "server/browse_api.h"
 
-#include "model/text_order.h"
+#include "core/text_order.h"
 #include "server/json_text.h"
 
+#include "core/path_resolution.h"
 #include "server/access.h"
-#include "sources/share_utilities.h"
 
 #include <QCollator>
 #include <QDir>

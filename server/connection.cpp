@@ -1,6 +1,6 @@
 #include "server/connection.h"
 
-#include "model/diagnostics.h"
+#include "core/diagnostics.h"
 
 #include <cerrno>
 #include <csignal>

@@ -25,7 +25,7 @@ struct QuarryConnectionLimits {
 
 // One accepted connection: reads one request, answers it, closes. Works on the raw non-blocking socket
 // so that bodies can stream from files with sendfile and the write side can be ended on its own.
-// It deletes itself when done.
+// It deletes itself when done. Threads: server thread only.
 class QuarryHttpConnection : public QObject {
     Q_OBJECT
 public:

@@ -1,6 +1,6 @@
 #include "server/downloads.h"
 
-#include "model/paths.h"
+#include "core/paths.h"
 #include "server/browse_api.h"
 #include "server/pages.h"
 #include "server/zip_archive.h"

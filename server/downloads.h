@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/share_records.h"
+#include "core/share_records.h"
 #include "server/http_response.h"
 #include "server/server_snapshot.h"
 

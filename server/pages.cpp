@@ -1,6 +1,6 @@
 #include "server/pages.h"
 
-#include "model/text_order.h"
+#include "core/text_order.h"
 
 #include "server/browse_api.h"
 

@@ -24,6 +24,7 @@ protected:
 };
 
 // The part of the web server that lives on its thread: the listener, the connections, the throttle.
+// Threads: server thread only; the main thread reaches it through queued calls from QuarryShareWebServer.
 class QuarryServerCore : public QObject {
     Q_OBJECT
 public:

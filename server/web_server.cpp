@@ -1,6 +1,5 @@
 #include "server/web_server.h"
 
-#include "server/access.h"
 #include "server/server_core.h"
 
 #include <QMutexLocker>
@@ -130,14 +129,6 @@ void QuarryShareWebServer::setOptions(const Options& options) {
 QuarryShareWebServer::Options QuarryShareWebServer::options() const {
     QMutexLocker locker(&m_lock);
     return m_options;
-}
-
-QString QuarryShareWebServer::sha256Hex(const QString& text) {
-    return QuarryShareWeb::sha256Hex(text);
-}
-
-QString QuarryShareWebServer::passwordDigest(const QString& password, const QString& salt) {
-    return QuarryShareWeb::passwordDigest(password, salt);
 }
 
 bool QuarryShareWebServer::isCurrentListener(const QUuid& token) const {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/error.h"
+#include "core/error.h"
 #include "server/connection.h"
 #include "server/server_snapshot.h"
 #include "server/unlock_throttle.h"
@@ -17,6 +17,8 @@ class QuarryServerCore;
 
 // The application's HTTP/1.1 server. It listens on one port on all interfaces, on a thread of its own
 // whose event loop runs every connection, request and write; it serves from the snapshot it was given.
+// Threads: constructed, started, stopped and updated from the main thread; the listener and every
+// connection live on the server thread (QuarryServerCore); the lock guards the token and the snapshot.
 class QuarryShareWebServer : public QObject {
     Q_OBJECT
 public:
@@ -58,9 +60,6 @@ public:
     // Takes effect for the next start.
     void setOptions(const Options& options);
     Options options() const;
-
-    static QString sha256Hex(const QString& text);
-    static QString passwordDigest(const QString& password, const QString& salt);
 
 private:
     friend class QuarryServerCore;

@@ -1,8 +1,8 @@
 #include "server/zip_archive.h"
 
-#include "model/diagnostics.h"
-#include "model/paths.h"
-#include "model/share_records.h"
+#include "core/diagnostics.h"
+#include "core/paths.h"
+#include "core/share_records.h"
 #include "server/archive_mirror.h"
 #include "server/downloads.h"
 

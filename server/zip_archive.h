@@ -13,6 +13,8 @@
 // Makes one folder's ZIP archive with `zip`, without blocking the thread it runs on, and answers with
 // the archive streamed from disk. Its work folder ("QuarryShare-" + UUID in the temporary folder) is
 // removed as soon as the archive is open for sending, on failure, or when the job is dropped.
+// Threads: lives on the server thread; the folder's layout is built on a thread of its own, which
+// reports back through a queued call and is joined before the job ends.
 class QuarryZipArchiveJob : public QObject, public HTTPDeferredResponse {
     Q_OBJECT
 public:

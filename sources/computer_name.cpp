@@ -1,6 +1,6 @@
 #include "sources/share_utilities.h"
 
-#include "model/share_records.h"
+#include "core/share_records.h"
 
 #include <QFile>
 #include <QSysInfo>

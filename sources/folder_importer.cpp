@@ -1,8 +1,8 @@
 #include "sources/folder_importer.h"
 
-#include "model/text_order.h"
+#include "core/text_order.h"
 
-#include "model/paths.h"
+#include "core/paths.h"
 
 #include <QCollator>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/share_records.h"
+#include "core/share_records.h"
 
 #include <QDir>
 #include <QIODevice>

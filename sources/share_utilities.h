@@ -6,19 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
-// Stateless helpers for slugs, addresses, URLs and the application's paths.
+// Stateless helpers for slugs, addresses and URLs (path resolution and app paths are in core/).
 namespace QuarryShareUtilities {
-
-// The absolute, lexically cleaned form of a path ("." and ".." removed, no trailing "/"),
-// with every symbolic link in it resolved as far as the path exists. The part past the first
-// missing component is appended as it stands; a dangling link is replaced by its target text.
-QString resolvedPath(const QString& path);
-
-// The location of url relative to rootURL after both were cleaned and resolved: "" when they are the
-// same folder, the rest after "root/" when url lies inside root, nothing otherwise.
-std::optional<QString> relativePath(const QString& url, const QString& rootURL);
 
 // A URL path segment made of lower-case letters, marks and numbers of any script joined by "-":
 // accents are folded away ("Café Noir" gives "cafe-noir"); text without letters or numbers gives "share".
@@ -26,10 +15,6 @@ QString slugify(const QString& text);
 
 // slugify(seed), or the first of its forms with "-2", "-3", … appended that is not in taken.
 QString uniqueSlug(const QString& seed, const QSet<QString>& taken);
-
-// The path of state.json in the per-user data folder ("…/Quarry Share/state.json"). Creates the folder
-// on every call; a failure to create it is left for the later write to meet.
-QString appStateURL();
 
 // One entry of the host's interface enumeration: the interface name, its IFF_* flags and the bytes of
 // its socket address (empty when the entry has none).

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/error.h"
+#include "core/error.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "tests/app/desktop_driver.h"
+#include "desktop_driver.h"
 
-#include "model/state_document.h"
+#include "core/state_document.h"
 #include "server/web_server.h"
 #include "support/test_support.h"
 
@@ -17,69 +17,6 @@
 using testing_support::waitUntil;
 
 namespace desktop_testing {
-
-QString statePath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Quarry Share/state.json");
-}
-
-void writeState(const QuarryShareAppState& state) {
-    testing_support::writeFile(statePath(), encodeAppState(state));
-}
-
-std::optional<QuarryShareAppState> readState() {
-    QFile file(statePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return decodeAppState(file.readAll());
-}
-
-void writeSyncthingConfig(const QList<QuarryFolderShare>& shares) {
-    QString folders;
-    for (const QuarryFolderShare& share : shares)
-        folders += QStringLiteral("<folder id=\"%1\" label=\"%2\" path=\"%3\"></folder>")
-                       .arg(share.sourceFolderID.value_or(share.urlSlug).toHtmlEscaped(),
-                            share.name.toHtmlEscaped(), share.path.toHtmlEscaped());
-    testing_support::writeFile(
-        QDir::homePath() + QStringLiteral("/.config/syncthing/config.xml"),
-        QStringLiteral("<configuration version=\"37\">%1</configuration>").arg(folders).toUtf8());
-}
-
-QString makeFolder(const QString& name) {
-    const QString path = testing_support::sandboxRoot() + QStringLiteral("/folders/") + name;
-    QDir().mkpath(path);
-    return path;
-}
-
-QuarryShareAppState stateWith(const QList<QuarryFolderShare>& shares) {
-    QuarryShareAppState state;
-    state.port = freePort();
-    state.shares = shares;
-    return state;
-}
-
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled,
-                            const QString& password) {
-    QuarryFolderShare share;
-    share.source = source;
-    if (source == QuarryShareSource::quarry)
-        share.sourceFolderID = slug;
-    share.name = name;
-    share.path = makeFolder(name);
-    share.urlSlug = slug;
-    share.isEnabled = enabled;
-    if (!password.isEmpty()) {
-        share.passwordSalt = newUuidText().remove('-');
-        share.passwordDigest = QuarryShareWebServer::passwordDigest(password, *share.passwordSalt);
-    }
-    return share;
-}
 
 static QStringList capturedWarnings;
 static QtMessageHandler previousHandler = nullptr;

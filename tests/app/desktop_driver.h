@@ -1,36 +1,21 @@
 #pragma once
 
 #include "app/quarry_share_app.h"
-#include "model/share_records.h"
+#include "core/share_records.h"
+#include "support/share_fixtures.h"
+#include "support/test_support.h"
 
 #include <QQuickItem>
 #include <QQuickWindow>
 
 #include <memory>
 #include <optional>
-#include <ostream>
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 // Runs the real windows over a real store in the test's sandbox and acts on them the way a person
 // does: finds controls by object name, clicks, types, reads what is on screen.
 namespace desktop_testing {
 
-QString statePath();
-void writeState(const QuarryShareAppState& state);
-std::optional<QuarryShareAppState> readState();
-// A state on a free port holding these shares.
-QuarryShareAppState stateWith(const QList<QuarryFolderShare>& shares = {});
-// Syncthing's configuration listing these shares' folders.
-void writeSyncthingConfig(const QList<QuarryFolderShare>& shares);
-QString makeFolder(const QString& name);
-int freePort();
-// A share of a new folder of that name, protected by the password when one is given.
-QuarryFolderShare makeShare(QuarryShareSource source, const QString& name, const QString& slug, bool enabled,
-                            const QString& password = {});
+using namespace testing_support;
 
 class Desktop {
 public:

@@ -1,5 +1,5 @@
 // The application run without windows, as a new user (or a service manager) would run it.
-#include "tests/app/desktop_driver.h"
+#include "desktop_driver.h"
 
 #include "support/test_support.h"
 
@@ -50,7 +50,7 @@ TEST_F(Headless, ServesTheStoredSharesImportsSpacesAndQuitsOnSigterm) {
                     {"generate", "--home", QFileInfo(syncthingConfig()).path(), "--skip-port-probing"});
     ASSERT_TRUE(syncthing.waitForFinished(60000));
     ASSERT_EQ(syncthing.exitCode(), 0) << syncthing.readAllStandardError().toStdString();
-    const QuarryShareAppState state = stateWith({makeShare(QuarryShareSource::custom, "Docs", "docs", true)});
+    const QuarryShareAppState state = stateWith({makeShare({.slug = "docs", .name = "Docs"})});
     testing_support::writeFile(state.shares[0].path + "/notes.txt", "hello");
     writeState(state);
 

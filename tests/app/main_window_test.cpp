@@ -1,5 +1,6 @@
-#include "tests/app/desktop_driver.h"
+#include "desktop_driver.h"
 
+#include "support/store_doubles.h"
 #include "support/test_support.h"
 
 #include <QClipboard>
@@ -28,12 +29,6 @@ QString rowDetail(QQuickWindow* window, const QString& slug) {
     QQuickItem* row = find(window, "shareRow_" + slug);
     return row ? text(find(row, "shareRowDetail")) : QString();
 }
-
-// Stands in for the folder dialog, which needs a person.
-struct ScriptedFolderChooser : QuarryFolderChooser {
-    void chooseFolder(std::function<void(std::optional<QString>)> done) override { done(answer); }
-    std::optional<QString> answer;
-};
 
 } // namespace
 
@@ -66,10 +61,15 @@ TEST(MainWindow, TheEmptyStateGivesWayToAnAddedFolderAndComesBackWhenItIsRemoved
 // menus and cards, and each control acting on them.
 TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     enum { photos, music, notes }; // their places in the state document
-    QuarryShareAppState state =
-        stateWith({makeShare(QuarryShareSource::quarry, "Photos", "photos", true),
-                   makeShare(QuarryShareSource::quarry, "Music", "music", false),
-                   makeShare(QuarryShareSource::custom, "Notes", "notes", true, "letmein")});
+    QuarryShareAppState state = stateWith(
+        {makeShare(
+             {.slug = "photos", .name = "Photos", .source = QuarryShareSource::quarry, .folderID = "photos"}),
+         makeShare({.slug = "music",
+                    .name = "Music",
+                    .enabled = false,
+                    .source = QuarryShareSource::quarry,
+                    .folderID = "music"}),
+         makeShare({.slug = "notes", .name = "Notes", .password = "letmein"})});
     writeState(state);
     writeSyncthingConfig({state.shares[photos], state.shares[music]});
     const auto stored = [](int index) { return readState()->shares.value(index); };
@@ -154,7 +154,11 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     EXPECT_FALSE(stored(photos).isPasswordProtected());
 
     writeSyncthingConfig({state.shares[photos], state.shares[music],
-                          makeShare(QuarryShareSource::quarry, "Films", "films", false)});
+                          makeShare({.slug = "films",
+                                     .name = "Films",
+                                     .enabled = false,
+                                     .source = QuarryShareSource::quarry,
+                                     .folderID = "films"})});
     click(item(window, "refreshSpacesButton"));
     EXPECT_TRUE(waitUntil([&] { return find(window, "shareRow_films") != nullptr; }));
     desktop.openSettings();

@@ -1,4 +1,4 @@
-#include "tests/app/desktop_driver.h"
+#include "desktop_driver.h"
 
 #include "support/fake_broker.h"
 #include "support/fake_cloudflared.h"
@@ -22,7 +22,9 @@ constexpr char reservation[] = R"({"hostname":"docs-team.example.net","tunnelID"
 QuarryShareAppState linkState(const FakeBroker& broker, bool protectedShare = true) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + testing_support::sandboxRoot().toUtf8() + "/no-bus");
     QuarryShareAppState state = stateWith(
-        {makeShare(QuarryShareSource::custom, "Docs", "docs", true, protectedShare ? "secret" : "")});
+        {makeShare({.slug = "docs",
+                    .name = "Docs",
+                    .password = protectedShare ? std::optional<QString>("secret") : std::nullopt})});
     state.publicTunnel.brokerURL = broker.url(QString()).toString();
     state.publicTunnel.requestedSubdomain = "docs-team";
     return state;

@@ -1,4 +1,4 @@
-#include "tests/app/desktop_driver.h"
+#include "desktop_driver.h"
 
 #include "support/test_support.h"
 
@@ -11,9 +11,17 @@ using testing_support::waitUntil;
 // the pictures land in the test build folder for a person to look at.
 TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
     const QuarryShareAppState state =
-        stateWith({makeShare(QuarryShareSource::quarry, "Family Photos", "family-photos", true, "sunflower"),
-                   makeShare(QuarryShareSource::quarry, "Music", "music", false),
-                   makeShare(QuarryShareSource::custom, "Project Notes", "project-notes", true)});
+        stateWith({makeShare({.slug = "family-photos",
+                              .name = "Family Photos",
+                              .password = "sunflower",
+                              .source = QuarryShareSource::quarry,
+                              .folderID = "family-photos"}),
+                   makeShare({.slug = "music",
+                              .name = "Music",
+                              .enabled = false,
+                              .source = QuarryShareSource::quarry,
+                              .folderID = "music"}),
+                   makeShare({.slug = "project-notes", .name = "Project Notes"})});
     writeState(state);
     writeSyncthingConfig({state.shares[0], state.shares[1]});
     Desktop desktop;

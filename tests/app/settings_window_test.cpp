@@ -1,4 +1,4 @@
-#include "tests/app/desktop_driver.h"
+#include "desktop_driver.h"
 
 #include "support/test_support.h"
 
@@ -67,7 +67,11 @@ TEST(SettingsWindow, FailedStartRetriedOnActivationThenAPortAppliedOnRestart) {
     click(item(settings, "restartServerButton"));
     EXPECT_TRUE(waitUntil([&] { return serverPill(desktop) == listening.arg(next); }));
 
-    writeSyncthingConfig({makeShare(QuarryShareSource::quarry, "Films", "films", false)});
+    writeSyncthingConfig({makeShare({.slug = "films",
+                                     .name = "Films",
+                                     .enabled = false,
+                                     .source = QuarryShareSource::quarry,
+                                     .folderID = "films"})});
     click(item(settings, "settingsRefreshSpacesButton"));
     EXPECT_TRUE(waitUntil([&] { return find(desktop.main(), "shareRow_films") != nullptr; }));
     EXPECT_TRUE(find(desktop.main(), "spacesSectionHeader"));

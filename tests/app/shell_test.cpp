@@ -1,4 +1,4 @@
-#include "tests/app/desktop_driver.h"
+#include "desktop_driver.h"
 
 #include "support/test_support.h"
 

@@ -2,7 +2,8 @@
 //              [--disabled SLUG]...
 // Serves the given folders with the application's web server. Port 0 picks a free port. Prints
 // "LISTENING <port>" once the listener is ready, then serves until SIGTERM, SIGINT or end of input.
-#include "model/share_records.h"
+#include "core/password_digest.h"
+#include "core/share_records.h"
 #include "server/web_server.h"
 
 #include <QCoreApplication>
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
             share->name = setting.at(2);
         } else if (setting.at(0) == QLatin1String("--password")) {
             share->passwordSalt = newUuidText();
-            share->passwordDigest = QuarryShareWebServer::passwordDigest(setting.at(2), *share->passwordSalt);
+            share->passwordDigest = QuarryShareWeb::passwordDigest(setting.at(2), *share->passwordSalt);
         } else {
             share->isEnabled = false;
         }

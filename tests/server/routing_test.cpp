@@ -20,10 +20,12 @@ protected:
         writeFile(folder.path() + "/docs/sub/b.txt", "b");
         writeFile(folder.path() + "/private/secret.txt", "s");
         snapshot.appName = "brightloom Share";
-        snapshot.shares = {makeShare("docs", folder.path() + "/docs", true, std::nullopt, kTeam),
-                           makeShare("off", folder.path() + "/docs", false, std::nullopt, "Aaa off"),
-                           makeShare("private", folder.path() + "/private", true, QString("a b")),
-                           makeShare("plus", folder.path() + "/private", true, QString("a+b"), "Plus")};
+        snapshot.shares = {
+            makeShare({.slug = "docs", .name = kTeam, .path = folder.path() + "/docs"}),
+            makeShare({.slug = "off", .name = "Aaa off", .path = folder.path() + "/docs", .enabled = false}),
+            makeShare({.slug = "private", .path = folder.path() + "/private", .password = "a b"}),
+            makeShare(
+                {.slug = "plus", .name = "Plus", .path = folder.path() + "/private", .password = "a+b"})};
         serve();
     }
 };
@@ -161,7 +163,8 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     EXPECT_FALSE(HTTPResponse::redirect("/a\r\nSet-Cookie: evil=1").serialized().contains("\r\nSet-Cookie"));
 
     // A new password turns the old cookie away.
-    snapshot.shares[2] = makeShare("private", folder.path() + "/private", true, QString("new"));
+    snapshot.shares[2] =
+        makeShare({.slug = "private", .path = folder.path() + "/private", .password = "new"});
     server->update(snapshot);
     EXPECT_EQ(get(port(), "/private/", cookie).status, 401);
 }

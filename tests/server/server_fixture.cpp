@@ -111,21 +111,6 @@ Reply get(int port, const QString& target, const QByteArray& extraHead) {
     return request(port, QStringLiteral("GET"), target, extraHead);
 }
 
-QuarryFolderShare makeShare(const QString& slug, const QString& path, bool enabled,
-                            const std::optional<QString>& password, const QString& name) {
-    QuarryFolderShare share;
-    share.source = QuarryShareSource::custom;
-    share.name = name;
-    share.path = path;
-    share.urlSlug = slug;
-    share.isEnabled = enabled;
-    if (password) {
-        share.passwordSalt = QStringLiteral("salt-") + slug;
-        share.passwordDigest = QuarryShareWebServer::passwordDigest(*password, *share.passwordSalt);
-    }
-    return share;
-}
-
 void ServedFolder::serve(const QuarryShareWebServer::Options& options) {
     server = std::make_unique<QuarryShareWebServer>();
     server->setOptions(options);

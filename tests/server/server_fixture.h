@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/web_server.h"
+#include "support/share_fixtures.h"
 #include "support/test_support.h"
 
 #include <QByteArray>
@@ -17,6 +18,7 @@
 
 namespace server_testing {
 
+using testing_support::makeShare;
 using testing_support::writeFile;
 
 // A parsed answer as the client saw it on the wire.
@@ -48,9 +50,6 @@ Reply exchange(int port, const QByteArray& request, bool endSending = false);
 Reply request(int port, const QString& method, const QString& target, const QByteArray& extraHead = {},
               const QByteArray& body = {});
 Reply get(int port, const QString& target, const QByteArray& extraHead = {});
-
-QuarryFolderShare makeShare(const QString& slug, const QString& path, bool enabled = true,
-                            const std::optional<QString>& password = std::nullopt, const QString& name = {});
 
 // A private folder for share contents and a server over the snapshot the test has built in it.
 class ServedFolder : public ::testing::Test {

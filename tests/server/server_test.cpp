@@ -32,7 +32,7 @@ protected:
     void SetUp() override {
         makeSparseFile(folder.path() + "/share/huge.bin", qint64(1) << 30);
         makeSparseFile(folder.path() + "/share/bulk/zeros.bin", qint64(768) << 20);
-        snapshot.shares = {makeShare("s", folder.path() + "/share")};
+        snapshot.shares = {makeShare({.slug = "s", .path = folder.path() + "/share"})};
         serve();
     }
     // Asks on a fresh connection and leaves the answer unread.
@@ -68,7 +68,7 @@ TEST_F(WebServer, AStartReplacedBeforeItWasTriedIsNeverReported) {
 }
 
 TEST_F(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
-    snapshot.shares = {makeShare("docs", folder.path(), true, QString("right"))};
+    snapshot.shares = {makeShare({.slug = "docs", .path = folder.path(), .password = "right"})};
     QuarryShareWebServer::Options options;
     options.limits.requestTimeout = std::chrono::milliseconds(800);
     serve(options);

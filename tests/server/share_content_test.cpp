@@ -84,9 +84,9 @@ protected:
         QFile::link(folder.path() + "/outside/secret.txt", root + "/2024/away-file");
         setModified(root + "/2024/trips/Alps", "2024-06-01T09:30:00Z");
         setModified(root + "/2024/trips/notes.txt", "2024-06-02T10:00:00Z");
-        snapshot.shares = {makeShare("docs", root, true, std::nullopt, "Team Docs"),
-                           makeShare("off", root, false),
-                           makeShare("odd", root, true, std::nullopt, "Q3: plans/ideas")};
+        snapshot.shares = {makeShare({.slug = "docs", .name = "Team Docs", .path = root}),
+                           makeShare({.slug = "off", .path = root, .enabled = false}),
+                           makeShare({.slug = "odd", .name = "Q3: plans/ideas", .path = root})};
         serve();
     }
 

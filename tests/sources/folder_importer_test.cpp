@@ -1,5 +1,5 @@
 #include "sources/folder_importer.h"
-#include "sources/printing.h"
+#include "support/printing.h"
 #include "support/test_support.h"
 
 #include <QBuffer>

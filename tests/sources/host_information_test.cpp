@@ -1,5 +1,5 @@
-#include "sources/printing.h"
 #include "sources/share_utilities.h"
+#include "support/printing.h"
 #include "support/test_support.h"
 
 #include <QHostAddress>

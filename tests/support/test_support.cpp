@@ -16,6 +16,10 @@ QString sandboxRoot() {
     return qEnvironmentVariable("BRIGHTLOOM_TEST_SANDBOX");
 }
 
+QString processSandboxRoot() {
+    return qEnvironmentVariable("BRIGHTLOOM_TEST_PROCESS_SANDBOX");
+}
+
 bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
     QDeadlineTimer deadline(timeout);
     while (!predicate()) {

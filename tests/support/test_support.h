@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/printing.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,9 +10,12 @@
 
 namespace testing_support {
 
-// The temporary folder that test_main made the process's HOME; XDG_DATA_HOME, XDG_CONFIG_HOME,
-// XDG_CACHE_HOME, XDG_STATE_HOME and TMPDIR point inside it. Nothing a test does reaches the real home.
+// The temporary folder that holds the running test's HOME: test_main makes a fresh one for every test,
+// with XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR and TMPDIR
+// inside it, so nothing a test does reaches the real home or the next test.
 QString sandboxRoot();
+// The temporary folder of the whole test process, which outlives every test's sandbox.
+QString processSandboxRoot();
 
 // Runs the event loop until the predicate holds or the timeout passes; returns the predicate's last value.
 bool waitUntil(const std::function<bool()>& predicate,

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// Where a path really leads, and whether it stays inside a folder: the containment the server checks
+// every file access against.
+namespace QuarryShareUtilities {
+
+// The absolute, lexically cleaned form of a path ("." and ".." removed, no trailing "/"),
+// with every symbolic link in it resolved as far as the path exists. The part past the first
+// missing component is appended as it stands; a dangling link is replaced by its target text.
+QString resolvedPath(const QString& path);
+
+// The location of url relative to rootURL after both were cleaned and resolved: "" when they are the
+// same folder, the rest after "root/" when url lies inside root, nothing otherwise.
+std::optional<QString> relativePath(const QString& url, const QString& rootURL);
+
+} // namespace QuarryShareUtilities

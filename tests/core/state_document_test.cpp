@@ -1,0 +1,99 @@
+#include "core/state_document.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray shareJson(const QString& extra = {}) {
+    return QStringLiteral(R"({"id":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427","source":"custom","name":"Docs",)"
+                          R"("path":"/srv/docs","urlSlug":"docs","isEnabled":true,"createdAt":10%1})")
+        .arg(extra)
+        .toUtf8();
+}
+
+QByteArray documentWithShare(const QByteArray& share) {
+    return "{\"shares\":[" + share + "]}";
+}
+
+} // namespace
+
+TEST(StateDocument, MissingKeysOfTheRootTakeTheirDefaults) {
+    const auto empty = decodeAppState("{}");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->port, 48173);
+    EXPECT_TRUE(empty->shares.isEmpty());
+    EXPECT_TRUE(uuidFromText(empty->installationID));
+    EXPECT_EQ(empty->installationID, empty->installationID.toUpper());
+    EXPECT_EQ(empty->publicTunnel, QuarrySharePublicTunnel{});
+    EXPECT_EQ(decodeAppState(R"({"port":9000})")->port, 9000);
+
+    // Two fresh documents never share an installation id.
+    EXPECT_NE(decodeAppState("{}")->installationID, empty->installationID);
+}
+
+TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
+    ASSERT_TRUE(decodeAppState(documentWithShare(shareJson())));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace(",\"createdAt\":10", ""))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("\"custom\"", "\"dropbox\""))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("1B4E28BA-", "not-a-uuid-"))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("true", "\"yes\""))));
+    EXPECT_FALSE(decodeAppState(R"({"port":"48173"})"));
+    EXPECT_FALSE(decodeAppState(R"({"shares":{}})"));
+    EXPECT_FALSE(decodeAppState("not json"));
+    EXPECT_FALSE(decodeAppState("[]"));
+    // The tunnel record may be missing as a whole, but not its required keys.
+    EXPECT_TRUE(decodeAppState(
+        R"({"publicTunnel":{"brokerURL":"https://b","requestedSubdomain":"","isEnabled":false}})"));
+    EXPECT_FALSE(decodeAppState(R"({"publicTunnel":{"brokerURL":"https://b","isEnabled":false}})"));
+}
+
+TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
+    const auto decoded = decodeAppState(documentWithShare(shareJson(R"(,"passwordSalt":null)")));
+    ASSERT_TRUE(decoded);
+    const QuarryFolderShare& share = decoded->shares.first();
+    EXPECT_FALSE(share.passwordSalt);
+    EXPECT_EQ(share.createdAt, QDateTime(QDate(2001, 1, 1), QTime(0, 0, 10), Qt::UTC));
+
+    const QJsonObject written = QJsonDocument::fromJson(encodeAppState(*decoded)).object();
+    const QJsonObject writtenShare = written.value("shares").toArray().first().toObject();
+    EXPECT_FALSE(writtenShare.contains("passwordSalt"));
+    EXPECT_FALSE(writtenShare.contains("sourceFolderID"));
+    EXPECT_EQ(writtenShare.value("createdAt").toDouble(), 10.0);
+    EXPECT_EQ(writtenShare.value("id").toString(), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
+    EXPECT_FALSE(written.value("publicTunnel").toObject().contains("hostname"));
+
+    EXPECT_EQ(decodeAppState(encodeAppState(*decoded)), decoded);
+
+    // Every field, present, survives too (non-Latin text, dates with milliseconds).
+    QuarryShareAppState full = *decoded;
+    QuarryFolderShare& everything = full.shares.first();
+    everything.source = QuarryShareSource::quarry;
+    everything.sourceFolderID = QStringLiteral("abcd-1234");
+    everything.name = QStringLiteral("Фото & <x>");
+    everything.passwordSalt = QStringLiteral("SALT");
+    everything.passwordDigest = QStringLiteral("digest");
+    full.publicTunnel.hostname = QStringLiteral("photos.example.net");
+    full.publicTunnel.tunnelID = QStringLiteral("t-1");
+    full.publicTunnel.lastError = QStringLiteral("boom");
+    full.publicTunnel.lastStartedAt = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
+    EXPECT_EQ(decodeAppState(encodeAppState(full)), full);
+}
+
+TEST(ShareRecords, DerivedValues) {
+    QuarryFolderShare share;
+    share.name = QStringLiteral("  ");
+    share.path = QStringLiteral("/Users/a/Photos");
+    EXPECT_EQ(share.displayName(), QStringLiteral("Photos"));
+    share.name = QStringLiteral(" Trip ");
+    EXPECT_EQ(share.displayName(), QStringLiteral("Trip"));
+
+    share.passwordSalt = QStringLiteral("salt");
+    share.passwordDigest = QString();
+    EXPECT_FALSE(share.isPasswordProtected());
+    share.passwordDigest = QStringLiteral("d");
+    EXPECT_TRUE(share.isPasswordProtected());
+}

@@ -1,0 +1,115 @@
+#include "store_fixture.h"
+
+#include <QTcpServer>
+
+using namespace store_testing;
+using namespace std::chrono_literals;
+using testing_support::waitUntil;
+using Kind = QuarryShareWebServer::State::Kind;
+
+namespace {
+
+QuarryShareAppState stateOnPort(int port, int enabledShares) {
+    QuarryShareAppState state;
+    state.port = port;
+    for (int i = 0; i < enabledShares; ++i)
+        state.shares.append(customShare(QStringLiteral("S%1").arg(i), QStringLiteral("s%1").arg(i), true));
+    return state;
+}
+
+// One share on a port that another listener holds until told to let go.
+class OccupiedPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
+        port = occupant.serverPort();
+        writeState(stateOnPort(port, 1));
+    }
+
+    QTcpServer occupant;
+    int port = 0;
+};
+
+} // namespace
+
+TEST(StoreServerControl, ServesWhatIsOnComesBackByItselfAndMovesToANewPortOnlyAtARestart) {
+    const int port = freePort();
+    writeState(stateOnPort(port, 3));
+    QuarryShareStore store;
+    store.handleSystemWake(); // not running: a restart follows after a short pause
+    testing_support::spin(150ms);
+    EXPECT_FALSE(store.isServerRunning());
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_EQ(store.serverState(), QuarryShareWebServer::State::running(port));
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 3 folders on port %1.").arg(port));
+    store.toggleShare(store.appState().shares[1].id, false);
+    store.toggleShare(store.appState().shares[2].id, false);
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
+
+    // Stopped underneath: the stop is reported, and the store brings the listener back quietly.
+    store.webServer().stop();
+    ASSERT_TRUE(waitUntil([&] { return !store.isServerRunning(); }));
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_FALSE(store.errorMessage());
+
+    for (const char* rejected : {"80", "70000", "1024", "abc", "", "90 00"}) {
+        store.setPortString(QString::fromLatin1(rejected));
+        EXPECT_EQ(store.appState().port, port) << rejected;
+    }
+    store.setPortString(QStringLiteral("+8080"));
+    EXPECT_EQ(store.appState().port, 8080);
+    // URLs follow at once; the listener moves only at the next restart.
+    EXPECT_EQ(store.availableOrigins().first(), QStringLiteral("http://127.0.0.1:8080/"));
+    EXPECT_EQ(store.serverState().port, port);
+    const int next = freePort();
+    store.setPortString(QStringLiteral(" %1\n").arg(next));
+    store.restartServer();
+    ASSERT_TRUE(waitUntil([&] { return store.serverState().port == next; }));
+}
+
+TEST_F(OccupiedPort, FailuresThatKeepBeingRetriedNeverRaiseTheAlert) {
+    QuarryShareStore store;
+    int errors = 0;
+    QObject::connect(&store, &QuarryShareStore::errorMessageChanged,
+                     [&] { errors += store.errorMessage() ? 1 : 0; });
+    store.start();
+    ASSERT_TRUE(waitUntil([&] { return store.serverState().kind == Kind::failed; }));
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026));
+    // Every retry (each second) cancels the pending alert.
+    testing_support::spin(3500ms);
+    EXPECT_EQ(store.serverState().kind, Kind::failed);
+    // The retry after the last failure succeeds: the alert that failure armed never shows.
+    occupant.close();
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
+    testing_support::spin(2500ms);
+    EXPECT_EQ(errors, 0);
+}
+
+TEST_F(OccupiedPort, AFailureWithoutRetryForTwoSecondsRaisesTheAlert) {
+    QuarryShareStoreEnvironment environment;
+    environment.timings.retryAfterFailure = 4s; // the retry comes only after the alert's delay
+    QuarryShareStore store(environment);
+    store.start();
+    ASSERT_TRUE(waitUntil([&] { return store.errorMessage().has_value(); }, 3500ms));
+    EXPECT_EQ(store.errorMessage(), store.serverState().message);
+    occupant.close();
+    // The retry that finally succeeds clears the alert's message.
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_FALSE(store.errorMessage());
+}
+
+TEST(StoreServerControl, InvalidStoredPortIsReportedAndRetried) {
+    writeState(R"({"port":70000})");
+    QuarryShareStore store;
+    store.start();
+    EXPECT_EQ(store.errorMessage(), QStringLiteral("Invalid port 70000."));
+    ASSERT_TRUE(
+        waitUntil([&] { return store.statusMessage().value_or(QString()).startsWith("Reconnecting"); }));
+    // Correcting the port through the settings field lets the next retry succeed.
+    const int port = freePort();
+    store.setPortString(QString::number(port));
+    ASSERT_TRUE(waitForRunning(store));
+    EXPECT_EQ(store.serverState().port, port);
+    EXPECT_FALSE(store.errorMessage());
+}
