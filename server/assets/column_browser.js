@@ -130,7 +130,9 @@ function commitStep(step, listings) {
   }
   const enter = columns.enterWhenShown;
   columns.enterWhenShown = null;
-  if (enter && enter.generation === step.generation && last && last.path === enter.path) enterColumn(last);
+  if (enter && enter.generation === step.generation && last && last.path === enter.path && columns.list.length > 1) {
+    enterColumn(columns.list[columns.list.length - 2]);
+  }
 }
 
 // A step that could not be completed leaves the view as it was. With nothing on screen yet (a share

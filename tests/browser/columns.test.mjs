@@ -136,6 +136,13 @@ test('the keyboard walks three folders in and back out, pages, jumps to the ends
   // Key presses replace the history entry rather than burying the previous page under one per key.
   assert.equal(await page.evaluate(() => history.length), entries);
 
+  // Right pressed before the column of the folder just reached has arrived still enters it.
+  await walk('ArrowRight', [...CAMERA, 'Alps'], 'Alps', { column: 'camera', row: 'Alps' });
+  await page.keyboard.press('ArrowDown');
+  await walk('ArrowRight', [...CAMERA, 'Zulu', 'level2'], 'level2', { column: 'Zulu', row: 'level2' });
+  await walk('ArrowLeft', [...CAMERA, 'Zulu'], 'Zulu', { column: 'camera', row: 'Zulu' });
+  await walk('ArrowLeft', CAMERA, 'camera', { column: 'Camera Roll', row: 'camera' });
+
   // The ends and a page at a time (the rows in view less one), the selection always in sight. Rows
   // 0 and 1 are the folders, so the photo at row r is photo(r - 1).
   await walk('ArrowRight', [...CAMERA, 'Alps'], 'Alps', { column: 'camera', row: 'Alps' });
