@@ -111,8 +111,10 @@ function commitStep(step, listings) {
     for (const column of added) column.attach();
     markColumns(segments, selected, columns.list.length, false);
     for (const column of added) column.reveal(column.marked, true);
-    // The newest column comes into sight.
+    // The newest column comes into sight, unless that hides the column the keyboard is in.
     container.scrollLeft = container.scrollWidth;
+    const focused = columns.list.find((column) => column.hasFocus());
+    if (focused) focused.revealSideways();
   }
   const active = activeColumn();
   columns.list.forEach((column) => column.setTabStop(column === active));

@@ -225,6 +225,16 @@ class ColumnView {
 
   focus() {
     this.list.focus({ preventScroll: true });
+    this.revealSideways();
+  }
+
+  // Scrolls the columns area sideways just enough to show this column.
+  revealSideways() {
+    const area = this.element.parentElement;
+    if (!area) return;
+    const [outer, inner] = [area.getBoundingClientRect(), this.element.getBoundingClientRect()];
+    if (inner.left < outer.left) area.scrollLeft -= outer.left - inner.left + 12;
+    else if (inner.right > outer.right) area.scrollLeft += inner.right - outer.right + 12;
   }
 
   hasFocus() {

@@ -41,14 +41,17 @@ function nodeCount(page) {
 }
 
 // The focused column's title and its selected row, as a screen reader hears them: the list box that
-// has the focus and the option its aria-activedescendant names.
+// has the focus and the option its aria-activedescendant names; and whether the column is in sight.
 function focusedSelection(page) {
   return page.evaluate(() => {
     const list = document.activeElement;
     if (!list || list.getAttribute('role') !== 'listbox') return null;
     const row = document.getElementById(list.getAttribute('aria-activedescendant'));
+    const [area, column] = [list.closest('#browser-columns'), list.closest('.browser-column')];
+    const [outer, inner] = [area.getBoundingClientRect(), column.getBoundingClientRect()];
     return {
       column: document.getElementById(list.getAttribute('aria-labelledby')).textContent,
+      inSight: inner.left >= outer.left && inner.right <= outer.right,
       row: row ? row.querySelector('.column-entry-name').textContent : null,
       selected: row ? row.getAttribute('aria-selected') : null,
       tabStops: document.querySelectorAll('#browser-columns [role="listbox"][tabindex="0"]').length,
@@ -113,6 +116,9 @@ test('10,000 photos: the column shows with few nodes, scrolls to its end, and a 
 
 test('the keyboard walks three folders in and back out, pages, jumps to the ends and types names', async () => {
   const page = await session.browser.newPage();
+  // A phone's width, where the columns area shows less than two columns and the focus must bring
+  // its column into sight.
+  await page.setViewportSize({ width: 520, height: 900 });
   await page.goto(session.server.origin + '/photos/camera/');
   await waitForView(page, CAMERA, 'camera');
   const entries = await page.evaluate(() => history.length);
@@ -120,7 +126,8 @@ test('the keyboard walks three folders in and back out, pages, jumps to the ends
   const walk = async (key, titles, heading, focus) => {
     await page.keyboard.press(key);
     await waitForView(page, titles, heading);
-    assert.deepEqual(await focusedSelection(page), { ...focus, selected: focus.row ? 'true' : null, tabStops: 1 });
+    const expected = { ...focus, inSight: true, selected: focus.row ? 'true' : null, tabStops: 1 };
+    assert.deepEqual(await focusedSelection(page), expected);
   };
   await walk('ArrowRight', [...CAMERA, 'Alps'], 'Alps', { column: 'camera', row: 'Alps' });
   await walk('ArrowDown', [...CAMERA, 'Zulu'], 'Zulu', { column: 'camera', row: 'Zulu' });
