@@ -60,6 +60,9 @@ function showPath(directory, selection, options = {}) {
 
   let kept = 0;
   while (kept < columns.list.length && kept < segments.length && columns.list[kept].path === segments[kept]) kept += 1;
+  // Opening a folder asks for its listing anew even when its column is on screen, so it shows what
+  // the folder holds now; the columns to its left stay as they are.
+  if (kept === segments.length && selected === (folder === '' ? null : folder)) kept -= 1;
   markColumns(segments, selected, kept, true);
   columns.list.forEach((column, index) => column.element.classList.toggle('is-stale', index >= kept));
 

@@ -60,7 +60,7 @@ const welcomeTitle = typeof bootstrap.appName === 'string' && bootstrap.appName 
 //   rows come and go as a column scrolls, so a hook adds to the row it is given and keeps no list.
 // - selectionChanged(change): the column browser settled on a new place, with `share`, `selection`
 //   (a relative path or null), `metadata` (a promise of the item's metadata, null without a
-//   selection), `listing` (the rightmost column's listing) and `viaKeyboard`.
+//   selection), `items` (the rightmost column's listing items) and `viaKeyboard`.
 const hooks = { rowDrawn: [], selectionChanged: [] };
 
 function currentShare() {

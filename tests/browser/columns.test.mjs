@@ -4,6 +4,8 @@
 // an accessibility audit.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
 import { accessibilityViolations } from './support/audit.mjs';
 import { sessionForTests, writeTree } from './support/harness.mjs';
 import { readColumns, waitForView } from './support/view.mjs';
@@ -20,9 +22,10 @@ function cameraTree() {
   return tree;
 }
 
+let photosFolder;
 const session = sessionForTests(
   () => ({
-    shares: { photos: writeTree(cameraTree()), vault: writeTree({ 'q1.pdf': 100 }) },
+    shares: { photos: (photosFolder = writeTree(cameraTree())), vault: writeTree({ 'q1.pdf': 100 }) },
     names: { photos: 'Camera Roll', vault: 'Finance Vault' },
     passwords: { vault: 'correct horse' },
   }),
@@ -111,6 +114,13 @@ test('10,000 photos: the column shows with few nodes, scrolls to its end, and a 
   await waitForView(page, [...CAMERA, 'Zulu'], 'Zulu');
   assert.deepEqual(browses, ['camera/Zulu']);
   assert.equal(await page.getAttribute('.browser-column', 'data-probe'), 'kept');
+
+  // Opening a folder again shows what it holds now.
+  fs.writeFileSync(path.join(photosFolder, 'camera/Zulu/arrived.txt'), 'new');
+  await page.locator('#breadcrumb button', { hasText: 'Zulu' }).click();
+  await page.waitForSelector('.column-entry[data-path="camera/Zulu/arrived.txt"]');
+  assert.deepEqual((await readColumns(page))[2].rows, ['level2', 'arrived.txt']);
+  assert.deepEqual(browses, ['camera/Zulu', 'camera/Zulu']);
   await page.close();
 });
 
