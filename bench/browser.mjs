@@ -148,7 +148,8 @@ async function measure(page, size) {
 // Scrolls the rightmost column from top to bottom, 1,200 px a frame (a fast fling), under a trace of
 // the page's main thread, and gives the longest task the trace holds.
 async function longestTaskWhileScrolling(page) {
-  await browser.startTracing(page, { categories: ['toplevel', 'devtools.timeline', 'disabled-by-default-devtools.timeline'] });
+  const categories = ['toplevel', 'devtools.timeline', 'disabled-by-default-devtools.timeline'];
+  await browser.startTracing(page, { categories });
   const frames = await page.evaluate(
     () =>
       new Promise((resolve) => {

@@ -130,9 +130,9 @@ function commitStep(step, listings) {
   columns.committed = { directory: folder, selection: selected };
 
   const last = columns.list[columns.list.length - 1];
-  for (const hook of hooks.selectionChanged) {
-    hook({ share, selection: selected, metadata: step.metadata, items: last ? last.items : [], viaKeyboard: !!options.viaKeyboard });
-  }
+  const change = { share, selection: selected, metadata: step.metadata, items: last ? last.items : [] };
+  change.viaKeyboard = !!options.viaKeyboard;
+  for (const hook of hooks.selectionChanged) hook(change);
   const enter = columns.enterWhenShown;
   columns.enterWhenShown = null;
   if (enter && enter.generation === step.generation && last && last.path === enter.path && columns.list.length > 1) {
@@ -167,8 +167,8 @@ function activeColumn() {
 
 function recordInHistory(share, folder, selected, mode) {
   if (mode === 'none') return;
-  const url =
-    selected !== null && selected !== folder ? shareURL(share.slug, selected, false) : shareURL(share.slug, folder, true);
+  const isFile = selected !== null && selected !== folder;
+  const url = isFile ? shareURL(share.slug, selected, false) : shareURL(share.slug, folder, true);
   if (mode === 'replace') window.history.replaceState(null, '', url);
   else if (url !== window.location.pathname) window.history.pushState(null, '', url);
 }

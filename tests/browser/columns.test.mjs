@@ -72,7 +72,7 @@ function selectionInView(page) {
   });
 }
 
-test('10,000 photos: the column shows with few nodes, scrolls to its end, and a click touches only what changed', async () => {
+test('10,000 photos: few nodes, scrolled to the end, and a click touches only what changed', async () => {
   const page = await session.browser.newPage();
   const browses = [];
   page.on('request', (request) => {
