@@ -7,7 +7,7 @@ TEST_DIR   ?= build-test
 APP        := $(BUILD_DIR)/brightloom-share
 RUN_ARGS   ?=
 
-.PHONY: all deps build test run format format-check clean bench
+.PHONY: all deps build test run format format-check clean bench bench-browser
 
 all: build
 
@@ -29,7 +29,12 @@ run: build
 
 bench: build
 	@./scripts/deps.sh deps-bench.txt
-	BUILD_DIR=$(BUILD_DIR) ./bench/run.sh
+	BUILD_DIR=$(BUILD_DIR) ./bench/run.sh; status=$$?; \
+	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs && exit $$status
+
+# The column browser alone, in headless Chromium (chromium and the browser tests' npm modules).
+bench-browser: build
+	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -21,6 +22,13 @@ QString resourceText(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());
+}
+
+QString resourceTexts(std::initializer_list<const char*> names) {
+    QString text;
+    for (const char* name : names)
+        text += resourceText(QStringLiteral(":/web/") + QLatin1String(name)) + QLatin1Char('\n');
+    return text;
 }
 
 std::optional<QByteArray> readWhole(const QString& path) {
@@ -34,12 +42,13 @@ QString joinedLines(const QStringList& lines) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// The card sits in the page's main landmark, so assistive technology finds the page's content.
 QString noticePage(const QString& title, const QStringList& cardLines) {
-    QStringList lines{QStringLiteral("  <div class=\"auth-shell\">"),
+    QStringList lines{QStringLiteral("  <main class=\"auth-shell\">"),
                       QStringLiteral("    <div class=\"auth-card\">"),
                       QStringLiteral("      <div class=\"eyebrow\">brightloom</div>")};
     lines += cardLines;
-    lines << QStringLiteral("    </div>") << QStringLiteral("  </div>") << QStringLiteral("</body>")
+    lines << QStringLiteral("    </div>") << QStringLiteral("  </main>") << QStringLiteral("</body>")
           << QStringLiteral("</html>");
     return QuarryShareWeb::pageHead(title) + QLatin1Char('\n') + joinedLines(lines);
 }
@@ -163,7 +172,7 @@ QString renderMissingItemPage(const QuarryShareServerSnapshot&, const QuarryFold
 QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect, bool failed) {
     const QString name = escapeHTML(share.displayName());
     const QStringList lines{
-        QStringLiteral("  <div class=\"auth-shell\">"),
+        QStringLiteral("  <main class=\"auth-shell\">"),
         QStringLiteral("    <div class=\"auth-card password-card\">"),
         QStringLiteral("      <div class=\"brand-block\" style=\"margin-bottom: 18px;\">"),
         QStringLiteral(
@@ -191,7 +200,7 @@ QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect
             (failed ? QStringLiteral("<p class=\"error-line\">That password did not work. Try again.</p>")
                     : QString()),
         QStringLiteral("    </div>"),
-        QStringLiteral("  </div>"),
+        QStringLiteral("  </main>"),
         QStringLiteral("</body>"),
         QStringLiteral("</html>"),
     };
@@ -216,13 +225,21 @@ std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, 
     return Presentation{slash < 0 ? QString() : trimmed.left(slash), trimmed};
 }
 
+// The client and its style sheet are kept as a few files, one concern each, and served as one text
+// in the order listed here.
 QString baseStyles() {
-    static const QString styles = resourceText(QStringLiteral(":/web/app.css"));
+    static const QString styles = resourceTexts({"app.css", "columns.css", "inspector.css"});
     return styles;
 }
 
+// The script's files run in one private scope, so they share their functions without leaving
+// globals in the page; app.js, last, starts the client.
 QString appScript() {
-    static const QString script = resourceText(QStringLiteral(":/web/app.js"));
+    static const QString script =
+        QStringLiteral("(function () {\n'use strict';\n") +
+        resourceTexts({"base.js", "state.js", "shell.js", "column_view.js", "column_browser.js",
+                       "keyboard.js", "inspector.js", "app.js"}) +
+        QStringLiteral("})();\n");
     return script;
 }
 
