@@ -42,13 +42,12 @@ QString joinedLines(const QStringList& lines) {
     return lines.join(QLatin1Char('\n'));
 }
 
-// The card sits in the page's main landmark, so assistive technology finds the page's content.
 QString noticePage(const QString& title, const QStringList& cardLines) {
-    QStringList lines{QStringLiteral("  <main class=\"auth-shell\">"),
+    QStringList lines{QStringLiteral("  <div class=\"auth-shell\">"),
                       QStringLiteral("    <div class=\"auth-card\">"),
                       QStringLiteral("      <div class=\"eyebrow\">brightloom</div>")};
     lines += cardLines;
-    lines << QStringLiteral("    </div>") << QStringLiteral("  </main>") << QStringLiteral("</body>")
+    lines << QStringLiteral("    </div>") << QStringLiteral("  </div>") << QStringLiteral("</body>")
           << QStringLiteral("</html>");
     return QuarryShareWeb::pageHead(title) + QLatin1Char('\n') + joinedLines(lines);
 }
@@ -172,7 +171,7 @@ QString renderMissingItemPage(const QuarryShareServerSnapshot&, const QuarryFold
 QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect, bool failed) {
     const QString name = escapeHTML(share.displayName());
     const QStringList lines{
-        QStringLiteral("  <main class=\"auth-shell\">"),
+        QStringLiteral("  <div class=\"auth-shell\">"),
         QStringLiteral("    <div class=\"auth-card password-card\">"),
         QStringLiteral("      <div class=\"brand-block\" style=\"margin-bottom: 18px;\">"),
         QStringLiteral(
@@ -200,7 +199,7 @@ QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect
             (failed ? QStringLiteral("<p class=\"error-line\">That password did not work. Try again.</p>")
                     : QString()),
         QStringLiteral("    </div>"),
-        QStringLiteral("  </main>"),
+        QStringLiteral("  </div>"),
         QStringLiteral("</body>"),
         QStringLiteral("</html>"),
     };

@@ -28,8 +28,8 @@ inline QString head(const QString& escapedTitle) {
 
 // A page with one card in the middle, as the not-found, missing-item and unlock pages are.
 inline QString cardPage(const QString& escapedTitle, const QString& cardClass, const QString& card) {
-    return head(escapedTitle) + "  <main class=\"auth-shell\">\n    <div class=\"" + cardClass + "\">\n" +
-           card + "    </div>\n  </main>\n</body>\n</html>";
+    return head(escapedTitle) + "  <div class=\"auth-shell\">\n    <div class=\"" + cardClass + "\">\n" +
+           card + "    </div>\n  </div>\n</body>\n</html>";
 }
 
 inline QString notFound(const QString& escapedAppName) {
