@@ -107,6 +107,9 @@ void QuarryHttpConnection::readable() {
         evaluateRequest();
     } else if (m_phase == Phase::lingering && m_peerFinished) {
         closeNow();
+    } else if (m_phase == Phase::answering && m_peerFinished && m_deferred &&
+               m_deferred->endsWhenVisitorLeaves()) {
+        closeNow();
     }
 }
 

@@ -50,6 +50,10 @@ public:
     virtual ~HTTPDeferredResponse() = default;
     // Calls done exactly once, later, on the calling thread's event loop.
     virtual void start(std::function<void(HTTPResponse)> done) = 0;
+    // Whether the connection ends, dropping this work, when the visitor closes its side before the
+    // answer is ready. Work whose answer is wanted after a half-close (a client that ends its sending
+    // direction and waits) says no.
+    virtual bool endsWhenVisitorLeaves() const { return false; }
 };
 
 struct HTTPResponse {

@@ -4,6 +4,7 @@
 #include "server/http_response.h"
 #include "server/server_snapshot.h"
 #include "server/unlock_throttle.h"
+#include "server/work_pool.h"
 
 #include <QString>
 
@@ -16,7 +17,13 @@ struct RequestContext {
     QString client;
     QuarryUnlockThrottle* throttle = nullptr;
     QString zipProgram = QStringLiteral("/usr/bin/zip");
+    // Where per-request work runs off the server thread; none: on the caller's thread.
+    QuarryWorkPool* work = nullptr;
 };
+
+// An answer made by work on the context's pool, or right here without one.
+HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work,
+                       bool endsWhenVisitorLeaves = false);
 
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
                    const RequestContext& context = {});

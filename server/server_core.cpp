@@ -3,6 +3,8 @@
 #include "server/router.h"
 #include "server/web_server.h"
 
+#include <QThread>
+
 #include <unistd.h>
 
 namespace {
@@ -14,7 +16,8 @@ constexpr int kListenBacklog = 512;
 
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
-    , m_throttle([server] { return server->options().clock(); }) {}
+    , m_throttle([server] { return server->options().clock(); })
+    , m_work(QThread::idealThreadCount()) {}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -68,6 +71,6 @@ void QuarryServerCore::accept(qintptr descriptor) {
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
     const QuarryShareWeb::RequestContext context{clientAddress(request, peer), &m_throttle,
-                                                 options.zipProgram};
+                                                 options.zipProgram, &m_work};
     return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
 }

@@ -3,6 +3,7 @@
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/unlock_throttle.h"
+#include "server/work_pool.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -44,4 +45,6 @@ private:
     QuarryShareWebServer* m_server;
     QuarryTcpListener* m_listener = nullptr;
     QuarryUnlockThrottle m_throttle;
+    // Sized to the machine: the work it runs is CPU and disk time.
+    QuarryWorkPool m_work;
 };
