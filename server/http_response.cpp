@@ -153,9 +153,16 @@ HTTPResponse HTTPResponse::binary(const QByteArray& bytes, const QString& conten
 }
 
 HTTPResponse HTTPResponse::file(std::shared_ptr<HTTPFileBody> body, const QString& contentType,
-                                const std::optional<QString>& disposition) {
-    HTTPResponse response = binary(QByteArray(), contentType, disposition);
+                                const std::optional<QString>& disposition, const QString& policy) {
+    HTTPResponse response = fileBytes(QByteArray(), contentType, disposition, policy);
     response.fileBody = std::move(body);
+    return response;
+}
+
+HTTPResponse HTTPResponse::fileBytes(const QByteArray& bytes, const QString& contentType,
+                                     const std::optional<QString>& disposition, const QString& policy) {
+    HTTPResponse response = binary(bytes, contentType, disposition);
+    response.headers.insert(QStringLiteral("Content-Security-Policy"), policy);
     return response;
 }
 

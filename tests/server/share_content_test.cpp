@@ -195,6 +195,8 @@ TEST_F(ShareContent, FilesDownloadAsTheyAreUnderASafeName) {
     EXPECT_EQ(pdf.headerNames(), kDownloadHeaders);
     EXPECT_EQ(pdf.header("Content-Disposition"), "attachment; filename=\"report final.pdf\"");
     EXPECT_EQ(pdf.header("Content-Type"), "application/pdf");
+    // A shared file never runs script here, whatever it holds.
+    EXPECT_EQ(pdf.header("Content-Security-Policy"), "default-src 'none'; style-src 'unsafe-inline'; sandbox");
     EXPECT_EQ(pdf.header("Content-Length"), "3");
     EXPECT_EQ(pdf.body, "pdf");
 
@@ -226,6 +228,7 @@ TEST_F(ShareContent, FoldersDownloadAsArchivesOfWhatIsInsideTheShare) {
     EXPECT_EQ(year.headerNames(), kDownloadHeaders);
     EXPECT_EQ(year.header("Content-Type"), "application/zip");
     EXPECT_EQ(year.header("Content-Disposition"), "attachment; filename=\"2024.zip\"");
+    EXPECT_EQ(year.header("Content-Security-Policy"), "default-src 'none'; style-src 'unsafe-inline'; sandbox");
     // Hidden files in, links inside followed (a link back up is not followed again), links out and
     // dangling links left out.
     EXPECT_EQ(archiveEntries(year.body),
