@@ -28,6 +28,12 @@ QString withoutControlCharacters(const QString& text) {
     return clean;
 }
 
+QString cleanFileName(const QString& fileName) {
+    QString name = withoutControlCharacters(fileName);
+    name.remove(QLatin1Char('"'));
+    return name;
+}
+
 } // namespace
 
 namespace QuarryShareWeb {
@@ -53,9 +59,11 @@ QString archiveName(const QString& location, const QuarryFolderShare& share, con
 }
 
 QString contentDisposition(const QString& fileName) {
-    QString name = withoutControlCharacters(fileName);
-    name.remove(QLatin1Char('"'));
-    return QStringLiteral("attachment; filename=\"") + name + QLatin1Char('"');
+    return QStringLiteral("attachment; filename=\"") + cleanFileName(fileName) + QLatin1Char('"');
+}
+
+QString inlineDisposition(const QString& fileName) {
+    return QStringLiteral("inline; filename=\"") + cleanFileName(fileName) + QLatin1Char('"');
 }
 
 QString mimeTypeForName(const QString& fileName) {
@@ -80,17 +88,22 @@ HTTPResponse handleDownload(const QuarryFolderShare& share, const QString& relat
             *location, root, archiveName(*location, share, relativePath), zipProgram));
     }
 
-    const int descriptor = openResolvedForReading(*location);
+    return answerFile(*location, FilePresentation{mimeTypeForName(name), contentDisposition(name)});
+}
+
+HTTPResponse answerFile(const QString& location, const FilePresentation& presentation) {
+    const int descriptor = openResolvedForReading(location);
     struct stat status {};
     if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         // Only regular files are sent: a FIFO or device could block or never end.
         if (descriptor >= 0)
             ::close(descriptor);
-        return HTTPResponse::internalServerError(QStringLiteral("Could not read ") + name + QLatin1Char('.'));
+        return HTTPResponse::internalServerError(QStringLiteral("Could not read ") +
+                                                 lastPathComponent(location) + QLatin1Char('.'));
     }
     ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
     return HTTPResponse::file(std::make_shared<HTTPFileBody>(descriptor, static_cast<qint64>(status.st_size)),
-                              mimeTypeForName(name), contentDisposition(name));
+                              presentation.contentType, presentation.disposition, presentation.policy);
 }
 
 } // namespace QuarryShareWeb

@@ -1,0 +1,137 @@
+#include "server/previews.h"
+
+#include "core/paths.h"
+#include "server/browse_api.h"
+#include "server/downloads.h"
+#include "server/pages.h"
+
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSet>
+
+namespace {
+
+using QuarryShareWeb::PreviewKind;
+
+// Source and configuration files that the type registry does not call text, or calls something a
+// browser would act on (".ts" is registered as an XML translation file).
+const QSet<QString>& textSuffixes() {
+    static const QSet<QString> suffixes{
+        QStringLiteral("txt"),    QStringLiteral("md"),         QStringLiteral("markdown"),
+        QStringLiteral("log"),    QStringLiteral("csv"),        QStringLiteral("tsv"),
+        QStringLiteral("json"),   QStringLiteral("yaml"),       QStringLiteral("yml"),
+        QStringLiteral("toml"),   QStringLiteral("ini"),        QStringLiteral("conf"),
+        QStringLiteral("cfg"),    QStringLiteral("properties"), QStringLiteral("env"),
+        QStringLiteral("c"),      QStringLiteral("h"),          QStringLiteral("cc"),
+        QStringLiteral("cpp"),    QStringLiteral("cxx"),        QStringLiteral("hpp"),
+        QStringLiteral("hh"),     QStringLiteral("m"),          QStringLiteral("mm"),
+        QStringLiteral("swift"),  QStringLiteral("rs"),         QStringLiteral("go"),
+        QStringLiteral("py"),     QStringLiteral("rb"),         QStringLiteral("pl"),
+        QStringLiteral("java"),   QStringLiteral("kt"),         QStringLiteral("kts"),
+        QStringLiteral("scala"),  QStringLiteral("cs"),         QStringLiteral("sh"),
+        QStringLiteral("bash"),   QStringLiteral("zsh"),        QStringLiteral("fish"),
+        QStringLiteral("ps1"),    QStringLiteral("sql"),        QStringLiteral("r"),
+        QStringLiteral("lua"),    QStringLiteral("dart"),       QStringLiteral("ts"),
+        QStringLiteral("gradle"), QStringLiteral("cmake"),      QStringLiteral("mk"),
+        QStringLiteral("patch"),  QStringLiteral("diff"),       QStringLiteral("tex"),
+        QStringLiteral("rst"),    QStringLiteral("adoc"),       QStringLiteral("srt"),
+        QStringLiteral("vtt"),    QStringLiteral("css"),
+    };
+    return suffixes;
+}
+
+// Types a browser runs script in, or renders as a document, whatever they are called.
+const QSet<QString>& activeSuffixes() {
+    static const QSet<QString> suffixes{QStringLiteral("js"), QStringLiteral("mjs"), QStringLiteral("cjs"),
+                                        QStringLiteral("jsx")};
+    return suffixes;
+}
+
+bool isActive(const QMimeType& type) {
+    static const QSet<QString> scripts{
+        QStringLiteral("application/javascript"),   QStringLiteral("application/ecmascript"),
+        QStringLiteral("application/x-javascript"), QStringLiteral("text/javascript"),
+        QStringLiteral("text/ecmascript"),          QStringLiteral("text/html"),
+        QStringLiteral("application/xhtml+xml")};
+    return scripts.contains(type.name()) || type.inherits(QStringLiteral("text/html")) ||
+           type.inherits(QStringLiteral("application/xml"));
+}
+
+const QSet<QString>& rasterImageTypes() {
+    static const QSet<QString> types{QStringLiteral("image/jpeg"), QStringLiteral("image/png"),
+                                     QStringLiteral("image/gif"),  QStringLiteral("image/webp"),
+                                     QStringLiteral("image/avif"), QStringLiteral("image/bmp")};
+    return types;
+}
+
+// The name's type by its whole name, so that README or Makefile count as what they are.
+QMimeType registeredType(const QString& fileName) {
+    return QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+}
+
+QuarryShareWeb::FilePresentation inlinePresentation(PreviewKind kind, const QString& name) {
+    using QuarryShareWeb::inlineDisposition;
+    switch (kind) {
+    case PreviewKind::text:
+        return {QStringLiteral("text/plain; charset=utf-8"), inlineDisposition(name),
+                SharedFilePolicy::sandboxed};
+    case PreviewKind::audio:
+    case PreviewKind::video:
+        return {QuarryShareWeb::mimeTypeForName(name), inlineDisposition(name), SharedFilePolicy::media};
+    case PreviewKind::pdf:
+        return {QuarryShareWeb::mimeTypeForName(name), inlineDisposition(name), SharedFilePolicy::document};
+    case PreviewKind::image:
+    case PreviewKind::none:
+        break;
+    }
+    return {QuarryShareWeb::mimeTypeForName(name), inlineDisposition(name), SharedFilePolicy::sandboxed};
+}
+
+} // namespace
+
+namespace QuarryShareWeb {
+
+PreviewKind previewKind(const QString& fileName) {
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (activeSuffixes().contains(suffix))
+        return PreviewKind::none;
+    if (textSuffixes().contains(suffix))
+        return PreviewKind::text;
+    const QMimeType type = registeredType(fileName);
+    if (!type.isValid() || type.isDefault())
+        return PreviewKind::none;
+    const QString name = type.name();
+    if (rasterImageTypes().contains(name))
+        return PreviewKind::image;
+    if (name.startsWith(QLatin1String("audio/")))
+        return PreviewKind::audio;
+    if (name.startsWith(QLatin1String("video/")))
+        return PreviewKind::video;
+    if (name == QLatin1String("application/pdf"))
+        return PreviewKind::pdf;
+    if (type.inherits(QStringLiteral("text/plain")) && !isActive(type))
+        return PreviewKind::text;
+    return PreviewKind::none;
+}
+
+bool mayHaveThumbnail(const QString& fileName) {
+    const QMimeType type = registeredType(fileName);
+    return type.isValid() && type.name().startsWith(QLatin1String("image/")) &&
+           !type.inherits(QStringLiteral("application/xml"));
+}
+
+HTTPResponse handleView(const QuarryFolderShare& share, const QString& relativePath,
+                        const QuarryShareServerSnapshot& snapshot, const QString& zipProgram) {
+    const std::optional<QString> location = resolvedURL(share, relativePath);
+    const QFileInfo info(location.value_or(QString()));
+    if (!location || !info.exists())
+        return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    // The kind follows the name the file is served under, which is its target's for a link.
+    const QString name = lastPathComponent(*location);
+    const PreviewKind kind = info.isDir() ? PreviewKind::none : previewKind(name);
+    if (kind == PreviewKind::none)
+        return handleDownload(share, relativePath, snapshot, zipProgram);
+    return answerFile(*location, inlinePresentation(kind, name));
+}
+
+} // namespace QuarryShareWeb
