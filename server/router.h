@@ -3,6 +3,7 @@
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/server_snapshot.h"
+#include "server/thumbnails.h"
 #include "server/unlock_throttle.h"
 #include "server/work_pool.h"
 
@@ -19,6 +20,8 @@ struct RequestContext {
     QString zipProgram = QStringLiteral("/usr/bin/zip");
     // Where per-request work runs off the server thread; none: on the caller's thread.
     QuarryWorkPool* work = nullptr;
+    // Where thumbnails are made and kept; none: made on the caller's thread, not kept.
+    QuarryThumbnails* thumbnails = nullptr;
 };
 
 // An answer made by work on the context's pool, or right here without one.

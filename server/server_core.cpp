@@ -12,12 +12,19 @@ namespace {
 // Pending connections the system may queue while the server thread is busy.
 constexpr int kListenBacklog = 512;
 
+// Half the machine at most: decoding photos should leave room for everything else.
+int thumbnailThreads() {
+    return qBound(1, QThread::idealThreadCount() / 2, 4);
+}
+
 } // namespace
 
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_throttle([server] { return server->options().clock(); })
-    , m_work(QThread::idealThreadCount()) {}
+    , m_work(QThread::idealThreadCount())
+    , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
+                   thumbnailThreads()) {}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -71,6 +78,6 @@ void QuarryServerCore::accept(qintptr descriptor) {
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
     const QuarryShareWeb::RequestContext context{clientAddress(request, peer), &m_throttle,
-                                                 options.zipProgram, &m_work};
+                                                 options.zipProgram, &m_work, &m_thumbnails};
     return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
 }
