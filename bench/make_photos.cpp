@@ -23,7 +23,8 @@ QImage photo(int width, int height, quint32 seed) {
     sky.setColorAt(1, QColor(220, 190 + random.bounded(40), 150));
     painter.fillRect(image.rect(), sky);
     for (int i = 0; i < 40; ++i) {
-        QRadialGradient blob(random.bounded(width), random.bounded(height), 50 + random.bounded(width / 4 + 1));
+        QRadialGradient blob(random.bounded(width), random.bounded(height),
+                             50 + random.bounded(width / 4 + 1));
         blob.setColorAt(0, QColor(random.bounded(256), random.bounded(256), random.bounded(256), 150));
         blob.setColorAt(1, QColor(0, 0, 0, 0));
         painter.fillRect(image.rect(), blob);

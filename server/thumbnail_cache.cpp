@@ -98,9 +98,15 @@ QString QuarryThumbnailCache::keyFor(const QString& resolvedPath, const struct s
     hash.addData(kKeyVersion);
     hash.addData(QByteArrayView("\n", 1));
     hash.addData(QFile::encodeName(resolvedPath));
+    const auto time = [](const timespec& moment) {
+        return QByteArray::number(static_cast<qint64>(moment.tv_sec)) + '.' +
+               QByteArray::number(static_cast<qint64>(moment.tv_nsec));
+    };
+    // The change time and the file's identity too: copies and synchronisation keep a modification
+    // time, but a file replaced or rewritten always gets a new change time.
     hash.addData(QByteArray("\n") + QByteArray::number(static_cast<qint64>(status.st_size)) + ' ' +
-                 QByteArray::number(static_cast<qint64>(status.st_mtim.tv_sec)) + '.' +
-                 QByteArray::number(static_cast<qint64>(status.st_mtim.tv_nsec)));
+                 time(status.st_mtim) + ' ' + time(status.st_ctim) + ' ' +
+                 QByteArray::number(static_cast<quint64>(status.st_ino)));
     return QString::fromLatin1(hash.result().toHex());
 }
 

@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 
 // Thumbnails kept on disk, so a folder opened again shows its pictures without decoding anything.
-// One file per thumbnail, named by a digest of the image's path, size and modification time, so a
-// changed image gets a new thumbnail; an empty file records that none can be made. The folder is
-// readable by the user only, and its total size stays under a cap: past it, the thumbnails used
-// longest ago go first.
-// Threads: any; find, store and the cap's upkeep may run at the same time on different threads.
+// One file per thumbnail, named by a digest of the image's path, size, modification and change times
+// and identity, so a changed image gets a new thumbnail even when its modification time was kept; an empty
+// file records that none can be made. The folder is readable by the user only, and its total size stays under
+// a cap: past it, the thumbnails used longest ago go first. Threads: any; find, store and the cap's upkeep
+// may run at the same time on different threads.
 class QuarryThumbnailCache {
 public:
     static constexpr qint64 kDefaultCapacity = 256LL * 1024 * 1024;
@@ -28,7 +28,7 @@ public:
 
     // $XDG_CACHE_HOME/brightloom Share/thumbnails.
     static QString defaultFolder();
-    // The name of an image's thumbnail: a digest of its resolved path, size and modification time.
+    // The name of an image's thumbnail: a digest of its resolved path, size, times and identity.
     static QString keyFor(const QString& resolvedPath, const struct stat& status);
 
     std::optional<Entry> find(const QString& key);

@@ -150,6 +150,11 @@ TEST_F(Previews, ViewShowsWhatABrowserShowsSafelyAndDownloadsEverythingElse) {
         EXPECT_TRUE(view.header("Content-Disposition").startsWith("attachment; "));
         EXPECT_EQ(view.header("Content-Security-Policy"), kSandboxed);
     }
+    // A hostile name reaches the inline disposition as it reaches the attachment: without quotes or breaks.
+    writeFile(root + "/say \"hi\"\r\nSet-Cookie: a=b.txt", "hi");
+    const Reply hostile = get(port(), "/media/say%20%22hi%22%0D%0ASet-Cookie:%20a=b.txt?view=1");
+    EXPECT_EQ(hostile.header("Content-Disposition"), "inline; filename=\"say hiSet-Cookie: a=b.txt\"");
+    EXPECT_EQ(hostile.header("Set-Cookie"), "");
     const Reply album = get(port(), "/media/album/?view=1");
     EXPECT_EQ(album.header("Content-Type"), "application/zip");
     EXPECT_EQ(album.header("Content-Disposition"), "attachment; filename=\"album.zip\"");
@@ -181,11 +186,20 @@ TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
     // Another picture under the same name is a new thumbnail.
     QImage blue(600, 300, QImage::Format_RGB32);
     blue.fill(Qt::blue);
-    writeFile(root + "/photo.jpg", encoded(blue, "JPEG"));
+    writeFile(root + "/photo.jpg", encoded(blue, "JPEG").leftJustified(20000, '\0'));
     const QImage changed = imageOf(get(port(), "/media/photo.jpg?thumb=1"));
     EXPECT_EQ(changed.size(), QSize(320, 160));
     EXPECT_GT(qBlue(changed.pixel(160, 80)), 200);
     EXPECT_EQ(cachedThumbnails().size(), 2);
+    // Also when the new picture keeps the old one's size and modification time, as copies do.
+    QImage green(600, 300, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    struct stat before {};
+    ::stat(QFile::encodeName(root + "/photo.jpg").constData(), &before);
+    writeFile(root + "/photo.jpg", encoded(green, "JPEG").leftJustified(20000, '\0'));
+    const timespec kept[2] = {before.st_atim, before.st_mtim};
+    ::utimensat(AT_FDCWD, QFile::encodeName(root + "/photo.jpg").constData(), kept, 0);
+    EXPECT_GT(qGreen(imageOf(get(port(), "/media/photo.jpg?thumb=1")).pixel(160, 80)), 200);
 
     // See-through pictures keep their transparency.
     const Reply clear = get(port(), "/media/clear.png?thumb=1");
