@@ -48,19 +48,11 @@ QByteArray sidewaysPhoto(int width, int height) {
     return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
-// A BMP header that claims 100,000 by 100,000 pixels: far past what the image reader may allocate.
-QByteArray hugeBitmapHeader() {
-    QByteArray bytes("BM");
-    const auto little = [&bytes](quint32 value, int size) {
-        for (int i = 0; i < size; ++i)
-            bytes.append(char((value >> (8 * i)) & 0xff));
-    };
-    little(54, 4), little(0, 4), little(54, 4);              // file size (unchecked), reserved, data offset
-    little(40, 4), little(100000, 4), little(100000, 4);     // header size, width, height
-    little(1, 2), little(24, 2), little(0, 4), little(0, 4); // planes, bits, no compression, image size
-    little(2835, 4), little(2835, 4), little(0, 4), little(0, 4); // resolution, palette
-    return bytes;
-}
+// A BMP header that claims 100,000 by 100,000 pixels of 24 bits: far past the reader's allocation limit.
+const QByteArray kHugeBitmapHeader =
+    QByteArray::fromHex("424d360000000000000036000000280000"
+                        "00a0860100a0860100010018000000000000000000130b0000130b"
+                        "00000000000000000000");
 
 QImage imageOf(const Reply& reply) {
     QImage image;
@@ -97,7 +89,7 @@ protected:
         writeFile(root + "/app.js", "alert(1)");
         writeFile(root + "/blob.bin", "\x01\x02");
         writeFile(root + "/bad.jpg", "\xff\xd8\xff\xe0 not really a photo");
-        writeFile(root + "/huge.bmp", hugeBitmapHeader());
+        writeFile(root + "/huge.bmp", kHugeBitmapHeader);
         writeFile(root + "/album/inside.txt", "i");
         snapshot.shares = {makeShare({.slug = "media", .path = root}),
                            makeShare({.slug = "vault", .path = root, .password = "secret"})};
