@@ -1,6 +1,7 @@
 #include "server/name_match.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <algorithm>
 #include <string_view>
@@ -26,10 +27,12 @@ char lowerAscii(char c) {
 
 QuarryNameMatcher::QuarryNameMatcher(const QString& query) {
     const QStringList words = query.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QSet<QString> seen;
     for (const QString& word : words) {
         const QString form = folded(word);
-        if (form.isEmpty() || m_words.contains(form))
+        if (form.isEmpty() || seen.contains(form))
             continue;
+        seen.insert(form);
         m_words << form;
         if (form.toUtf8().size() > kLongestWord)
             m_canMatch = false;
@@ -53,7 +56,7 @@ QString QuarryNameMatcher::folded(const QString& text) {
 }
 
 bool QuarryNameMatcher::matches(const char* name, size_t length) const {
-    if (m_words.isEmpty() || !m_canMatch)
+    if (m_words.isEmpty() || !m_canMatch || hasTooManyWords())
         return false;
     if (!isAscii(name, length))
         return matches(QFile::decodeName(QByteArray::fromRawData(name, static_cast<qsizetype>(length))));
@@ -71,7 +74,7 @@ bool QuarryNameMatcher::matches(const char* name, size_t length) const {
 }
 
 bool QuarryNameMatcher::matches(const QString& name) const {
-    if (m_words.isEmpty() || !m_canMatch)
+    if (m_words.isEmpty() || !m_canMatch || hasTooManyWords())
         return false;
     const QString form = folded(name);
     return std::all_of(m_words.begin(), m_words.end(),

@@ -15,7 +15,12 @@ public:
     // The query's words, split on white space; no words match nothing.
     explicit QuarryNameMatcher(const QString& query);
 
+    // Most distinct words a query may hold (twice what the browser client's field takes): each one is
+    // looked for in every name, so more would let one request cost the server without bound.
+    static constexpr qsizetype kMaxWords = 100;
+
     bool isEmpty() const { return m_words.isEmpty(); }
+    bool hasTooManyWords() const { return m_words.size() > kMaxWords; }
     // Whether a name can match at all: a word longer than any name can hold matches nothing.
     bool canMatch() const { return m_canMatch; }
 

@@ -23,7 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Entries read between two looks at the clock and at the stop flag, for folders with very many entries.
-constexpr qint64 kEntriesBetweenChecks = 512;
+constexpr qint64 kEntriesBetweenChecks = 256;
 // Folders found but not entered yet; a share wider than this is searched in part.
 constexpr size_t kMaxPendingFolders = size_t(1) << 18;
 
@@ -229,7 +229,7 @@ namespace QuarryNameWalk {
 Outcome walk(const QString& root, const QuarryNameMatcher& matcher, const QuarrySearchLimits& limits,
              const std::function<bool()>& stopRequested) {
     // The file system's root as a share reaches only itself, as in the listing.
-    if (matcher.isEmpty() || !matcher.canMatch() || root == QLatin1String("/"))
+    if (matcher.isEmpty() || !matcher.canMatch() || matcher.hasTooManyWords() || root == QLatin1String("/"))
         return {};
     const Descriptor rootFd(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (rootFd.get() < 0)

@@ -52,8 +52,10 @@ HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
         };
         return HTTPResponse::jsonData(buildSearchResult(share, query, limits, stop).toData());
     };
-    // Nothing to walk for (no words, or a word no name can hold): answered right here.
     const QuarryNameMatcher matcher(query);
+    if (matcher.hasTooManyWords())
+        return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Too many words")}}, 400);
+    // Nothing to walk for (no words, or a word no name can hold): answered right here.
     if (matcher.isEmpty() || !matcher.canMatch()) {
         const std::atomic_bool going{false};
         return search(going, nullptr);

@@ -135,6 +135,17 @@ TEST_F(SearchShare, FindsNamesHoldingEveryWordWhateverTheirCaseOrNormalisationFo
         EXPECT_EQ(answer.value("searchedEntries").toInt(), 0);
     }
     EXPECT_EQ(jsonOf(get(port(), "/__search/docs")).value("items").toArray().size(), 0);
+
+    // Each word is looked for in every name: a query is held to a hundred of them. A word longer than
+    // any name can hold needs no walk at all.
+    QStringList words;
+    for (int word = 0; word < 101; ++word)
+        words << "w" + QString::number(word);
+    EXPECT_EQ(search(words.mid(1).join(' ')).value("items").toArray().size(), 0);
+    const Reply tooMany = get(port(), "/__search/docs?q=" + QUrl::toPercentEncoding(words.join(' ')));
+    EXPECT_EQ(tooMany.status, 400);
+    EXPECT_EQ(tooMany.body, R"({"error":"Too many words"})");
+    EXPECT_EQ(search(QString(2000, 'x')).value("searchedEntries").toInt(), 0);
 }
 
 TEST_F(SearchShare, NeverShowsHiddenEntriesOrWhatLinksLeadingOutReachAndEndsLinkLoops) {
