@@ -164,6 +164,9 @@ private:
             if (known)
                 type = IFTODT(status.st_mode);
         }
+        // Most entries are neither links, folders nor matches, and need no path of their own.
+        if (type != DT_LNK && type != DT_DIR && !match)
+            return true;
         const QByteArray name(entry->d_name, static_cast<qsizetype>(length));
         if (type == DT_LNK)
             return followLink(prefix + name, name, match);
