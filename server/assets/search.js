@@ -225,6 +225,14 @@ function startSearch() {
     if (event.target.id === 'search-input') scheduleSearch();
   });
   app.addEventListener('keydown', handleFieldKey);
+  // A folder opened from the breadcrumb or the inspector is shown, not left under the results.
+  app.addEventListener(
+    'click',
+    (event) => {
+      if (event.target instanceof Element && event.target.closest('[data-action="open-folder"]')) closeSearch();
+    },
+    true
+  );
   window.addEventListener('keydown', handleSearchShortcut, true);
   // A step through the history shows the columns it leads to.
   window.addEventListener('popstate', () => closeSearch());

@@ -115,12 +115,18 @@ test('typing finds a file two folders down; choosing it opens its folder with it
   assert.equal(new URL(page.url()).pathname, '/docs/Reports%202024/Q4/');
   assert.equal(await page.title(), 'Team Docs');
 
-  // Back in the history closes nothing it should not: the columns of the step before.
+  // The breadcrumb, and a step back in the history, lead back to the columns.
   await page.keyboard.press('/');
   await page.keyboard.type('nothing like this');
   await waitForResults(page, 'No matches');
+  await page.locator('#breadcrumb button', { hasText: 'Reports 2024' }).click();
+  await waitForView(page, ['Team Docs', 'Reports 2024'], 'Reports 2024');
+  assert.equal(await searching(page), false);
+  await page.keyboard.press('/');
+  await page.keyboard.type('chart');
+  await waitForResults(page, '1 match');
   await page.goBack();
-  await waitForView(page, ['Team Docs', 'Reports 2024', 'Q3'], 'summary report.txt');
+  await waitForView(page, ['Team Docs', 'Reports 2024', 'Q4'], 'Q4');
   assert.equal(await searching(page), false);
   await page.close();
 });

@@ -243,6 +243,15 @@ TEST_F(SearchShare, TakesTurnsWithoutHoldingUpListingsAndANewSearchStopsTheVisit
         EXPECT_EQ(answer.value("searchedEntries").toInt(), total);
     }
 
+    // Visitors who leave, one while its search waits and one while it walks, hold up nobody after them.
+    const int walking = sendSearch(port(), "/__search/docs?q=nothing-here", "192.0.2.20");
+    const int waiting = sendSearch(port(), "/__search/docs?q=nothing-here", "192.0.2.21");
+    ::close(waiting);
+    ::close(walking);
+    EXPECT_EQ(
+        jsonOf(answerOf(sendSearch(port(), "/__search/docs?q=no", "192.0.2.22"))).value("searchedEntries"),
+        total);
+
     // The same visitor searching the same share again: the older search ends with what it had.
     const int older = sendSearch(port(), "/__search/docs?q=nothing", "192.0.2.9");
     const int newer = sendSearch(port(), "/__search/docs?q=nothing-at-all", "192.0.2.9");
