@@ -28,7 +28,7 @@ SearchResultPayload buildSearchResult(const QuarryFolderShare& share, const QStr
     QuarryNameWalk::Outcome outcome;
     if (stopRequested())
         outcome.truncated = true;
-    else
+    else if (!matcher.isEmpty() && matcher.canMatch() && !matcher.hasTooManyWords())
         outcome = QuarryNameWalk::walk(QuarryShareUtilities::resolvedPath(share.pathURL()), matcher, limits,
                                        stopRequested);
     sortListingItems(outcome.items, true);
