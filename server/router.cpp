@@ -5,6 +5,7 @@
 #include "server/downloads.h"
 #include "server/pages.h"
 #include "server/previews.h"
+#include "server/search_api.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -14,6 +15,7 @@ namespace {
 const QString kUnlockPrefix = QStringLiteral("/__unlock/");
 const QString kBrowsePrefix = QStringLiteral("/__browse/");
 const QString kMetaPrefix = QStringLiteral("/__meta/");
+const QString kSearchPrefix = QStringLiteral("/__search/");
 const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
 
 HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
@@ -79,6 +81,8 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
         return handleBrowseJSON(request, path.mid(kBrowsePrefix.size()), snapshot);
     if (get && path.startsWith(kMetaPrefix))
         return handleMetadataJSON(request, path.mid(kMetaPrefix.size()), snapshot);
+    if (get && path.startsWith(kSearchPrefix))
+        return handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context);
     return shareBranch(request, path, snapshot, context);
 }
 

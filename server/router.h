@@ -2,6 +2,7 @@
 
 #include "server/http_request.h"
 #include "server/http_response.h"
+#include "server/name_walk.h"
 #include "server/server_snapshot.h"
 #include "server/thumbnails.h"
 #include "server/unlock_throttle.h"
@@ -9,17 +10,23 @@
 
 #include <QString>
 
+class QuarrySearchGate;
+
 // What a request is answered with, from its method and path, against one snapshot.
 namespace QuarryShareWeb {
 
-// What route needs besides the request: who is asking (for throttling unlock attempts), the throttle
-// itself (none: unthrottled), and the archiver to run.
+// What route needs besides the request: who is asking (for throttling unlock attempts and for taking
+// turns at searching), the throttle itself (none: unthrottled), the archiver to run, and the pool and
+// bounds of per-request work.
 struct RequestContext {
     QString client;
     QuarryUnlockThrottle* throttle = nullptr;
     QString zipProgram = QStringLiteral("/usr/bin/zip");
     // Where per-request work runs off the server thread; none: on the caller's thread.
     QuarryWorkPool* work = nullptr;
+    // Where searches take turns; none: each search runs as soon as it arrives.
+    QuarrySearchGate* searches = nullptr;
+    QuarrySearchLimits searchLimits;
     // Where thumbnails are made and kept; none: made on the caller's thread, not kept.
     QuarryThumbnails* thumbnails = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "server/connection.h"
+#include "server/name_walk.h"
 #include "server/server_snapshot.h"
 #include "server/unlock_throttle.h"
 
@@ -39,6 +40,7 @@ public:
         QuarryMonotonicClock clock = steadyMonotonicClock();
         QString zipProgram = QStringLiteral("/usr/bin/zip");
         QuarryConnectionLimits limits;
+        QuarrySearchLimits search;
     };
 
     explicit QuarryShareWebServer(QObject* parent = nullptr);
