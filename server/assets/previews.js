@@ -139,6 +139,11 @@ async function startTextPreview(card, viewURL) {
     card.remove();
     return;
   }
+  // An empty file has no first byte to ask for.
+  if (response.status === 416) {
+    text.removeAttribute('aria-busy');
+    return;
+  }
   // Only what the server calls text is shown as text.
   const type = response.headers.get('Content-Type') || '';
   if (!response.ok || !type.startsWith('text/plain') || !response.body) {
