@@ -17,7 +17,8 @@ constexpr int kListenBacklog = 512;
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_throttle([server] { return server->options().clock(); })
-    , m_work(QThread::idealThreadCount()) {}
+    , m_work(QThread::idealThreadCount())
+    , m_archives(this) {}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -70,7 +71,7 @@ void QuarryServerCore::accept(qintptr descriptor) {
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
-    const QuarryShareWeb::RequestContext context{clientAddress(request, peer), &m_throttle,
-                                                 options.zipProgram, &m_work};
+    const QuarryShareWeb::RequestContext context{clientAddress(request, peer), &m_throttle, &m_archives,
+                                                 options.archiveLimits, &m_work};
     return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/archive_writers.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/unlock_throttle.h"
@@ -47,4 +48,6 @@ private:
     QuarryUnlockThrottle m_throttle;
     // Sized to the machine: the work it runs is CPU and disk time.
     QuarryWorkPool m_work;
+    // A child of this object, so it moves to the server thread with it.
+    QuarryArchiveWriters m_archives;
 };

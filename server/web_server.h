@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/error.h"
+#include "server/archive_writers.h"
 #include "server/connection.h"
 #include "server/server_snapshot.h"
 #include "server/unlock_throttle.h"
@@ -37,7 +38,7 @@ public:
     // Seams for tests and tools; the defaults are what the application uses.
     struct Options {
         QuarryMonotonicClock clock = steadyMonotonicClock();
-        QString zipProgram = QStringLiteral("/usr/bin/zip");
+        QuarryArchiveLimits archiveLimits;
         QuarryConnectionLimits limits;
     };
 
