@@ -135,4 +135,6 @@ if awk -v a="$ours_download" -v b="$theirs_download" 'BEGIN { exit !(a >= b / 2)
 else
     echo "download throughput at least half of nginx's: NO"; status=1
 fi
+echo
+BUILD_DIR="$BUILD_DIR" ./bench/archive.sh || status=1
 exit $status
