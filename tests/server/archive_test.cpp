@@ -166,7 +166,7 @@ TEST_F(Archives, AVisitorWhoLeavesStopsTheArchiveAndLeavesNothingBehind) {
     ASSERT_GT(::recv(leaving, buffer, sizeof(buffer), 0), 0);
     ::close(leaving);
     EXPECT_TRUE(
-        waitUntil([] { return QuarryArchiveWriters::runningThreads() == 0; }, std::chrono::seconds(5)));
+        waitUntil([] { return QuarryArchiveWriters::runningThreads() == 0; }, std::chrono::seconds(20)));
     EXPECT_TRUE(temporaryLeftovers(folder).isEmpty()) << temporaryLeftovers(folder).join(", ").toStdString();
     EXPECT_EQ(get(port(), "/__browse/s?path=").status, 200);
 }
