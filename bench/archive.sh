@@ -11,28 +11,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-BUILD_DIR=${BUILD_DIR:-build}
-SERVE="$BUILD_DIR/serve_shares"
-[ -x "$SERVE" ] || { echo "bench: $SERVE is missing; run make build first" >&2; exit 1; }
-for tool in curl zip awk du; do
-    command -v "$tool" >/dev/null || { echo "bench: $tool is missing; make bench installs it" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/brightloom-archive-bench-XXXXXX")
+. bench/common.sh
+bench_requires curl zip awk du perl
 serve_pid=""
+bench_sandbox brightloom-archive-bench
 cleanup() {
     [ -n "$serve_pid" ] && kill "$serve_pid" 2>/dev/null || true
     sleep 0.3
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
-export XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
-export XDG_RUNTIME_DIR="$work/runtime" TMPDIR="$work/tmp"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR" "$work/share/big/photos" "$work/share/big/videos" \
-    "$work/share/media/photos" "$work/share/media/videos"
-chmod 700 "$XDG_RUNTIME_DIR"
+mkdir -p "$work/share/big/photos" "$work/share/big/videos" "$work/share/media/photos" "$work/share/media/videos"
 
 echo "Preparing the folders (5 GiB, 200 MiB of photos and videos)..."
 # Photos and videos are incompressible: random bytes, stored as they are.
@@ -45,15 +34,7 @@ for i in 1 2 3 4 5; do truncate -s 1G "$work/share/big/videos/film-$i.mov"; done
 # A little of what is deflated.
 seq 1 2000000 > "$work/share/big/notes.txt"
 
-"$SERVE" --port 0 --share bench "$work/share" > "$work/serve.out" 2> "$work/serve.err" < <(sleep 3600) &
-serve_pid=$!
-port=""
-for _ in $(seq 1 100); do
-    port=$(awk '/^LISTENING /{print $2}' "$work/serve.out")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || { echo "bench: serve_shares did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
+bench_serve "$work/share"
 ours="http://127.0.0.1:$port"
 big_bytes=$(du -sb --apparent-size "$work/share/big" | awk '{ print $1 }')
 vm() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$serve_pid/status"; }
