@@ -98,6 +98,11 @@ public:
 private:
     bool entry(int parent, const QByteArray& name, const QByteArray& entryName, const QByteArray& sharePath,
                int depth) {
+        if (entryName.size() + 1 > kMaxNameBytes) {
+            leaveOut(entryName.left(200) + "...",
+                     QStringLiteral("its name is longer than an archive can hold"));
+            return true;
+        }
         struct stat status {};
         if (::fstatat(parent, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             leaveOut(entryName, systemError(errno));
@@ -152,8 +157,7 @@ private:
     // Counts an entry against what one archive may hold; false when it is more than that.
     bool counted(const QByteArray& entryName) {
         m_directoryBytes += kDirectoryBytesPerEntry + entryName.size() + 1;
-        if (entryName.size() + 1 > kMaxNameBytes ||
-            m_directoryBytes > QuarryFolderArchive::kMaxDirectoryBytes) {
+        if (m_directoryBytes > QuarryFolderArchive::kMaxDirectoryBytes) {
             m_problem = QStringLiteral("it holds more entries than one archive may");
             return false;
         }
