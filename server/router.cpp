@@ -4,6 +4,7 @@
 #include "server/browse_api.h"
 #include "server/downloads.h"
 #include "server/pages.h"
+#include "server/search_api.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -13,6 +14,7 @@ namespace {
 const QString kUnlockPrefix = QStringLiteral("/__unlock/");
 const QString kBrowsePrefix = QStringLiteral("/__browse/");
 const QString kMetaPrefix = QStringLiteral("/__meta/");
+const QString kSearchPrefix = QStringLiteral("/__search/");
 const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
 
 HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
@@ -75,6 +77,8 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
         return handleBrowseJSON(request, path.mid(kBrowsePrefix.size()), snapshot);
     if (get && path.startsWith(kMetaPrefix))
         return handleMetadataJSON(request, path.mid(kMetaPrefix.size()), snapshot);
+    if (get && path.startsWith(kSearchPrefix))
+        return handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context);
     return shareBranch(request, path, snapshot, context);
 }
 
