@@ -45,7 +45,7 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
 
     const QString relativePath = decodeRelativePath(pieces);
     if (query.value(QStringLiteral("download")) == QLatin1String("1"))
-        return handleDownload(*share, relativePath, snapshot, context.zipProgram);
+        return handleDownload(request, *share, relativePath, snapshot, context);
 
     const std::optional<Presentation> presentation = resolvePresentation(*share, relativePath);
     if (!presentation)
@@ -60,9 +60,10 @@ namespace QuarryShareWeb {
 
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
                    const RequestContext& context) {
+    // HEAD goes where GET goes; the connection sends the head alone.
     const QString path = request.path();
     const QString& method = request.method;
-    const bool get = method == QLatin1String("GET");
+    const bool get = method == QLatin1String("GET") || method == QLatin1String("HEAD");
     if (get && path == QLatin1String("/"))
         return appPageWithoutShare(snapshot);
     if (method == QLatin1String("POST") && path.startsWith(kUnlockPrefix))

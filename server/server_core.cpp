@@ -20,7 +20,8 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_throttle([server] { return server->options().clock(); })
     , m_work(QThread::idealThreadCount())
-    , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches)) {}
+    , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
+    , m_archives(this) {}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -73,7 +74,12 @@ void QuarryServerCore::accept(qintptr descriptor) {
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
-    const QuarryShareWeb::RequestContext context{
-        clientAddress(request, peer), &m_throttle, options.zipProgram, &m_work, &m_searches, options.search};
+    const QuarryShareWeb::RequestContext context{clientAddress(request, peer),
+                                                 &m_throttle,
+                                                 &m_archives,
+                                                 options.archiveLimits,
+                                                 &m_work,
+                                                 &m_searches,
+                                                 options.search};
     return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
 }
