@@ -60,10 +60,11 @@ namespace QuarryShareWeb {
 
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
                    const RequestContext& context) {
-    // HEAD goes where GET goes; the connection sends the head alone.
+    // The server's own paths answer GET only; every other method, HEAD included, goes to the share
+    // branch, which serves them all alike. The connection sends a HEAD answer's head alone.
     const QString path = request.path();
     const QString& method = request.method;
-    const bool get = method == QLatin1String("GET") || method == QLatin1String("HEAD");
+    const bool get = method == QLatin1String("GET");
     if (get && path == QLatin1String("/"))
         return appPageWithoutShare(snapshot);
     if (method == QLatin1String("POST") && path.startsWith(kUnlockPrefix))
