@@ -120,8 +120,9 @@ bool mayHaveThumbnail(const QString& fileName) {
            !type.inherits(QStringLiteral("application/xml"));
 }
 
-HTTPResponse handleView(const QuarryFolderShare& share, const QString& relativePath,
-                        const QuarryShareServerSnapshot& snapshot, const QString& zipProgram) {
+HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& share,
+                        const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
+                        const RequestContext& context) {
     const std::optional<QString> location = resolvedURL(share, relativePath);
     const QFileInfo info(location.value_or(QString()));
     if (!location || !info.exists())
@@ -130,8 +131,8 @@ HTTPResponse handleView(const QuarryFolderShare& share, const QString& relativeP
     const QString name = lastPathComponent(*location);
     const PreviewKind kind = info.isDir() ? PreviewKind::none : previewKind(name);
     if (kind == PreviewKind::none)
-        return handleDownload(share, relativePath, snapshot, zipProgram);
-    return answerFile(*location, inlinePresentation(kind, name));
+        return handleDownload(request, share, relativePath, snapshot, context);
+    return answerFile(request, *location, inlinePresentation(kind, name));
 }
 
 } // namespace QuarryShareWeb

@@ -1,13 +1,16 @@
 #pragma once
 
 #include "core/share_records.h"
+#include "server/http_request.h"
 #include "server/http_response.h"
+#include "server/router.h"
 #include "server/server_snapshot.h"
 
 #include <QString>
 
 // The view form of a file URL (?view=1): the file answered inline for the types a browser shows
-// without running anything, and exactly as a download for every other type.
+// without running anything, with a download's ranges, validators and HEAD, and exactly as a download
+// for every other type.
 namespace QuarryShareWeb {
 
 enum class PreviewKind { none, image, audio, video, pdf, text };
@@ -21,7 +24,8 @@ PreviewKind previewKind(const QString& fileName);
 bool mayHaveThumbnail(const QString& fileName);
 
 // share is enabled and already authorised; relativePath is "" for the share's root.
-HTTPResponse handleView(const QuarryFolderShare& share, const QString& relativePath,
-                        const QuarryShareServerSnapshot& snapshot, const QString& zipProgram);
+HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& share,
+                        const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
+                        const RequestContext& context);
 
 } // namespace QuarryShareWeb

@@ -46,9 +46,9 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
 
     const QString relativePath = decodeRelativePath(pieces);
     if (query.value(QStringLiteral("download")) == QLatin1String("1"))
-        return handleDownload(*share, relativePath, snapshot, context.zipProgram);
+        return handleDownload(request, *share, relativePath, snapshot, context);
     if (query.value(QStringLiteral("view")) == QLatin1String("1"))
-        return handleView(*share, relativePath, snapshot, context.zipProgram);
+        return handleView(request, *share, relativePath, snapshot, context);
     if (query.value(QStringLiteral("thumb")) == QLatin1String("1"))
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails);
 
@@ -65,6 +65,8 @@ namespace QuarryShareWeb {
 
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
                    const RequestContext& context) {
+    // The server's own paths answer GET only; every other method, HEAD included, goes to the share
+    // branch, which serves them all alike. The connection sends a HEAD answer's head alone.
     const QString path = request.path();
     const QString& method = request.method;
     const bool get = method == QLatin1String("GET");

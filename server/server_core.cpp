@@ -26,6 +26,7 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     , m_throttle([server] { return server->options().clock(); })
     , m_work(QThread::idealThreadCount())
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
+    , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
                    thumbnailThreads()) {}
 
@@ -82,7 +83,8 @@ HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAdd
     const QuarryShareWebServer::Options options = m_server->options();
     const QuarryShareWeb::RequestContext context{clientAddress(request, peer),
                                                  &m_throttle,
-                                                 options.zipProgram,
+                                                 &m_archives,
+                                                 options.archiveLimits,
                                                  &m_work,
                                                  &m_searches,
                                                  options.search,

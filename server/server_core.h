@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/archive_writers.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/search_gate.h"
@@ -51,6 +52,8 @@ private:
     QuarryWorkPool m_work;
     // Fewer searches than the pool has threads, so a thread stays free for other work.
     QuarrySearchGate m_searches;
+    // A child of this object, so it moves to the server thread with it.
+    QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.
     QuarryThumbnails m_thumbnails;
 };

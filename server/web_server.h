@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/error.h"
+#include "server/archive_writers.h"
 #include "server/connection.h"
 #include "server/name_walk.h"
 #include "server/server_snapshot.h"
@@ -38,7 +39,7 @@ public:
     // Seams for tests and tools; the defaults are what the application uses.
     struct Options {
         QuarryMonotonicClock clock = steadyMonotonicClock();
-        QString zipProgram = QStringLiteral("/usr/bin/zip");
+        QuarryArchiveLimits archiveLimits;
         QuarryConnectionLimits limits;
         QuarrySearchLimits search;
     };

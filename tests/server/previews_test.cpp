@@ -20,9 +20,10 @@ const QString kSandboxed = "default-src 'none'; style-src 'unsafe-inline'; sandb
 const QString kMedia = "default-src 'none'; media-src 'self'; style-src 'unsafe-inline'";
 const QString kDocument = "default-src 'none'; style-src 'unsafe-inline'";
 
+// A file's answer as a download's, with its ranges and validators.
 const QStringList kFileHeaders{
-    "Connection",   "Content-Disposition",    "Content-Length", "Content-Security-Policy",
-    "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
+    "Accept-Ranges", "Connection", "Content-Disposition", "Content-Length",         "Content-Security-Policy",
+    "Content-Type",  "ETag",       "Last-Modified",       "X-Content-Type-Options", "X-Frame-Options"};
 
 QByteArray encoded(const QImage& image, const char* format) {
     QByteArray bytes;
@@ -154,6 +155,31 @@ TEST_F(Previews, ViewShowsWhatABrowserShowsSafelyAndDownloadsEverythingElse) {
     EXPECT_EQ(get(port(), "/media/none.jpg?view=1").status, 404);
     // The page stays the page: view=0 is no view.
     EXPECT_EQ(get(port(), "/media/photo.jpg?view=0").header("Content-Type"), "text/html; charset=utf-8");
+}
+
+TEST_F(Previews, ViewTakesTheRangesValidatorsAndHeadOfADownload) {
+    // A player asks for the part it seeks to.
+    const Reply part = get(port(), "/media/clip.webm?view=1", "Range: bytes=1-2\r\n");
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(part.header("Content-Range"), "bytes 1-2/4");
+    EXPECT_EQ(part.header("Content-Disposition"), "inline; filename=\"clip.webm\"");
+    EXPECT_EQ(part.header("Content-Security-Policy"), kMedia);
+    EXPECT_EQ(part.body, "eb");
+    // A copy the visitor has is not sent again; a range of a copy that changed is the whole file.
+    const QString tag = get(port(), "/media/clip.webm?view=1").header("ETag");
+    ASSERT_FALSE(tag.isEmpty());
+    const Reply current = get(port(), "/media/clip.webm?view=1", "If-None-Match: " + tag.toUtf8() + "\r\n");
+    EXPECT_EQ(current.status, 304);
+    EXPECT_TRUE(current.body.isEmpty());
+    EXPECT_EQ(get(port(), "/media/clip.webm?view=1", "Range: bytes=1-2\r\nIf-Range: \"stale\"\r\n").body,
+              "webm");
+    // HEAD tells what GET would send, without the bytes.
+    const Reply head = request(port(), "HEAD", "/media/notes.md?view=1");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.headerNames(), kFileHeaders);
+    EXPECT_EQ(head.header("Content-Length"), "25");
+    EXPECT_EQ(head.header("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_TRUE(head.body.isEmpty());
 }
 
 TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
