@@ -13,40 +13,28 @@ namespace {
 
 using QuarryShareWeb::PreviewKind;
 
+QSet<QString> wordSet(const QString& words) {
+    const QStringList list = words.split(QLatin1Char(' '));
+    return QSet<QString>(list.cbegin(), list.cend());
+}
+
 // Source and configuration files that the type registry does not call text, or calls something a
 // browser would act on (".ts" is registered as an XML translation file).
 const QSet<QString>& textSuffixes() {
-    static const QSet<QString> suffixes{
-        QStringLiteral("txt"),    QStringLiteral("md"),         QStringLiteral("markdown"),
-        QStringLiteral("log"),    QStringLiteral("csv"),        QStringLiteral("tsv"),
-        QStringLiteral("json"),   QStringLiteral("yaml"),       QStringLiteral("yml"),
-        QStringLiteral("toml"),   QStringLiteral("ini"),        QStringLiteral("conf"),
-        QStringLiteral("cfg"),    QStringLiteral("properties"), QStringLiteral("env"),
-        QStringLiteral("c"),      QStringLiteral("h"),          QStringLiteral("cc"),
-        QStringLiteral("cpp"),    QStringLiteral("cxx"),        QStringLiteral("hpp"),
-        QStringLiteral("hh"),     QStringLiteral("m"),          QStringLiteral("mm"),
-        QStringLiteral("swift"),  QStringLiteral("rs"),         QStringLiteral("go"),
-        QStringLiteral("py"),     QStringLiteral("rb"),         QStringLiteral("pl"),
-        QStringLiteral("java"),   QStringLiteral("kt"),         QStringLiteral("kts"),
-        QStringLiteral("scala"),  QStringLiteral("cs"),         QStringLiteral("sh"),
-        QStringLiteral("bash"),   QStringLiteral("zsh"),        QStringLiteral("fish"),
-        QStringLiteral("ps1"),    QStringLiteral("sql"),        QStringLiteral("r"),
-        QStringLiteral("lua"),    QStringLiteral("dart"),       QStringLiteral("ts"),
-        QStringLiteral("gradle"), QStringLiteral("cmake"),      QStringLiteral("mk"),
-        QStringLiteral("patch"),  QStringLiteral("diff"),       QStringLiteral("tex"),
-        QStringLiteral("rst"),    QStringLiteral("adoc"),       QStringLiteral("srt"),
-        QStringLiteral("vtt"),    QStringLiteral("css"),
-    };
+    static const QSet<QString> suffixes = wordSet(QStringLiteral(
+        "txt md markdown log csv tsv json yaml yml toml ini conf cfg properties env c h cc cpp cxx hpp hh "
+        "m mm swift rs go py rb pl java kt kts scala cs sh bash zsh fish ps1 sql r lua dart ts gradle cmake "
+        "mk patch diff tex rst adoc srt vtt css"));
     return suffixes;
 }
 
-// Types a browser runs script in, or renders as a document, whatever they are called.
+// Script, whatever type it is registered under.
 const QSet<QString>& activeSuffixes() {
-    static const QSet<QString> suffixes{QStringLiteral("js"), QStringLiteral("mjs"), QStringLiteral("cjs"),
-                                        QStringLiteral("jsx")};
+    static const QSet<QString> suffixes = wordSet(QStringLiteral("js mjs cjs jsx"));
     return suffixes;
 }
 
+// Types a browser runs script in, or renders as a document.
 bool isActive(const QMimeType& type) {
     static const QSet<QString> scripts{
         QStringLiteral("application/javascript"),   QStringLiteral("application/ecmascript"),
