@@ -7,7 +7,7 @@ TEST_DIR   ?= build-test
 APP        := $(BUILD_DIR)/brightloom-share
 RUN_ARGS   ?=
 
-.PHONY: all deps build test run format format-check clean bench bench-browser bench-search
+.PHONY: all deps build test run format format-check clean bench bench-browser bench-search bench-thumbnails
 
 all: build
 
@@ -30,6 +30,7 @@ run: build
 bench: build
 	@./scripts/deps.sh deps-bench.txt
 	BUILD_DIR=$(BUILD_DIR) ./bench/run.sh; status=$$?; \
+	BUILD_DIR=$(BUILD_DIR) node bench/thumbnails.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs || status=1; \
 	exit $$status
@@ -37,6 +38,11 @@ bench: build
 # The column browser alone, in headless Chromium (chromium and the browser tests' npm modules).
 bench-browser: build
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs
+
+# Thumbnails alone, against nginx's image filter (nginx and its module from deps-bench.txt).
+bench-thumbnails: build
+	@./scripts/deps.sh deps-bench.txt
+	BUILD_DIR=$(BUILD_DIR) node bench/thumbnails.mjs
 
 # Searching a share of 100,000 entries, and listings while eight clients search (nginx beside them).
 bench-search: build

@@ -33,6 +33,15 @@ QString withoutControlCharacters(const QString& text) {
     return clean;
 }
 
+// Control characters, double quotes and backslashes removed, so nothing in the name can end or escape
+// the quoted text (a backslash escapes the next character: one at the end would swallow the quote).
+QString cleanFileName(const QString& fileName) {
+    QString name = withoutControlCharacters(fileName);
+    name.remove(QLatin1Char('"'));
+    name.remove(QLatin1Char('\\'));
+    return name;
+}
+
 bool isGetOrHead(const HTTPRequest& request) {
     return request.method == QLatin1String("GET") || request.method == QLatin1String("HEAD");
 }
@@ -52,7 +61,7 @@ HTTPResponse withStatus(HTTPResponse response, int status) {
 // The answer for an open regular file: 304 when the client's copy is current, one range (206, or 416
 // when it lies beyond the file), or the whole file.
 HTTPResponse fileAnswer(const HTTPRequest& request, int descriptor, const struct stat& status,
-                        const QString& name) {
+                        const QuarryShareWeb::FilePresentation& presentation) {
     using namespace QuarryShareWeb;
     const FileValidators validators = validatorsFor(status);
     const qint64 size = status.st_size;
@@ -80,7 +89,7 @@ HTTPResponse fileAnswer(const HTTPRequest& request, int descriptor, const struct
     HTTPResponse response =
         HTTPResponse::file(std::make_shared<HTTPFileBody>(descriptor, partial ? range.length() : size,
                                                           partial ? range.first : 0),
-                           mimeTypeForName(name), contentDisposition(name));
+                           presentation.contentType, presentation.disposition, presentation.policy);
     addValidators(response, validators);
     if (!partial)
         return response;
@@ -147,12 +156,11 @@ QString archiveName(const QString& location, const QuarryFolderShare& share, con
 }
 
 QString contentDisposition(const QString& fileName) {
-    QString name = withoutControlCharacters(fileName);
-    name.remove(QLatin1Char('"'));
-    // A backslash escapes the next character inside a quoted string: one at the end would swallow the
-    // closing quote.
-    name.remove(QLatin1Char('\\'));
-    return QStringLiteral("attachment; filename=\"") + name + QLatin1Char('"');
+    return QStringLiteral("attachment; filename=\"") + cleanFileName(fileName) + QLatin1Char('"');
+}
+
+QString inlineDisposition(const QString& fileName) {
+    return QStringLiteral("inline; filename=\"") + cleanFileName(fileName) + QLatin1Char('"');
 }
 
 QString mimeTypeForName(const QString& fileName) {
@@ -174,16 +182,22 @@ HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare&
         return folderAnswer(request, share, *location, relativePath, context);
 
     const QString name = lastPathComponent(*location);
-    const int descriptor = openResolvedForReading(*location);
+    return answerFile(request, *location, FilePresentation{mimeTypeForName(name), contentDisposition(name)});
+}
+
+HTTPResponse answerFile(const HTTPRequest& request, const QString& location,
+                        const FilePresentation& presentation) {
+    const int descriptor = openResolvedForReading(location);
     struct stat status {};
     if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         // Only regular files are sent: a FIFO or device could block or never end.
         if (descriptor >= 0)
             ::close(descriptor);
-        return HTTPResponse::internalServerError(QStringLiteral("Could not read ") + name + QLatin1Char('.'));
+        return HTTPResponse::internalServerError(QStringLiteral("Could not read ") +
+                                                 lastPathComponent(location) + QLatin1Char('.'));
     }
     ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    return fileAnswer(request, descriptor, status, name);
+    return fileAnswer(request, descriptor, status, presentation);
 }
 
 } // namespace QuarryShareWeb

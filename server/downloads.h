@@ -25,6 +25,22 @@ QString archiveName(const QString& location, const QuarryFolderShare& share, con
 // attachment; filename="NAME" with double quotes, backslashes and control characters removed from the
 // name, so nothing in it can end or escape the quoted text.
 QString contentDisposition(const QString& fileName);
+// inline; filename="NAME", the name cleaned as for an attachment.
+QString inlineDisposition(const QString& fileName);
+
+// How a file's bytes are answered: their type, attachment or inline, and the policy that keeps any
+// script in them from running.
+struct FilePresentation {
+    QString contentType;
+    QString disposition;
+    QString policy = SharedFilePolicy::sandboxed;
+};
+
+// The regular file at a fully resolved location, streamed from disk as presented: whole, one byte
+// range, or 304 when the visitor's copy is current (Range and the conditional headers count for GET and
+// HEAD); 500 with the server-error page when it cannot be read.
+HTTPResponse answerFile(const HTTPRequest& request, const QString& location,
+                        const FilePresentation& presentation);
 
 // The registered type of the name's extension; application/octet-stream without one.
 QString mimeTypeForName(const QString& fileName);

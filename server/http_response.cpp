@@ -163,15 +163,22 @@ HTTPResponse HTTPResponse::binary(const QByteArray& bytes, const QString& conten
 }
 
 HTTPResponse HTTPResponse::file(std::shared_ptr<HTTPFileBody> body, const QString& contentType,
-                                const std::optional<QString>& disposition) {
-    HTTPResponse response = binary(QByteArray(), contentType, disposition);
+                                const std::optional<QString>& disposition, const QString& policy) {
+    HTTPResponse response = fileBytes(QByteArray(), contentType, disposition, policy);
     response.fileBody = std::move(body);
+    return response;
+}
+
+HTTPResponse HTTPResponse::fileBytes(const QByteArray& bytes, const QString& contentType,
+                                     const std::optional<QString>& disposition, const QString& policy) {
+    HTTPResponse response = binary(bytes, contentType, disposition);
+    response.headers.insert(QStringLiteral("Content-Security-Policy"), policy);
     return response;
 }
 
 HTTPResponse HTTPResponse::streamed(std::shared_ptr<HTTPBodySource> body, const QString& contentType,
                                     const std::optional<QString>& disposition) {
-    HTTPResponse response = binary(QByteArray(), contentType, disposition);
+    HTTPResponse response = fileBytes(QByteArray(), contentType, disposition);
     response.stream = std::move(body);
     response.chunked = true;
     return response;

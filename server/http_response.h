@@ -59,6 +59,21 @@ public:
 
 struct HTTPResponse;
 
+// The Content-Security-Policy of a response that carries a shared file's bytes. Shared folders are
+// filled by other people's devices, so no policy lets a file run script on this origin, where the
+// unlock cookies live; each one still lets the browser show what it is meant to show.
+namespace SharedFilePolicy {
+// Attachments, images, text, thumbnails: no script, and a sandbox with an opaque origin besides.
+inline const QString sandboxed = QStringLiteral("default-src 'none'; style-src 'unsafe-inline'; sandbox");
+// Audio and video opened on their own: Chromium's player fetches the file again from the document,
+// which a sandbox's opaque origin would be refused, so the player document keeps the origin and only
+// loses script.
+inline const QString media =
+    QStringLiteral("default-src 'none'; media-src 'self'; style-src 'unsafe-inline'");
+// PDF opened on its own: the viewer's document keeps the origin and loses script.
+inline const QString document = QStringLiteral("default-src 'none'; style-src 'unsafe-inline'");
+} // namespace SharedFilePolicy
+
 // A response that is only known after asynchronous work (a folder archive). The connection starts it
 // once and keeps it alive until the final response has been sent; destroying it cancels the work.
 class HTTPDeferredResponse {
@@ -108,10 +123,15 @@ struct HTTPResponse {
     static HTTPResponse jsonData(const QByteArray& bytes, int status = 200);
     static HTTPResponse binary(const QByteArray& bytes, const QString& contentType,
                                const std::optional<QString>& disposition = std::nullopt);
-    // As binary, with the body streamed from an open file.
+    // A shared file's bytes streamed from an open file: as binary, with the file's own policy.
     static HTTPResponse file(std::shared_ptr<HTTPFileBody> body, const QString& contentType,
-                             const std::optional<QString>& disposition = std::nullopt);
-    // As binary, with a body made while it is sent.
+                             const std::optional<QString>& disposition = std::nullopt,
+                             const QString& policy = SharedFilePolicy::sandboxed);
+    // Bytes made from a shared file (a thumbnail), held in memory, with the file's own policy.
+    static HTTPResponse fileBytes(const QByteArray& bytes, const QString& contentType,
+                                  const std::optional<QString>& disposition = std::nullopt,
+                                  const QString& policy = SharedFilePolicy::sandboxed);
+    // A body made from shared files while it is sent (a folder archive), with the files' policy.
     static HTTPResponse streamed(std::shared_ptr<HTTPBodySource> body, const QString& contentType,
                                  const std::optional<QString>& disposition = std::nullopt);
     static HTTPResponse redirect(const QString& location, const QList<HTTPCookieHeader>& cookies = {});

@@ -4,6 +4,7 @@
 #include "server/browse_api.h"
 #include "server/downloads.h"
 #include "server/pages.h"
+#include "server/previews.h"
 #include "server/search_api.h"
 
 #include <QStringList>
@@ -46,6 +47,10 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
     const QString relativePath = decodeRelativePath(pieces);
     if (query.value(QStringLiteral("download")) == QLatin1String("1"))
         return handleDownload(request, *share, relativePath, snapshot, context);
+    if (query.value(QStringLiteral("view")) == QLatin1String("1"))
+        return handleView(request, *share, relativePath, snapshot, context);
+    if (query.value(QStringLiteral("thumb")) == QLatin1String("1"))
+        return handleThumbnail(*share, relativePath, snapshot, context.thumbnails);
 
     const std::optional<Presentation> presentation = resolvePresentation(*share, relativePath);
     if (!presentation)

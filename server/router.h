@@ -5,6 +5,7 @@
 #include "server/http_response.h"
 #include "server/name_walk.h"
 #include "server/server_snapshot.h"
+#include "server/thumbnails.h"
 #include "server/unlock_throttle.h"
 #include "server/work_pool.h"
 
@@ -30,6 +31,8 @@ struct RequestContext {
     // Where searches take turns; none: each search runs as soon as it arrives.
     QuarrySearchGate* searches = nullptr;
     QuarrySearchLimits searchLimits;
+    // Where thumbnails are made and kept; none: made on the caller's thread, not kept.
+    QuarryThumbnails* thumbnails = nullptr;
 };
 
 // An answer made by work on the context's pool, or right here without one.

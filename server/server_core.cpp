@@ -14,6 +14,11 @@ constexpr int kListenBacklog = 512;
 // Searches walking at once, at most; the others wait their turn.
 constexpr int kMaxSearches = 3;
 
+// Half the machine at most: decoding photos should leave room for everything else.
+int thumbnailThreads() {
+    return qBound(1, QThread::idealThreadCount() / 2, 4);
+}
+
 } // namespace
 
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
@@ -21,7 +26,9 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     , m_throttle([server] { return server->options().clock(); })
     , m_work(QThread::idealThreadCount())
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
-    , m_archives(this) {}
+    , m_archives(this)
+    , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
+                   thumbnailThreads()) {}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -80,6 +87,7 @@ HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAdd
                                                  options.archiveLimits,
                                                  &m_work,
                                                  &m_searches,
-                                                 options.search};
+                                                 options.search,
+                                                 &m_thumbnails};
     return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
 }

@@ -4,6 +4,7 @@
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/search_gate.h"
+#include "server/thumbnails.h"
 #include "server/unlock_throttle.h"
 #include "server/work_pool.h"
 
@@ -53,4 +54,6 @@ private:
     QuarrySearchGate m_searches;
     // A child of this object, so it moves to the server thread with it.
     QuarryArchiveWriters m_archives;
+    // A pool of its own, so a folder of photos never holds up the other work.
+    QuarryThumbnails m_thumbnails;
 };

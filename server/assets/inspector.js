@@ -134,7 +134,9 @@ async function showInspector({ share, selection, metadata, items }) {
   }
   if (generation !== inspectorGeneration || !meta || typeof meta !== 'object') return;
   const body = byId('inspector-body');
-  if (body) body.innerHTML = itemCardsMarkup(share, meta);
+  if (!body) return;
+  body.innerHTML = itemCardsMarkup(share, meta);
+  showPreview(body, share, meta);
 }
 
 hooks.selectionChanged.push(showInspector);

@@ -163,7 +163,8 @@ TEST_F(ShareContent, NothingOutsideTheShareIsReachable) {
           QString("/docs/..%2Foutside/secret.txt"), QString("/docs/%2e%2e%2foutside/secret.txt"),
           QString("/docs/2024/away/%2e%2e/outside/secret.txt"),
           QString("/docs/2024%00/../../outside/secret.txt"), QString("/docs/2024/away%00")}) {
-        for (const QString& query : {QString(), QString("?download=1")}) {
+        for (const QString& query :
+             {QString(), QString("?download=1"), QString("?view=1"), QString("?thumb=1")}) {
             const Reply reply = get(port(), target + query);
             EXPECT_EQ(reply.status, 404) << (target + query).toStdString();
             EXPECT_FALSE(reply.body.contains("secret")) << (target + query).toStdString();
@@ -180,6 +181,9 @@ TEST_F(ShareContent, FilesDownloadAsTheyAreUnderASafeName) {
     EXPECT_EQ(pdf.headerNames(), kDownloadHeaders);
     EXPECT_EQ(pdf.header("Content-Disposition"), "attachment; filename=\"report final.pdf\"");
     EXPECT_EQ(pdf.header("Content-Type"), "application/pdf");
+    // A shared file never runs script here, whatever it holds.
+    EXPECT_EQ(pdf.header("Content-Security-Policy"),
+              "default-src 'none'; style-src 'unsafe-inline'; sandbox");
     EXPECT_EQ(pdf.header("Content-Length"), "3");
     EXPECT_EQ(pdf.body, "pdf");
 
@@ -217,6 +221,8 @@ TEST_F(ShareContent, FoldersDownloadAsArchivesOfWhatIsInsideTheShare) {
     EXPECT_EQ(year.header("Transfer-Encoding"), "chunked");
     EXPECT_EQ(year.header("Content-Type"), "application/zip");
     EXPECT_EQ(year.header("Content-Disposition"), "attachment; filename=\"2024.zip\"");
+    EXPECT_EQ(year.header("Content-Security-Policy"),
+              "default-src 'none'; style-src 'unsafe-inline'; sandbox");
     const QByteArray yearZip = dechunked(year.body).value_or(QByteArray());
     // Hidden files in, links inside followed (a link back up is not followed again), links out and
     // dangling links left out.

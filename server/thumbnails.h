@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/share_records.h"
+#include "server/http_response.h"
+#include "server/server_snapshot.h"
+#include "server/thumbnail_cache.h"
+#include "server/work_pool.h"
+
+#include <QString>
+
+// The thumbnail form of an image file's URL (?thumb=1). Thumbnails are made on a few threads of their
+// own, so a folder of thousands of photos opened at once never holds up the server thread or the other
+// work of the server, and kept in a cache on disk.
+// Threads: answer runs on the server thread; decoding runs on the pool; the cache serves both.
+class QuarryThumbnails {
+public:
+    QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapacity, int threads);
+
+    // The thumbnail of the regular file at a fully resolved location: from the cache at once, or made
+    // on the pool; 404 when the file is no image that can be decoded.
+    HTTPResponse answer(const QString& location);
+
+    QuarryThumbnailCache& cache() { return m_cache; }
+
+private:
+    QuarryThumbnailCache m_cache;
+    QuarryWorkPool m_work;
+};
+
+namespace QuarryShareWeb {
+
+// share is enabled and already authorised. Without a thumbnail service the thumbnail is made right
+// here, without a cache.
+HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
+                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails);
+
+} // namespace QuarryShareWeb

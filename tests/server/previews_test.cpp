@@ -1,0 +1,276 @@
+#include "server_fixture.h"
+
+#include "server/thumbnail_cache.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace server_testing;
+
+namespace {
+
+const QString kSandboxed = "default-src 'none'; style-src 'unsafe-inline'; sandbox";
+const QString kMedia = "default-src 'none'; media-src 'self'; style-src 'unsafe-inline'";
+const QString kDocument = "default-src 'none'; style-src 'unsafe-inline'";
+
+// A file's answer as a download's, with its ranges and validators.
+const QStringList kFileHeaders{
+    "Accept-Ranges", "Connection", "Content-Disposition", "Content-Length",         "Content-Security-Policy",
+    "Content-Type",  "ETag",       "Last-Modified",       "X-Content-Type-Options", "X-Frame-Options"};
+
+QByteArray encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// A JPEG as a camera held sideways writes it: the picture stored on its side, with an Exif orientation
+// tag that says to turn it a quarter to the right. The stored picture's left half is red.
+QByteArray sidewaysPhoto(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
+    const QByteArray jpeg = encoded(image, "JPEG");
+    // A big-endian TIFF block with one entry: Orientation (0x0112), SHORT, 1 value, 6.
+    const QByteArray exif = QByteArray("Exif\0\0", 6) +
+                            QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
+    const int length = static_cast<int>(exif.size()) + 2;
+    QByteArray segment = QByteArray::fromHex("ffe1");
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(exif);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// A BMP header that claims 100,000 by 100,000 pixels of 24 bits: far past the reader's allocation limit.
+const QByteArray kHugeBitmapHeader =
+    QByteArray::fromHex("424d360000000000000036000000280000"
+                        "00a0860100a0860100010018000000000000000000130b0000130b"
+                        "00000000000000000000");
+
+QImage imageOf(const Reply& reply) {
+    QImage image;
+    image.loadFromData(reply.body);
+    return image;
+}
+
+QString thumbnailFolder() {
+    return qEnvironmentVariable("XDG_CACHE_HOME") + "/brightloom Share/thumbnails";
+}
+
+QStringList cachedThumbnails() {
+    return QDir(thumbnailFolder()).entryList(QDir::Files);
+}
+
+class Previews : public ServedFolder {
+protected:
+    void SetUp() override {
+        root = folder.path() + "/media";
+        writeFile(root + "/photo.jpg", sidewaysPhoto(800, 400));
+        QImage clear(1000, 100, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        writeFile(root + "/clear.png", encoded(clear, "PNG"));
+        writeFile(root + "/clip.webm", "webm");
+        writeFile(root + "/song.mp3", "mp3");
+        writeFile(root + "/doc.pdf", "%PDF-1.4");
+        for (const char* name : {"notes.md", "config.yaml", "main.rs", "README", "notes.txt"})
+            writeFile(root + "/" + name, "<script>alert(1)</script>");
+        writeFile(root + "/page.html", "<script>alert(1)</script>");
+        writeFile(root + "/drawing.svg",
+                  "<svg xmlns='http://www.w3.org/2000/svg'><script>alert(1)</script></svg>");
+        writeFile(root + "/data.xml",
+                  "<a><script xmlns='http://www.w3.org/1999/xhtml'>alert(1)</script></a>");
+        writeFile(root + "/app.js", "alert(1)");
+        writeFile(root + "/blob.bin", "\x01\x02");
+        writeFile(root + "/bad.jpg", "\xff\xd8\xff\xe0 not really a photo");
+        writeFile(root + "/huge.bmp", kHugeBitmapHeader);
+        writeFile(root + "/album/inside.txt", "i");
+        snapshot.shares = {makeShare({.slug = "media", .path = root}),
+                           makeShare({.slug = "vault", .path = root, .password = "secret"})};
+        serve();
+    }
+
+    QString root;
+};
+
+} // namespace
+
+TEST_F(Previews, ViewShowsWhatABrowserShowsSafelyAndDownloadsEverythingElse) {
+    struct Case {
+        QString name;
+        QString type;
+        QString policy;
+    };
+    const QList<Case> inlineCases{
+        {"photo.jpg", "image/jpeg", kSandboxed},
+        {"clip.webm", "video/webm", kMedia},
+        {"song.mp3", "audio/mpeg", kMedia},
+        {"doc.pdf", "application/pdf", kDocument},
+        {"notes.md", "text/plain; charset=utf-8", kSandboxed},
+        {"config.yaml", "text/plain; charset=utf-8", kSandboxed},
+        {"main.rs", "text/plain; charset=utf-8", kSandboxed},
+        {"README", "text/plain; charset=utf-8", kSandboxed},
+    };
+    for (const Case& item : inlineCases) {
+        SCOPED_TRACE(item.name.toStdString());
+        const Reply reply = get(port(), "/media/" + item.name + "?view=1");
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.headerNames(), kFileHeaders);
+        EXPECT_EQ(reply.header("Content-Disposition"), "inline; filename=\"" + item.name + "\"");
+        EXPECT_EQ(reply.header("Content-Type"), item.type);
+        EXPECT_EQ(reply.header("Content-Security-Policy"), item.policy);
+        EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff");
+        QFile original(root + "/" + item.name);
+        ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+        EXPECT_EQ(reply.body, original.readAll());
+    }
+
+    // What a browser would run or guess at is answered byte for byte as its download.
+    for (const QString name : {"page.html", "drawing.svg", "data.xml", "app.js", "blob.bin"}) {
+        SCOPED_TRACE(name.toStdString());
+        const Reply view = get(port(), "/media/" + name + "?view=1");
+        const Reply download = get(port(), "/media/" + name + "?download=1");
+        EXPECT_EQ(view.status, 200);
+        EXPECT_EQ(view.headers, download.headers);
+        EXPECT_EQ(view.body, download.body);
+        EXPECT_TRUE(view.header("Content-Disposition").startsWith("attachment; "));
+        EXPECT_EQ(view.header("Content-Security-Policy"), kSandboxed);
+    }
+    // A hostile name reaches the inline disposition as it reaches the attachment: without quotes or breaks.
+    writeFile(root + "/say \"hi\"\r\nSet-Cookie: a=b.txt", "hi");
+    const Reply hostile = get(port(), "/media/say%20%22hi%22%0D%0ASet-Cookie:%20a=b.txt?view=1");
+    EXPECT_EQ(hostile.header("Content-Disposition"), "inline; filename=\"say hiSet-Cookie: a=b.txt\"");
+    EXPECT_EQ(hostile.header("Set-Cookie"), "");
+    const Reply album = get(port(), "/media/album/?view=1");
+    EXPECT_EQ(album.header("Content-Type"), "application/zip");
+    EXPECT_EQ(album.header("Content-Disposition"), "attachment; filename=\"album.zip\"");
+    EXPECT_EQ(album.header("Content-Security-Policy"), kSandboxed);
+    EXPECT_EQ(get(port(), "/media/none.jpg?view=1").status, 404);
+    // The page stays the page: view=0 is no view.
+    EXPECT_EQ(get(port(), "/media/photo.jpg?view=0").header("Content-Type"), "text/html; charset=utf-8");
+}
+
+TEST_F(Previews, ViewTakesTheRangesValidatorsAndHeadOfADownload) {
+    // A player asks for the part it seeks to.
+    const Reply part = get(port(), "/media/clip.webm?view=1", "Range: bytes=1-2\r\n");
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(part.header("Content-Range"), "bytes 1-2/4");
+    EXPECT_EQ(part.header("Content-Disposition"), "inline; filename=\"clip.webm\"");
+    EXPECT_EQ(part.header("Content-Security-Policy"), kMedia);
+    EXPECT_EQ(part.body, "eb");
+    // A copy the visitor has is not sent again; a range of a copy that changed is the whole file.
+    const QString tag = get(port(), "/media/clip.webm?view=1").header("ETag");
+    ASSERT_FALSE(tag.isEmpty());
+    const Reply current = get(port(), "/media/clip.webm?view=1", "If-None-Match: " + tag.toUtf8() + "\r\n");
+    EXPECT_EQ(current.status, 304);
+    EXPECT_TRUE(current.body.isEmpty());
+    EXPECT_EQ(get(port(), "/media/clip.webm?view=1", "Range: bytes=1-2\r\nIf-Range: \"stale\"\r\n").body,
+              "webm");
+    // HEAD tells what GET would send, without the bytes.
+    const Reply head = request(port(), "HEAD", "/media/notes.md?view=1");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.headerNames(), kFileHeaders);
+    EXPECT_EQ(head.header("Content-Length"), "25");
+    EXPECT_EQ(head.header("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_TRUE(head.body.isEmpty());
+}
+
+TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
+    const Reply first = get(port(), "/media/photo.jpg?thumb=1");
+    ASSERT_EQ(first.status, 200);
+    EXPECT_EQ(first.header("Content-Type"), "image/jpeg");
+    EXPECT_EQ(first.header("Content-Security-Policy"), kSandboxed);
+    EXPECT_EQ(first.header("X-Content-Type-Options"), "nosniff");
+    // Stored 800 by 400 on its side: upright it stands 160 by 320, its red half on top.
+    const QImage upright = imageOf(first);
+    EXPECT_EQ(upright.size(), QSize(160, 320));
+    EXPECT_GT(qRed(upright.pixel(80, 40)), 200);
+    EXPECT_LT(qGreen(upright.pixel(80, 40)), 60);
+    EXPECT_GT(qGreen(upright.pixel(80, 280)), 200);
+
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(thumbnailFolder()).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    ASSERT_EQ(cachedThumbnails().size(), 1);
+    EXPECT_EQ(get(port(), "/media/photo.jpg?thumb=1").body, first.body);
+
+    // Another picture under the same name is a new thumbnail.
+    QImage blue(600, 300, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    writeFile(root + "/photo.jpg", encoded(blue, "JPEG").leftJustified(20000, '\0'));
+    const QImage changed = imageOf(get(port(), "/media/photo.jpg?thumb=1"));
+    EXPECT_EQ(changed.size(), QSize(320, 160));
+    EXPECT_GT(qBlue(changed.pixel(160, 80)), 200);
+    EXPECT_EQ(cachedThumbnails().size(), 2);
+    // Also when the new picture keeps the old one's size and modification time, as copies do.
+    QImage green(600, 300, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    struct stat before {};
+    ::stat(QFile::encodeName(root + "/photo.jpg").constData(), &before);
+    writeFile(root + "/photo.jpg", encoded(green, "JPEG").leftJustified(20000, '\0'));
+    const timespec kept[2] = {before.st_atim, before.st_mtim};
+    ::utimensat(AT_FDCWD, QFile::encodeName(root + "/photo.jpg").constData(), kept, 0);
+    EXPECT_GT(qGreen(imageOf(get(port(), "/media/photo.jpg?thumb=1")).pixel(160, 80)), 200);
+
+    // See-through pictures keep their transparency.
+    const Reply clear = get(port(), "/media/clear.png?thumb=1");
+    EXPECT_EQ(clear.header("Content-Type"), "image/webp");
+    EXPECT_EQ(imageOf(clear).size(), QSize(320, 32));
+    EXPECT_EQ(qAlpha(imageOf(clear).pixel(10, 10)), 0);
+}
+
+TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
+    for (const QString path : {"bad.jpg", "huge.bmp", "notes.txt", "page.html", "drawing.svg", "album/"}) {
+        SCOPED_TRACE(path.toStdString());
+        const Reply reply = get(port(), "/media/" + path + "?thumb=1");
+        EXPECT_EQ(reply.status, 404);
+        EXPECT_EQ(reply.header("Content-Type"), "text/html; charset=utf-8");
+    }
+    // Remembered: the broken ones are not decoded again.
+    EXPECT_EQ(get(port(), "/media/bad.jpg?thumb=1").status, 404);
+    EXPECT_EQ(cachedThumbnails().size(), 2);
+    const Reply missing = get(port(), "/media/none.jpg?thumb=1");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_TRUE(missing.text().contains("That item moved"));
+}
+
+TEST_F(Previews, ALockedShareRefusesEveryFormOfAFile) {
+    for (const QString query : {"download=1", "view=1", "thumb=1"}) {
+        SCOPED_TRACE(query.toStdString());
+        const Reply refused = get(port(), "/vault/photo.jpg?" + query);
+        EXPECT_EQ(refused.status, 401);
+        EXPECT_TRUE(refused.text().contains("Password required"));
+        EXPECT_FALSE(refused.body.contains("JFIF"));
+    }
+    EXPECT_TRUE(cachedThumbnails().isEmpty());
+}
+
+TEST(ThumbnailCache, StaysUnderItsCapBySendingTheLeastRecentlyUsedFirst) {
+    const QString folder = testing_support::sandboxRoot() + "/cache/thumbnails";
+    QuarryThumbnailCache cache(folder, 10 * 1024);
+    const QByteArray thumbnail = QByteArray("\xff\xd8\xff") + QByteArray(1500, 'x');
+    for (int i = 0; i < 6; ++i) {
+        const QString key = "key" + QString::number(i);
+        cache.store(key, thumbnail);
+        // Each a minute older than the next, as if used in turn.
+        const timespec times[2] = {{1'700'000'000 + 60 * i, 0}, {1'700'000'000 + 60 * i, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(folder + "/" + key).constData(), times, 0);
+    }
+    cache.store("key6", thumbnail);
+    QStringList kept = QDir(folder).entryList(QDir::Files);
+    kept.sort();
+    EXPECT_EQ(kept, (QStringList{"key2", "key3", "key4", "key5", "key6"}));
+    const std::optional<QuarryThumbnailCache::Entry> newest = cache.find("key6");
+    ASSERT_TRUE(newest.has_value());
+    EXPECT_EQ(newest->contentType, "image/jpeg");
+    EXPECT_EQ(newest->length, thumbnail.size());
+    ::close(newest->descriptor);
+    EXPECT_FALSE(cache.find("key0").has_value());
+}
