@@ -30,9 +30,11 @@ QString execArgument(const QString& argument) {
     return text;
 }
 
-// The keys of the [Desktop Entry] group, as written (no locale handling: the two keys read are plain).
+// A key of the [Desktop Entry] group as written, the last one when it is there twice (no locale
+// handling: the keys read are plain).
 QString entryValue(const QByteArray& entry, const QByteArray& key) {
     bool inGroup = false;
+    QString value;
     for (QByteArray line : entry.split('\n')) {
         line = line.trimmed();
         if (line.startsWith('[')) {
@@ -41,9 +43,9 @@ QString entryValue(const QByteArray& entry, const QByteArray& key) {
         }
         const qsizetype equals = line.indexOf('=');
         if (inGroup && equals > 0 && line.left(equals).trimmed() == key)
-            return QString::fromUtf8(line.mid(equals + 1).trimmed());
+            value = QString::fromUtf8(line.mid(equals + 1).trimmed());
     }
-    return {};
+    return value;
 }
 
 } // namespace

@@ -27,7 +27,10 @@ int runDesktop(int argc, char** argv, BrightloomShareInstance& instance, bool hi
         logDiagnostic(QStringLiteral("Quitting on signal %1.").arg(signal));
         shell.quit();
     });
-    instance.listen([&shell](const QStringList& arguments) { return shell.handleLaterStart(arguments); });
+    instance.listen([&shell](const QStringList& arguments) {
+        logDiagnostic(QStringLiteral("Another start found this one running and handed over to it."));
+        return shell.handleLaterStart(arguments);
+    });
     if (!shell.openWindows(hidden))
         return 1;
     return application.exec();
