@@ -27,7 +27,13 @@ using TestApplication = QCoreApplication;
 
 // Sanitizer settings live in the executable, so a test behaves the same under ctest and when run by hand.
 extern "C" const char* __asan_default_options() {
+#ifdef BRIGHTLOOM_TEST_XVFB
+    // libxkbcommon-x11 hands strndup atom names that are not NUL-terminated, with their length: sound,
+    // but strict string checks read past them.
+    return "detect_leaks=1:abort_on_error=0:strict_string_checks=0";
+#else
     return "detect_leaks=1:abort_on_error=0:strict_string_checks=1";
+#endif
 }
 
 extern "C" const char* __ubsan_default_options() {
