@@ -21,6 +21,16 @@ void print(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+// Names and paths come from disk, where other people's devices may have put them: control characters
+// (a terminal's escape sequences among them) are shown as "?".
+QString printable(QString text) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    }
+    return text;
+}
+
 // The folders as enabled shares, or the message for the first one that cannot be served.
 Result<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folders) {
     QList<QuarryFolderShare> shares;
@@ -29,10 +39,10 @@ Result<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folders) {
         const QFileInfo info(folder.path);
         if (!info.exists())
             return QuarryError{QStringLiteral("serve"), 2,
-                               QStringLiteral("there is no folder at %1").arg(folder.path)};
+                               QStringLiteral("there is no folder at %1").arg(printable(folder.path))};
         if (!info.isDir())
             return QuarryError{QStringLiteral("serve"), 2,
-                               QStringLiteral("%1 is not a folder").arg(folder.path)};
+                               QStringLiteral("%1 is not a folder").arg(printable(folder.path))};
         QuarryFolderShare share;
         share.path = QDir::cleanPath(info.absoluteFilePath());
         share.name = folder.name.value_or(info.fileName().isEmpty() ? share.path : info.fileName());
@@ -63,7 +73,7 @@ QString banner(const QList<QuarryFolderShare>& shares, int port, bool withQRCode
             .arg(port);
     for (const QuarryFolderShare& share : shares) {
         text += QStringLiteral("\n%1 (%2)%3\n")
-                    .arg(share.displayName(), share.path,
+                    .arg(printable(share.displayName()), printable(share.path),
                          share.isPasswordProtected() ? QStringLiteral(", with a password") : QString());
         for (const QString& origin : origins)
             text += QStringLiteral("  %1%2/\n").arg(origin, share.urlSlug);

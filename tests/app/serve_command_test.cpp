@@ -97,10 +97,13 @@ TEST(Serve, AMissingFolderIsRefusedClearlyAndNoCodeWhenAskedNotTo) {
     EXPECT_EQ(refused.finish(), 2);
     EXPECT_EQ(refused.output(), "brightloom-share serve: there is no folder at " + missing.toUtf8() + "\n");
 
+    // A folder whose name would drive the terminal: its escape is shown, not obeyed.
     AppProcess plain;
-    ASSERT_TRUE(plain.start({"serve", "--port", "0", "--no-qr", makeFolder("Notes")}));
-    ASSERT_TRUE(plain.waitForOutput("/notes/\n")) << plain.output().data();
+    ASSERT_TRUE(plain.start({"serve", "--port", "0", "--no-qr", makeFolder("Notes\x1b]0;owned\x07")}));
+    ASSERT_TRUE(plain.waitForOutput("/notes-0-owned/\n")) << plain.output().data();
     EXPECT_EQ(plain.stop(SIGTERM), 0);
+    EXPECT_TRUE(plain.output().contains("\nNotes?]0;owned? (")) << plain.output().data();
+    EXPECT_FALSE(plain.output().contains('\x1b'));
     EXPECT_FALSE(plain.output().contains("Scan to open")) << plain.output().data();
     EXPECT_FALSE(plain.output().contains(QString(QChar(0x2588)).toUtf8()));
 
