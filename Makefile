@@ -7,7 +7,7 @@ TEST_DIR   ?= build-test
 APP        := $(BUILD_DIR)/brightloom-share
 RUN_ARGS   ?=
 
-.PHONY: all deps build test run package format format-check clean bench bench-browser
+.PHONY: all deps build test run package format format-check clean bench bench-browser bench-search
 
 all: build
 
@@ -35,11 +35,18 @@ run: build
 bench: build
 	@./scripts/deps.sh deps-bench.txt
 	BUILD_DIR=$(BUILD_DIR) ./bench/run.sh; status=$$?; \
-	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs && exit $$status
+	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs || status=1; \
+	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs || status=1; \
+	exit $$status
 
 # The column browser alone, in headless Chromium (chromium and the browser tests' npm modules).
 bench-browser: build
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs
+
+# Searching a share of 100,000 entries, and listings while eight clients search (nginx beside them).
+bench-search: build
+	@./scripts/deps.sh deps-bench.txt
+	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -8,16 +8,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-BUILD_DIR=${BUILD_DIR:-build}
-SERVE="$BUILD_DIR/serve_shares"
-[ -x "$SERVE" ] || { echo "bench: $SERVE is missing; run make build first" >&2; exit 1; }
-for tool in nginx wrk curl perl; do
-    command -v "$tool" >/dev/null || { echo "bench: $tool is missing; make bench installs it" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/brightloom-bench-XXXXXX")
+. bench/common.sh
+bench_requires nginx wrk curl perl
 serve_pid=""
 nginx_pid=""
+bench_sandbox brightloom-bench
 cleanup() {
     [ -n "$serve_pid" ] && kill "$serve_pid" 2>/dev/null || true
     [ -n "$nginx_pid" ] && kill -QUIT "$nginx_pid" 2>/dev/null || true
@@ -25,13 +20,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-# Nothing here may touch the real home folder.
-export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
-export XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
-export XDG_RUNTIME_DIR="$work/runtime" TMPDIR="$work/tmp"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR" "$work/share/listing" "$work/nginx"
-chmod 700 "$XDG_RUNTIME_DIR"
+mkdir -p "$work/share/listing" "$work/nginx"
 
 free_port() {
     perl -MIO::Socket::INET -e 'print IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.1", LocalPort => 0)->sockport'
@@ -41,15 +30,7 @@ echo "Preparing the folder (1 GiB file, 200-entry listing)..."
 dd if=/dev/zero of="$work/share/big.bin" bs=1M count=1024 status=none
 for i in $(seq 1 200); do printf 'file %d\n' "$i" > "$work/share/listing/file-$i.txt"; done
 
-"$SERVE" --port 0 --share bench "$work/share" > "$work/serve.out" 2> "$work/serve.err" < <(sleep 3600) &
-serve_pid=$!
-port=""
-for _ in $(seq 1 100); do
-    port=$(awk '/^LISTENING /{print $2}' "$work/serve.out")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || { echo "bench: serve_shares did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
+bench_serve "$work/share"
 curl -s --max-time 10 -o "$work/share/app.html" "http://127.0.0.1:$port/bench/"
 
 nginx_port=$(free_port)
@@ -135,4 +116,6 @@ if awk -v a="$ours_download" -v b="$theirs_download" 'BEGIN { exit !(a >= b / 2)
 else
     echo "download throughput at least half of nginx's: NO"; status=1
 fi
+echo
+BUILD_DIR="$BUILD_DIR" ./bench/archive.sh || status=1
 exit $status

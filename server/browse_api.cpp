@@ -75,13 +75,8 @@ QByteArray DirectoryListingPayload::toData() const {
     json.beginObject();
     json.key("shareSlug").value(shareSlug).key("directoryPath").value(directoryPath);
     json.key("items").beginArray();
-    for (const DirectoryListingItem& item : items) {
-        json.beginObject();
-        json.key("name").value(item.name).key("relativePath").value(item.relativePath);
-        json.key("isDirectory").value(item.isDirectory);
-        writeAttributes(json, item.size, item.modifiedAt);
-        json.endObject();
-    }
+    for (const DirectoryListingItem& item : items)
+        QuarryShareWeb::writeListingItem(json, item);
     json.endArray().endObject();
     return json.take();
 }
@@ -97,6 +92,60 @@ QByteArray ItemMetadataPayload::toData() const {
 }
 
 namespace QuarryShareWeb {
+
+void writeListingItem(JsonWriter& json, const DirectoryListingItem& item) {
+    json.beginObject();
+    json.key("name").value(item.name).key("relativePath").value(item.relativePath);
+    json.key("isDirectory").value(item.isDirectory);
+    writeAttributes(json, item.size, item.modifiedAt);
+    json.endObject();
+}
+
+void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath) {
+    // In the user's locale, ignoring case; sort keys are made once per name.
+    const QCollator collator = nameCollator();
+    struct Keys {
+        QCollatorSortKey name;
+        std::optional<QCollatorSortKey> path;
+        qsizetype index;
+    };
+    std::vector<Keys> order;
+    order.reserve(static_cast<size_t>(items.size()));
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const DirectoryListingItem& item = items.at(i);
+        order.push_back({collator.sortKey(item.name),
+                         thenByPath ? std::optional(collator.sortKey(item.relativePath)) : std::nullopt, i});
+    }
+    std::stable_sort(order.begin(), order.end(), [&items](const Keys& a, const Keys& b) {
+        const DirectoryListingItem& first = items.at(a.index);
+        const DirectoryListingItem& second = items.at(b.index);
+        if (first.isDirectory != second.isDirectory)
+            return first.isDirectory;
+        if (const int byName = a.name.compare(b.name))
+            return byName < 0;
+        if (a.path && b.path) {
+            if (const int byPath = a.path->compare(*b.path))
+                return byPath < 0;
+            return first.relativePath < second.relativePath;
+        }
+        return false;
+    });
+    QList<DirectoryListingItem> sorted;
+    sorted.reserve(items.size());
+    for (const Keys& keys : order)
+        sorted.append(items.at(keys.index));
+    items = sorted;
+}
+
+ShareAccess shareForRequest(const HTTPRequest& request, const QString& slug,
+                            const QuarryShareServerSnapshot& snapshot) {
+    std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
+    if (!share)
+        return {std::nullopt, errorResponse(QStringLiteral("Share not found"), 404)};
+    if (!isAuthorized(request, *share))
+        return {std::nullopt, errorResponse(QStringLiteral("Password required"), 401)};
+    return {std::move(share), HTTPResponse()};
+}
 
 QString isoDateText(const QDateTime& moment) {
     return QString::fromLatin1(isoDateBytes(moment));
@@ -172,24 +221,7 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
         payload.items.append(item);
     }
 
-    // Folders first, then by name in the user's locale, ignoring case; sort keys are made once per name.
-    const QCollator collator = nameCollator();
-    std::vector<std::pair<QCollatorSortKey, qsizetype>> order;
-    order.reserve(static_cast<size_t>(payload.items.size()));
-    for (qsizetype i = 0; i < payload.items.size(); ++i)
-        order.emplace_back(collator.sortKey(payload.items.at(i).name), i);
-    std::stable_sort(order.begin(), order.end(), [&payload](const auto& a, const auto& b) {
-        const bool aFolder = payload.items.at(a.second).isDirectory;
-        const bool bFolder = payload.items.at(b.second).isDirectory;
-        if (aFolder != bFolder)
-            return aFolder;
-        return a.first.compare(b.first) < 0;
-    });
-    QList<DirectoryListingItem> sorted;
-    sorted.reserve(payload.items.size());
-    for (const auto& entry : order)
-        sorted.append(payload.items.at(entry.second));
-    payload.items = sorted;
+    sortListingItems(payload.items);
     return payload;
 }
 
@@ -221,12 +253,10 @@ template <typename Builder>
 HTTPResponse answerForShare(const HTTPRequest& request, const QString& slug,
                             const QuarryShareServerSnapshot& snapshot, Builder build,
                             const QString& missing) {
-    const std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
-    if (!share)
-        return errorResponse(QStringLiteral("Share not found"), 404);
-    if (!isAuthorized(request, *share))
-        return errorResponse(QStringLiteral("Password required"), 401);
-    const auto payload = build(*share, queryParameters(request).value(QStringLiteral("path")));
+    const ShareAccess access = shareForRequest(request, slug, snapshot);
+    if (!access.share)
+        return access.refusal;
+    const auto payload = build(*access.share, queryParameters(request).value(QStringLiteral("path")));
     if (!payload)
         return errorResponse(missing, 404);
     return HTTPResponse::jsonData(payload->toData());

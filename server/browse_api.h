@@ -46,6 +46,23 @@ struct ItemMetadataPayload {
 // The JSON API of folder listings and item details, and the containment gate every file access uses.
 namespace QuarryShareWeb {
 
+class JsonWriter;
+
+// The share a JSON request may read: the enabled share of the slug, when the visitor may see it;
+// otherwise the answer to give instead (404 "Share not found", 401 "Password required").
+struct ShareAccess {
+    std::optional<QuarryFolderShare> share;
+    HTTPResponse refusal;
+};
+ShareAccess shareForRequest(const HTTPRequest& request, const QString& slug,
+                            const QuarryShareServerSnapshot& snapshot);
+
+// One listing item as a JSON object.
+void writeListingItem(JsonWriter& json, const DirectoryListingItem& item);
+
+// Folders first, then by name in the listing's order; with thenByPath, equal names by their paths.
+void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath = false);
+
 // The first enabled share whose slug is exactly the given one.
 std::optional<QuarryFolderShare> enabledShare(const QuarryShareServerSnapshot& snapshot, const QString& slug);
 

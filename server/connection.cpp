@@ -64,6 +64,7 @@ QuarryHttpConnection::QuarryHttpConnection(int descriptor, Responder responder, 
 }
 
 QuarryHttpConnection::~QuarryHttpConnection() {
+    stopStream();
     if (m_descriptor >= 0) {
         m_readNotifier->setEnabled(false);
         m_writeNotifier->setEnabled(false);
@@ -106,6 +107,9 @@ void QuarryHttpConnection::readable() {
     if (m_phase == Phase::reading) {
         evaluateRequest();
     } else if (m_phase == Phase::lingering && m_peerFinished) {
+        closeNow();
+    } else if (m_phase == Phase::answering && m_peerFinished && m_deferred &&
+               m_deferred->endsWhenVisitorLeaves()) {
         closeNow();
     }
 }
@@ -150,6 +154,7 @@ void QuarryHttpConnection::evaluateRequest() {
     request.body = m_buffer.mid(bodyStart, static_cast<qsizetype>(length));
     m_buffer.clear();
     m_buffer.squeeze();
+    m_headOnly = request.method == QLatin1String("HEAD");
     respond(m_responder(request, m_peer));
 }
 
@@ -169,10 +174,19 @@ void QuarryHttpConnection::beginSending(HTTPResponse response) {
         return;
     m_phase = Phase::sending;
     m_out = response.serializedHead();
-    if (response.fileBody)
+    if (m_headOnly) {
+        // HEAD: the head alone; a file stays closed and an archive is never made.
+    } else if (response.fileBody) {
         m_file = response.fileBody;
-    else
+    } else if (response.stream) {
+        m_stream = response.stream;
+        // Called from the thread that makes the body: more is ready, so write on this thread.
+        m_stream->setWaker([this] {
+            QMetaObject::invokeMethod(this, &QuarryHttpConnection::writeMore, Qt::QueuedConnection);
+        });
+    } else {
         m_out += response.body;
+    }
     m_outOffset = 0;
     m_fileOffset = 0;
     writeMore();
@@ -200,11 +214,20 @@ void QuarryHttpConnection::writeMore() {
             writtenThisTurn += sent;
             continue;
         }
+        if (m_stream && !m_streamEnded) {
+            if (!takeFromStream())
+                return;
+            if (m_outOffset < m_out.size())
+                continue;
+            // Nothing is ready: the waker brings this back once the maker has more.
+            m_writeNotifier->setEnabled(false);
+            return;
+        }
         if (!m_file || m_fileOffset >= m_file->length())
             break;
         const qint64 remaining = m_file->length() - m_fileOffset;
         if (m_useSendfile) {
-            off_t offset = static_cast<off_t>(m_fileOffset);
+            off_t offset = static_cast<off_t>(m_file->offset() + m_fileOffset);
             const ssize_t sent = ::sendfile(m_descriptor, m_file->descriptor(), &offset,
                                             static_cast<size_t>(qMin(remaining, kWritePerTurn)));
             if (sent > 0) {
@@ -231,7 +254,7 @@ void QuarryHttpConnection::writeMore() {
         }
         m_out.resize(static_cast<qsizetype>(qMin(remaining, kCopyChunk)));
         const ssize_t got = ::pread(m_file->descriptor(), m_out.data(), static_cast<size_t>(m_out.size()),
-                                    static_cast<off_t>(m_fileOffset));
+                                    static_cast<off_t>(m_file->offset() + m_fileOffset));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
@@ -242,7 +265,8 @@ void QuarryHttpConnection::writeMore() {
         m_outOffset = 0;
         m_fileOffset += got;
     }
-    if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length())) {
+    if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length()) ||
+        (m_stream && !m_streamEnded)) {
         // More to send, but other connections get their turn first.
         m_writeNotifier->setEnabled(true);
         return;
@@ -250,8 +274,37 @@ void QuarryHttpConnection::writeMore() {
     finishSending();
 }
 
+bool QuarryHttpConnection::takeFromStream() {
+    QByteArray piece;
+    switch (m_stream->take(piece, kCopyChunk)) {
+    case HTTPBodySource::Status::data:
+        m_out = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        break;
+    case HTTPBodySource::Status::waiting:
+        m_out.clear();
+        break;
+    case HTTPBodySource::Status::finished:
+        m_out = QByteArrayLiteral("0\r\n\r\n");
+        m_streamEnded = true;
+        break;
+    case HTTPBodySource::Status::failed:
+        // Without the last chunk the client can tell the body was cut short.
+        closeNow();
+        return false;
+    }
+    m_outOffset = 0;
+    return true;
+}
+
+void QuarryHttpConnection::stopStream() {
+    if (m_stream)
+        m_stream->setWaker({});
+    m_stream.reset();
+}
+
 void QuarryHttpConnection::finishSending() {
     m_writeNotifier->setEnabled(false);
+    stopStream();
     m_file.reset();
     m_out.clear();
     m_out.squeeze();
@@ -276,5 +329,6 @@ void QuarryHttpConnection::closeNow() {
     ::close(m_descriptor);
     m_descriptor = -1;
     m_file.reset();
+    stopStream();
     deleteLater();
 }

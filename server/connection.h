@@ -44,6 +44,9 @@ private:
     void respond(HTTPResponse response);
     void beginSending(HTTPResponse response);
     void writeMore();
+    // Frames the next piece of a streamed body as one chunk; false when the connection was closed.
+    bool takeFromStream();
+    void stopStream();
     void finishSending();
     void closeNow();
 
@@ -53,6 +56,8 @@ private:
     QHostAddress m_peer;
     Phase m_phase = Phase::reading;
     bool m_peerFinished = false;
+    // HEAD: the answer's head goes out without its body.
+    bool m_headOnly = false;
 
     QByteArray m_buffer;
     std::optional<HTTPRequest> m_head;
@@ -63,6 +68,8 @@ private:
     qsizetype m_outOffset = 0;
     std::shared_ptr<HTTPFileBody> m_file;
     qint64 m_fileOffset = 0;
+    std::shared_ptr<HTTPBodySource> m_stream;
+    bool m_streamEnded = false;
     bool m_useSendfile = true;
 
     QSocketNotifier* m_readNotifier;

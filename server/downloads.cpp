@@ -1,10 +1,15 @@
 #include "server/downloads.h"
 
+#include "core/path_resolution.h"
 #include "core/paths.h"
+#include "server/beneath.h"
 #include "server/browse_api.h"
+#include "server/byte_ranges.h"
 #include "server/pages.h"
+#include "server/validators.h"
 #include "server/zip_archive.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
@@ -26,6 +31,95 @@ QString withoutControlCharacters(const QString& text) {
             clean.append(c);
     }
     return clean;
+}
+
+bool isGetOrHead(const HTTPRequest& request) {
+    return request.method == QLatin1String("GET") || request.method == QLatin1String("HEAD");
+}
+
+void addValidators(HTTPResponse& response, const QuarryShareWeb::FileValidators& validators) {
+    response.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
+    response.headers.insert(QStringLiteral("ETag"), validators.entityTag);
+    response.headers.insert(QStringLiteral("Last-Modified"), validators.lastModified);
+}
+
+HTTPResponse withStatus(HTTPResponse response, int status) {
+    response.statusCode = status;
+    response.reasonPhrase = HTTPResponse::reasonPhraseFor(status);
+    return response;
+}
+
+// The answer for an open regular file: 304 when the client's copy is current, one range (206, or 416
+// when it lies beyond the file), or the whole file.
+HTTPResponse fileAnswer(const HTTPRequest& request, int descriptor, const struct stat& status,
+                        const QString& name) {
+    using namespace QuarryShareWeb;
+    const FileValidators validators = validatorsFor(status);
+    const qint64 size = status.st_size;
+    const bool conditional = isGetOrHead(request);
+    if (conditional && isNotModified(request, validators, QDateTime::currentSecsSinceEpoch())) {
+        ::close(descriptor);
+        HTTPResponse notModified = withStatus(HTTPResponse::binary(QByteArray(), QString()), 304);
+        notModified.headers.remove(QStringLiteral("Content-Type"));
+        addValidators(notModified, validators);
+        return notModified;
+    }
+    ByteRangeAnswer range;
+    if (conditional && request.headers.contains(QStringLiteral("range")) &&
+        ifRangeAllows(request, validators))
+        range = evaluateRange(request.header(QStringLiteral("range")), size);
+    if (range.kind == ByteRangeAnswer::Kind::unsatisfiable) {
+        ::close(descriptor);
+        HTTPResponse refused = withStatus(HTTPResponse::binary(QByteArray(), QString()), 416);
+        refused.headers.remove(QStringLiteral("Content-Type"));
+        refused.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
+        refused.headers.insert(QStringLiteral("Content-Range"), QStringLiteral("bytes */%1").arg(size));
+        return refused;
+    }
+    const bool partial = range.kind == ByteRangeAnswer::Kind::partial;
+    HTTPResponse response =
+        HTTPResponse::file(std::make_shared<HTTPFileBody>(descriptor, partial ? range.length() : size,
+                                                          partial ? range.first : 0),
+                           mimeTypeForName(name), contentDisposition(name));
+    addValidators(response, validators);
+    if (!partial)
+        return response;
+    response.headers.insert(QStringLiteral("Content-Range"),
+                            QStringLiteral("bytes %1-%2/%3").arg(range.first).arg(range.last).arg(size));
+    return withStatus(std::move(response), 206);
+}
+
+HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& share, const QString& location,
+                          const QString& relativePath, const QuarryShareWeb::RequestContext& context) {
+    using namespace QuarryShareWeb;
+    const QString name = lastPathComponent(location);
+    const QString fileName = archiveName(location, share, relativePath) + QStringLiteral(".zip");
+    const QString root = resolvedURL(share, QString()).value_or(location);
+    QuarryFolderArchiveSpec spec;
+    spec.rootPath = QFile::encodeName(root);
+    spec.relativePath =
+        QFile::encodeName(QuarryShareUtilities::relativePath(location, root).value_or(QString()));
+    // A folder without a last component (the file-system root) is stored under the archive's name.
+    spec.entryName = QFile::encodeName(
+        name.isEmpty() || name == QLatin1String("/") ? archiveName(location, share, relativePath) : name);
+    spec.displayName = location;
+
+    if (request.method == QLatin1String("HEAD")) {
+        // The headers GET would send, without making the archive: only whether the folder opens.
+        const int rootDescriptor = ::open(spec.rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folder = rootDescriptor < 0
+                               ? -1
+                               : QuarryBeneath::openBeneath(rootDescriptor, spec.rootPath, spec.relativePath,
+                                                            O_RDONLY | O_DIRECTORY);
+        if (folder >= 0)
+            ::close(folder);
+        if (rootDescriptor >= 0)
+            ::close(rootDescriptor);
+        return folder < 0 ? QuarryZipArchiveResponse::failure(name)
+                          : QuarryZipArchiveResponse::answerHead(fileName);
+    }
+    return HTTPResponse::later(std::make_shared<QuarryZipArchiveResponse>(
+        std::move(spec), fileName, name, context.archives, context.client, context.archiveLimits));
 }
 
 } // namespace
@@ -55,6 +149,9 @@ QString archiveName(const QString& location, const QuarryFolderShare& share, con
 QString contentDisposition(const QString& fileName) {
     QString name = withoutControlCharacters(fileName);
     name.remove(QLatin1Char('"'));
+    // A backslash escapes the next character inside a quoted string: one at the end would swallow the
+    // closing quote.
+    name.remove(QLatin1Char('\\'));
     return QStringLiteral("attachment; filename=\"") + name + QLatin1Char('"');
 }
 
@@ -66,20 +163,17 @@ QString mimeTypeForName(const QString& fileName) {
     return type.isValid() && !type.isDefault() ? type.name() : fallback;
 }
 
-HTTPResponse handleDownload(const QuarryFolderShare& share, const QString& relativePath,
-                            const QuarryShareServerSnapshot& snapshot, const QString& zipProgram) {
+HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare& share,
+                            const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
+                            const RequestContext& context) {
     const std::optional<QString> location = resolvedURL(share, relativePath);
     const QFileInfo info(location.value_or(QString()));
     if (!location || !info.exists())
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    if (info.isDir())
+        return folderAnswer(request, share, *location, relativePath, context);
+
     const QString name = lastPathComponent(*location);
-
-    if (info.isDir()) {
-        const QString root = resolvedURL(share, QString()).value_or(*location);
-        return HTTPResponse::later(std::make_shared<QuarryZipArchiveJob>(
-            *location, root, archiveName(*location, share, relativePath), zipProgram));
-    }
-
     const int descriptor = openResolvedForReading(*location);
     struct stat status {};
     if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -89,8 +183,7 @@ HTTPResponse handleDownload(const QuarryFolderShare& share, const QString& relat
         return HTTPResponse::internalServerError(QStringLiteral("Could not read ") + name + QLatin1Char('.'));
     }
     ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    return HTTPResponse::file(std::make_shared<HTTPFileBody>(descriptor, static_cast<qint64>(status.st_size)),
-                              mimeTypeForName(name), contentDisposition(name));
+    return fileAnswer(request, descriptor, status, name);
 }
 
 } // namespace QuarryShareWeb

@@ -30,9 +30,10 @@ QString HTTPCookieHeader::stringValue() const {
     return items.join(QStringLiteral("; "));
 }
 
-HTTPFileBody::HTTPFileBody(int descriptor, qint64 length)
+HTTPFileBody::HTTPFileBody(int descriptor, qint64 length, qint64 offset)
     : m_descriptor(descriptor)
-    , m_length(length) {}
+    , m_length(length)
+    , m_offset(offset) {}
 
 HTTPFileBody::~HTTPFileBody() {
     if (m_descriptor >= 0)
@@ -44,7 +45,7 @@ QByteArray HTTPFileBody::readAll() const {
     qint64 done = 0;
     while (done < m_length) {
         const ssize_t got =
-            ::pread(m_descriptor, bytes.data() + done, static_cast<size_t>(m_length - done), done);
+            ::pread(m_descriptor, bytes.data() + done, static_cast<size_t>(m_length - done), m_offset + done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -57,7 +58,10 @@ QByteArray HTTPFileBody::readAll() const {
 
 QByteArray HTTPResponse::serializedHead() const {
     QMap<QString, QString> lines = headers;
-    lines.insert(QStringLiteral("Content-Length"), QString::number(bodyLength()));
+    if (chunked)
+        lines.insert(QStringLiteral("Transfer-Encoding"), QStringLiteral("chunked"));
+    else if (statusCode != 304)
+        lines.insert(QStringLiteral("Content-Length"), QString::number(bodyLength()));
     if (!lines.contains(QStringLiteral("Connection")))
         lines.insert(QStringLiteral("Connection"), QStringLiteral("close"));
 
@@ -75,14 +79,20 @@ QString HTTPResponse::reasonPhraseFor(int statusCode) {
     switch (statusCode) {
     case 200:
         return QStringLiteral("OK");
+    case 206:
+        return QStringLiteral("Partial Content");
     case 303:
         return QStringLiteral("See Other");
+    case 304:
+        return QStringLiteral("Not Modified");
     case 400:
         return QStringLiteral("Bad Request");
     case 401:
         return QStringLiteral("Unauthorized");
     case 404:
         return QStringLiteral("Not Found");
+    case 416:
+        return QStringLiteral("Range Not Satisfiable");
     default:
         return QStringLiteral("Internal Server Error");
     }
@@ -156,6 +166,14 @@ HTTPResponse HTTPResponse::file(std::shared_ptr<HTTPFileBody> body, const QStrin
                                 const std::optional<QString>& disposition) {
     HTTPResponse response = binary(QByteArray(), contentType, disposition);
     response.fileBody = std::move(body);
+    return response;
+}
+
+HTTPResponse HTTPResponse::streamed(std::shared_ptr<HTTPBodySource> body, const QString& contentType,
+                                    const std::optional<QString>& disposition) {
+    HTTPResponse response = binary(QByteArray(), contentType, disposition);
+    response.stream = std::move(body);
+    response.chunked = true;
     return response;
 }
 

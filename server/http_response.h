@@ -25,20 +25,36 @@ struct HTTPCookieHeader {
 // The descriptor is closed when the last response holding it is gone.
 class HTTPFileBody {
 public:
-    // Takes ownership of an open descriptor; length is the number of bytes to send from offset 0.
-    HTTPFileBody(int descriptor, qint64 length);
+    // Takes ownership of an open descriptor; the body is length bytes from offset on.
+    HTTPFileBody(int descriptor, qint64 length, qint64 offset = 0);
     ~HTTPFileBody();
     HTTPFileBody(const HTTPFileBody&) = delete;
     HTTPFileBody& operator=(const HTTPFileBody&) = delete;
 
     int descriptor() const { return m_descriptor; }
     qint64 length() const { return m_length; }
+    qint64 offset() const { return m_offset; }
     // The whole content, for callers that want it in memory (small bodies, tests).
     QByteArray readAll() const;
 
 private:
     int m_descriptor;
     qint64 m_length;
+    qint64 m_offset;
+};
+
+// A body made while it is sent (a folder archive), whose length is not known in advance. The connection
+// takes what is ready and is woken when there is more; whoever makes it stops when its owner drops it.
+class HTTPBodySource {
+public:
+    enum class Status { data, waiting, finished, failed };
+    virtual ~HTTPBodySource() = default;
+    // data: out holds the next bytes (at most maxBytes); waiting: nothing is ready yet, and the waker
+    // will be called when something is; finished: the body is complete; failed: it never will be.
+    virtual Status take(QByteArray& out, qsizetype maxBytes) = 0;
+    // wake is called from any thread whenever take would answer something new. Once setWaker returns,
+    // the previous function is neither running nor ever called again; an empty one stops the calls.
+    virtual void setWaker(std::function<void()> wake) = 0;
 };
 
 struct HTTPResponse;
@@ -50,6 +66,10 @@ public:
     virtual ~HTTPDeferredResponse() = default;
     // Calls done exactly once, later, on the calling thread's event loop.
     virtual void start(std::function<void(HTTPResponse)> done) = 0;
+    // Whether the connection ends, dropping this work, when the visitor closes its side before the
+    // answer is ready. Work whose answer is wanted after a half-close (a client that ends its sending
+    // direction and waits) says no.
+    virtual bool endsWhenVisitorLeaves() const { return false; }
 };
 
 struct HTTPResponse {
@@ -62,13 +82,17 @@ struct HTTPResponse {
     std::shared_ptr<HTTPFileBody> fileBody;
     // When set, this response only stands for the one that the deferred work will produce.
     std::shared_ptr<HTTPDeferredResponse> deferred;
+    // When set, the body is made while it is sent and goes out with chunked transfer coding.
+    std::shared_ptr<HTTPBodySource> stream;
+    // Transfer-Encoding: chunked instead of Content-Length (a stream, or a HEAD answer standing for one).
+    bool chunked = false;
 
     qint64 bodyLength() const { return fileBody ? fileBody->length() : body.size(); }
     // The body bytes, read from the file when the body streams from one.
     QByteArray bodyBytes() const { return fileBody ? fileBody->readAll() : body; }
 
-    // Status line, headers (Content-Length set, Connection: close unless given, sorted by name),
-    // Set-Cookie lines and the blank line.
+    // Status line, headers (Content-Length set, or Transfer-Encoding for a chunked body, none for 304;
+    // Connection: close unless given; sorted by name), Set-Cookie lines and the blank line.
     QByteArray serializedHead() const;
     // The head followed by the in-memory body.
     QByteArray serialized() const { return serializedHead() + body; }
@@ -87,6 +111,9 @@ struct HTTPResponse {
     // As binary, with the body streamed from an open file.
     static HTTPResponse file(std::shared_ptr<HTTPFileBody> body, const QString& contentType,
                              const std::optional<QString>& disposition = std::nullopt);
+    // As binary, with a body made while it is sent.
+    static HTTPResponse streamed(std::shared_ptr<HTTPBodySource> body, const QString& contentType,
+                                 const std::optional<QString>& disposition = std::nullopt);
     static HTTPResponse redirect(const QString& location, const QList<HTTPCookieHeader>& cookies = {});
     static HTTPResponse later(std::shared_ptr<HTTPDeferredResponse> work);
 };

@@ -227,7 +227,7 @@ std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, 
 // The client and its style sheet are kept as a few files, one concern each, and served as one text
 // in the order listed here.
 QString baseStyles() {
-    static const QString styles = resourceTexts({"app.css", "columns.css", "inspector.css"});
+    static const QString styles = resourceTexts({"app.css", "columns.css", "search.css", "inspector.css"});
     return styles;
 }
 
@@ -237,7 +237,7 @@ QString appScript() {
     static const QString script =
         QStringLiteral("(function () {\n'use strict';\n") +
         resourceTexts({"base.js", "state.js", "shell.js", "column_view.js", "column_browser.js",
-                       "keyboard.js", "inspector.js", "app.js"}) +
+                       "keyboard.js", "search.js", "inspector.js", "app.js"}) +
         QStringLiteral("})();\n");
     return script;
 }

@@ -4,6 +4,7 @@
 #include "server/browse_api.h"
 #include "server/downloads.h"
 #include "server/pages.h"
+#include "server/search_api.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -13,6 +14,7 @@ namespace {
 const QString kUnlockPrefix = QStringLiteral("/__unlock/");
 const QString kBrowsePrefix = QStringLiteral("/__browse/");
 const QString kMetaPrefix = QStringLiteral("/__meta/");
+const QString kSearchPrefix = QStringLiteral("/__search/");
 const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
 
 HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
@@ -43,7 +45,7 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
 
     const QString relativePath = decodeRelativePath(pieces);
     if (query.value(QStringLiteral("download")) == QLatin1String("1"))
-        return handleDownload(*share, relativePath, snapshot, context.zipProgram);
+        return handleDownload(request, *share, relativePath, snapshot, context);
 
     const std::optional<Presentation> presentation = resolvePresentation(*share, relativePath);
     if (!presentation)
@@ -58,6 +60,8 @@ namespace QuarryShareWeb {
 
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
                    const RequestContext& context) {
+    // The server's own paths answer GET only; every other method, HEAD included, goes to the share
+    // branch, which serves them all alike. The connection sends a HEAD answer's head alone.
     const QString path = request.path();
     const QString& method = request.method;
     const bool get = method == QLatin1String("GET");
@@ -74,7 +78,16 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
         return handleBrowseJSON(request, path.mid(kBrowsePrefix.size()), snapshot);
     if (get && path.startsWith(kMetaPrefix))
         return handleMetadataJSON(request, path.mid(kMetaPrefix.size()), snapshot);
+    if (get && path.startsWith(kSearchPrefix))
+        return handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context);
     return shareBranch(request, path, snapshot, context);
+}
+
+HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work, bool endsWhenVisitorLeaves) {
+    if (context.work)
+        return context.work->offload(std::move(work), endsWhenVisitorLeaves);
+    const std::atomic_bool waiting{false};
+    return work(waiting);
 }
 
 HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,

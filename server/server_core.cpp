@@ -3,18 +3,25 @@
 #include "server/router.h"
 #include "server/web_server.h"
 
+#include <QThread>
+
 #include <unistd.h>
 
 namespace {
 
 // Pending connections the system may queue while the server thread is busy.
 constexpr int kListenBacklog = 512;
+// Searches walking at once, at most; the others wait their turn.
+constexpr int kMaxSearches = 3;
 
 } // namespace
 
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
-    , m_throttle([server] { return server->options().clock(); }) {}
+    , m_throttle([server] { return server->options().clock(); })
+    , m_work(QThread::idealThreadCount())
+    , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
+    , m_archives(this) {}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -67,7 +74,12 @@ void QuarryServerCore::accept(qintptr descriptor) {
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
-    const QuarryShareWeb::RequestContext context{clientAddress(request, peer), &m_throttle,
-                                                 options.zipProgram};
+    const QuarryShareWeb::RequestContext context{clientAddress(request, peer),
+                                                 &m_throttle,
+                                                 &m_archives,
+                                                 options.archiveLimits,
+                                                 &m_work,
+                                                 &m_searches,
+                                                 options.search};
     return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "server/archive_writers.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
+#include "server/search_gate.h"
 #include "server/unlock_throttle.h"
+#include "server/work_pool.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -44,4 +47,10 @@ private:
     QuarryShareWebServer* m_server;
     QuarryTcpListener* m_listener = nullptr;
     QuarryUnlockThrottle m_throttle;
+    // Sized to the machine: the work it runs is CPU and disk time.
+    QuarryWorkPool m_work;
+    // Fewer searches than the pool has threads, so a thread stays free for other work.
+    QuarrySearchGate m_searches;
+    // A child of this object, so it moves to the server thread with it.
+    QuarryArchiveWriters m_archives;
 };

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/error.h"
+#include "server/archive_writers.h"
 #include "server/connection.h"
+#include "server/name_walk.h"
 #include "server/server_snapshot.h"
 #include "server/unlock_throttle.h"
 
@@ -37,8 +39,9 @@ public:
     // Seams for tests and tools; the defaults are what the application uses.
     struct Options {
         QuarryMonotonicClock clock = steadyMonotonicClock();
-        QString zipProgram = QStringLiteral("/usr/bin/zip");
+        QuarryArchiveLimits archiveLimits;
         QuarryConnectionLimits limits;
+        QuarrySearchLimits search;
     };
 
     explicit QuarryShareWebServer(QObject* parent = nullptr);

@@ -1,48 +1,47 @@
 #pragma once
 
+#include "server/archive_writers.h"
+#include "server/folder_archive.h"
 #include "server/http_response.h"
 
-#include <QObject>
-#include <QProcess>
+#include <QPointer>
 #include <QString>
 
-#include <atomic>
 #include <functional>
-#include <thread>
+#include <memory>
 
-// Makes one folder's ZIP archive with `zip`, without blocking the thread it runs on, and answers with
-// the archive streamed from disk. Its work folder ("QuarryShare-" + UUID in the temporary folder) is
-// removed as soon as the archive is open for sending, on failure, or when the job is dropped.
-// Threads: lives on the server thread; the folder's layout is built on a thread of its own, which
-// reports back through a queued call and is joined before the job ends.
-class QuarryZipArchiveJob : public QObject, public HTTPDeferredResponse {
-    Q_OBJECT
+// The answer to a folder download: once a writer has its place and has opened the folder, status and
+// headers go out and the ZIP archive follows as it is written, with chunked transfer coding. A folder
+// that cannot be opened answers the server-error page instead. Dropping the response (the visitor left)
+// stops the writer, or takes it out of the line.
+// Threads: server thread; the writer runs on a thread of QuarryArchiveWriters and reports through the
+// stream's waker.
+class QuarryZipArchiveResponse : public HTTPDeferredResponse {
 public:
-    // location and shareRoot are fully resolved; baseName names the archive (".zip" is appended).
-    QuarryZipArchiveJob(QString location, QString shareRoot, QString baseName, QString zipProgram);
-    ~QuarryZipArchiveJob() override;
+    QuarryZipArchiveResponse(QuarryFolderArchiveSpec spec, QString fileName, QString failureName,
+                             QPointer<QuarryArchiveWriters> writers, QString client,
+                             QuarryArchiveLimits limits);
+    ~QuarryZipArchiveResponse() override;
 
     void start(std::function<void(HTTPResponse)> done) override;
 
-    // The work folder while it exists ("" before start and after removal).
-    QString workFolder() const { return m_workFolder; }
+    // The headers of the archive's answer: what a HEAD request for the folder gets too.
+    static HTTPResponse answerHead(const QString& fileName);
+    // The answer when the archive could not be begun.
+    static HTTPResponse failure(const QString& failureName);
 
 private:
-    void mirrorFinished(bool ok, const QString& error);
-    void zipFinished(int exitCode, QProcess::ExitStatus exitStatus);
-    void succeed();
-    void failWith(const QString& diagnostic);
+    void evaluate();
     void finish(HTTPResponse response);
-    void removeWorkFolder();
 
-    QString m_location;
-    QString m_shareRoot;
-    QString m_baseName;
-    QString m_zipProgram;
-    QString m_folderName;
-    QString m_workFolder;
+    QuarryFolderArchiveSpec m_spec;
+    QString m_fileName;
+    QString m_failureName;
+    QPointer<QuarryArchiveWriters> m_writers;
+    QString m_client;
+    QuarryArchiveLimits m_limits;
+    std::shared_ptr<QuarryArchiveStream> m_stream;
     std::function<void(HTTPResponse)> m_done;
-    std::atomic<bool> m_cancelled{false};
-    std::thread m_mirrorThread;
-    QProcess* m_zip = nullptr;
+    // Receives the writer's news on the server thread; it dies with this response.
+    QObject* m_receiver = nullptr;
 };

@@ -110,6 +110,7 @@ function start() {
   app.addEventListener('click', handleClick);
   app.addEventListener('keydown', handleColumnKey);
   window.addEventListener('popstate', restoreFromLocation);
+  startSearch();
   applyTheme(state.theme);
   drawWholeView();
 }

@@ -66,11 +66,13 @@ class RequestFailure extends Error {
   }
 }
 
-async function fetchJSON(url) {
+// `signal`, when given, lets the caller abandon the request (an AbortController's).
+async function fetchJSON(url, signal) {
   const response = await fetch(url, {
     credentials: 'same-origin',
     cache: 'no-store',
     headers: { Accept: 'application/json' },
+    signal,
   });
   if (!response.ok) throw new RequestFailure(response.status, response.statusText);
   return response.json();
@@ -104,6 +106,7 @@ const ICON_PATHS = {
   sun: '<circle cx="10" cy="10" r="3.3"/><path d="M10 2.4v1.7M10 15.9v1.7M2.4 10h1.7M15.9 10h1.7M4.6 4.6l1.2 1.2M14.2 14.2l1.2 1.2M4.6 15.4l1.2-1.2M14.2 5.8l1.2-1.2"/>',
   moon: '<path fill="currentColor" stroke="none" d="M16.4 12.4A6.9 6.9 0 0 1 7.6 3.6a.6.6 0 0 0-.8-.7 7.6 7.6 0 1 0 10.3 10.3.6.6 0 0 0-.7-.8Z"/>',
   download: '<path d="M10 3.2v9.2"/><path d="M6.3 8.9 10 12.6l3.7-3.7"/><path d="M4 16.6h12"/>',
+  search: '<circle cx="8.6" cy="8.6" r="5.4"/><path d="m12.6 12.6 4.6 4.6"/>',
   copy: '<rect x="7" y="7" width="9.6" height="9.6" rx="2"/><path d="M13 7V5.2c0-1-.8-1.8-1.8-1.8H5.2c-1 0-1.8.8-1.8 1.8v6c0 1 .8 1.8 1.8 1.8H7"/>',
 };
 

@@ -29,7 +29,8 @@ function itemIsFolder(item) {
   return item.isDirectory === true;
 }
 
-function rowMarkup(item) {
+// The second line of a row: "Folder" or the size, unless the list says otherwise.
+function rowMarkup(item, detail) {
   const folder = itemIsFolder(item);
   return (
     '<span class="column-entry-icon">' +
@@ -37,17 +38,19 @@ function rowMarkup(item) {
     '</span><span class="column-entry-copy"><span class="column-entry-name">' +
     escapeHTML(itemName(item)) +
     '</span><span class="column-entry-meta">' +
-    escapeHTML(folder ? 'Folder' : formatSize(item.size)) +
+    escapeHTML(detail ? detail(item) : folder ? 'Folder' : formatSize(item.size)) +
     '</span></span>' +
     (folder ? '<span class="column-entry-arrow" aria-hidden="true">›</span>' : '')
   );
 }
 
 class ColumnView {
-  // `items` are listing items (objects); `onPick(column, index)` runs when the visitor clicks a row.
-  constructor({ path, title, items, onPick }) {
+  // `items` are listing items (objects); `onPick(column, index)` runs when the visitor clicks a row;
+  // `detail(item)` gives a row's second line and `emptyText` what an empty list says.
+  constructor({ path, title, items, onPick, detail, emptyText }) {
     this.path = path;
     this.items = items;
+    this.detail = detail || null;
     this.id = 'column-' + (columnSerial += 1);
     this.marked = -1; // the selected row, which is also the list box's active one
     this.rows = new Map(); // index → row element, for the rows in the page now
@@ -68,7 +71,7 @@ class ColumnView {
       '">' +
       escapeHTML(title) +
       '</div>' +
-      (items.length ? '' : '<div class="empty-browser">Empty folder</div>') +
+      (items.length ? '' : '<div class="empty-browser">' + escapeHTML(emptyText || 'Empty folder') + '</div>') +
       '<div class="browser-column-list" role="listbox" tabindex="-1" aria-labelledby="' +
       this.id +
       '-title"><div class="browser-column-rows"></div></div>';
@@ -145,7 +148,7 @@ class ColumnView {
     row.dataset.path = itemPath(item);
     row.title = itemName(item);
     row.style.top = index * this.pitch + 'px';
-    row.innerHTML = rowMarkup(item);
+    row.innerHTML = rowMarkup(item, this.detail);
     for (const hook of hooks.rowDrawn) hook(row, item);
     this.rows.set(index, row);
     return row;

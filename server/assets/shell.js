@@ -64,6 +64,7 @@ function browserMarkup(share) {
     '">' +
     escapeHTML(share.name) +
     '</h1><p>Read-only browser for this shared folder.</p></div>' +
+    searchFieldMarkup() +
     '<span class="path-pill mono">/' +
     escapeHTML(share.slug) +
     '/</span></header>' +
@@ -80,7 +81,10 @@ function browserMarkup(share) {
     icon('copy') +
     '<span>Copy URL</span></button>' +
     '</div></div>' +
+    '<div id="browser-stage" class="browser-stage">' +
     '<div id="browser-columns" class="browser-columns"></div>' +
+    '<div id="search-results" class="search-results"></div>' +
+    '</div>' +
     '</main>'
   );
 }
@@ -124,6 +128,7 @@ function drawWholeView() {
     '</div>';
   if (share) document.title = share.name;
   else if (welcomeTitle) document.title = welcomeTitle;
+  resetSearch();
   if (share) {
     resetColumns();
     showPath(state.currentDirectory, state.selectedRelativePath, { history: 'none' });

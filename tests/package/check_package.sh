@@ -32,7 +32,7 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/app.brightloom.share.me
 # What Qt loads at run time is not in the shared-library dependencies: it must be in Depends by hand.
 depends=$(dpkg-deb --field "$deb" Depends)
 for package in libqt6quick6 qt6-qpa-plugins qml6-module-qtquick-controls qml6-module-qtquick-dialogs \
-               qml6-module-qt-labs-folderlistmodel libqrencode4; do
+               qml6-module-qt-labs-folderlistmodel libqrencode4 libarchive13; do
     echo "$depends" | grep -q "$package" || { echo "Depends lacks $package: $depends"; exit 1; }
 done
 

@@ -1,6 +1,8 @@
 #include "server_fixture.h"
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -118,9 +120,138 @@ void ServedFolder::serve(const QuarryShareWebServer::Options& options) {
     ASSERT_TRUE(testing_support::waitUntil([this] { return server->listeningPort() != 0; }));
 }
 
-QStringList leftoverWorkFolders() {
-    return QDir(QDir::tempPath())
-        .entryList({QStringLiteral("QuarryShare-*")}, QDir::AllEntries | QDir::Hidden);
+QStringList temporaryLeftovers(const QTemporaryDir& besides) {
+    QStringList entries =
+        QDir(QDir::tempPath())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    entries.removeAll(QDir(besides.path()).dirName());
+    return entries;
+}
+
+namespace {
+
+// Takes one chunk off the front of pending: its bytes, or an empty array for the last chunk; nothing
+// while more input is needed; false in `broken` when the framing is wrong.
+std::optional<QByteArray> nextChunk(QByteArray& pending, bool& broken) {
+    const qsizetype lineEnd = pending.indexOf("\r\n");
+    if (lineEnd < 0)
+        return std::nullopt;
+    bool ok = false;
+    const qint64 size = pending.left(lineEnd).toLongLong(&ok, 16);
+    if (!ok || size < 0) {
+        broken = true;
+        return std::nullopt;
+    }
+    const qsizetype needed = lineEnd + 2 + size + 2;
+    if (pending.size() < needed)
+        return std::nullopt;
+    if (pending.mid(needed - 2, 2) != "\r\n") {
+        broken = true;
+        return std::nullopt;
+    }
+    QByteArray chunk = pending.mid(lineEnd + 2, size);
+    pending.remove(0, needed);
+    return chunk;
+}
+
+} // namespace
+
+std::optional<QByteArray> dechunked(const QByteArray& body) {
+    QByteArray pending = body;
+    QByteArray decoded;
+    bool broken = false;
+    while (const std::optional<QByteArray> chunk = nextChunk(pending, broken)) {
+        if (chunk->isEmpty())
+            return pending.isEmpty() ? std::optional<QByteArray>(decoded) : std::nullopt;
+        decoded += *chunk;
+    }
+    return std::nullopt;
+}
+
+SavedAnswer saveAnswer(int port, const QString& target, const QString& path) {
+    SavedAnswer answer;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return answer;
+    const int socket = connectTo(port);
+    sendAll(socket, "GET " + target.toUtf8() + " HTTP/1.1\r\n\r\n");
+    QByteArray pending;
+    bool inBody = false;
+    bool broken = false;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::recv(socket, buffer, sizeof(buffer), 0);
+        if (got <= 0)
+            break;
+        pending.append(buffer, got);
+        if (!inBody) {
+            const qsizetype end = pending.indexOf("\r\n\r\n");
+            if (end < 0)
+                continue;
+            answer.status = pending.mid(9, 3).toInt();
+            pending.remove(0, end + 4);
+            inBody = true;
+        }
+        while (const std::optional<QByteArray> chunk = nextChunk(pending, broken)) {
+            if (chunk->isEmpty()) {
+                answer.complete = true;
+                break;
+            }
+            file.write(*chunk);
+            answer.bytes += chunk->size();
+        }
+        if (broken || answer.complete)
+            break;
+    }
+    ::close(socket);
+    return answer;
+}
+
+QStringList zipFileEntries(const QString& path) {
+    QProcess test;
+    test.setStandardOutputFile(QProcess::nullDevice());
+    test.start(QStringLiteral("/usr/bin/unzip"), {QStringLiteral("-tq"), path});
+    if (!test.waitForFinished(300000) || test.exitStatus() != QProcess::NormalExit || test.exitCode() != 0)
+        return {};
+    QProcess list;
+    list.start(QStringLiteral("/usr/bin/unzip"), {QStringLiteral("-Z1"), path});
+    list.waitForFinished(120000);
+    QStringList entries =
+        QString::fromUtf8(list.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    entries.sort();
+    return entries;
+}
+
+QStringList archiveEntries(const QByteArray& bytes) {
+    QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/archive.zip");
+    testing_support::writeFile(path, bytes);
+    return zipFileEntries(path);
+}
+
+QStringList pythonZipReport(const QString& path, bool checkContent) {
+    static const QString script = QStringLiteral(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as archive:
+    if sys.argv[2] == "1" and archive.testzip() is not None:
+        sys.exit(1)
+    for info in archive.infolist():
+        kind = "stored" if info.compress_type == zipfile.ZIP_STORED else "deflated"
+        utf8 = "utf8" if info.flag_bits & 0x800 else "plain"
+        sys.stdout.buffer.write(("%s %s %d %s\n" % (utf8, kind, info.file_size, info.filename)).encode())
+)");
+    QProcess python;
+    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), script, path,
+                                             checkContent ? QStringLiteral("1") : QStringLiteral("0")});
+    if (!python.waitForFinished(300000) || python.exitStatus() != QProcess::NormalExit ||
+        python.exitCode() != 0) {
+        ADD_FAILURE() << "zipfile: " << python.readAllStandardError().toStdString();
+        return {};
+    }
+    QStringList lines =
+        QString::fromUtf8(python.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    lines.sort();
+    return lines;
 }
 
 } // namespace server_testing

@@ -63,7 +63,25 @@ protected:
     std::unique_ptr<QuarryShareWebServer> server;
 };
 
-// Names of the temporary folders an archive leaves behind in TMPDIR.
-QStringList leftoverWorkFolders();
+// What lies in the temporary folder (TMPDIR) besides the given folder of the test's own.
+QStringList temporaryLeftovers(const QTemporaryDir& besides);
+
+// The body of a chunked answer, decoded; nothing when its framing is broken or its last chunk missing.
+std::optional<QByteArray> dechunked(const QByteArray& body);
+
+// Receives an answer's chunked body straight into a file, so that archives of any size can be checked.
+struct SavedAnswer {
+    int status = 0;
+    bool complete = false; // the last chunk arrived
+    qint64 bytes = 0;
+};
+SavedAnswer saveAnswer(int port, const QString& target, const QString& path);
+
+// The entries of a ZIP file as the real unzip lists them, sorted; none unless `unzip -t` finds it whole.
+QStringList zipFileEntries(const QString& path);
+QStringList archiveEntries(const QByteArray& bytes);
+// One line per entry as Python's zipfile reads it: name, "utf8" when flagged so, "stored" or
+// "deflated", the size; none unless every entry's CRC checks out (when checkContent) and it opens.
+QStringList pythonZipReport(const QString& path, bool checkContent = true);
 
 } // namespace server_testing

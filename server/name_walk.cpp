@@ -1,0 +1,243 @@
+#include "server/name_walk.h"
+
+#include "core/path_resolution.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Entries read between two looks at the clock and at the stop flag, for folders with very many entries.
+constexpr qint64 kEntriesBetweenChecks = 256;
+// Folders found but not entered yet; a share wider than this is searched in part.
+constexpr size_t kMaxPendingFolders = size_t(1) << 18;
+
+struct Pending {
+    QByteArray relative; // fully resolved, "" for the share's folder
+    int depth = 0;       // its components
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+// Opens a resolved path below the root with no symbolic link anywhere in it: what is opened lies inside
+// the root at this moment, whatever has been swapped into the path since it was found.
+int openBeneath(int root, const QByteArray& relative, int flags) {
+    const QByteArray path = relative.isEmpty() ? QByteArrayLiteral(".") : relative;
+    open_how how{};
+    how.flags = static_cast<__u64>(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long opened = ::syscall(SYS_openat2, root, path.constData(), &how, sizeof(how));
+    if (opened >= 0 || (errno != ENOSYS && errno != EPERM))
+        return static_cast<int>(opened);
+    // Without openat2 (an old kernel, or a sandbox that forbids it): one component at a time, none followed.
+    if (relative.isEmpty())
+        return ::openat(root, ".", flags | O_CLOEXEC);
+    int current = ::dup(root);
+    const QList<QByteArray> parts = relative.split('/');
+    for (qsizetype i = 0; i < parts.size() && current >= 0; ++i) {
+        const QByteArray& part = parts.at(i);
+        const bool last = i + 1 == parts.size();
+        const int next = part.isEmpty() || part == "." || part == ".."
+                             ? -1
+                             : ::openat(current, part.constData(),
+                                        (last ? flags : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
+        ::close(current);
+        current = next;
+    }
+    return current;
+}
+
+DirectoryListingItem listed(const QByteArray& name, const QByteArray& relative, const struct stat* status) {
+    DirectoryListingItem item;
+    item.name = QFile::decodeName(name);
+    item.relativePath = QFile::decodeName(relative);
+    if (status) {
+        item.isDirectory = S_ISDIR(status->st_mode);
+        if (!item.isDirectory)
+            item.size = static_cast<qint64>(status->st_size);
+        item.modifiedAt = QDateTime::fromSecsSinceEpoch(status->st_mtim.tv_sec, Qt::UTC);
+    }
+    return item;
+}
+
+class Walker {
+public:
+    Walker(const QString& root, int rootFd, const QuarryNameMatcher& matcher,
+           const QuarrySearchLimits& limits, const std::function<bool()>& stopRequested)
+        : m_root(root)
+        , m_rootFd(rootFd)
+        , m_matcher(matcher)
+        , m_limits(limits)
+        , m_stopRequested(stopRequested)
+        , m_deadline(Clock::now() + limits.walkTime) {}
+
+    QuarryNameWalk::Outcome run() {
+        m_pending.push_back({QByteArray(), 0});
+        while (!m_pending.empty()) {
+            if (mustStop())
+                break;
+            const Pending folder = std::move(m_pending.front());
+            m_pending.pop_front();
+            if (!readFolder(folder))
+                break;
+        }
+        return std::move(m_outcome);
+    }
+
+private:
+    bool mustStop() {
+        if (m_stopRequested() || Clock::now() >= m_deadline) {
+            m_outcome.truncated = true;
+            return true;
+        }
+        return false;
+    }
+
+    // False when the walk ends here.
+    bool readFolder(const Pending& folder) {
+        Descriptor opened(openBeneath(m_rootFd, folder.relative, O_RDONLY | O_DIRECTORY));
+        struct stat status {};
+        if (opened.get() < 0 || ::fstat(opened.get(), &status) != 0 || !S_ISDIR(status.st_mode))
+            return true;
+        // A folder reached again (through a link, or a link back up) is not read twice.
+        if (!m_entered.insert({status.st_dev, status.st_ino}).second)
+            return true;
+        const auto closeFolder = [](DIR* open) { ::closedir(open); };
+        std::unique_ptr<DIR, decltype(closeFolder)> listing(::fdopendir(opened.get()), closeFolder);
+        if (!listing)
+            return true;
+        opened.release();
+        const int folderFd = ::dirfd(listing.get());
+        const QByteArray prefix = folder.relative.isEmpty() ? QByteArray() : folder.relative + '/';
+        while (const dirent* entry = ::readdir(listing.get())) {
+            // Hidden entries, and with them "." and "..", are neither reported nor entered.
+            if (entry->d_name[0] == '.')
+                continue;
+            if (++m_outcome.searchedEntries % kEntriesBetweenChecks == 0 && mustStop())
+                return false;
+            if (!consider(folderFd, folder, prefix, entry))
+                return false;
+        }
+        return true;
+    }
+
+    bool consider(int folderFd, const Pending& folder, const QByteArray& prefix, const dirent* entry) {
+        const size_t length = std::strlen(entry->d_name);
+        const bool match = m_matcher.matches(entry->d_name, length);
+        unsigned char type = entry->d_type;
+        struct stat status {};
+        bool known = false;
+        // Most entries need no status of their own: only matches do, and entries whose type the folder
+        // listing does not tell.
+        if (type == DT_UNKNOWN || (match && type != DT_LNK)) {
+            known = ::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+            if (known)
+                type = IFTODT(status.st_mode);
+        }
+        // Most entries are neither links, folders nor matches, and need no path of their own.
+        if (type != DT_LNK && type != DT_DIR && !match)
+            return true;
+        const QByteArray name(entry->d_name, static_cast<qsizetype>(length));
+        if (type == DT_LNK)
+            return followLink(prefix + name, name, match);
+        const QByteArray relative = prefix + name;
+        if (type == DT_DIR)
+            enter(relative, folder.depth + 1);
+        return !match || report(listed(name, relative, known ? &status : nullptr));
+    }
+
+    // A link counts where it leads, as in the listing: inside the share it is reported under the path of
+    // its target and, leading to a folder, entered; leading out, it is left out.
+    bool followLink(const QByteArray& relative, const QByteArray& name, bool match) {
+        const std::optional<QString> target = QuarryShareUtilities::relativePath(
+            m_root + QLatin1Char('/') + QFile::decodeName(relative), m_root);
+        if (!target)
+            return true;
+        const QByteArray targetBytes = QFile::encodeName(*target);
+        struct stat status {};
+        bool known = false;
+        const Descriptor opened(openBeneath(m_rootFd, targetBytes, O_PATH));
+        if (opened.get() >= 0)
+            known = ::fstat(opened.get(), &status) == 0 && !S_ISLNK(status.st_mode);
+        if (known && S_ISDIR(status.st_mode))
+            enter(targetBytes, targetBytes.isEmpty() ? 0 : static_cast<int>(targetBytes.count('/')) + 1);
+        return !match || report(listed(name, targetBytes, known ? &status : nullptr));
+    }
+
+    void enter(const QByteArray& relative, int depth) {
+        if (depth >= m_limits.maxDepth)
+            return;
+        if (m_pending.size() >= kMaxPendingFolders) {
+            m_outcome.truncated = true;
+            return;
+        }
+        m_pending.push_back({relative, depth});
+    }
+
+    // False once the item bound is passed: the match past it is not reported, and the walk ends.
+    bool report(DirectoryListingItem item) {
+        if (m_outcome.items.size() >= m_limits.maxItems) {
+            m_outcome.truncated = true;
+            return false;
+        }
+        m_outcome.items.append(std::move(item));
+        return true;
+    }
+
+    const QString m_root;
+    const int m_rootFd;
+    const QuarryNameMatcher& m_matcher;
+    const QuarrySearchLimits m_limits;
+    const std::function<bool()>& m_stopRequested;
+    const Clock::time_point m_deadline;
+    std::deque<Pending> m_pending;
+    std::set<std::pair<dev_t, ino_t>> m_entered;
+    QuarryNameWalk::Outcome m_outcome;
+};
+
+} // namespace
+
+namespace QuarryNameWalk {
+
+Outcome walk(const QString& root, const QuarryNameMatcher& matcher, const QuarrySearchLimits& limits,
+             const std::function<bool()>& stopRequested) {
+    // The file system's root as a share reaches only itself, as in the listing.
+    if (matcher.isEmpty() || !matcher.canMatch() || matcher.hasTooManyWords() || root == QLatin1String("/"))
+        return {};
+    const Descriptor rootFd(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (rootFd.get() < 0)
+        return {};
+    return Walker(root, rootFd.get(), matcher, limits, stopRequested).run();
+}
+
+} // namespace QuarryNameWalk

@@ -1,0 +1,117 @@
+#include "server_fixture.h"
+
+#include "server/connection.h"
+#include "server/work_pool.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+using namespace server_testing;
+using testing_support::waitUntil;
+
+namespace {
+
+// Waits on a pool thread, which has no event loop to turn, for at most ten seconds.
+void awaitOnWorker(const std::atomic_bool& flag) {
+    for (int i = 0; i < 1000 && !flag; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// Connections made here answer with what the test's responder gives; they live on this thread, whose
+// event loop the test turns while it waits.
+class PooledServer : public QObject {
+public:
+    explicit PooledServer(QuarryHttpConnection::Responder responder) {
+        EXPECT_TRUE(m_listener.listen(QHostAddress::LocalHost, 0));
+        connect(&m_listener, &QTcpServer::newConnection, this, [this, responder] {
+            while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
+                const int descriptor = ::dup(static_cast<int>(socket->socketDescriptor()));
+                delete socket;
+                new QuarryHttpConnection(descriptor, responder, {}, this);
+            }
+        });
+    }
+    int port() const { return m_listener.serverPort(); }
+
+private:
+    QTcpServer m_listener;
+};
+
+int sendGet(int port, const QByteArray& target) {
+    const int socket = connectTo(port);
+    EXPECT_TRUE(sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    return socket;
+}
+
+// Reads without blocking the event loop the server needs; "" until the server has closed.
+QByteArray answerOnceClosed(int socket) {
+    QByteArray received;
+    bool closed = false;
+    waitUntil([&] {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT);
+            if (got > 0) {
+                received.append(buffer, got);
+                continue;
+            }
+            closed = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            return closed;
+        }
+    });
+    ::close(socket);
+    return closed ? received : QByteArray();
+}
+
+} // namespace
+
+TEST(WorkPool, SlowWorkHoldsUpNobodyAndAVisitorWhoLeavesStopsWorkThatAsksForIt) {
+    QuarryWorkPool pool(2);
+    std::atomic_bool releaseSlow{false};
+    std::atomic_bool sawCancel{false};
+    PooledServer server([&](const HTTPRequest& request, const QHostAddress&) {
+        const QString path = request.path();
+        const bool leaving = path == QLatin1String("/until-cancelled");
+        return pool.offload(
+            [&, path](const std::atomic_bool& cancelled) {
+                if (path == QLatin1String("/slow"))
+                    awaitOnWorker(releaseSlow);
+                if (path == QLatin1String("/until-cancelled")) {
+                    awaitOnWorker(cancelled);
+                    sawCancel = cancelled.load();
+                }
+                return HTTPResponse::html(QStringLiteral("done ") + path);
+            },
+            leaving);
+    });
+
+    const int slow = sendGet(server.port(), "/slow");
+    EXPECT_TRUE(answerOnceClosed(sendGet(server.port(), "/quick")).endsWith("done /quick"))
+        << "answered while the slow work still runs";
+    char unused;
+    EXPECT_EQ(::recv(slow, &unused, 1, MSG_DONTWAIT | MSG_PEEK), -1) << "the slow answer comes after";
+    releaseSlow = true;
+    EXPECT_TRUE(answerOnceClosed(slow).endsWith("done /slow"));
+
+    // A visitor that ends its sending direction still gets its answer...
+    const int halfClosed = sendGet(server.port(), "/quick");
+    ::shutdown(halfClosed, SHUT_WR);
+    EXPECT_TRUE(answerOnceClosed(halfClosed).endsWith("done /quick"));
+
+    // ...unless the work ends when the visitor leaves: then the connection goes, and the work is told.
+    const int leaving = sendGet(server.port(), "/until-cancelled");
+    testing_support::spin(std::chrono::milliseconds(100));
+    ::shutdown(leaving, SHUT_WR);
+    EXPECT_EQ(answerOnceClosed(leaving), QByteArray());
+    EXPECT_TRUE(waitUntil([&] { return sawCancel.load(); }));
+}
