@@ -10,8 +10,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +58,22 @@ Result<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folders) {
         shares.append(share);
     }
     return shares;
+}
+
+// A script that started it with a pipe on its standard input takes it along when it ends, however it
+// ends: the pipe's end is the signal. A terminal or /dev/null is never read.
+void endWithInputPipe(QCoreApplication& app) {
+    struct stat input {};
+    if (::fstat(STDIN_FILENO, &input) != 0 || !(S_ISFIFO(input.st_mode) || S_ISSOCK(input.st_mode)))
+        return;
+    auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, notifier] {
+        char buffer[4096];
+        if (::read(STDIN_FILENO, buffer, sizeof(buffer)) <= 0) {
+            notifier->setEnabled(false);
+            app.quit();
+        }
+    });
 }
 
 bool isLoopbackOrigin(const QString& origin) {
@@ -105,6 +123,7 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
     }
     BrightloomShareSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &BrightloomShareSignalWatcher::received, &app, &QCoreApplication::quit);
+    endWithInputPipe(app);
 
     QuarryShareServerSnapshot snapshot;
     snapshot.appName = QStringLiteral("brightloom Share");

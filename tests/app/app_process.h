@@ -23,6 +23,8 @@ public:
     bool start(const QStringList& arguments, const QStringList& extra = {});
     // Waits until the output so far contains `text`.
     bool waitForOutput(const QByteArray& text, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Closes the pipe of its standard input, as a script that started it does when it ends.
+    void closeInput() { m_process.closeWriteChannel(); }
     // Everything it wrote so far, both channels.
     QByteArray output();
     // Sends a signal and waits for it to end; its exit code, or -1 when it crashed or did not end.

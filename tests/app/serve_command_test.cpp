@@ -101,7 +101,8 @@ TEST(Serve, AMissingFolderIsRefusedClearlyAndNoCodeWhenAskedNotTo) {
     AppProcess plain;
     ASSERT_TRUE(plain.start({"serve", "--port", "0", "--no-qr", makeFolder("Notes\x1b]0;owned\x07")}));
     ASSERT_TRUE(plain.waitForOutput("/notes-0-owned/\n")) << plain.output().data();
-    EXPECT_EQ(plain.stop(SIGTERM), 0);
+    plain.closeInput(); // the script that started it ended
+    EXPECT_EQ(plain.finish(), 0);
     EXPECT_TRUE(plain.output().contains("\nNotes?]0;owned? (")) << plain.output().data();
     EXPECT_FALSE(plain.output().contains('\x1b'));
     EXPECT_FALSE(plain.output().contains("Scan to open")) << plain.output().data();
