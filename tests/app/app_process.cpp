@@ -87,4 +87,27 @@ QString decodeQRCode(const QImage& image) {
     return QString::fromUtf8(reader.readAllStandardOutput()).trimmed();
 }
 
+QImage halfBlockPicture(const QString& text) {
+    const QChar upper(0x2580), lower(0x2584), full(0x2588);
+    QStringList lines;
+    for (const QString& line : text.split('\n'))
+        if (line.contains(upper) || line.contains(lower) || line.contains(full))
+            lines.append(line);
+    // A light margin of its own, whatever the text brought along.
+    const int margin = 4;
+    QImage picture(int(lines.value(0).size()) + 2 * margin, int(lines.size()) * 2 + 2 * margin,
+                   QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    for (int row = 0; row < lines.size(); ++row) {
+        for (int column = 0; column < lines[row].size(); ++column) {
+            const QChar block = lines[row][column];
+            if (block == upper || block == full)
+                picture.setPixel(column + margin, row * 2 + margin, qRgb(0, 0, 0));
+            if (block == lower || block == full)
+                picture.setPixel(column + margin, row * 2 + 1 + margin, qRgb(0, 0, 0));
+        }
+    }
+    return picture.scaled(picture.size() * 8);
+}
+
 } // namespace app_testing

@@ -48,4 +48,8 @@ int statusOf(const QByteArray& answer);
 // What zbarimg (Debian's zbar-tools) reads from the image: the QR code's text, or empty.
 QString decodeQRCode(const QImage& image);
 
+// A QR code printed in UTF-8 half blocks, drawn back as the picture a camera would see of it on a light
+// page: the lines of `text` that hold blocks, two module rows to a line.
+QImage halfBlockPicture(const QString& text);
+
 } // namespace app_testing

@@ -22,22 +22,6 @@ QImage codeOnScreen(QQuickWindow* window) {
     return window->grabWindow().copy(QRectF(area.topLeft() * ratio, area.size() * ratio).toAlignedRect());
 }
 
-// The half blocks drawn back as modules (dark where the terminal shows ink), eight pixels each.
-QImage terminalPicture(const QStringList& lines) {
-    QImage picture(int(lines.value(0).size()), int(lines.size()) * 2, QImage::Format_RGB32);
-    picture.fill(Qt::white);
-    for (int row = 0; row < lines.size(); ++row) {
-        for (int column = 0; column < lines[row].size(); ++column) {
-            const QChar block = lines[row][column];
-            if (block == QChar(0x2580) || block == QChar(0x2588))
-                picture.setPixel(column, row * 2, qRgb(0, 0, 0));
-            if (block == QChar(0x2584) || block == QChar(0x2588))
-                picture.setPixel(column, row * 2 + 1, qRgb(0, 0, 0));
-        }
-    }
-    return picture.scaled(picture.size() * 8);
-}
-
 } // namespace
 
 TEST(QRCodes, EveryURLOfTheSelectedShareOpensACodeThatScansInBothThemes) {
@@ -93,7 +77,8 @@ TEST(QRCodes, TheTerminalCodeScansWithAndWithoutColours) {
             ASSERT_TRUE(line.startsWith("\x1b[30;107m") && line.endsWith("\x1b[0m")) << line.toStdString();
             line = line.mid(9, line.size() - 13);
         }
-        EXPECT_EQ(decodeQRCode(terminalPicture(lines)), url) << "colours " << colours;
+        EXPECT_EQ(decodeQRCode(app_testing::halfBlockPicture(lines.join('\n'))), url)
+            << "colours " << colours;
     }
     EXPECT_FALSE(BrightloomShareQRCode::encode(QString(5000, 'x'))) << "longer than any QR code holds";
 }

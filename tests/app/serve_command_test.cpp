@@ -27,25 +27,6 @@ int printedPort(const QByteArray& output, const QString& slug) {
     return line.match(QString::fromUtf8(output)).captured(1).toInt();
 }
 
-// The terminal's half blocks (no colours: the output is not a terminal) drawn back as a picture.
-QImage printedCode(const QByteArray& output) {
-    QStringList lines;
-    for (const QString& line : QString::fromUtf8(output).split('\n'))
-        if (line.contains(QChar(0x2580)) || line.contains(QChar(0x2584)) || line.contains(QChar(0x2588)))
-            lines.append(line);
-    QImage picture(int(lines.value(0).size()) + 8, int(lines.size()) * 2 + 8, QImage::Format_RGB32);
-    picture.fill(Qt::white);
-    for (int row = 0; row < lines.size(); ++row)
-        for (int column = 0; column < lines[row].size(); ++column) {
-            const QChar block = lines[row][column];
-            if (block == QChar(0x2580) || block == QChar(0x2588))
-                picture.setPixel(column + 4, row * 2 + 4, qRgb(0, 0, 0));
-            if (block == QChar(0x2584) || block == QChar(0x2588))
-                picture.setPixel(column + 4, row * 2 + 5, qRgb(0, 0, 0));
-        }
-    return picture.scaled(picture.size() * 8);
-}
-
 } // namespace
 
 TEST(Serve, TwoFoldersOneWithAPasswordEveryAddressPrintedAndACodeOfTheFirstNetworkAddress) {
@@ -82,7 +63,7 @@ TEST(Serve, TwoFoldersOneWithAPasswordEveryAddressPrintedAndACodeOfTheFirstNetwo
     if (lan.isEmpty())
         EXPECT_TRUE(output.contains("No network address to show a QR code for.")) << output.data();
     else
-        EXPECT_EQ(decodeQRCode(printedCode(output)),
+        EXPECT_EQ(decodeQRCode(halfBlockPicture(QString::fromUtf8(output))),
                   QString("http://%1:%2/team-docs/").arg(lan.first()).arg(port));
 
     EXPECT_EQ(serve.stop(SIGINT), 0) << "Ctrl+C ends it";
