@@ -18,15 +18,11 @@ class FakeWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
 
 public:
     explicit FakeWatcher(FakeDesktopServices& services)
         : m_services(services) {}
     bool hostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-    QStringList items() const { return m_services.registeredItems(); }
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {
@@ -55,7 +51,6 @@ public Q_SLOTS:
         m_services.m_shown.append(summary + "|" + body);
         return uint(m_services.m_shown.size());
     }
-    QStringList GetCapabilities() { return {"body"}; }
 
 private:
     FakeDesktopServices& m_services;
