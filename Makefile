@@ -7,7 +7,7 @@ TEST_DIR   ?= build-test
 APP        := $(BUILD_DIR)/brightloom-share
 RUN_ARGS   ?=
 
-.PHONY: all deps build test run format format-check clean bench bench-browser bench-search bench-thumbnails
+.PHONY: all deps build test run package format format-check clean bench bench-browser bench-search bench-thumbnails
 
 all: build
 
@@ -22,6 +22,11 @@ test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_SANITIZE=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The Debian package of the release build: $(BUILD_DIR)/brightloom-share_<version>_<arch>.deb.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/brightloom-share_*.deb
 
 run: build
 	@if [ -x $(APP) ]; then exec $(APP) $(RUN_ARGS); \

@@ -1,10 +1,35 @@
 #include "app/command_line.h"
 #include "app/desktop.h"
 #include "app/headless.h"
+#include "app/serve_command.h"
+#include "app/single_instance.h"
+#include "core/app_paths.h"
+#include "core/diagnostics.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
+
+namespace {
+
+// A later start for the same state folder: the running one gets the arguments; no second server.
+int handOver(const BrightloomShareInstance& instance, const QStringList& arguments) {
+    const std::optional<QString> reply = instance.handOver(arguments.mid(1), std::chrono::seconds(10));
+    if (!reply) {
+        logDiagnostic(QStringLiteral("brightloom Share is already running for this state folder but does not "
+                                     "answer; not starting another."));
+        return 1;
+    }
+    if (*reply == QLatin1String("headless"))
+        logDiagnostic(QStringLiteral("brightloom Share is already running without windows for this state "
+                                     "folder; not starting another."));
+    else
+        logDiagnostic(QStringLiteral("brightloom Share is already running; handed over to it."));
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QStringList arguments;
@@ -19,14 +44,20 @@ int main(int argc, char** argv) {
         std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
         return 0;
     case CommandLine::Mode::invalid:
-        std::fprintf(stderr, "brightloom-share: unknown option %s\n\n%s",
-                     command.problem.toLocal8Bit().constData(),
+        std::fprintf(stderr, "brightloom-share: %s\n\n%s", command.problem.toLocal8Bit().constData(),
                      CommandLine::helpText().toLocal8Bit().constData());
         return 2;
+    case CommandLine::Mode::serve:
+        return runServe(argc, argv, command.serve);
     case CommandLine::Mode::headless:
-        return runHeadless(argc, argv);
     case CommandLine::Mode::desktop:
-        return runDesktop(argc, argv);
+        break;
     }
-    return 0;
+    // One application per user and state folder, with or without windows.
+    BrightloomShareInstance instance(QFileInfo(QuarryShareUtilities::appStateURL()).absolutePath());
+    if (instance.isRunningElsewhere())
+        return handOver(instance, arguments);
+    if (command.mode == CommandLine::Mode::headless)
+        return runHeadless(argc, argv, instance);
+    return runDesktop(argc, argv, instance, command.hidden);
 }

@@ -1,5 +1,7 @@
 #include "app/quarry_share_app.h"
 
+#include "app/desktop_notifier.h"
+#include "app/qr_code_item.h"
 #include "app/symbol_image.h"
 
 #include <QDir>
@@ -31,11 +33,16 @@ QuarryShareApp::QuarryShareApp(QuarryShareStoreEnvironment environment,
                                std::unique_ptr<BrightloomShareUpdateController> updateController,
                                QObject* parent)
     : QObject(parent)
+    , m_autostart(QCoreApplication::applicationFilePath())
     , m_store(std::make_unique<QuarryShareStore>(std::move(environment)))
     , m_updateController(updateController ? std::move(updateController)
                                           : std::make_unique<BrightloomShareUpdateController>()) {
     m_store->setFolderChooser(&m_folderChooser);
     m_store->setClipboard(&m_clipboard);
+    connect(&m_autostart, &BrightloomShareAutostart::failed, m_store.get(),
+            [store = m_store.get()](const QString& message) { store->setErrorMessage(message); });
+    // Closing the main window decides for itself whether the application ends (see eventFilter).
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(application, &QGuiApplication::applicationStateChanged, m_store.get(),
                 [store = m_store.get()](Qt::ApplicationState state) {
@@ -46,7 +53,8 @@ QuarryShareApp::QuarryShareApp(QuarryShareStoreEnvironment environment,
 }
 
 QuarryShareApp::~QuarryShareApp() {
-    // The windows go first: their bindings read the store until the very end.
+    // The tray and the windows go first: they read the store until the very end.
+    m_tray.reset();
     m_engine.reset();
     m_store->setFolderChooser(nullptr);
     m_store->setClipboard(nullptr);
@@ -61,10 +69,11 @@ void QuarryShareApp::useWindowStyle() {
     Q_UNUSED(chosen);
 }
 
-bool QuarryShareApp::openWindows() {
+bool QuarryShareApp::openWindows(bool hidden) {
     if (m_engine)
         return m_mainWindow != nullptr;
     BrightloomShareSymbolImage::registerType();
+    BrightloomShareQRCodeItem::registerType();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->setInitialProperties({
         {QStringLiteral("shell"), QVariant::fromValue(static_cast<QObject*>(this))},
@@ -83,19 +92,68 @@ bool QuarryShareApp::openWindows() {
     m_settingsWindow = qvariant_cast<QQuickWindow*>(roots.first()->property("settingsWindow"));
     if (!m_mainWindow || !m_settingsWindow)
         return false;
+    m_mainWindow->installEventFilter(this);
+
+    m_tray = std::make_unique<BrightloomShareTray>(*m_store);
+    connect(m_tray.get(), &BrightloomShareTray::openRequested, this, &QuarryShareApp::activateMainWindow);
+    connect(m_tray.get(), &BrightloomShareTray::quitRequested, this, &QuarryShareApp::quit);
+    m_tray->showIfPossible();
+
     startWhenMainWindowAppears();
-    m_mainWindow->show();
+    // Hidden only where the tray can bring the window back.
+    if (hidden && BrightloomShareTray::isAvailable())
+        startStore();
+    else
+        m_mainWindow->show();
     return true;
 }
 
 void QuarryShareApp::startWhenMainWindowAppears() {
     connect(m_mainWindow, &QWindow::visibleChanged, this, [this](bool visible) {
-        if (!visible || m_started)
-            return;
-        m_started = true;
-        // Tied to the window: should it go away before the event loop gets here, nothing starts.
-        QTimer::singleShot(0, m_mainWindow, [this] { m_store->start(); });
+        if (visible)
+            startStore();
     });
+}
+
+void QuarryShareApp::startStore() {
+    if (m_started)
+        return;
+    m_started = true;
+    // Tied to the window: should it go away before the event loop gets here, nothing starts.
+    QTimer::singleShot(0, m_mainWindow, [this] { m_store->start(); });
+}
+
+bool QuarryShareApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_mainWindow && event->type() == QEvent::Close) {
+        // Whether a tray is there is asked now: a tray host may have come or gone since the start.
+        if (BrightloomShareTray::isAvailable())
+            keepServingInBackground();
+        else
+            QTimer::singleShot(0, this, &QuarryShareApp::quit);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void QuarryShareApp::keepServingInBackground() {
+    m_tray->showIfPossible();
+    if (std::exchange(m_toldAboutBackground, true))
+        return;
+    BrightloomShareNotifier::notify(
+        QStringLiteral("brightloom Share keeps sharing"),
+        QStringLiteral("Your shares stay online while the window is closed. Open brightloom Share from its "
+                       "icon in the system tray, or choose Quit there to stop sharing."));
+}
+
+void QuarryShareApp::quit() {
+    Q_EMIT quitRequested();
+    QCoreApplication::quit();
+}
+
+QString QuarryShareApp::handleLaterStart(const QStringList& arguments) {
+    // A start at login (or one without windows) while already running changes nothing on screen.
+    if (!arguments.contains(QStringLiteral("--hidden")) && !arguments.contains(QStringLiteral("--headless")))
+        activateMainWindow();
+    return QStringLiteral("desktop");
 }
 
 QString QuarryShareApp::version() const {

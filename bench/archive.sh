@@ -2,7 +2,7 @@
 # Measures folder archives, which the server writes while it sends them:
 #   - time to the first byte of the archive of a 5 GiB folder (real random data for its photos, sparse
 #     files for the bulk of its videos), to its head and to its first 64 KiB; target under 1 s,
-#   - serve_shares' peak memory (VmHWM) and its resident memory sampled while that archive is sent in
+#   - the server's peak memory (VmHWM) and its resident memory sampled while that archive is sent in
 #     full; target under 64 MiB, and no growth along the archive,
 #   - bytes in the temporary folder while it is sent; target none beyond a few KiB,
 #   - the time to archive 200 MiB of photos and videos against `zip -r -q -n <stored suffixes>`
@@ -99,11 +99,11 @@ printf '%-52s %14s\n' "5 GiB folder: time to its first 64 KiB" "$first_bytes s"
 printf '%-52s %14s\n' "5 GiB folder: whole archive" \
     "$(awk -v s="$big_size" -v t="$big_time" 'BEGIN { printf "%.1f GiB in %.1f s", s / 1073741824, t }')"
 printf '%-52s %14s\n' "  (folder size)" "$(awk -v s="$big_bytes" 'BEGIN { printf "%.2f GiB", s / 1073741824 }')"
-printf '%-52s %14s\n' "serve_shares peak memory (VmHWM)" "$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
+printf '%-52s %14s\n' "brightloom-share peak memory (VmHWM)" "$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
 printf '%-52s %14s\n' "resident memory growth along the archive" "$(awk -v k="$rss_growth" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
 printf '%-52s %14s\n' "  (resident before it)" "$(awk -v k="$rss_before" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
 printf '%-52s %14s\n' "temporary-folder bytes while it is sent" "$tmp_peak B"
-printf '%-52s %14s\n' "200 MiB photos and videos: serve_shares (best of 3)" "$ours_media s"
+printf '%-52s %14s\n' "200 MiB photos and videos: brightloom-share (best of 3)" "$ours_media s"
 printf '%-52s %14s\n' "200 MiB photos and videos: zip -r -q -n (best of 3)" "$zip_media s"
 ratio=$(awk -v a="$ours_media" -v b="$zip_media" 'BEGIN { printf "%.2f", a / b }')
 printf '%-52s %14s\n' "  ratio" "$ratio"

@@ -5,7 +5,7 @@
 //   - the longest main-thread task while the big column scrolls from top to bottom (from a trace),
 //   - the elements in the page with the big column open, and the server's answer to the listing.
 // Targets: column under 300 ms and selection under 50 ms at 10,000 entries, no task over 50 ms.
-// Usage: node bench/browser.mjs [--serve PATH_TO_serve_shares]   (default: $BUILD_DIR/serve_shares)
+// Usage: node bench/browser.mjs [--serve PATH_TO_brightloom-share]   (default: $BUILD_DIR/brightloom-share)
 // Everything stays on 127.0.0.1 and in a private temporary folder; every loop is bounded.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -24,7 +24,7 @@ const { chromium } = await import(pathToFileURL(playwrightEntry).href);
 
 const serveIndex = process.argv.indexOf('--serve');
 const serve = path.resolve(
-  serveIndex > 0 ? process.argv[serveIndex + 1] : path.join(repo, process.env.BUILD_DIR || 'build', 'serve_shares')
+  serveIndex > 0 ? process.argv[serveIndex + 1] : path.join(repo, process.env.BUILD_DIR || 'build', 'brightloom-share')
 );
 if (!fs.existsSync(serve)) {
   console.error('bench: ' + serve + ' is missing; run make build first');
@@ -65,14 +65,17 @@ for (const size of SIZES) {
 }
 
 async function startServer() {
-  const child = spawn(serve, ['--port', '0', '--share', 'bench', share], { env, stdio: ['pipe', 'pipe', 'inherit'] });
+  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', share], {
+    env,
+    stdio: ['pipe', 'pipe', 'inherit'],
+  });
   const port = await new Promise((resolve, reject) => {
     readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^LISTENING (\d+)$/.exec(line.trim());
+      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
       if (match) resolve(Number(match[1]));
     });
-    child.once('exit', (code) => reject(new Error('serve_shares ended early with status ' + code)));
-    setTimeout(() => reject(new Error('serve_shares did not report its port')), 30000).unref();
+    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
+    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
   });
   return { origin: 'http://127.0.0.1:' + port, stop: () => child.kill('SIGTERM') };
 }

@@ -1,8 +1,8 @@
-# Sourced by the benchmark scripts: the build they measure, a private sandbox and serve_shares on
-# loopback. Nothing here touches the real home folder.
+# Sourced by the benchmark scripts: the build they measure, a private sandbox and `brightloom-share
+# serve` on loopback. Nothing here touches the real home folder.
 
 BUILD_DIR=${BUILD_DIR:-build}
-SERVE="$BUILD_DIR/serve_shares"
+SERVE="$BUILD_DIR/brightloom-share"
 [ -x "$SERVE" ] || { echo "bench: $SERVE is missing; run make build first" >&2; exit 1; }
 
 # bench_requires TOOL...: stops when a tool is missing.
@@ -22,18 +22,18 @@ bench_sandbox() {
     chmod 700 "$XDG_RUNTIME_DIR"
 }
 
-# bench_serve FOLDER: serves the folder as the share "bench"; sets serve_pid and port. serve_shares
-# also ends with this shell, when the writing end of its standard input (descriptor 3) closes.
+# bench_serve FOLDER: serves the folder as the share "bench"; sets serve_pid and port. The server also
+# ends with this shell, when the writing end of its standard input (descriptor 3) closes.
 bench_serve() {
     mkfifo "$work/serve.in"
-    "$SERVE" --port 0 --share bench "$1" > "$work/serve.out" 2> "$work/serve.err" < "$work/serve.in" &
+    "$SERVE" serve --port 0 --no-qr --slug bench "$1" > "$work/serve.out" 2> "$work/serve.err" < "$work/serve.in" &
     serve_pid=$!
     exec 3> "$work/serve.in"
     port=""
     for _ in $(seq 1 100); do
-        port=$(awk '/^LISTENING /{print $2}' "$work/serve.out")
+        port=$(sed -n 's|^  http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/serve.out" | head -n 1)
         [ -n "$port" ] && break
         sleep 0.1
     done
-    [ -n "$port" ] || { echo "bench: serve_shares did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
+    [ -n "$port" ] || { echo "bench: brightloom-share serve did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
 }

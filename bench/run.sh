@@ -2,7 +2,7 @@
 # Measures the web server against nginx serving the same folder on another loopback port:
 #   - download throughput of a 1 GiB file (best of three curl runs each),
 #   - requests per second for a folder listing and for the application page (wrk, 5 s each),
-#   - serve_shares' peak memory (VmHWM) during the downloads.
+#   - the server's peak memory (VmHWM) during the downloads.
 # Targets: peak memory under 64 MiB; download throughput at least half of nginx's.
 # Everything stays on 127.0.0.1 and in a private temporary folder; every run is bounded in time.
 set -euo pipefail
@@ -96,14 +96,14 @@ ours_page=$(rps "$ours/bench/")
 theirs_page=$(rps "$theirs/app.html")
 
 echo
-printf '%-34s %16s %16s %8s\n' "measure" "serve_shares" "nginx" "ratio"
+printf '%-34s %16s %16s %8s\n' "measure" "brightloom-share" "nginx" "ratio"
 printf '%-34s %16s %16s %8s\n' "1 GiB download (best of 3)" "$(mib_per_s "$ours_download")" \
     "$(mib_per_s "$theirs_download")" "$(ratio "$ours_download" "$theirs_download")"
 printf '%-34s %16s %16s %8s\n' "folder listing, requests/s" "$ours_listing" "$theirs_listing" \
     "$(ratio "$ours_listing" "$theirs_listing")"
 printf '%-34s %16s %16s %8s\n' "application page, requests/s" "$ours_page" "$theirs_page" \
     "$(ratio "$ours_page" "$theirs_page")"
-printf '%-34s %16s\n' "serve_shares peak memory (VmHWM)" "$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
+printf '%-34s %16s\n' "brightloom-share peak memory (VmHWM)" "$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
 echo
 status=0
 if awk -v k="$peak_kib" 'BEGIN { exit !(k < 64 * 1024) }'; then

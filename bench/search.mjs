@@ -6,7 +6,7 @@
 //     listing the same folder under the same load.
 // Targets: a search under 1 s cold and under 300 ms warm; the listing's p99 under 100 ms while eight
 // clients search. Dropping the page cache needs root; without it the "cold" figures are the first run.
-// Usage: node bench/search.mjs [--serve PATH_TO_serve_shares]   (default: $BUILD_DIR/serve_shares)
+// Usage: node bench/search.mjs [--serve PATH_TO_brightloom-share]   (default: $BUILD_DIR/brightloom-share)
 // Everything stays on 127.0.0.1 and in a private temporary folder; every loop is bounded.
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -20,7 +20,7 @@ import { fileURLToPath } from 'node:url';
 const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const serveIndex = process.argv.indexOf('--serve');
 const serve = path.resolve(
-  serveIndex > 0 ? process.argv[serveIndex + 1] : path.join(repo, process.env.BUILD_DIR || 'build', 'serve_shares')
+  serveIndex > 0 ? process.argv[serveIndex + 1] : path.join(repo, process.env.BUILD_DIR || 'build', 'brightloom-share')
 );
 if (!fs.existsSync(serve)) {
   console.error('bench: ' + serve + ' is missing; run make build first');
@@ -84,14 +84,17 @@ function freePort() {
 }
 
 async function startServer(share) {
-  const child = spawn(serve, ['--port', '0', '--share', 'bench', share], { env, stdio: ['pipe', 'pipe', 'inherit'] });
+  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', share], {
+    env,
+    stdio: ['pipe', 'pipe', 'inherit'],
+  });
   const port = await new Promise((resolve, reject) => {
     readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^LISTENING (\d+)$/.exec(line.trim());
+      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
       if (match) resolve(Number(match[1]));
     });
-    child.once('exit', (code) => reject(new Error('serve_shares ended early with status ' + code)));
-    setTimeout(() => reject(new Error('serve_shares did not report its port')), 30000).unref();
+    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
+    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
   });
   return { port, stop: () => child.kill('SIGTERM') };
 }
@@ -238,7 +241,7 @@ try {
   console.log('search for ' + NEEDLE + ': ' + ourCold.found + ' found among ' + ourCold.searched + ' entries' +
     (ourCold.truncated ? ' (TRUNCATED)' : '') + '; find found ' + findCold.found);
   const rows = [
-    ['measure', 'serve_shares', 'reference', 'ratio'],
+    ['measure', 'brightloom-share', 'reference', 'ratio'],
     ['search, ' + (cold ? 'cold cache' : 'first run (cache not dropped)'), ms(ourCold.ms), 'find ' + ms(findCold.ms),
       ratio(ourCold.ms, findCold.ms)],
     ['search, warm (median of ' + WARM_RUNS + ')', ms(warm), 'find ' + ms(median(findWarm.map((run) => run.ms))),

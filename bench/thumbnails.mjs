@@ -5,7 +5,7 @@
 //   - another visitor's folder listing (200 entries), p50 and p99, alone and while eight clients ask for
 //     2,000 thumbnails of 2,000 different photos at once.
 // Targets: first thumbnail under 150 ms, a made one under 5 ms, listing p99 under load under 100 ms.
-// Usage: node bench/thumbnails.mjs   (BUILD_DIR, default build, holds serve_shares and make_photos)
+// Usage: node bench/thumbnails.mjs   (BUILD_DIR, default build, holds brightloom-share and make_photos)
 // Everything stays on 127.0.0.1 and in a private temporary folder; every loop is bounded.
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -18,7 +18,7 @@ import { fileURLToPath } from 'node:url';
 
 const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const build = path.join(repo, process.env.BUILD_DIR || 'build');
-const serve = path.join(build, 'serve_shares');
+const serve = path.join(build, 'brightloom-share');
 const makePhotos = path.join(build, 'make_photos');
 const filterModule = '/usr/lib/nginx/modules/ngx_http_image_filter_module.so';
 for (const needed of [serve, makePhotos, filterModule]) {
@@ -84,16 +84,19 @@ function freePort() {
   });
 }
 
-async function startServeShares() {
-  const child = spawn(serve, ['--port', '0', '--share', 'bench', share], { env, stdio: ['pipe', 'pipe', 'inherit'] });
+async function startServer() {
+  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', share], {
+    env,
+    stdio: ['pipe', 'pipe', 'inherit'],
+  });
   children.push(child);
   const port = await new Promise((resolve, reject) => {
     readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^LISTENING (\d+)$/.exec(line.trim());
+      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
       if (match) resolve(Number(match[1]));
     });
-    child.once('exit', (code) => reject(new Error('serve_shares ended with status ' + code)));
-    setTimeout(() => reject(new Error('serve_shares did not start')), 30000).unref();
+    child.once('exit', (code) => reject(new Error('brightloom-share serve ended with status ' + code)));
+    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
   });
   return { child, origin: 'http://127.0.0.1:' + port };
 }
@@ -203,8 +206,8 @@ async function listingUnderLoad(thumbnailURL, listingURL) {
 const format = (ms) => (Number.isFinite(ms) ? ms.toFixed(1) + ' ms' : 'n/a');
 const results = {};
 try {
-  console.log('Measuring serve_shares...');
-  const ours = await startServeShares();
+  console.log('Measuring brightloom-share serve...');
+  const ours = await startServer();
   const bigURLs = (prefix, form) =>
     Array.from({ length: BIG_COPIES }, (_, index) => prefix + '/big/big-' + (index + 1) + '.jpg' + form);
   results.oursFirst = await medianOf(bigURLs(ours.origin + '/bench', '?thumb=1'));
@@ -240,7 +243,7 @@ const row = (label, ours, theirs, ratio = true) =>
       (ratio ? (parseFloat(ours) / parseFloat(theirs)).toFixed(2).padStart(8) : '')
   );
 console.log();
-console.log('measure'.padEnd(46) + 'serve_shares'.padStart(14) + 'nginx'.padStart(14) + 'ratio'.padStart(8));
+console.log('measure'.padEnd(46) + 'ours'.padStart(14) + 'nginx'.padStart(14) + 'ratio'.padStart(8));
 row('24-megapixel JPEG, first thumbnail (median)', format(results.oursFirst), format(results.nginxFirst));
 row('24-megapixel JPEG, made thumbnail (median)', format(results.oursCached), format(results.nginxCached));
 row('listing alone, p50', format(percentile(results.oursAlone, 0.5)), format(percentile(results.nginxAlone, 0.5)));

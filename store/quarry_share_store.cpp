@@ -237,8 +237,16 @@ QVariantMap QuarryShareStore::shareItem(const QuarryFolderShare& share) const {
         {QStringLiteral("source"), rawValue(share.source)},
         {QStringLiteral("sourceTitle"), title(share.source)},
         {QStringLiteral("shareURL"), shareURLString(share)},
+        {QStringLiteral("localURLs"), localURLStrings(share)},
         {QStringLiteral("publicShareURL"), publicShareURLString(share).value_or(QString())},
     };
+}
+
+QStringList QuarryShareStore::localURLStrings(const QuarryFolderShare& share) const {
+    QStringList urls;
+    for (const QString& origin : m_availableOrigins)
+        urls.append(origin + share.urlSlug + QLatin1Char('/'));
+    return urls;
 }
 
 QVariantList QuarryShareStore::shareItems(const QList<QuarryFolderShare>& shares) const {

@@ -201,6 +201,8 @@ private:
     QuarryFolderShare* findShare(const QUuid& id);
     static std::optional<QUuid> idFromText(const QString& text);
     QVariantMap shareItem(const QuarryFolderShare& share) const;
+    // The share's URL under every origin, in the order of availableOrigins.
+    QStringList localURLStrings(const QuarryFolderShare& share) const;
     QVariantList shareItems(const QList<QuarryFolderShare>& shares) const;
 
     // Property adaptors for the windows.

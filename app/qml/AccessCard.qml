@@ -30,6 +30,40 @@ SurfaceCard {
         }
     }
 
+    // The first address is in the header card; these are the others (this computer's name, each
+    // network address), each with its QR code for a phone on the same network.
+    ColumnLayout {
+        objectName: "otherAddresses"
+        Layout.fillWidth: true
+        visible: otherURLs.count > 0
+        spacing: 1
+        AppText {
+            text: "Other addresses"
+            size: Theme.caption
+            semibold: true
+            secondary: true
+        }
+        Repeater {
+            id: otherURLs
+            model: (card.share.localURLs || []).slice(1)
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 4
+                SelectableText {
+                    objectName: "otherAddress_" + index
+                    Layout.fillWidth: true
+                    Layout.alignment: Qt.AlignVCenter
+                    text: modelData
+                    monospaced: true
+                }
+                QRCodeButton {
+                    objectName: "otherAddressQRButton_" + index
+                    url: modelData
+                }
+            }
+        }
+    }
+
     ColumnLayout {
         Layout.fillWidth: true
         spacing: 3

@@ -44,7 +44,7 @@ MenuBar {
     Shortcut {
         sequences: [StandardKey.Quit]
         context: Qt.ApplicationShortcut
-        onActivated: Qt.quit()
+        onActivated: bar.shell.quit()
     }
 
     AppMenu {
@@ -75,7 +75,7 @@ MenuBar {
         AppMenuItem {
             objectName: "quitMenuItem"
             text: "Quit brightloom Share"
-            onTriggered: Qt.quit()
+            onTriggered: bar.shell.quit()
         }
     }
 

@@ -27,11 +27,20 @@ SurfaceCard {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 3
-            SelectableText {
-                objectName: "headerURL"
+            RowLayout {
                 Layout.fillWidth: true
-                text: card.share.shareURL || ""
-                monospaced: true
+                spacing: 4
+                SelectableText {
+                    objectName: "headerURL"
+                    Layout.fillWidth: true
+                    Layout.alignment: Qt.AlignVCenter
+                    text: card.share.shareURL || ""
+                    monospaced: true
+                }
+                QRCodeButton {
+                    objectName: "headerQRButton"
+                    url: card.share.shareURL || ""
+                }
             }
             AppText {
                 objectName: "headerSourceTitle"

@@ -114,6 +114,11 @@ SurfaceCard {
             text: card.share.publicShareURL || ""
             monospaced: true
         }
+        QRCodeButton {
+            objectName: "publicLinkQRButton"
+            url: card.share.publicShareURL || ""
+            hint: "Scan it with a phone's camera to open the public link there."
+        }
         AppButton {
             objectName: "publicLinkCopyButton"
             text: "Copy"

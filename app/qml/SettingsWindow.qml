@@ -35,6 +35,8 @@ ThemedWindow {
 
     objectName: "settingsWindow"
     title: "Settings"
+    // Another program (or the desktop's own settings) may have changed the autostart entry meanwhile.
+    onVisibleChanged: if (visible && shell) shell.autostart.refresh()
     visible: false
     width: 620
     height: 430
@@ -140,6 +142,44 @@ ThemedWindow {
                                 symbol: modelData.icon
                                 selected: window.store.appearanceMode !== "" && window.store.isAppearanceModeSelected(modelData.mode)
                                 onClicked: window.store.setAppearanceMode(modelData.mode)
+                            }
+                        }
+                    }
+                }
+
+                SettingsCard {
+                    objectName: "startupCard"
+                    title: "Startup"
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 12
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 3
+                            AppText {
+                                objectName: "startAtLoginLabel"
+                                Layout.fillWidth: true
+                                text: "Start at login"
+                            }
+                            AppText {
+                                objectName: "startAtLoginNote"
+                                Layout.fillWidth: true
+                                text: "Shares stay online from the start of every session; the window stays in the system tray when the desktop has one."
+                                size: Theme.caption
+                                secondary: true
+                                wrapMode: Text.Wrap
+                            }
+                        }
+                        AppSwitch {
+                            id: startAtLoginSwitch
+                            objectName: "startAtLoginSwitch"
+                            Layout.alignment: Qt.AlignVCenter
+                            text: "Start at login"
+                            checked: window.shell ? window.shell.autostart.enabled : false
+                            onToggled: {
+                                window.shell.autostart.enabled = checked
+                                // The file decides, also when writing it failed.
+                                checked = Qt.binding(() => window.shell.autostart.enabled)
                             }
                         }
                     }

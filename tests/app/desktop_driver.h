@@ -24,6 +24,7 @@ public:
                      std::unique_ptr<BrightloomShareUpdateController> updates = nullptr);
     ~Desktop();
 
+    QuarryShareApp& shell() { return *m_shell; }
     QuarryShareStore& store() { return m_shell->store(); }
     QQuickWindow* main() const { return m_shell->mainWindow(); }
     QQuickWindow* settings() const { return m_shell->settingsWindow(); }

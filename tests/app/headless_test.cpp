@@ -1,4 +1,5 @@
 // The application run without windows, as a new user (or a service manager) would run it.
+#include "app_process.h"
 #include "desktop_driver.h"
 
 #include "support/test_support.h"
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,8 @@
 
 using namespace desktop_testing;
 using namespace std::chrono_literals;
-using testing_support::waitUntil;
+using app_testing::AppProcess;
+using app_testing::httpGet;
 
 namespace {
 
@@ -23,27 +24,9 @@ QString syncthingConfig() {
     return QDir::homePath() + "/.config/syncthing/config.xml";
 }
 
-// The application under test; QProcess kills it if a test ends early.
-class Headless : public ::testing::Test {
-protected:
-    void launch() {
-        output.clear();
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.start(BRIGHTLOOM_SHARE_BINARY, {"--headless"});
-        ASSERT_TRUE(app.waitForStarted(10000));
-    }
-
-    bool waitForOutput(const QByteArray& text) {
-        return waitUntil([&] { return (output += app.readAll()).contains(text); }, 20s);
-    }
-
-    QProcess app;
-    QByteArray output;
-};
-
 } // namespace
 
-TEST_F(Headless, ServesTheStoredSharesImportsSpacesAndQuitsOnSigterm) {
+TEST(Headless, ServesTheStoredSharesImportsSpacesAndQuitsOnSigterm) {
     // Syncthing writes its own configuration into the test's home folder.
     QProcess syncthing;
     syncthing.start("syncthing",
@@ -54,14 +37,11 @@ TEST_F(Headless, ServesTheStoredSharesImportsSpacesAndQuitsOnSigterm) {
     testing_support::writeFile(state.shares[0].path + "/notes.txt", "hello");
     writeState(state);
 
-    launch();
-    ASSERT_TRUE(waitForOutput(QString("Listening on port %1.").arg(state.port).toUtf8())) << output.data();
-    QTcpSocket browser; // the server closes after each answer
-    browser.connectToHost(QHostAddress::LocalHost, state.port);
-    ASSERT_TRUE(browser.waitForConnected(5000));
-    browser.write("GET /__browse/docs?path= HTTP/1.1\r\nHost: localhost\r\n\r\n");
-    browser.waitForDisconnected(10000);
-    EXPECT_TRUE(browser.readAll().contains("\"notes.txt\""));
+    AppProcess app;
+    ASSERT_TRUE(app.start({"--headless"}));
+    ASSERT_TRUE(app.waitForOutput(QString("Listening on port %1.").arg(state.port).toUtf8()))
+        << app.output().data();
+    EXPECT_TRUE(httpGet(state.port, "/__browse/docs?path=").contains("\"notes.txt\""));
 
     // The space Syncthing generated is listed, switched off, next to the stored share.
     const auto saved = readState();
@@ -70,20 +50,18 @@ TEST_F(Headless, ServesTheStoredSharesImportsSpacesAndQuitsOnSigterm) {
     EXPECT_EQ(saved->shares[1].sourceFolderID, "default");
     EXPECT_FALSE(saved->shares[1].isEnabled);
 
-    ::kill(app.processId(), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(15000));
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
-    EXPECT_TRUE((output + app.readAll()).contains("[brightloom Share] Quitting on signal 15."));
+    EXPECT_EQ(app.stop(SIGTERM), 0);
+    EXPECT_TRUE(app.output().contains("[brightloom Share] Quitting on signal 15."));
 }
 
-TEST_F(Headless, KilledDuringABurstOfSavesLeavesAReadableDocument) {
+TEST(Headless, KilledDuringABurstOfSavesLeavesAReadableDocument) {
     const QuarryShareAppState state = stateWith();
     writeState(state);
     for (int round = 0; round < 4; ++round) {
         testing_support::writeFile(syncthingConfig(), "<configuration></configuration>");
-        launch();
-        ASSERT_TRUE(waitForOutput("Listening on port")) << output.data();
+        AppProcess app;
+        ASSERT_TRUE(app.start({"--headless"}));
+        ASSERT_TRUE(app.waitForOutput("Listening on port")) << app.output().data();
         // Each SIGHUP re-reads a configuration that changed, and saves; kill at an arbitrary moment.
         const int killAfter = QRandomGenerator::global()->bounded(5, 60);
         for (int i = 0; i < killAfter; ++i) {
@@ -92,11 +70,10 @@ TEST_F(Headless, KilledDuringABurstOfSavesLeavesAReadableDocument) {
                 folders +=
                     QString("<folder id=\"f%1\" label=\"Folder %1\" path=\"/srv/f%1\"/>").arg(k).toUtf8();
             testing_support::writeFile(syncthingConfig(), "<configuration>" + folders + "</configuration>");
-            ::kill(app.processId(), SIGHUP);
+            ::kill(pid_t(app.pid()), SIGHUP);
             testing_support::spin(2ms);
         }
-        ::kill(app.processId(), SIGKILL);
-        ASSERT_TRUE(app.waitForFinished(10000));
+        ASSERT_EQ(app.stop(SIGKILL), -1);
 
         const auto saved = readState();
         ASSERT_TRUE(saved) << "round " << round;
@@ -109,14 +86,13 @@ TEST_F(Headless, KilledDuringABurstOfSavesLeavesAReadableDocument) {
 
 TEST(CommandLine, HelpVersionAndUnknownOptions) {
     const std::tuple<const char*, int, QByteArray> cases[] = {
-        {"--help", 0, "--headless"},
+        {"--help", 0, "brightloom-share serve [--port N]"},
         {"--version", 0, "brightloom Share " BRIGHTLOOM_VERSION},
         {"--frobnicate", 2, "--frobnicate"}};
     for (const auto& [option, status, says] : cases) {
-        QProcess app;
-        app.start(BRIGHTLOOM_SHARE_BINARY, {option});
-        ASSERT_TRUE(app.waitForFinished(15000));
-        EXPECT_EQ(app.exitCode(), status) << option;
-        EXPECT_TRUE((app.readAllStandardOutput() + app.readAllStandardError()).contains(says)) << option;
+        AppProcess app;
+        ASSERT_TRUE(app.start({option}));
+        EXPECT_EQ(app.finish(), status) << option;
+        EXPECT_TRUE(app.output().contains(says)) << option;
     }
 }

@@ -7,8 +7,8 @@
 using namespace desktop_testing;
 using testing_support::waitUntil;
 
-// Both windows, dark and light, with shares of both sources (one protected, one off), then an alert;
-// the pictures land in the test build folder for a person to look at.
+// Both windows, dark and light, with shares of both sources (one protected, one off), a QR code, start
+// at login, then an alert; the pictures land in the test build folder for a person to look at.
 TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
     const QuarryShareAppState state =
         stateWith({makeShare({.slug = "family-photos",
@@ -31,11 +31,29 @@ TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
     desktop.openSettings();
     for (const QString mode : {"dark", "light"}) {
         desktop.store().setAppearanceMode(mode);
-        screenshot(desktop.main(), "main-" + mode); // the whole main window fits
+        reveal(item(desktop.main(), "headerCard"));
+        screenshot(desktop.main(), "main-" + mode);
+        // With every address of the share listed, the password card may lie below the fold.
+        reveal(item(desktop.main(), "passwordCard"));
+        screenshot(desktop.main(), "main-lower-" + mode);
+        reveal(item(desktop.main(), "headerCard"));
         reveal(item(desktop.settings(), "settingsHeader"));
         screenshot(desktop.settings(), "settings-" + mode);
         reveal(item(desktop.settings(), "tunnelToggleButton"));
         screenshot(desktop.settings(), "settings-lower-" + mode);
+    }
+
+    // A QR code open over the main window, and start at login switched on in the settings window.
+    click(item(desktop.settings(), "startAtLoginSwitch"));
+    for (const QString mode : {"dark", "light"}) {
+        desktop.store().setAppearanceMode(mode);
+        click(item(desktop.main(), "headerQRButton"));
+        ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "qrCodeImage"); }));
+        screenshot(desktop.main(), "main-qr-code-" + mode);
+        pressKey(desktop.main(), Qt::Key_Escape);
+        ASSERT_TRUE(waitUntil([&] { return !find(desktop.main(), "qrCodeImage"); }));
+        reveal(item(desktop.settings(), "startAtLoginSwitch"));
+        screenshot(desktop.settings(), "settings-startup-" + mode);
     }
 
     desktop.store().setErrorMessage(QString("The tunnel broker returned HTTP 503."));

@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")"
 
-[ -x "${SERVE_SHARES:-}" ] || { echo "SERVE_SHARES must name the serve_shares launcher" >&2; exit 1; }
+[ -x "${BRIGHTLOOM_SHARE:-}" ] || { echo "BRIGHTLOOM_SHARE must name the brightloom-share executable" >&2; exit 1; }
 [ -d node_modules/playwright-core ] || { echo "playwright-core is not installed here: run 'make deps'" >&2; exit 1; }
 
 sandbox=$(mktemp -d "${TMPDIR:-/tmp}/brightloom-browser-XXXXXX")

@@ -36,23 +36,28 @@ export function writeTree(entries) {
   return root;
 }
 
-// Starts serve_shares on port 0 and resolves once it names its port.
+// Starts `brightloom-share serve` on port 0 and resolves once it prints its addresses: each share's
+// slug, name and password go before its folder (a password stays for the folders after it, so every
+// share names its own, empty for none).
 async function startServer({ shares = {}, names = {}, passwords = {} }) {
-  const args = ['--port', '0'];
-  for (const [slug, folder] of Object.entries(shares)) args.push('--share', slug, folder);
-  for (const [slug, name] of Object.entries(names)) args.push('--name', slug, name);
-  for (const [slug, password] of Object.entries(passwords)) args.push('--password', slug, password);
+  const args = ['serve', '--port', '0', '--no-qr'];
+  for (const [slug, folder] of Object.entries(shares)) {
+    args.push('--slug', slug, '--password', passwords[slug] ?? '');
+    if (slug in names) args.push('--name', names[slug]);
+    args.push(folder); // an absolute path: never taken for an option
+  }
   // Listings sort in the server's locale; give it the visitor-facing one the tests expect.
   const env = { ...process.env, LANG: 'en_US.UTF-8', LC_ALL: 'en_US.UTF-8' };
-  const child = spawn(process.env.SERVE_SHARES, args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
+  // Its standard input is a pipe: should this process die, the server ends with it.
+  const child = spawn(process.env.BRIGHTLOOM_SHARE, args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
   const exited = new Promise((resolve) => child.once('exit', resolve));
   const port = await new Promise((resolve, reject) => {
     readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^LISTENING (\d+)$/.exec(line.trim());
+      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
       if (match) resolve(Number(match[1]));
     });
-    child.once('exit', (code) => reject(new Error('serve_shares ended early with status ' + code)));
-    setTimeout(() => reject(new Error('serve_shares did not report its port')), 30000).unref();
+    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
+    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
   });
   return {
     origin: 'http://127.0.0.1:' + port,

@@ -1,0 +1,113 @@
+#include "app_process.h"
+
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace app_testing {
+
+AppProcess::AppProcess(QString program)
+    : m_program(std::move(program)) {
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+AppProcess::~AppProcess() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+}
+
+bool AppProcess::start(const QStringList& arguments, const QStringList& extra) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& setting : extra)
+        environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    m_process.setProcessEnvironment(environment);
+    m_output.clear();
+    m_process.start(m_program, arguments);
+    return m_process.waitForStarted(10000);
+}
+
+QByteArray AppProcess::output() {
+    m_output += m_process.readAll();
+    return m_output;
+}
+
+bool AppProcess::waitForOutput(const QByteArray& text, std::chrono::milliseconds timeout) {
+    return testing_support::waitUntil([&] { return output().contains(text); }, timeout);
+}
+
+int AppProcess::stop(int signal, std::chrono::milliseconds timeout) {
+    ::kill(pid_t(m_process.processId()), signal);
+    return finish(timeout);
+}
+
+int AppProcess::finish(std::chrono::milliseconds timeout) {
+    const bool ended =
+        testing_support::waitUntil([&] { return m_process.state() == QProcess::NotRunning; }, timeout);
+    output();
+    if (!ended || m_process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return m_process.exitCode();
+}
+
+QByteArray httpExchange(int port, const QByteArray& request) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+QByteArray httpGet(int port, const QByteArray& target, const QByteArray& extraHead) {
+    return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHead + "\r\n");
+}
+
+int statusOf(const QByteArray& answer) {
+    return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+}
+
+QString decodeQRCode(const QImage& image) {
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/qr-XXXXXX"));
+    const QString path = folder.path() + QStringLiteral("/code.png");
+    if (!image.save(path))
+        return {};
+    QProcess reader;
+    reader.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), path});
+    if (!reader.waitForFinished(30000))
+        return {};
+    return QString::fromUtf8(reader.readAllStandardOutput()).trimmed();
+}
+
+QImage halfBlockPicture(const QString& text) {
+    const QChar upper(0x2580), lower(0x2584), full(0x2588);
+    QStringList lines;
+    for (const QString& line : text.split('\n'))
+        if (line.contains(upper) || line.contains(lower) || line.contains(full))
+            lines.append(line);
+    // A light margin of its own, whatever the text brought along.
+    const int margin = 4;
+    QImage picture(int(lines.value(0).size()) + 2 * margin, int(lines.size()) * 2 + 2 * margin,
+                   QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    for (int row = 0; row < lines.size(); ++row) {
+        for (int column = 0; column < lines[row].size(); ++column) {
+            const QChar block = lines[row][column];
+            if (block == upper || block == full)
+                picture.setPixel(column + margin, row * 2 + margin, qRgb(0, 0, 0));
+            if (block == lower || block == full)
+                picture.setPixel(column + margin, row * 2 + 1 + margin, qRgb(0, 0, 0));
+        }
+    }
+    return picture.scaled(picture.size() * 8);
+}
+
+} // namespace app_testing

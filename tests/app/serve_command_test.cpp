@@ -1,0 +1,97 @@
+// `brightloom-share serve`: folders served at once from a terminal, without the stored state.
+#include "app_process.h"
+
+#include "sources/share_utilities.h"
+#include "support/share_fixtures.h"
+#include "support/test_support.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace app_testing;
+using namespace std::chrono_literals;
+using testing_support::makeFolder;
+using testing_support::writeFile;
+
+namespace {
+
+// The port of the loopback address the command printed for `slug`, or 0.
+int printedPort(const QByteArray& output, const QString& slug) {
+    const QRegularExpression line("^  http://127\\.0\\.0\\.1:(\\d+)/" + QRegularExpression::escape(slug) +
+                                      "/$",
+                                  QRegularExpression::MultilineOption);
+    return line.match(QString::fromUtf8(output)).captured(1).toInt();
+}
+
+} // namespace
+
+TEST(Serve, TwoFoldersOneWithAPasswordEveryAddressPrintedAndACodeOfTheFirstNetworkAddress) {
+    const QString docs = makeFolder("Docs"), vault = makeFolder("Vault");
+    writeFile(docs + "/notes.txt", "hello");
+    writeFile(vault + "/q1.txt", "secret numbers");
+    AppProcess serve;
+    ASSERT_TRUE(serve.start({"serve", "--port", "0", "--name", "Team Docs", docs, "--password", "open sesame",
+                             "--slug", "money", vault}));
+    ASSERT_TRUE(serve.waitForOutput("/money/\n")) << serve.output().data();
+    testing_support::spin(300ms); // the rest of the banner
+    const QByteArray output = serve.output();
+    const int port = printedPort(output, "team-docs");
+    ASSERT_GT(port, 0) << output.data();
+    EXPECT_EQ(printedPort(output, "money"), port);
+    for (const QString& origin : QuarryShareUtilities::localOrigins(port))
+        EXPECT_TRUE(output.contains(("  " + origin + "team-docs/\n").toUtf8())) << origin.toStdString();
+
+    EXPECT_TRUE(httpGet(port, "/__browse/team-docs?path=").contains("\"notes.txt\""));
+    EXPECT_EQ(statusOf(httpGet(port, "/money/q1.txt?download=1")), 401);
+    const QByteArray body = "password=open+sesame&redirect=%2Fmoney%2F";
+    const QByteArray unlocked = httpExchange(port, "POST /__unlock/money HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                                   "Content-Type: application/x-www-form-urlencoded\r\n"
+                                                   "Content-Length: " +
+                                                       QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const QRegularExpressionMatch cookie =
+        QRegularExpression("Set-Cookie: (blnshare_money=[0-9a-f]+)").match(QString::fromLatin1(unlocked));
+    ASSERT_TRUE(cookie.hasMatch()) << unlocked.data();
+    EXPECT_TRUE(httpGet(port, "/money/q1.txt?download=1", "Cookie: " + cookie.captured(1).toLatin1() + "\r\n")
+                    .endsWith("\r\n\r\nsecret numbers"));
+
+    // The code a phone scans opens the first folder under the first network address.
+    const QStringList lan = QuarryShareUtilities::localIPv4Addresses();
+    if (lan.isEmpty())
+        EXPECT_TRUE(output.contains("No network address to show a QR code for.")) << output.data();
+    else
+        EXPECT_EQ(decodeQRCode(halfBlockPicture(QString::fromUtf8(output))),
+                  QString("http://%1:%2/team-docs/").arg(lan.first()).arg(port));
+
+    EXPECT_EQ(serve.stop(SIGINT), 0) << "Ctrl+C ends it";
+    EXPECT_EQ(statusOf(httpGet(port, "/team-docs/")), 0);
+    EXPECT_FALSE(QFile::exists(testing_support::statePath())) << "serve keeps no state";
+}
+
+TEST(Serve, AMissingFolderIsRefusedClearlyAndNoCodeWhenAskedNotTo) {
+    const QString missing = testing_support::sandboxRoot() + "/not here";
+    AppProcess refused;
+    ASSERT_TRUE(refused.start({"serve", "--port", "0", makeFolder("Docs"), missing}));
+    EXPECT_EQ(refused.finish(), 2);
+    EXPECT_EQ(refused.output(), "brightloom-share serve: there is no folder at " + missing.toUtf8() + "\n");
+
+    // A folder whose name would drive the terminal: its escape is shown, not obeyed.
+    AppProcess plain;
+    ASSERT_TRUE(plain.start({"serve", "--port", "0", "--no-qr", makeFolder("Notes\x1b]0;owned\x07")}));
+    ASSERT_TRUE(plain.waitForOutput("/notes-0-owned/\n")) << plain.output().data();
+    plain.closeInput(); // the script that started it ended
+    EXPECT_EQ(plain.finish(), 0);
+    EXPECT_TRUE(plain.output().contains("\nNotes?]0;owned? (")) << plain.output().data();
+    EXPECT_FALSE(plain.output().contains('\x1b'));
+    EXPECT_FALSE(plain.output().contains("Scan to open")) << plain.output().data();
+    EXPECT_FALSE(plain.output().contains(QString(QChar(0x2588)).toUtf8()));
+
+    AppProcess unknown;
+    ASSERT_TRUE(unknown.start({"serve", "--name", "Lonely"}));
+    EXPECT_EQ(unknown.finish(), 2);
+    EXPECT_TRUE(unknown.output().contains("--name and --slug apply to the folder after them"))
+        << unknown.output().data();
+}
