@@ -3,12 +3,14 @@
 #include "app/quarry_share_app.h"
 #include "app/signal_watcher.h"
 #include "app/single_instance.h"
+#include "core/descriptor_limit.h"
 #include "core/diagnostics.h"
 
 #include <QApplication>
 #include <QIcon>
 
 int runDesktop(int argc, char** argv, BrightloomShareInstance& instance, bool hidden) {
+    QuarryDescriptorLimit::raiseToHardLimit();
     QApplication::setApplicationName(QStringLiteral("brightloom Share"));
     QApplication::setApplicationDisplayName(QStringLiteral("brightloom Share"));
     QApplication::setOrganizationName(QStringLiteral("brightloom"));
