@@ -5,6 +5,7 @@
 
 #include "core/path_resolution.h"
 #include "server/access.h"
+#include "server/utf8_text.h"
 
 #include <QCollator>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -198,6 +200,8 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
         // Hidden entries, and with them "." and "..", are never listed.
         if (entry->d_name[0] == '.')
             continue;
+        if (!isValidUtf8(entry->d_name, std::strlen(entry->d_name)))
+            continue;
         const QString name = QFile::decodeName(entry->d_name);
         struct stat status {};
         const bool known = ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
@@ -208,6 +212,10 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
             readable = known && ::fstatat(::dirfd(folder.get()), entry->d_name, &status, 0) == 0;
         }
         if (!entryPath)
+            continue;
+        // A link whose target's path is not UTF-8 leads where no listed path can follow.
+        if (entryPath != prefix + name && entryPath->contains(QChar::ReplacementCharacter) &&
+            !QFileInfo::exists(root + QLatin1Char('/') + *entryPath))
             continue;
         DirectoryListingItem item;
         item.name = name;

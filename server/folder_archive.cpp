@@ -2,6 +2,7 @@
 
 #include "core/diagnostics.h"
 #include "server/beneath.h"
+#include "server/utf8_text.h"
 #include "server/zip_stream.h"
 
 #include <cerrno>
@@ -30,6 +31,14 @@ QString loggable(const QByteArray& name) {
             c = QLatin1Char('?');
     }
     return text;
+}
+
+// Whether the path an open descriptor stands for is UTF-8 throughout.
+bool isTextPath(int descriptor) {
+    char path[4096];
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(descriptor);
+    const ssize_t length = ::readlink(link.constData(), path, sizeof(path));
+    return length < 0 || QuarryShareWeb::isValidUtf8(path, static_cast<size_t>(length));
 }
 
 QString systemError(int error) {
@@ -87,6 +96,10 @@ public:
             const QByteArray name(item->d_name);
             if (name == "." || name == "..")
                 continue;
+            // Left out as from listings and searches: a name that is not UTF-8 cannot be fetched, and
+            // unpacked it would not be the name listed.
+            if (!QuarryShareWeb::isValidUtf8(name.constData(), static_cast<size_t>(name.size())))
+                continue;
             ok = !m_stream.isCancelled() && entry(::dirfd(listing), name, entryName + '/' + name,
                                                   sharePath.isEmpty() ? name : sharePath + '/' + name, depth);
         }
@@ -127,6 +140,8 @@ private:
                 return true; // leads out of the share, or nowhere
         }
         Descriptor opened(descriptor);
+        if (link && opened.get() >= 0 && !isTextPath(opened.get()))
+            return true; // as in listings: where it leads, no path that a visitor could ask for reaches
         if (opened.get() < 0 || ::fstat(opened.get(), &status) != 0) {
             leaveOut(entryName, systemError(errno));
             return true;

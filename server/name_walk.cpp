@@ -1,6 +1,7 @@
 #include "server/name_walk.h"
 
 #include "core/path_resolution.h"
+#include "server/utf8_text.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -143,6 +144,9 @@ private:
             // Hidden entries, and with them "." and "..", are neither reported nor entered.
             if (entry->d_name[0] == '.')
                 continue;
+            // Names that are not UTF-8 are neither reported nor entered: nothing could fetch them.
+            if (!QuarryShareWeb::isValidUtf8(entry->d_name, std::strlen(entry->d_name)))
+                continue;
             if (++m_outcome.searchedEntries % kEntriesBetweenChecks == 0 && mustStop())
                 return false;
             if (!consider(folderFd, folder, prefix, entry))
@@ -189,6 +193,9 @@ private:
         const Descriptor opened(openBeneath(m_rootFd, targetBytes, O_PATH));
         if (opened.get() >= 0)
             known = ::fstat(opened.get(), &status) == 0 && !S_ISLNK(status.st_mode);
+        // A target whose path is not UTF-8 was decoded into a path that does not exist: leave it out.
+        if (!known && target->contains(QChar::ReplacementCharacter))
+            return true;
         if (known && S_ISDIR(status.st_mode))
             enter(targetBytes, targetBytes.isEmpty() ? 0 : static_cast<int>(targetBytes.count('/')) + 1);
         return !match || report(listed(name, targetBytes, known ? &status : nullptr));

@@ -60,7 +60,7 @@ TEST_F(Archives, NamesAreFlaggedAndCompressedMediaIsStored) {
     writeFile(root + "/album/café.txt", QByteArray(4000, 'c'));
     writeFile(root + "/album/Photo.JPG", QByteArray(4000, 'p'));
     writeFile(root + "/album/clip.mp4", QByteArray(4000, 'm'));
-    // A name that is not UTF-8 keeps its bytes and goes without the flag.
+    // A name that is not UTF-8 is left out, as from the listing: no listed name could fetch it.
     const QByteArray latinName = QFile::encodeName(root + "/album/").append("latin\xe9.txt");
     const int latin = ::open(latinName.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(latin, 0);
@@ -69,9 +69,8 @@ TEST_F(Archives, NamesAreFlaggedAndCompressedMediaIsStored) {
     const QString path = folder.path() + "/album.zip";
     ASSERT_TRUE(saveAnswer(port(), "/s/album/?download=1", path).complete);
     EXPECT_EQ(pythonZipReport(path),
-              (QStringList{"plain deflated 1 album/latinΘ.txt", "plain stored 0 album/",
-                           "plain stored 4000 album/Photo.JPG", "plain stored 4000 album/clip.mp4",
-                           "utf8 deflated 4000 album/café.txt"}));
+              (QStringList{"plain stored 0 album/", "plain stored 4000 album/Photo.JPG",
+                           "plain stored 4000 album/clip.mp4", "utf8 deflated 4000 album/café.txt"}));
     // Qt cannot name the file to remove it with the test's folder.
     ::unlink(latinName.constData());
 }
