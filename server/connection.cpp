@@ -129,7 +129,12 @@ void QuarryHttpConnection::evaluateRequest() {
             respond(tooLarge);
             return;
         }
-        m_head = HTTPRequest::parseHead(m_buffer.left(m_headEnd));
+        const QByteArray head = m_buffer.left(m_headEnd);
+        m_head = HTTPRequest::parseHead(head);
+        if (m_head && !HTTPRequest::hasSoundFraming(head)) {
+            respond(tooLarge);
+            return;
+        }
     }
 
     const qsizetype bodyStart = m_headEnd + kHeadEnd.size();

@@ -95,7 +95,7 @@ std::optional<HTTPRequest> HTTPRequest::parse(const QByteArray& bytes) {
     if (headEnd < 0)
         return std::nullopt;
     std::optional<HTTPRequest> request = parseHead(bytes.left(headEnd));
-    if (!request)
+    if (!request || !hasSoundFraming(bytes.left(headEnd)))
         return std::nullopt;
     const qint64 length = contentLength(request->headers);
     if (length < 0)
@@ -155,6 +155,40 @@ qint64 HTTPRequest::contentLength(const QMap<QString, QString>& headers) {
     if (overflow)
         return negative ? -1 : std::numeric_limits<qint64>::max();
     return negative ? -value : value;
+}
+
+bool HTTPRequest::hasSoundFraming(const QByteArray& head) {
+    std::optional<QByteArray> length;
+    qsizetype start = head.indexOf("\r\n");
+    while (start >= 0) {
+        start += 2;
+        const qsizetype end = head.indexOf("\r\n", start);
+        const QByteArray line = head.mid(start, end < 0 ? -1 : end - start);
+        start = end;
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        // Blanks around the name are not allowed; a lenient reader ahead of us might take the name anyway.
+        const QByteArray rawName = line.left(colon).toLower();
+        const QByteArray name = rawName.trimmed();
+        if (name == "transfer-encoding" || (name == "content-length" && rawName != name))
+            return false;
+        if (name != "content-length")
+            continue;
+        QByteArray value = line.mid(colon + 1).trimmed();
+        if (value.isEmpty())
+            return false;
+        for (const char c : value) {
+            if (c < '0' || c > '9')
+                return false;
+        }
+        while (value.size() > 1 && value.startsWith('0'))
+            value.remove(0, 1);
+        if (length && *length != value)
+            return false;
+        length = value;
+    }
+    return true;
 }
 
 QUrl HTTPRequest::url() const {

@@ -1,5 +1,6 @@
 #include "server/server_core.h"
 
+#include "server/client_address.h"
 #include "server/router.h"
 #include "server/web_server.h"
 
@@ -59,17 +60,15 @@ void QuarryServerCore::closeListener() {
 }
 
 QString QuarryServerCore::clientAddress(const HTTPRequest& request, const QHostAddress& peer) {
-    QHostAddress address = peer;
+    // Only an address counts, in its one spelling: any other text would let one client pose as many.
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
-    if (isIPv4)
-        address = QHostAddress(ipv4);
-    if (address.isLoopback()) {
-        const QString forwarded = request.header(QStringLiteral("cf-connecting-ip")).trimmed();
-        if (!forwarded.isEmpty())
-            return forwarded;
+    if ((isIPv4 ? QHostAddress(ipv4) : peer).isLoopback()) {
+        if (const auto forwarded = QuarryShareWeb::canonicalAddress(
+                request.header(QStringLiteral("cf-connecting-ip")).trimmed()))
+            return *forwarded;
     }
-    return address.toString();
+    return QuarryShareWeb::canonicalAddress(peer);
 }
 
 void QuarryServerCore::accept(qintptr descriptor) {

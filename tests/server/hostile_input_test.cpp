@@ -1,0 +1,265 @@
+// Requests and names that try to be read two ways: framing a proxy could read differently, client names
+// spelled many ways or made up by the million, and names on disk that are not text.
+
+#include "server/client_address.h"
+#include "server/http_request.h"
+#include "server/unlock_throttle.h"
+#include "server/utf8_text.h"
+#include "server_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace server_testing;
+
+namespace {
+
+class HostileInput : public ServedFolder {
+protected:
+    void SetUp() override {
+        root = folder.path() + "/docs";
+        QDir().mkpath(root);
+        snapshot.shares = {makeShare({.slug = "docs", .path = root}),
+                           makeShare({.slug = "vault", .path = root, .password = "right"})};
+    }
+
+    // A file whose name is the raw bytes given, below the share's folder.
+    void writeRaw(const QByteArray& relative, const QByteArray& bytes) {
+        const QByteArray path = QFile::encodeName(root) + '/' + relative;
+        const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(file, 0) << path.toStdString();
+        ASSERT_EQ(::write(file, bytes.constData(), static_cast<size_t>(bytes.size())), bytes.size());
+        ::close(file);
+    }
+    // Names that are not UTF-8 cannot be removed through Qt's names, which decode them lossily.
+    void TearDown() override {
+        ::nftw(
+            QFile::encodeName(root).constData(),
+            [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
+            FTW_DEPTH | FTW_PHYS);
+    }
+    void makeRawFolder(const QByteArray& relative) {
+        ASSERT_EQ(::mkdir((QFile::encodeName(root) + '/' + relative).constData(), 0755), 0);
+    }
+
+    QString root;
+};
+
+QJsonObject jsonOf(const Reply& reply) {
+    return QJsonDocument::fromJson(reply.body).object();
+}
+
+QStringList field(const QJsonArray& items, const char* name) {
+    QStringList values;
+    for (const QJsonValue& item : items)
+        values << item.toObject().value(QLatin1String(name)).toString();
+    values.sort();
+    return values;
+}
+
+} // namespace
+
+TEST_F(HostileInput, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
+    serve();
+    const QByteArray start = "POST /__unlock/vault HTTP/1.1\r\nHost: x\r\n";
+    const QByteArray body = "password=right";
+    const QByteArray length = QByteArray::number(body.size());
+    const QList<QByteArray> refused{
+        "Content-Length: " + length + "\r\nContent-Length: 4\r\n",
+        "Content-Length: 4\r\nContent-Length: " + length + "\r\n",
+        "Content-Length: " + length + "\r\nTransfer-Encoding: chunked\r\n",
+        "Transfer-Encoding: chunked\r\n",
+        "transfer-encoding: identity\r\n",
+        "Content-Length: +" + length + "\r\n",
+        "Content-Length: 0x" + QByteArray::number(body.size(), 16) + "\r\n",
+        "Content-Length: " + length + "," + length + "\r\n",
+        "Content-Length: " + length + " " + length + "\r\n",
+        "Content-Length: abc\r\n",
+        "Content-Length:\r\n",
+        "Content-Length : " + length + "\r\n",
+    };
+    for (const QByteArray& framing : refused) {
+        // The answer comes while the client still holds its side open: refused, not waited on.
+        const int socket = connectTo(port());
+        sendAll(socket, start + framing + "\r\n" + body);
+        const std::optional<Reply> reply = parseReply(readUntilClosed(socket, std::chrono::seconds(10)));
+        ::close(socket);
+        ASSERT_TRUE(reply) << framing.toStdString();
+        EXPECT_EQ(reply->status, 400) << framing.toStdString();
+        EXPECT_EQ(reply->text(), "<h1>Bad Request</h1><p>Could not parse request.</p>");
+        EXPECT_TRUE(reply->header("Set-Cookie").isEmpty());
+        EXPECT_FALSE(HTTPRequest::parse(start + framing + "\r\n" + body)) << framing.toStdString();
+    }
+
+    // One length said twice alike, or with leading zeros, is still one length.
+    for (const QByteArray& framing : {"Content-Length: " + length + "\r\nContent-Length: " + length + "\r\n",
+                                      "Content-Length: 00" + length + "\r\n"}) {
+        const Reply reply = exchange(port(), start + framing + "\r\n" + body);
+        EXPECT_EQ(reply.status, 303) << framing.toStdString();
+        EXPECT_FALSE(reply.header("Set-Cookie").isEmpty());
+    }
+    EXPECT_EQ(exchange(port(), "GET /docs/ HTTP/1.1\r\nContent-Length: 0\r\n\r\n").status, 200);
+}
+
+TEST(ClientAddress, EverySpellingOfAnAddressIsOneClientAndNothingElseIsAClient) {
+    using QuarryShareWeb::canonicalAddress;
+    for (const char* spelling :
+         {"5.5.5.5", "::ffff:5.5.5.5", "::FFFF:5.5.5.5", "::ffff:0505:0505", "0:0:0:0:0:ffff:5.5.5.5"})
+        EXPECT_EQ(canonicalAddress(QString::fromLatin1(spelling)), QStringLiteral("5.5.5.5")) << spelling;
+    for (const char* spelling : {"2001:DB8::1", "2001:db8:0:0:0:0:0:1", "2001:0db8::0001"})
+        EXPECT_EQ(canonicalAddress(QString::fromLatin1(spelling)), QStringLiteral("2001:db8::1")) << spelling;
+    // Leading zeros read as octal to some and decimal to others: not an address here.
+    for (const char* junk : {"05.5.5.5", "010.0.0.1", "0x5.5.5.5", "5.5.5", "84215045", "5.5.5.5.5",
+                             "256.1.1.1", "", "unknown", "fe80::1%eth0", "5.5.5.5, 6.6.6.6", " 5.5.5.5"})
+        EXPECT_FALSE(canonicalAddress(QString::fromLatin1(junk))) << junk;
+    EXPECT_FALSE(canonicalAddress(QString(16 * 1024, QLatin1Char('1'))));
+    EXPECT_EQ(canonicalAddress(QHostAddress(QStringLiteral("::ffff:127.0.0.1"))), "127.0.0.1");
+}
+
+TEST_F(HostileInput, TheThrottleCountsAddressesWhateverTheirSpelling) {
+    serve();
+    const auto attempt = [&](const QByteArray& client, const QByteArray& password) {
+        const QByteArray head = client.isNull() ? QByteArray() : "Cf-Connecting-Ip: " + client + "\r\n";
+        return request(port(), "POST", "/__unlock/vault", head, "password=" + password);
+    };
+    const auto opens = [&](const QByteArray& client) {
+        return !attempt(client, "right").header("Set-Cookie").isEmpty();
+    };
+
+    // Five failures under four spellings of one address lock that address out under every spelling.
+    for (const QByteArray spelling :
+         {"5.5.5.5", "::ffff:5.5.5.5", "::FFFF:0505:0505", " 5.5.5.5 ", "5.5.5.5"})
+        attempt(spelling, "wrong");
+    for (const QByteArray spelling : {"5.5.5.5", "::ffff:5.5.5.5", "0:0:0:0:0:ffff:505:505"})
+        EXPECT_FALSE(opens(spelling)) << spelling.toStdString();
+    EXPECT_TRUE(opens("6.6.6.6"));
+
+    // What is not an address names no one: the connection's own peer is the client. So made-up values,
+    // however many, cannot buy more guesses, and "05.5.5.5" is not 5.5.5.5's lockout either.
+    for (int i = 0; i < 5; ++i)
+        attempt("made-up-" + QByteArray::number(i) + QByteArray(1024, 'x'), "wrong");
+    EXPECT_FALSE(opens(QByteArray()));
+    EXPECT_FALSE(opens("05.5.5.5"));
+    EXPECT_FALSE(opens("another-made-up-name"));
+    EXPECT_TRUE(opens("7.7.7.7"));
+}
+
+TEST(UnlockThrottle, HoldsAtMostItsCapacityAndNeverDropsALockout) {
+    std::chrono::milliseconds now{5'000'000};
+    QuarryUnlockThrottle throttle([&now] { return now; }, 100);
+    // Ten clients locked out first.
+    for (int client = 0; client < 10; ++client) {
+        for (int i = 0; i < QuarryUnlockThrottle::kFailuresBeforeLockout; ++i)
+            throttle.recordFailure("locked" + QString::number(client), "s");
+    }
+    // A flood of newcomers, each failing once.
+    for (int i = 0; i < 20'000; ++i) {
+        throttle.recordFailure("new" + QString::number(i), "s");
+        now += std::chrono::milliseconds(1);
+        ASSERT_LE(throttle.rememberedCount(), 101);
+    }
+    for (int client = 0; client < 10; ++client)
+        EXPECT_TRUE(throttle.isLockedOut("locked" + QString::number(client), "s")) << client;
+    // Room is made for newcomers: none of them is caught in another's lockout.
+    EXPECT_FALSE(throttle.isLockedOut("fresh", "s"));
+    // The newest newcomers are still remembered: four more failures lock one out.
+    for (int i = 0; i < 4; ++i)
+        throttle.recordFailure("new19999", "s");
+    EXPECT_TRUE(throttle.isLockedOut("new19999", "s"));
+
+    // Full of lockouts, newcomers share one record: together they get the guesses of one client.
+    QuarryUnlockThrottle full([&now] { return now; }, 3);
+    for (const QString client : {"a", "b", "c"}) {
+        for (int i = 0; i < QuarryUnlockThrottle::kFailuresBeforeLockout; ++i)
+            full.recordFailure(client, "s");
+    }
+    for (int i = 0; i < QuarryUnlockThrottle::kFailuresBeforeLockout; ++i)
+        full.recordFailure("newcomer" + QString::number(i), "s");
+    EXPECT_TRUE(full.isLockedOut("newcomer-later", "s"));
+    EXPECT_TRUE(full.isLockedOut("a", "s"));
+    // Once the lockouts end, room is made again and a newcomer counts on its own.
+    now += QuarryUnlockThrottle::kFirstLockout;
+    full.recordFailure("d", "s");
+    EXPECT_FALSE(full.isLockedOut("d", "s"));
+    EXPECT_FALSE(full.isLockedOut("newcomer-later", "s"));
+}
+
+TEST(Utf8Text, ValidatesWhatBrowsersCanHold) {
+    using QuarryShareWeb::isValidUtf8;
+    const auto valid = [](const QByteArray& bytes) {
+        return isValidUtf8(bytes.constData(), size_t(bytes.size()));
+    };
+    for (const char* good : {"", "plain.txt", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x93\x81",
+                             "\xef\xbf\xbd", "\xf4\x8f\xbf\xbf"})
+        EXPECT_TRUE(valid(good)) << good;
+    for (const char* bad : {"caf\xe9", "\x80", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                            "\xf8\x88\x80\x80\x80", "\xc3", "\xe2\x82", "\xff\xfe"})
+        EXPECT_FALSE(valid(bad)) << QByteArray(bad).toHex().toStdString();
+}
+
+TEST_F(HostileInput, NamesThatAreNotUtf8AreLeftOutOfEverythingOffered) {
+    writeRaw("good.txt", "good");
+    writeRaw("real\xef\xbf\xbd.txt", "replacement character, spelled right");
+    writeRaw("caf\xe9.txt", "latin-1");
+    writeRaw("caf\xef\xbf\xbd.txt", "a real name that a lossy decoding of the one above would collide with");
+    makeRawFolder("\xff\xfe");
+    writeRaw("\xff\xfe/inner.txt", "inside a folder that is not text");
+    makeRawFolder("ok");
+    writeRaw("ok/bad\x80name.txt", "bad");
+    writeRaw("ok/fine.txt", "fine");
+    ASSERT_EQ(::symlink("\xff\xfe", (QFile::encodeName(root) + "/link-to-bad").constData()), 0);
+    ASSERT_EQ(::symlink("../\xff\xfe/inner.txt", (QFile::encodeName(root) + "/ok/link-to-inner").constData()),
+              0);
+    serve();
+
+    const QString replacement = QString(QChar::ReplacementCharacter);
+    const QStringList offered{"caf" + replacement + ".txt", "good.txt", "ok", "real" + replacement + ".txt"};
+    const QJsonArray listed = jsonOf(get(port(), "/__browse/docs?path=")).value("items").toArray();
+    EXPECT_EQ(field(listed, "name"), offered);
+    EXPECT_EQ(field(jsonOf(get(port(), "/__browse/docs?path=ok")).value("items").toArray(), "name"),
+              QStringList{"fine.txt"});
+
+    // Everything listed can be fetched, and is the file of that name.
+    for (const QString& path : field(listed, "relativePath")) {
+        const QString target = "/docs/" + QString::fromUtf8(QUrl::toPercentEncoding(path)) + "?download=1";
+        const Reply reply = get(port(), target);
+        EXPECT_EQ(reply.status, 200) << path.toStdString();
+        if (path.startsWith("caf")) {
+            EXPECT_TRUE(reply.body.startsWith("a real name"))
+                << "a name that is not UTF-8 answered for another";
+        }
+        EXPECT_EQ(jsonOf(get(port(), "/__meta/docs?path=" + QUrl::toPercentEncoding(path))).value("name"),
+                  path);
+    }
+
+    // Searches find only the names that can be fetched, and do not walk into the folder that is not text.
+    const auto found = [&](const char* query) {
+        return field(
+            jsonOf(get(port(), QStringLiteral("/__search/docs?q=") + query)).value("items").toArray(),
+            "relativePath");
+    };
+    QStringList fetchable{"caf" + replacement + ".txt", "good.txt", "ok/fine.txt",
+                          "real" + replacement + ".txt"};
+    fetchable.sort();
+    EXPECT_EQ(found("txt"), fetchable);
+    EXPECT_TRUE(found("inner").isEmpty());
+    EXPECT_TRUE(found("bad").isEmpty());
+
+    // The archive holds what the listing offers, and nothing else.
+    const Reply archive = get(port(), "/docs/?download=1");
+    EXPECT_EQ(archive.status, 200);
+    QStringList entries = archiveEntries(dechunked(archive.body).value_or(QByteArray()));
+    entries.sort();
+    EXPECT_EQ(entries, (QStringList{"docs/", "docs/caf" + replacement + ".txt", "docs/good.txt", "docs/ok/",
+                                    "docs/ok/fine.txt", "docs/real" + replacement + ".txt"}));
+}
