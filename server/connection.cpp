@@ -2,6 +2,8 @@
 
 #include "core/diagnostics.h"
 
+#include <QScopeGuard>
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -57,7 +59,20 @@ QuarryHttpConnection::QuarryHttpConnection(int descriptor, Responder responder, 
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &QuarryHttpConnection::writeMore);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        // No complete request in time, or a client that does not close after the answer.
+        if (m_phase == Phase::sending) {
+            // Waiting for the body's maker is not the client's doing; only a client that takes nothing
+            // for the whole limit is let go.
+            const auto now = std::chrono::steady_clock::now();
+            if (!m_writeNotifier->isEnabled())
+                m_lastProgress = now;
+            const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_lastProgress);
+            if (idle < m_limits.sendTimeout) {
+                m_timer.start(m_limits.sendTimeout - idle);
+                return;
+            }
+        }
+        // No complete request in time, a client that stopped taking the answer, or one that does not
+        // close after it.
         closeNow();
     });
     m_timer.start(m_limits.requestTimeout);
@@ -166,6 +181,7 @@ void QuarryHttpConnection::evaluateRequest() {
 void QuarryHttpConnection::respond(HTTPResponse response) {
     m_phase = Phase::answering;
     m_timer.stop();
+    Q_EMIT requestArrived();
     if (!response.deferred) {
         beginSending(std::move(response));
         return;
@@ -194,6 +210,8 @@ void QuarryHttpConnection::beginSending(HTTPResponse response) {
     }
     m_outOffset = 0;
     m_fileOffset = 0;
+    m_lastProgress = std::chrono::steady_clock::now();
+    m_timer.start(m_limits.sendTimeout);
     writeMore();
 }
 
@@ -201,6 +219,10 @@ void QuarryHttpConnection::writeMore() {
     if (m_phase != Phase::sending)
         return;
     qint64 writtenThisTurn = 0;
+    const auto noteProgress = qScopeGuard([&] {
+        if (writtenThisTurn > 0)
+            m_lastProgress = std::chrono::steady_clock::now();
+    });
     while (writtenThisTurn < kWritePerTurn) {
         if (m_outOffset < m_out.size()) {
             const ssize_t sent = ::send(m_descriptor, m_out.constData() + m_outOffset,

@@ -21,6 +21,9 @@ struct QuarryConnectionLimits {
     std::chrono::milliseconds requestTimeout = std::chrono::seconds(30);
     // After the answer, how long the client may take to close its side before the socket is closed.
     std::chrono::milliseconds lingerTimeout = std::chrono::seconds(2);
+    // While answering, how long the client may take no bytes before the connection (and its file) is
+    // closed.
+    std::chrono::milliseconds sendTimeout = std::chrono::seconds(60);
 };
 
 // One accepted connection: reads one request, answers it, closes. Works on the raw non-blocking socket
@@ -35,6 +38,13 @@ public:
     QuarryHttpConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
                          QObject* parent = nullptr);
     ~QuarryHttpConnection() override;
+
+    // Closes the connection at once, without an answer; it deletes itself later.
+    void abandon() { closeNow(); }
+
+Q_SIGNALS:
+    // The request is whole (or refused): from here on the connection is answering, not waiting.
+    void requestArrived();
 
 private:
     enum class Phase { reading, answering, sending, lingering, closed };
@@ -75,4 +85,6 @@ private:
     QSocketNotifier* m_readNotifier;
     QSocketNotifier* m_writeNotifier;
     QTimer m_timer;
+    // When the client last took bytes of the answer.
+    std::chrono::steady_clock::time_point m_lastProgress;
 };

@@ -1,5 +1,6 @@
 #include "server/server_core.h"
 
+#include "core/descriptor_limit.h"
 #include "server/client_address.h"
 #include "server/router.h"
 #include "server/web_server.h"
@@ -24,6 +25,7 @@ int thumbnailThreads() {
 
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
+    , m_slots([this](int descriptor) { return accept(descriptor); }, this)
     , m_throttle([server] { return server->options().clock(); })
     , m_work(QThread::idealThreadCount())
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
@@ -39,7 +41,6 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
     closeListener();
     auto* listener = new QuarryTcpListener(this);
     listener->setListenBacklogSize(kListenBacklog);
-    connect(listener, &QuarryTcpListener::accepted, this, &QuarryServerCore::accept);
     if (!listener->listen(QHostAddress::Any, static_cast<quint16>(port))) {
         const QString message = listener->errorString();
         delete listener;
@@ -48,6 +49,10 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
         return;
     }
     m_listener = listener;
+    // Accepting is the slots' job, so that a full table or a lack of descriptors never spins.
+    listener->pauseAccepting();
+    m_slots.watch(static_cast<int>(listener->socketDescriptor()), m_server->options().connections,
+                  QuarryDescriptorLimit::current());
     if (m_server->setListening(token, listener->serverPort()))
         m_server->report(QuarryShareWebServer::State::running(port));
     else
@@ -55,6 +60,7 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
 }
 
 void QuarryServerCore::closeListener() {
+    m_slots.stop();
     delete m_listener;
     m_listener = nullptr;
 }
@@ -71,9 +77,9 @@ QString QuarryServerCore::clientAddress(const HTTPRequest& request, const QHostA
     return QuarryShareWeb::canonicalAddress(peer);
 }
 
-void QuarryServerCore::accept(qintptr descriptor) {
-    new QuarryHttpConnection(
-        static_cast<int>(descriptor),
+QuarryHttpConnection* QuarryServerCore::accept(int descriptor) {
+    return new QuarryHttpConnection(
+        descriptor,
         [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
         m_server->options().limits, this);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/archive_writers.h"
+#include "server/connection_slots.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/search_gate.h"
@@ -42,11 +43,13 @@ public:
     static QString clientAddress(const HTTPRequest& request, const QHostAddress& peer);
 
 private:
-    void accept(qintptr descriptor);
+    QuarryHttpConnection* accept(int descriptor);
     HTTPResponse answer(const HTTPRequest& request, const QHostAddress& peer);
 
     QuarryShareWebServer* m_server;
     QuarryTcpListener* m_listener = nullptr;
+    // Takes the listener's connections within a ceiling, fairly between clients.
+    QuarryConnectionSlots m_slots;
     QuarryUnlockThrottle m_throttle;
     // Sized to the machine: the work it runs is CPU and disk time.
     QuarryWorkPool m_work;

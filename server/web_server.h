@@ -3,6 +3,7 @@
 #include "core/error.h"
 #include "server/archive_writers.h"
 #include "server/connection.h"
+#include "server/connection_slots.h"
 #include "server/name_walk.h"
 #include "server/server_snapshot.h"
 #include "server/unlock_throttle.h"
@@ -41,6 +42,7 @@ public:
         QuarryMonotonicClock clock = steadyMonotonicClock();
         QuarryArchiveLimits archiveLimits;
         QuarryConnectionLimits limits;
+        QuarrySlotLimits connections;
         QuarrySearchLimits search;
     };
 

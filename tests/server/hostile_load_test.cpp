@@ -1,0 +1,375 @@
+// The server under load from clients that do not play fair: connections held open by the thousand
+// with a low descriptor limit, one client taking every slot, and clients that stop reading.
+
+#include "core/descriptor_limit.h"
+#include "server_fixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace server_testing;
+
+namespace {
+
+// A socket bound to a loopback address of its own, so the server sees a client of that address.
+int socketFrom(const char* address, bool blocking = true) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &local.sin_addr);
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+int connectFrom(const char* address, int port, bool blocking = true) {
+    const int socket = socketFrom(address, blocking);
+    if (socket < 0)
+        return -1;
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(port));
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket, reinterpret_cast<sockaddr*>(&server), sizeof(server)) != 0 &&
+        errno != EINPROGRESS) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+// Whether the server has closed its side of a connection that was sent nothing.
+bool closedByServer(int socket) {
+    char byte = 0;
+    const ssize_t got = ::recv(socket, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+    return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+Reply askOn(int socket, const QByteArray& target) {
+    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::optional<Reply> reply = parseReply(readUntilClosed(socket, std::chrono::seconds(10)));
+    ::close(socket);
+    return reply.value_or(Reply());
+}
+
+// What each open descriptor of a process stands for: a path, "socket:[…]", "pipe:[…]".
+QList<QByteArray> descriptorTargets(qint64 pid) {
+    QList<QByteArray> targets;
+    const QByteArray folder = "/proc/" + QByteArray::number(pid) + "/fd";
+    DIR* listing = ::opendir(folder.constData());
+    if (!listing)
+        return targets;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        char target[4096];
+        const ssize_t length = ::readlink((folder + '/' + entry->d_name).constData(), target, sizeof(target));
+        if (length > 0)
+            targets << QByteArray(target, length);
+    }
+    ::closedir(listing);
+    return targets;
+}
+
+// The descriptors of a process that point at this path.
+qsizetype openCount(qint64 pid, const QString& path) {
+    return descriptorTargets(pid).count(QFile::encodeName(path));
+}
+
+qint64 residentKiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+qsizetype descriptorCount(qint64 pid) {
+    return descriptorTargets(pid).size();
+}
+
+// User and system CPU time a process has used so far.
+std::chrono::milliseconds cpuTime(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    return std::chrono::milliseconds((fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 /
+                                     ticks);
+}
+
+// The web server in a child process whose descriptor limit is 256, hard and soft.
+class LimitedServer {
+public:
+    LimitedServer(const QString& folder, const QStringList& extra) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=1");
+        // The sanitizer checks a dynamic type by writing the object into a pipe it opens for the purpose;
+        // with every descriptor taken, which is the point here, that fails and every such check would
+        // report a false fault. Those checks alone are left out in this process.
+        const QString suppressions = testing_support::sandboxRoot() + "/ubsan-descriptors.supp";
+        testing_support::writeFile(suppressions, "vptr_check:*\n");
+        environment.insert("UBSAN_OPTIONS",
+                           "print_stacktrace=1:halt_on_error=1:suppressions=" + suppressions);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setChildProcessModifier([] {
+            const rlimit limit{256, 256};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        m_process.start(BRIGHTLOOM_SERVER_CHILD, QStringList{folder, "s"} + extra);
+        QElapsedTimer waited;
+        waited.start();
+        while (m_port == 0 && waited.elapsed() < 30000 && m_process.waitForReadyRead(1000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("port "))
+                m_port = line.mid(5).toInt();
+        }
+    }
+    ~LimitedServer() {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    int port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
+
+private:
+    QProcess m_process;
+    int m_port = 0;
+};
+
+class Flood : public ServedFolder {
+protected:
+    void SetUp() override {
+        // The flood's own sockets need room in this process.
+        if (QuarryDescriptorLimit::raiseToHardLimit() < 1200)
+            GTEST_SKIP() << "this process may not open 1,200 descriptors";
+        root = folder.path() + "/share";
+        writeFile(root + "/notes.txt", "notes");
+        writeFile(root + "/folder/inside.txt", "inside");
+    }
+
+    // One client holds 1,000 connections that never finish a request; another is answered all the same,
+    // the server resting meanwhile, and every descriptor comes back once the flood is gone.
+    void floodAndAsk(const QStringList& extra, const QList<QByteArray>& targets) {
+        LimitedServer server(root, extra);
+        ASSERT_NE(server.port(), 0);
+        for (const QByteArray& target : targets)
+            ASSERT_EQ(askOn(connectTo(server.port()), target).status, 200);
+        const qsizetype descriptorsBefore = descriptorCount(server.pid());
+
+        std::vector<int> flood;
+        for (int i = 0; i < 1000; ++i) {
+            const int socket = connectFrom("127.0.0.1", server.port(), false);
+            ASSERT_GE(socket, 0);
+            flood.push_back(socket);
+        }
+        QThread::msleep(500);
+
+        const auto cpuBefore = cpuTime(server.pid());
+        QElapsedTimer window;
+        window.start();
+        for (const QByteArray& target : targets) {
+            QElapsedTimer answered;
+            answered.start();
+            const Reply reply = askOn(connectTo(server.port()), target);
+            EXPECT_EQ(reply.status, 200) << target.toStdString();
+            EXPECT_LT(answered.elapsed(), 1000) << target.toStdString() << " waited behind the flood";
+        }
+        QThread::msleep(2000);
+        const auto cpu = cpuTime(server.pid()) - cpuBefore;
+        EXPECT_LT(cpu.count() * 100, window.elapsed() * 5)
+            << "the server used " << cpu.count() << " ms of CPU in " << window.elapsed() << " ms";
+        // The server held no more than its limit allows.
+        EXPECT_LE(descriptorCount(server.pid()), 256);
+
+        for (const int socket : flood)
+            ::close(socket);
+        EXPECT_TRUE(testing_support::waitUntil(
+            [&] { return descriptorCount(server.pid()) <= descriptorsBefore; }, std::chrono::seconds(20)))
+            << descriptorCount(server.pid()) << " descriptors, " << descriptorsBefore << " before the flood";
+        EXPECT_EQ(askOn(connectTo(server.port()), targets.first()).status, 200);
+    }
+
+    QString root;
+};
+
+} // namespace
+
+TEST_F(Flood, AtTheCeilingTheLongestWaitingConnectionMakesRoom) {
+    floodAndAsk({}, {"/s/", "/__browse/s?path=folder", "/s/notes.txt?download=1", "/s/folder/?download=1"});
+}
+
+TEST_F(Flood, OutOfDescriptorsTheLongestWaitingConnectionMakesRoom) {
+    // A ceiling past the limit: the system runs out of descriptors first. Only an answer that needs no
+    // descriptor of its own can be given then, as every one is held by the flood.
+    floodAndAsk({"--max-connections", "100000"}, {"/"});
+}
+
+TEST_F(Flood, MadeUpClientsByTheThousandLeaveMemoryFlatAndLockoutsInPlace) {
+    LimitedServer server(root, {"--password", "right"});
+    ASSERT_NE(server.port(), 0);
+    const auto unlock = [&](const QByteArray& client, const QByteArray& password) {
+        return request(server.port(), "POST", "/__unlock/s", "Cf-Connecting-Ip: " + client + "\r\n",
+                       "password=" + password);
+    };
+    // Two clients at once, each failing with addresses of its own; lean, as there are many.
+    std::atomic<int> refused{0};
+    const auto failMany = [&](int first, int count) {
+        std::vector<std::thread> clients;
+        for (int t = 0; t < 2; ++t) {
+            clients.emplace_back([&, t] {
+                char answer[4096];
+                for (int i = first + t; i < first + count; i += 2) {
+                    const QByteArray attempt = "POST /__unlock/s HTTP/1.1\r\nCf-Connecting-Ip: 2001:db8::" +
+                                               QByteArray::number(i / 65536, 16) + ":" +
+                                               QByteArray::number(i % 65536, 16) +
+                                               "\r\nContent-Length: 14\r\n\r\npassword=wrong";
+                    const int socket = connectTo(server.port());
+                    sendAll(socket, attempt);
+                    qsizetype received = 0;
+                    for (ssize_t got = 1; got > 0 && received < qsizetype(sizeof(answer));) {
+                        got = ::recv(socket, answer + received, sizeof(answer) - size_t(received), 0);
+                        received += got > 0 ? got : 0;
+                    }
+                    ::close(socket);
+                    if (QByteArray(answer, received).contains("?failed=1"))
+                        ++refused;
+                }
+            });
+        }
+        for (std::thread& client : clients)
+            client.join();
+    };
+    failMany(0, 1000);
+    const qint64 before = residentKiB(server.pid());
+    failMany(1000, 15000);
+    // A lockout taken while the table is full stays while newcomers keep coming.
+    for (int i = 0; i < 5; ++i)
+        unlock("9.9.9.9", "wrong");
+    failMany(16000, 5000);
+    const qint64 grown = residentKiB(server.pid()) - before;
+    EXPECT_EQ(refused.load(), 21000);
+    EXPECT_LT(grown, 8 * 1024) << "memory grew by " << grown << " KiB";
+    std::printf("Resident memory after 1,000 failed unlocks: %lld KiB; 20,000 more added %lld KiB\n",
+                static_cast<long long>(before), static_cast<long long>(grown));
+    EXPECT_TRUE(unlock("9.9.9.9", "right").header("Set-Cookie").isEmpty());
+    EXPECT_FALSE(unlock("::ffff:9.9.9.8", "right").header("Set-Cookie").isEmpty());
+}
+
+TEST_F(ServedFolder, OneClientPastItsHalfLosesItsOwnOldestConnections) {
+    writeFile(folder.path() + "/share/notes.txt", "notes");
+    snapshot.shares = {makeShare({.slug = "s", .path = folder.path() + "/share"})};
+    QuarryShareWebServer::Options options;
+    options.connections.maxConnections = 40;
+    // Peers arrive as IPv4-mapped IPv6 addresses on the dual-stack listener.
+    options.connections.speaksForMany = [](const QHostAddress& peer) {
+        return peer.toIPv4Address() == QHostAddress(QStringLiteral("127.0.0.1")).toIPv4Address();
+    };
+    serve(options);
+    std::vector<int> hog{connectFrom("127.0.0.2", port())};
+    if (hog.front() < 0)
+        GTEST_SKIP() << "no loopback address besides 127.0.0.1";
+
+    std::vector<int> other;
+    for (int i = 0; i < 5; ++i)
+        other.push_back(connectFrom("127.0.0.3", port()));
+    while (hog.size() < 30)
+        hog.push_back(connectFrom("127.0.0.2", port()));
+    ASSERT_TRUE(testing_support::waitUntil([&] { return closedByServer(hog[9]); }));
+    testing_support::spin(std::chrono::milliseconds(300));
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(closedByServer(hog[static_cast<size_t>(i)]), i < 10) << "connection " << i << " of the hog";
+    for (const int socket : other)
+        EXPECT_FALSE(closedByServer(socket)) << "another client's connection was closed";
+
+    // Both are still served; the hog's request costs its own oldest waiting connection.
+    EXPECT_EQ(askOn(connectFrom("127.0.0.3", port()), "/s/notes.txt?download=1").body, "notes");
+    EXPECT_EQ(askOn(connectFrom("127.0.0.2", port()), "/s/notes.txt?download=1").body, "notes");
+    EXPECT_TRUE(closedByServer(hog[10]));
+    EXPECT_FALSE(closedByServer(hog[11]));
+    for (const int socket : other)
+        EXPECT_FALSE(closedByServer(socket));
+    // Loopback stands for many clients (the tunnel's visitors): it is not held to half.
+    std::vector<int> many;
+    for (int i = 0; i < 25; ++i)
+        many.push_back(connectFrom("127.0.0.1", port()));
+    testing_support::spin(std::chrono::milliseconds(300));
+    for (const int socket : many)
+        EXPECT_FALSE(closedByServer(socket));
+    for (const std::vector<int>* sockets : {&other, &hog, &many}) {
+        for (const int socket : *sockets)
+            ::close(socket);
+    }
+}
+
+TEST_F(ServedFolder, AClientThatStopsReadingIsDroppedWithItsFile) {
+    const QString path = folder.path() + "/share/huge.bin";
+    writeFile(path, {});
+    ASSERT_TRUE(QFile::resize(path, qint64(256) << 20));
+    writeFile(folder.path() + "/share/medium.bin", QByteArray(2 << 20, 'm'));
+    snapshot.shares = {makeShare({.slug = "s", .path = folder.path() + "/share"})};
+    QuarryShareWebServer::Options options;
+    options.limits.sendTimeout = std::chrono::seconds(1);
+    serve(options);
+
+    const int stalled = connectTo(port());
+    sendAll(stalled, "GET /s/huge.bin?download=1 HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(testing_support::waitUntil([&] { return openCount(::getpid(), path) == 1; }));
+    EXPECT_TRUE(testing_support::waitUntil([&] { return openCount(::getpid(), path) == 0; },
+                                           std::chrono::seconds(15)))
+        << "the file stayed open for a client that reads nothing";
+    const QByteArray received = readUntilClosed(stalled, std::chrono::seconds(10));
+    ::close(stalled);
+    EXPECT_GT(received.size(), 0);
+    EXPECT_LT(received.size(), qint64(256) << 20);
+
+    // A slow client that keeps taking bytes is never cut off, however long the whole answer takes.
+    const int slow = connectTo(port());
+    const int small = 32 * 1024;
+    ::setsockopt(slow, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    sendAll(slow, "GET /s/medium.bin?download=1 HTTP/1.1\r\n\r\n");
+    QByteArray body;
+    QElapsedTimer guard;
+    guard.start();
+    char buffer[128 * 1024];
+    while (guard.elapsed() < 60000) {
+        const ssize_t got = ::recv(slow, buffer, sizeof(buffer), 0);
+        if (got <= 0)
+            break;
+        body.append(buffer, got);
+        QThread::msleep(150);
+    }
+    ::close(slow);
+    const std::optional<Reply> reply = parseReply(body);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body.size(), 2 << 20);
+}

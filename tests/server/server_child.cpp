@@ -1,0 +1,75 @@
+// The web server alone in a process of its own, so that a test can hold it to a lower descriptor limit
+// and read its CPU time and descriptors from /proc. Prints "port N" once listening; ends when its
+// standard input closes.
+//
+//   server_child FOLDER SLUG [--max-connections N] [--many-clients ADDRESS] [--password TEXT]
+
+#include "server/web_server.h"
+#include "support/share_fixtures.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() < 3) {
+        std::fputs("usage: server_child FOLDER SLUG [--max-connections N] [--many-clients ADDRESS]\n",
+                   stderr);
+        return 2;
+    }
+    QuarryShareWebServer::Options options;
+    std::optional<QString> password;
+    for (qsizetype i = 3; i + 1 < arguments.size(); i += 2) {
+        if (arguments.at(i) == QLatin1String("--max-connections")) {
+            options.connections.maxConnections = arguments.at(i + 1).toInt();
+        } else if (arguments.at(i) == QLatin1String("--password")) {
+            password = arguments.at(i + 1);
+        } else if (arguments.at(i) == QLatin1String("--many-clients")) {
+            const QHostAddress many(arguments.at(i + 1));
+            options.connections.speaksForMany = [many](const QHostAddress& peer) {
+                bool isIPv4 = false;
+                const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
+                return (isIPv4 ? QHostAddress(ipv4) : peer) == many;
+            };
+        }
+    }
+    QuarryShareServerSnapshot snapshot;
+    snapshot.appName = QStringLiteral("brightloom Share");
+    snapshot.shares = {
+        testing_support::makeShare({.slug = arguments.at(2), .path = arguments.at(1), .password = password})};
+
+    QuarryShareWebServer server;
+    server.setOptions(options);
+    server.setStateHandler([&app](const QuarryShareWebServer::State& state) {
+        QMetaObject::invokeMethod(&app, [&app, state] {
+            if (state.kind == QuarryShareWebServer::State::Kind::failed) {
+                std::fprintf(stderr, "failed: %s\n", qPrintable(state.message));
+                app.exit(1);
+            }
+        });
+    });
+    if (!server.start(0, snapshot).ok())
+        return 1;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&app] {
+        char buffer[256];
+        if (::read(STDIN_FILENO, buffer, sizeof(buffer)) <= 0)
+            app.quit();
+    });
+    // The port is known once the server thread has listened.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &app, [&] {
+        if (server.listeningPort() == 0)
+            return;
+        std::printf("port %d\n", server.listeningPort());
+        std::fflush(stdout);
+        poll.stop();
+    });
+    poll.start(10);
+    return app.exec();
+}
