@@ -26,7 +26,7 @@ test: deps
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # The server, store and tunnel tests under ThreadSanitizer, in a build of their own (not part of `make test`).
-# Suppressions cover only uninstrumented system libraries (tests/support/tsan.supp says why for each).
+# A race report fails the test; nothing of our own code is suppressed (tests/support/test_main.cpp).
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_TSAN=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_server test_store test_tunnel
