@@ -4,10 +4,12 @@
 JOBS       ?= $(shell nproc)
 BUILD_DIR  ?= build
 TEST_DIR   ?= build-test
+TSAN_DIR   ?= build-tsan
+SOAK_SECONDS ?= 600
 APP        := $(BUILD_DIR)/brightloom-share
 RUN_ARGS   ?=
 
-.PHONY: all deps build test run package format format-check clean bench bench-browser bench-search bench-thumbnails
+.PHONY: all deps build test tsan soak run package format format-check clean bench bench-browser bench-search bench-thumbnails
 
 all: build
 
@@ -22,6 +24,18 @@ test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_SANITIZE=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The server, store and tunnel tests under ThreadSanitizer, in a build of their own (not part of `make test`).
+# A race report fails the test; nothing of our own code is suppressed (tests/support/test_main.cpp).
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_TSAN=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_server test_store test_tunnel
+	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 900 -L '^(server|store|tunnel)$$'
+
+# Mixed traffic against `brightloom-share serve` for SOAK_SECONDS (make soak SOAK_SECONDS=120), then a
+# check that nothing was left behind: memory, descriptors, temporary files, child processes.
+soak: build
+	BUILD_DIR=$(BUILD_DIR) python3 bench/soak.py --seconds $(SOAK_SECONDS)
 
 # The Debian package of the release build: $(BUILD_DIR)/brightloom-share_<version>_<arch>.deb.
 package: build
@@ -61,4 +75,4 @@ format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(TSAN_DIR)

@@ -9,7 +9,8 @@ std::atomic_int runningWriterThreads{0};
 } // namespace
 
 QuarryArchiveWriters::QuarryArchiveWriters(QObject* parent)
-    : QObject(parent) {}
+    : QObject(parent)
+    , m_mailbox(new QuarryMailbox(this)) {}
 
 QuarryArchiveWriters::~QuarryArchiveWriters() {
     {
@@ -59,8 +60,7 @@ void QuarryArchiveWriters::startWaiting() {
             {
                 std::lock_guard lock(m_closingLock);
                 if (!m_closing)
-                    QMetaObject::invokeMethod(
-                        this, [this, id] { ended(id); }, Qt::QueuedConnection);
+                    m_mailbox->post([this, id] { ended(id); });
             }
             --runningWriterThreads;
         });

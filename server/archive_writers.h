@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/mailbox.h"
 #include "server/archive_stream.h"
 
 #include <QHash>
@@ -67,4 +68,6 @@ private:
     // Guards m_closing, which writers read before they report their end.
     std::mutex m_closingLock;
     bool m_closing = false;
+    // Writers report their end through it; a child, so it moves and ends with this object.
+    QuarryMailbox* m_mailbox;
 };

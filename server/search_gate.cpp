@@ -1,19 +1,20 @@
 #include "server/search_gate.h"
 
+#include "core/mailbox.h"
+
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QObject>
 
 #include <algorithm>
 #include <deque>
+#include <mutex>
 
 namespace {
 class SearchTicket;
 }
 
 struct QuarrySearchGateState : std::enable_shared_from_this<QuarrySearchGateState> {
-    QMutex lock;
+    std::mutex lock;
     int maxRunning = 1;
     int running = 0;
     QHash<QString, int> runningKeys;
@@ -52,7 +53,7 @@ public:
     ~SearchTicket() override {
         QuarrySearchGate::Turn turn; // given up after the lock is released: giving it up takes the lock
         {
-            QMutexLocker locker(&m_state->lock);
+            const std::lock_guard locker(m_state->lock);
             auto& waiting = m_state->waiting;
             waiting.erase(std::remove(waiting.begin(), waiting.end(), this), waiting.end());
             const auto newest = m_state->newest.constFind(m_key);
@@ -69,8 +70,8 @@ public:
 
     void start(std::function<void(HTTPResponse)> done) override {
         m_done = std::move(done);
-        m_receiver = new QObject;
-        QMutexLocker locker(&m_state->lock);
+        m_receiver = new QuarryMailbox;
+        const std::lock_guard locker(m_state->lock);
         std::shared_ptr<std::atomic_bool>& newest = m_state->newest[m_key];
         if (newest)
             newest->store(true);
@@ -88,15 +89,14 @@ public:
     // event loop.
     void admitLocked(QuarrySearchGate::Turn turn) {
         m_turn = std::move(turn);
-        QMetaObject::invokeMethod(
-            m_receiver, [this] { begin(); }, Qt::QueuedConnection);
+        m_receiver->post([this] { begin(); });
     }
 
 private:
     void begin() {
         QuarrySearchGate::Turn turn;
         {
-            QMutexLocker locker(&m_state->lock);
+            const std::lock_guard locker(m_state->lock);
             turn = std::move(m_turn);
         }
         m_inner = m_begin(std::move(turn), m_superseded);
@@ -119,7 +119,7 @@ private:
     QString m_key;
     QuarrySearchGate::Begin m_begin;
     std::shared_ptr<std::atomic_bool> m_superseded = std::make_shared<std::atomic_bool>(false);
-    QObject* m_receiver = nullptr;
+    QuarryMailbox* m_receiver = nullptr;
     QuarrySearchGate::Turn m_turn;
     HTTPResponse m_inner;
     std::function<void(HTTPResponse)> m_done;
@@ -148,7 +148,7 @@ void QuarrySearchGateState::admitWaitingLocked() {
 }
 
 void QuarrySearchGateState::release(const QString& key) {
-    QMutexLocker locker(&lock);
+    const std::lock_guard locker(lock);
     --running;
     if (--runningKeys[key] <= 0)
         runningKeys.remove(key);

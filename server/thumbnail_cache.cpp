@@ -5,7 +5,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QMutexLocker>
 #include <QStandardPaths>
 #include <QUuid>
 
@@ -156,7 +155,7 @@ bool QuarryThumbnailCache::ensureFolder() {
 }
 
 void QuarryThumbnailCache::store(const QString& key, const QByteArray& bytes) {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     if (!ensureFolder())
         return;
     if (m_total < 0) {

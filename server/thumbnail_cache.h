@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
 #include <QString>
 
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 
@@ -45,7 +45,7 @@ private:
 
     const QString m_folder;
     const qint64 m_capacity;
-    QMutex m_lock;
+    std::mutex m_lock;
     bool m_folderReady = false;
     // Bytes in the folder, counted when first needed, then kept up to date; -1 before.
     qint64 m_total = -1;

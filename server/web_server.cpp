@@ -2,8 +2,6 @@
 
 #include "server/server_core.h"
 
-#include <QMutexLocker>
-
 #include <csignal>
 #include <pthread.h>
 
@@ -35,24 +33,19 @@ QuarryShareWebServer::QuarryShareWebServer(QObject* parent)
         },
         Qt::DirectConnection);
     m_core = new QuarryServerCore(this);
+    m_coreMailbox = new QuarryMailbox(m_core);
     m_core->moveToThread(&m_thread);
+    // The core, its listener and every connection end on their own thread, before the thread does.
+    connect(&m_thread, &QThread::finished, m_core, &QObject::deleteLater);
     m_thread.start();
 }
 
 QuarryShareWebServer::~QuarryShareWebServer() {
     {
-        QMutexLocker locker(&m_lock);
+        const std::lock_guard locker(m_lock);
         m_listenerToken = QUuid::createUuid();
         m_stateHandler = nullptr;
     }
-    // The core, its listener and every connection end on their own thread, before the thread does.
-    QMetaObject::invokeMethod(
-        m_core,
-        [this] {
-            delete m_core;
-            m_core = nullptr;
-        },
-        Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
 }
@@ -66,7 +59,7 @@ Result<void> QuarryShareWebServer::start(int port, const QuarryShareServerSnapsh
 
     const QUuid token = QUuid::createUuid();
     {
-        QMutexLocker locker(&m_lock);
+        const std::lock_guard locker(m_lock);
         m_listenerToken = token;
     }
     // The listener is opened once control returns to this object's event loop, so that a start that
@@ -77,8 +70,7 @@ Result<void> QuarryShareWebServer::start(int port, const QuarryShareServerSnapsh
             if (!isCurrentListener(token))
                 return;
             QuarryServerCore* core = m_core;
-            QMetaObject::invokeMethod(
-                core, [core, token, port] { core->listen(token, port); }, Qt::QueuedConnection);
+            m_coreMailbox->post([core, token, port] { core->listen(token, port); });
         },
         Qt::QueuedConnection);
     return {};
@@ -90,54 +82,53 @@ void QuarryShareWebServer::stop() {
 
 void QuarryShareWebServer::stopListening(bool notify) {
     {
-        QMutexLocker locker(&m_lock);
+        const std::lock_guard locker(m_lock);
         m_listenerToken = QUuid::createUuid();
         m_listeningPort = 0;
     }
     QuarryServerCore* core = m_core;
-    QMetaObject::invokeMethod(
-        core, [core] { core->closeListener(); }, Qt::QueuedConnection);
+    m_coreMailbox->post([core] { core->closeListener(); });
     if (notify)
         report(State::stopped());
 }
 
 void QuarryShareWebServer::update(const QuarryShareServerSnapshot& snapshot) {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     m_snapshot = snapshot;
 }
 
 void QuarryShareWebServer::setStateHandler(StateHandler handler) {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     m_stateHandler = std::move(handler);
 }
 
 QuarryShareServerSnapshot QuarryShareWebServer::currentSnapshot() const {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     return m_snapshot;
 }
 
 int QuarryShareWebServer::listeningPort() const {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     return m_listeningPort;
 }
 
 void QuarryShareWebServer::setOptions(const Options& options) {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     m_options = options;
 }
 
 QuarryShareWebServer::Options QuarryShareWebServer::options() const {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     return m_options;
 }
 
 bool QuarryShareWebServer::isCurrentListener(const QUuid& token) const {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     return m_listenerToken == token;
 }
 
 bool QuarryShareWebServer::clearCurrentListener(const QUuid& token) {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     if (m_listenerToken != token)
         return false;
     m_listeningPort = 0;
@@ -145,7 +136,7 @@ bool QuarryShareWebServer::clearCurrentListener(const QUuid& token) {
 }
 
 bool QuarryShareWebServer::setListening(const QUuid& token, int port) {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     if (m_listenerToken != token)
         return false;
     m_listeningPort = port;
@@ -155,7 +146,7 @@ bool QuarryShareWebServer::setListening(const QUuid& token, int port) {
 void QuarryShareWebServer::report(const State& state) {
     StateHandler handler;
     {
-        QMutexLocker locker(&m_lock);
+        const std::lock_guard locker(m_lock);
         handler = m_stateHandler;
     }
     if (handler)

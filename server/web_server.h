@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/error.h"
+#include "core/mailbox.h"
 #include "server/archive_writers.h"
 #include "server/connection.h"
 #include "server/connection_slots.h"
@@ -8,13 +9,13 @@
 #include "server/server_snapshot.h"
 #include "server/unlock_throttle.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QUuid>
 
 #include <functional>
+#include <mutex>
 
 class QuarryServerCore;
 
@@ -76,7 +77,7 @@ private:
     bool setListening(const QUuid& token, int port);
     void report(const State& state);
 
-    mutable QMutex m_lock;
+    mutable std::mutex m_lock;
     QUuid m_listenerToken;
     int m_listeningPort = 0;
     QuarryShareServerSnapshot m_snapshot;
@@ -85,4 +86,6 @@ private:
 
     QThread m_thread;
     QuarryServerCore* m_core = nullptr;
+    // The main thread's calls to the core go through it; it lives and dies with the core.
+    QuarryMailbox* m_coreMailbox = nullptr;
 };

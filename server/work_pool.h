@@ -2,10 +2,11 @@
 
 #include "server/http_response.h"
 
-#include <QThreadPool>
-
 #include <atomic>
 #include <functional>
+#include <memory>
+
+struct QuarryWorkThreads;
 
 // Work that takes CPU or disk time per request (listings, pages, thumbnails, searches) runs on a bounded
 // pool of threads beside the server thread, so the server thread only reads, parses and writes and one
@@ -25,7 +26,7 @@ public:
     QuarryWorkPool(const QuarryWorkPool&) = delete;
     QuarryWorkPool& operator=(const QuarryWorkPool&) = delete;
 
-    int maxThreads() const { return m_threads.maxThreadCount(); }
+    int maxThreads() const;
 
     // A response that stands for work's answer. The work starts when the connection starts the response
     // and is cancelled when the connection drops it. With endsWhenVisitorLeaves, a visitor that closes
@@ -34,5 +35,5 @@ public:
     HTTPResponse offload(Work work, bool endsWhenVisitorLeaves = false);
 
 private:
-    QThreadPool m_threads;
+    std::unique_ptr<QuarryWorkThreads> m_threads;
 };

@@ -33,15 +33,11 @@ HTTPResponse QuarryZipArchiveResponse::failure(const QString& failureName) {
 
 void QuarryZipArchiveResponse::start(std::function<void(HTTPResponse)> done) {
     m_done = std::move(done);
-    m_receiver = new QObject;
-    QObject* receiver = m_receiver;
-    m_stream->setWaker([this, receiver] {
-        QMetaObject::invokeMethod(
-            receiver, [this] { evaluate(); }, Qt::QueuedConnection);
-    });
+    m_receiver = new QuarryMailbox;
+    QuarryMailbox* receiver = m_receiver;
+    m_stream->setWaker([this, receiver] { receiver->post([this] { evaluate(); }); });
     if (!m_writers) {
-        QMetaObject::invokeMethod(
-            receiver, [this] { finish(failure(m_failureName)); }, Qt::QueuedConnection);
+        receiver->post([this] { finish(failure(m_failureName)); });
         return;
     }
     m_writers->submit(m_client, m_limits, m_stream, [spec = m_spec](QuarryArchiveStream& stream) {

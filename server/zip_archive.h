@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/mailbox.h"
 #include "server/archive_writers.h"
 #include "server/folder_archive.h"
 #include "server/http_response.h"
@@ -43,5 +44,5 @@ private:
     std::shared_ptr<QuarryArchiveStream> m_stream;
     std::function<void(HTTPResponse)> m_done;
     // Receives the writer's news on the server thread; it dies with this response.
-    QObject* m_receiver = nullptr;
+    QuarryMailbox* m_receiver = nullptr;
 };

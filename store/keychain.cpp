@@ -3,11 +3,9 @@
 #include "core/diagnostics.h"
 #include "store/keychain_file.h"
 
-#include <QMutex>
-#include <QMutexLocker>
-
 #include <gio/gio.h>
 #include <libsecret/secret.h>
+#include <mutex>
 
 namespace {
 
@@ -115,10 +113,10 @@ bool useFallbackFile() {
     if (secretServiceReachable())
         return false;
     // Said once for each file the secrets go to (the state folder follows XDG_DATA_HOME).
-    static QMutex lock;
+    static std::mutex lock;
     static QString announcedFile;
     const QString file = QuarryKeychainFile::filePath();
-    QMutexLocker locker(&lock);
+    const std::lock_guard locker(lock);
     if (announcedFile != file) {
         announcedFile = file;
         logDiagnostic(

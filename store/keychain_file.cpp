@@ -8,10 +8,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QMutex>
 #include <QSaveFile>
 
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,8 +30,8 @@ struct Item {
 };
 
 // Every read-modify-write of the file happens under this lock.
-QMutex& fileLock() {
-    static QMutex lock;
+std::mutex& fileLock() {
+    static std::mutex lock;
     return lock;
 }
 
@@ -124,7 +124,7 @@ QString filePath() {
 }
 
 Result<void> save(const QString& service, const QString& account, const QString& value) {
-    QMutexLocker locker(&fileLock());
+    const std::lock_guard locker(fileLock());
     const QString path = filePath();
     Result<QList<Item>> items = readItems(path);
     if (!items)
@@ -138,7 +138,7 @@ Result<void> save(const QString& service, const QString& account, const QString&
 }
 
 Result<std::optional<QString>> read(const QString& service, const QString& account) {
-    QMutexLocker locker(&fileLock());
+    const std::lock_guard locker(fileLock());
     const QString path = filePath();
     const Result<QList<Item>> items = readItems(path);
     if (!items)
@@ -150,7 +150,7 @@ Result<std::optional<QString>> read(const QString& service, const QString& accou
 }
 
 void remove(const QString& service, const QString& account) {
-    QMutexLocker locker(&fileLock());
+    const std::lock_guard locker(fileLock());
     const QString path = filePath();
     Result<QList<Item>> items = readItems(path);
     if (!items)

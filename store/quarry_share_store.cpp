@@ -1,6 +1,7 @@
 #include "store/quarry_share_store.h"
 
 #include "core/app_paths.h"
+#include "core/mailbox.h"
 #include "core/text_order.h"
 #include "store/system_wake.h"
 
@@ -53,9 +54,9 @@ QuarryShareStore::QuarryShareStore(QuarryShareStoreEnvironment environment, QObj
     setAvailableOrigins(localOrigins(m_appState.port));
 
     // Reports arrive on the server's thread (or inside stop()); handle them on the main thread.
-    m_webServer->setStateHandler([this](const QuarryShareWebServer::State& state) {
-        QMetaObject::invokeMethod(
-            this, [this, state] { handleServerStateChange(state); }, Qt::QueuedConnection);
+    auto* serverReports = new QuarryMailbox(this);
+    m_webServer->setStateHandler([this, serverReports](const QuarryShareWebServer::State& state) {
+        serverReports->post([this, state] { handleServerStateChange(state); });
     });
     m_tunnelService->setStatusHandler(
         [this](const QuarryShareTunnelService::Status& status) { setPublicTunnelStatus(status); });

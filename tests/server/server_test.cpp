@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,10 +51,10 @@ class WebServer : public ServedFolder {};
 
 TEST_F(WebServer, AStartReplacedBeforeItWasTriedIsNeverReported) {
     server = std::make_unique<QuarryShareWebServer>();
-    QMutex lock; // reports arrive on the server thread or the caller's
+    std::mutex lock; // reports arrive on the server thread or the caller's
     QList<State> reports;
     server->setStateHandler([&](const State& state) {
-        QMutexLocker locker(&lock);
+        const std::lock_guard locker(lock);
         reports.append(state);
     });
 
@@ -64,7 +65,7 @@ TEST_F(WebServer, AStartReplacedBeforeItWasTriedIsNeverReported) {
     ASSERT_TRUE(server->start(0, snapshot).ok());
     ASSERT_TRUE(testing_support::waitUntil([&] { return port() != 0; }));
     testing_support::spin(std::chrono::milliseconds(200));
-    QMutexLocker locker(&lock);
+    const std::lock_guard locker(lock);
     EXPECT_EQ(reports, QList<State>{State::running(0)});
 }
 

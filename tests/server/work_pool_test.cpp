@@ -1,5 +1,6 @@
 #include "server_fixture.h"
 
+#include "core/mailbox.h"
 #include "server/connection.h"
 #include "server/work_pool.h"
 
@@ -11,10 +12,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <iterator>
 #include <memory>
 #include <thread>
+#include <vector>
 
 using namespace server_testing;
 using testing_support::waitUntil;
@@ -114,4 +118,82 @@ TEST(WorkPool, SlowWorkHoldsUpNobodyAndAVisitorWhoLeavesStopsWorkThatAsksForIt) 
     ::shutdown(leaving, SHUT_WR);
     EXPECT_EQ(answerOnceClosed(leaving), QByteArray());
     EXPECT_TRUE(waitUntil([&] { return sawCancel.load(); }));
+}
+
+TEST(WorkPool, RunsAtMostItsThreadsAtOnceAndEndsWithoutTheJobsThatWait) {
+    std::atomic_int running{0};
+    std::atomic_int most{0};
+    std::atomic_int finished{0};
+    std::atomic_bool release{false};
+    std::vector<HTTPResponse> responses;
+    std::vector<QByteArray> answers;
+    auto pool = std::make_unique<QuarryWorkPool>(2);
+    for (int i = 0; i < 6; ++i) {
+        HTTPResponse response = pool->offload([&](const std::atomic_bool&) {
+            most = std::max(most.load(), ++running);
+            awaitOnWorker(release);
+            --running;
+            ++finished;
+            return HTTPResponse::html(QStringLiteral("job"));
+        });
+        response.deferred->start([&](HTTPResponse answer) { answers.push_back(answer.body); });
+        responses.push_back(std::move(response));
+    }
+    EXPECT_TRUE(waitUntil([&] { return running.load() == 2; }));
+    testing_support::spin(std::chrono::milliseconds(100));
+    EXPECT_EQ(running.load(), 2) << "the other four wait their turn";
+
+    // Ending the pool waits for the two that run and drops the four that wait.
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        release = true;
+    });
+    pool.reset();
+    releaser.join();
+    EXPECT_EQ(finished.load(), 2);
+    EXPECT_EQ(most.load(), 2);
+    EXPECT_TRUE(waitUntil([&] { return answers.size() == 2; })) << "the two that ran still answer";
+    testing_support::spin(std::chrono::milliseconds(100));
+    EXPECT_EQ(answers.size(), 2U) << "the four that waited never do";
+}
+
+TEST(Mailbox, RunsWhatAnyThreadPostsOnItsOwnThreadInOrderAndDropsTheRestWhenDeleted) {
+    auto* mailbox = new QuarryMailbox;
+    std::vector<int> seen; // touched on this thread only
+    bool allOnThisThread = true;
+    const std::thread::id home = std::this_thread::get_id();
+    std::vector<std::thread> posters;
+    for (int poster = 0; poster < 4; ++poster) {
+        posters.emplace_back([&, poster] {
+            for (int i = 0; i < 100; ++i)
+                mailbox->post([&, poster, i] {
+                    allOnThisThread = allOnThisThread && std::this_thread::get_id() == home;
+                    seen.push_back(poster * 1000 + i);
+                });
+        });
+    }
+    for (std::thread& poster : posters)
+        poster.join();
+    EXPECT_TRUE(seen.empty()) << "nothing runs before the event loop turns";
+    EXPECT_TRUE(waitUntil([&] { return seen.size() == 400; }));
+    EXPECT_TRUE(allOnThisThread);
+    for (int poster = 0; poster < 4; ++poster) {
+        std::vector<int> own;
+        std::copy_if(seen.begin(), seen.end(), std::back_inserter(own),
+                     [poster](int value) { return value / 1000 == poster; });
+        EXPECT_TRUE(std::is_sorted(own.begin(), own.end())) << "poster " << poster << " out of order";
+    }
+
+    // A function that deletes its mailbox ends the delivery; what was posted after it is dropped, with
+    // its captures.
+    auto kept = std::make_shared<int>(0);
+    int ran = 0;
+    mailbox->post([&] {
+        ++ran;
+        delete mailbox;
+    });
+    mailbox->post([&ran, kept] { ++ran; });
+    testing_support::spin(std::chrono::milliseconds(100));
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(kept.use_count(), 1) << "the dropped function's captures are released";
 }

@@ -40,6 +40,17 @@ extern "C" const char* __ubsan_default_options() {
     return "print_stacktrace=1:halt_on_error=1";
 }
 
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer (make tsan): every report is printed and fails the test through the exit status.
+extern "C" const char* __tsan_default_options() {
+    // Qt and the other system libraries are not instrumented: their own memory accesses (their atomics,
+    // and the allocations they make and free) are invisible to it and only make noise. The tests fork
+    // children (unzip, the keyring, fake programs) that exec at once.
+    return "halt_on_error=0:exitcode=66:second_deadlock_stack=1:history_size=4:"
+           "ignore_noninstrumented_modules=1:die_after_fork=0";
+}
+#endif
+
 // Leaks inside system libraries that the tests load but do not own (kept in step with lsan.supp).
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\n"
