@@ -24,7 +24,7 @@ int thumbnailThreads() {
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_throttle([server] { return server->options().clock(); })
-    , m_work(QThread::idealThreadCount())
+    , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
     , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,

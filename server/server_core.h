@@ -48,7 +48,7 @@ private:
     QuarryShareWebServer* m_server;
     QuarryTcpListener* m_listener = nullptr;
     QuarryUnlockThrottle m_throttle;
-    // Sized to the machine: the work it runs is CPU and disk time.
+    // Sized to the machine, two at least, so one long listing never holds up every other page.
     QuarryWorkPool m_work;
     // Fewer searches than the pool has threads, so a thread stays free for other work.
     QuarrySearchGate m_searches;
