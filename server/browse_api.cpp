@@ -86,6 +86,15 @@ std::optional<QString> resolvedBeneath(const QString& root, const QString& relat
     return std::nullopt;
 }
 
+// A name on disk as text: ASCII, most names, is widened as it stands; the rest is decoded as any name is.
+QString decodedName(const char* name) {
+    const char* end = name;
+    bool ascii = true;
+    for (; *end; ++end)
+        ascii = ascii && static_cast<unsigned char>(*end) < 0x80;
+    return ascii ? QString::fromLatin1(name, end - name) : QFile::decodeName(name);
+}
+
 // Sort keys of the names this thread has sorted lately. The same folders are listed again and again,
 // and making a name's key costs more than everything else done for its entry.
 class SortKeys {
@@ -240,7 +249,7 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
         // Hidden entries, and with them "." and "..", are never listed.
         if (entry->d_name[0] == '.')
             continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = decodedName(entry->d_name);
         struct stat status {};
         const bool known = ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
         std::optional<QString> entryPath = prefix + name;

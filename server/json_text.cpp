@@ -1,5 +1,6 @@
 #include "server/json_text.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -123,14 +124,23 @@ JsonWriter& JsonWriter::value(QStringView text) {
         }
     }
     if (ascii) {
-        m_out.reserve(m_out.size() + static_cast<size_t>(text.size()) + 1);
+        // Room for the longest escape of every character, written through a pointer, then trimmed.
+        const size_t start = m_out.size();
+        m_out.resize(start + static_cast<size_t>(text.size()) * 6);
+        char* at = m_out.data() + start;
         for (const QChar c : text) {
             const auto byte = static_cast<unsigned char>(c.unicode());
-            if (byte >= 0x20 && byte != '"' && byte != '\\')
-                m_out.push_back(static_cast<char>(byte));
-            else
-                escapeInto(byte);
+            if (byte >= 0x20 && byte != '"' && byte != '\\') {
+                *at++ = static_cast<char>(byte);
+            } else if (byte == '"' || byte == '\\') {
+                *at++ = '\\';
+                *at++ = static_cast<char>(byte);
+            } else {
+                const char escaped[] = {'\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 0xF]};
+                at = std::copy(escaped, escaped + 6, at);
+            }
         }
+        m_out.resize(static_cast<size_t>(at - m_out.data()));
     } else {
         const QByteArray utf8 = text.toUtf8();
         m_out.reserve(m_out.size() + static_cast<size_t>(utf8.size()) + 1);

@@ -1,5 +1,8 @@
 #include "server_fixture.h"
 
+#include "server/browse_api.h"
+#include "server/json_text.h"
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -115,4 +118,45 @@ TEST_F(BusyShare, PagesListingsAndDetailsAnswerAsBeforeFromThePool) {
         ::close(leaving);
     }
     EXPECT_EQ(listedNames(get(port(), "/__browse/s?path=few")), (QStringList{"a.txt", "b.txt"}));
+}
+
+TEST(ListingText, DatesNamesAndHeadsAreWrittenAsBefore) {
+    // Dates: as Qt writes them in ISO 8601, across leap days, centuries and both ends of the range.
+    QList<qint64> moments{0,           -1,           951782400,    951868799, 4107542400,
+                          -2208988800, 253402300799, -62167219200, 1717234200};
+    for (qint64 seconds = -9'000'000'000; seconds < 260'000'000'000; seconds += 37'777'777'777 / 1000)
+        moments << seconds;
+    for (const qint64 seconds : moments) {
+        const QDateTime moment = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+        EXPECT_EQ(QuarryShareWeb::isoDateText(moment), moment.toString(Qt::ISODate)) << seconds;
+    }
+
+    // Names: quotes, backslashes and control characters escaped, everything else as UTF-8.
+    QuarryShareWeb::JsonWriter json;
+    json.beginArray();
+    json.value(QStringLiteral("plain")).value(QString::fromUtf8("a\"b\\c\x01\x1f\t"));
+    json.value(QString::fromUtf8("caf\xC3\xA9 \"\xF0\x9F\x98\x80\"\n")).value(qint64(-42)).value(true);
+    json.endArray();
+    EXPECT_EQ(json.take(), QByteArray("[\"plain\",\"a\\\"b\\\\c\\u0001\\u001f\\u0009\","
+                                      "\"caf\xC3\xA9 \\\"\xF0\x9F\x98\x80\\\"\\u000a\",-42,true]"));
+
+    // Heads: the connection's own lines in name order among the handler's, control characters dropped.
+    HTTPResponse response = HTTPResponse::binary("body", QStringLiteral("text/plain"));
+    response.headers.insert(QStringLiteral("Content-Disposition"), QString::fromUtf8("a\r\nb\xC3\xA9"));
+    response.headers.insert(QStringLiteral("Zeta"), QStringLiteral("last"));
+    EXPECT_EQ(
+        response.serializedHead(),
+        QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Disposition: ab\xC3\xA9\r\n"
+                   "Content-Length: 4\r\n") +
+            "Content-Security-Policy: " +
+            HTTPResponse::securityHeaders().value("Content-Security-Policy").toUtf8() +
+            "\r\nContent-Type: text/plain\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n"
+            "Zeta: last\r\n\r\n");
+    response.headers.insert(QStringLiteral("Connection"), QStringLiteral("keep-alive"));
+    response.headers.insert(QStringLiteral("Content-Length"), QStringLiteral("99"));
+    response.chunked = true;
+    const QByteArray chunked = response.serializedHead();
+    EXPECT_TRUE(chunked.contains(
+        "\r\nConnection: keep-alive\r\nContent-Disposition: ab\xC3\xA9\r\nContent-Length: 99\r\n"));
+    EXPECT_TRUE(chunked.contains("\r\nTransfer-Encoding: chunked\r\nX-Content-Type-Options"));
 }
