@@ -130,10 +130,11 @@ TEST(ListingText, DatesNamesAndHeadsAreWrittenAsBefore) {
     for (const qint64 seconds : moments) {
         const QDateTime moment = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
         EXPECT_EQ(QuarryShareWeb::isoDateText(moment), moment.toString(Qt::ISODate)) << seconds;
-        if (moment.date().year() >= 0 && moment.date().year() <= 9999)
+        if (moment.date().year() >= 0 && moment.date().year() <= 9999) {
             EXPECT_EQ(QuarryShareWeb::httpDate(seconds),
                       QLocale::c().toString(moment, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'")))
                 << seconds;
+        }
     }
 
     // Names: quotes, backslashes and control characters escaped, everything else as UTF-8.
