@@ -10,9 +10,11 @@
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QUrl>
 
 #include <algorithm>
@@ -66,6 +68,61 @@ QString downloadURLFor(const QString& slug, const QString& relativePath, bool is
            (isDirectory ? QStringLiteral("/") : QString()) + QStringLiteral("?download=1");
 }
 
+// QuarryShareUtilities::relativePath for paths that are resolved already, without resolving them again.
+std::optional<QString> relativeToResolved(const QString& resolved, const QString& root) {
+    if (resolved == root)
+        return QString();
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (root != QLatin1String("/") && resolved.startsWith(prefix))
+        return resolved.mid(prefix.size());
+    return std::nullopt;
+}
+
+// The resolved location of relativePath beneath a resolved root, or nothing when it leaves the root.
+std::optional<QString> resolvedBeneath(const QString& root, const QString& relativePath) {
+    if (relativePath.contains(QChar(0)))
+        return std::nullopt;
+    const QString candidate = QuarryShareUtilities::resolvedPath(root + QLatin1Char('/') + relativePath);
+    if (candidate == root || relativeToResolved(candidate, root))
+        return candidate;
+    return std::nullopt;
+}
+
+// A name on disk as text: ASCII, most names, is widened as it stands; the rest is decoded as any name is.
+QString decodedName(const char* name) {
+    const char* end = name;
+    bool ascii = true;
+    for (; *end; ++end)
+        ascii = ascii && static_cast<unsigned char>(*end) < 0x80;
+    return ascii ? QString::fromLatin1(name, end - name) : QFile::decodeName(name);
+}
+
+// Sort keys of the names this thread has sorted lately. The same folders are listed again and again,
+// and making a name's key costs more than everything else done for its entry.
+class SortKeys {
+public:
+    QCollatorSortKey of(const QString& text) {
+        const QLocale locale;
+        if (!m_collator || m_locale != locale) {
+            m_collator.emplace(nameCollator());
+            m_locale = locale;
+            m_keys.clear();
+        }
+        if (const auto found = m_keys.constFind(text); found != m_keys.cend())
+            return *found;
+        if (m_keys.size() >= kKept)
+            m_keys.clear();
+        return *m_keys.emplace(text, m_collator->sortKey(text));
+    }
+
+private:
+    // About 2 MiB for each thread that lists.
+    static constexpr qsizetype kKept = 12000;
+    std::optional<QCollator> m_collator;
+    QLocale m_locale;
+    QHash<QString, QCollatorSortKey> m_keys;
+};
+
 HTTPResponse errorResponse(const QString& message, int status) {
     return HTTPResponse::json({{QStringLiteral("error"), message}}, status);
 }
@@ -104,8 +161,8 @@ void writeListingItem(JsonWriter& json, const DirectoryListingItem& item) {
 }
 
 void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath) {
-    // In the user's locale, ignoring case; sort keys are made once per name.
-    const QCollator collator = nameCollator();
+    // In the user's locale, ignoring case; sort keys are made once per name and kept for the next time.
+    thread_local SortKeys sortKeys;
     struct Keys {
         QCollatorSortKey name;
         std::optional<QCollatorSortKey> path;
@@ -115,8 +172,8 @@ void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath) {
     order.reserve(static_cast<size_t>(items.size()));
     for (qsizetype i = 0; i < items.size(); ++i) {
         const DirectoryListingItem& item = items.at(i);
-        order.push_back({collator.sortKey(item.name),
-                         thenByPath ? std::optional(collator.sortKey(item.relativePath)) : std::nullopt, i});
+        order.push_back({sortKeys.of(item.name),
+                         thenByPath ? std::optional(sortKeys.of(item.relativePath)) : std::nullopt, i});
     }
     std::stable_sort(order.begin(), order.end(), [&items](const Keys& a, const Keys& b) {
         const DirectoryListingItem& first = items.at(a.index);
@@ -169,25 +226,19 @@ QString decodeRelativePath(const QStringList& segments) {
 }
 
 std::optional<QString> resolvedURL(const QuarryFolderShare& share, const QString& relativePath) {
-    if (relativePath.contains(QChar(0)))
-        return std::nullopt;
-    const QString root = QuarryShareUtilities::resolvedPath(share.pathURL());
-    const QString candidate = QuarryShareUtilities::resolvedPath(root + QLatin1Char('/') + relativePath);
-    if (candidate == root || QuarryShareUtilities::relativePath(candidate, root))
-        return candidate;
-    return std::nullopt;
+    return resolvedBeneath(QuarryShareUtilities::resolvedPath(share.pathURL()), relativePath);
 }
 
 std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderShare& share,
                                                              const QString& relativePath) {
-    const std::optional<QString> location = resolvedURL(share, relativePath);
+    const QString root = QuarryShareUtilities::resolvedPath(share.pathURL());
+    const std::optional<QString> location = resolvedBeneath(root, relativePath);
     if (!location || !QFileInfo(*location).isDir())
         return std::nullopt;
 
-    const QString root = QuarryShareUtilities::resolvedPath(share.pathURL());
     DirectoryListingPayload payload{share.urlSlug, trimmedSlashes(relativePath), {}};
     // The folder is fully resolved, so only entries that are links need resolving again.
-    const QString folderPath = QuarryShareUtilities::relativePath(*location, root).value_or(QString());
+    const QString folderPath = relativeToResolved(*location, root).value_or(QString());
     const QString prefix = folderPath.isEmpty() ? QString() : folderPath + QLatin1Char('/');
     const QByteArray nativeFolder = QFile::encodeName(*location);
     // One status read per entry (two for links): listings of large folders stay cheap.
@@ -202,7 +253,7 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
             continue;
         if (!isValidUtf8(entry->d_name, std::strlen(entry->d_name)))
             continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = decodedName(entry->d_name);
         struct stat status {};
         const bool known = ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
         std::optional<QString> entryPath = prefix + name;

@@ -12,7 +12,10 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMimeDatabase>
+#include <QMutex>
+#include <QMutexLocker>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -167,8 +170,24 @@ QString mimeTypeForName(const QString& fileName) {
     static const QString fallback = QStringLiteral("application/octet-stream");
     if (QFileInfo(fileName).suffix().isEmpty())
         return fallback;
+    // Matching a name against the database's patterns builds regular expressions each time, which costs
+    // more than the rest of a small download: answers are kept per name, a bounded number of them.
+    constexpr qsizetype kKeptNames = 1024;
+    static QMutex lock;
+    static QHash<QString, QString> known;
+    {
+        QMutexLocker locker(&lock);
+        const auto found = known.constFind(fileName);
+        if (found != known.cend())
+            return *found;
+    }
     const QMimeType type = QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
-    return type.isValid() && !type.isDefault() ? type.name() : fallback;
+    const QString name = type.isValid() && !type.isDefault() ? type.name() : fallback;
+    QMutexLocker locker(&lock);
+    if (known.size() >= kKeptNames)
+        known.clear();
+    known.insert(fileName, name);
+    return name;
 }
 
 HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare& share,

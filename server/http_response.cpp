@@ -22,6 +22,24 @@ QString headerSafe(const QString& text) {
     return safe;
 }
 
+// The text's UTF-8 without control characters; plain ASCII, the usual case, is copied as it stands.
+void appendHeaderSafe(QByteArray& out, const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            out.append(headerSafe(text).toUtf8());
+            return;
+        }
+    }
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    char* at = out.data() + start;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
+            *at++ = static_cast<char>(c.unicode());
+    }
+    out.truncate(at - out.constData());
+}
+
 } // namespace
 
 QString HTTPCookieHeader::stringValue() const {
@@ -57,22 +75,50 @@ QByteArray HTTPFileBody::readAll() const {
 }
 
 QByteArray HTTPResponse::serializedHead() const {
-    QMap<QString, QString> lines = headers;
+    // The lines the connection adds, in name order: they take their place among the handler's headers
+    // (which a QMap keeps in ascending code-unit order, the order the head is written in) and replace
+    // any of the same name, without the headers being copied for each answer.
+    struct Added {
+        const char* name;
+        QByteArray value;
+    };
+    Added added[2];
+    int addedCount = 0;
+    if (!headers.contains(QStringLiteral("Connection")))
+        added[addedCount++] = {"Connection", QByteArrayLiteral("close")};
     if (chunked)
-        lines.insert(QStringLiteral("Transfer-Encoding"), QStringLiteral("chunked"));
+        added[addedCount++] = {"Transfer-Encoding", QByteArrayLiteral("chunked")};
     else if (statusCode != 304)
-        lines.insert(QStringLiteral("Content-Length"), QString::number(bodyLength()));
-    if (!lines.contains(QStringLiteral("Connection")))
-        lines.insert(QStringLiteral("Connection"), QStringLiteral("close"));
+        added[addedCount++] = {"Content-Length", QByteArray::number(bodyLength())};
 
-    QString head = QStringLiteral("HTTP/1.1 %1 %2\r\n").arg(statusCode).arg(headerSafe(reasonPhrase));
-    // QMap keeps its keys in ascending code-unit order, which is the order the head is written in.
-    for (auto it = lines.cbegin(); it != lines.cend(); ++it)
-        head += headerSafe(it.key()) + QStringLiteral(": ") + headerSafe(it.value()) + QStringLiteral("\r\n");
-    for (const HTTPCookieHeader& cookie : cookieHeaders)
-        head += QStringLiteral("Set-Cookie: ") + headerSafe(cookie.stringValue()) + QStringLiteral("\r\n");
-    head += QStringLiteral("\r\n");
-    return head.toUtf8();
+    QByteArray head;
+    head.reserve(1024);
+    head.append("HTTP/1.1 ").append(QByteArray::number(statusCode)).append(' ');
+    appendHeaderSafe(head, reasonPhrase);
+    head.append("\r\n");
+    int next = 0;
+    const auto addOwnLine = [&head](const Added& line) {
+        head.append(line.name).append(": ").append(line.value).append("\r\n");
+    };
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
+        while (next < addedCount && QStringView(it.key()).compare(QLatin1StringView(added[next].name)) > 0)
+            addOwnLine(added[next++]);
+        if (next < addedCount && QStringView(it.key()).compare(QLatin1StringView(added[next].name)) == 0)
+            continue;
+        appendHeaderSafe(head, it.key());
+        head.append(": ");
+        appendHeaderSafe(head, it.value());
+        head.append("\r\n");
+    }
+    while (next < addedCount)
+        addOwnLine(added[next++]);
+    for (const HTTPCookieHeader& cookie : cookieHeaders) {
+        head.append("Set-Cookie: ");
+        appendHeaderSafe(head, cookie.stringValue());
+        head.append("\r\n");
+    }
+    head.append("\r\n");
+    return head;
 }
 
 QString HTTPResponse::reasonPhraseFor(int statusCode) {

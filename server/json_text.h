@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QStringView>
 
+#include <string>
 #include <vector>
 
 namespace QuarryShareWeb {
@@ -23,12 +24,13 @@ public:
     // ISO 8601 in UTC with whole seconds and a trailing "Z", as a JSON string.
     JsonWriter& dateValue(const QDateTime& moment);
 
-    QByteArray take() { return std::move(m_out); }
+    QByteArray take() { return QByteArray(m_out.data(), static_cast<qsizetype>(m_out.size())); }
 
 private:
     void separate();
 
-    QByteArray m_out;
+    // A plain byte string: appending to it is inline, where each append to a QByteArray is a call.
+    std::string m_out;
     std::vector<bool> m_firstInLevel;
     bool m_afterKey = false;
 };

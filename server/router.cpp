@@ -22,6 +22,25 @@ HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
     return HTTPResponse::html(QuarryShareWeb::renderAppPage(snapshot, std::nullopt, QString(), std::nullopt));
 }
 
+// Pages, listings and details read the disk and build tens of kilobytes of text: they run on the pool,
+// each with its own copy of the request and of the snapshot it arrived with.
+template <typename Answer>
+HTTPResponse offloadedWithSnapshot(const QuarryShareWeb::RequestContext& context,
+                                   const QuarryShareServerSnapshot& snapshot, Answer answer) {
+    return QuarryShareWeb::offloaded(context, [snapshot, answer = std::move(answer)](
+                                                  const std::atomic_bool&) { return answer(snapshot); });
+}
+
+HTTPResponse sharePage(const QuarryFolderShare& share, const QString& relativePath,
+                       const QuarryShareServerSnapshot& snapshot) {
+    using namespace QuarryShareWeb;
+    const std::optional<Presentation> presentation = resolvePresentation(share, relativePath);
+    if (!presentation)
+        return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    return HTTPResponse::html(
+        renderAppPage(snapshot, share, presentation->initialDirectory, presentation->selectedRelativePath));
+}
+
 QString shareRoot(const QuarryFolderShare& share) {
     return QLatin1Char('/') + share.urlSlug + QLatin1Char('/');
 }
@@ -32,7 +51,7 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
     using namespace QuarryShareWeb;
     QStringList pieces = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (pieces.isEmpty())
-        return appPageWithoutShare(snapshot);
+        return offloadedWithSnapshot(context, snapshot, appPageWithoutShare);
     const std::optional<QuarryFolderShare> share = enabledShare(snapshot, pieces.takeFirst());
     if (!share)
         return HTTPResponse::notFound(renderNotFoundPage(snapshot));
@@ -52,11 +71,10 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
     if (query.value(QStringLiteral("thumb")) == QLatin1String("1"))
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails);
 
-    const std::optional<Presentation> presentation = resolvePresentation(*share, relativePath);
-    if (!presentation)
-        return HTTPResponse::notFound(renderMissingItemPage(snapshot, *share));
-    return HTTPResponse::html(
-        renderAppPage(snapshot, share, presentation->initialDirectory, presentation->selectedRelativePath));
+    return offloadedWithSnapshot(
+        context, snapshot, [share = *share, relativePath](const QuarryShareServerSnapshot& arrivedWith) {
+            return sharePage(share, relativePath, arrivedWith);
+        });
 }
 
 } // namespace
@@ -71,7 +89,7 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
     const QString& method = request.method;
     const bool get = method == QLatin1String("GET");
     if (get && path == QLatin1String("/"))
-        return appPageWithoutShare(snapshot);
+        return offloadedWithSnapshot(context, snapshot, appPageWithoutShare);
     if (method == QLatin1String("POST") && path.startsWith(kUnlockPrefix))
         return handleUnlock(request, path.mid(kUnlockPrefix.size()), snapshot, context);
     if (get && path == kIconPath) {
@@ -79,10 +97,20 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
             return HTTPResponse::binary(*icon, QStringLiteral("image/png"));
         return HTTPResponse::notFound(renderNotFoundPage(snapshot));
     }
-    if (get && path.startsWith(kBrowsePrefix))
-        return handleBrowseJSON(request, path.mid(kBrowsePrefix.size()), snapshot);
-    if (get && path.startsWith(kMetaPrefix))
-        return handleMetadataJSON(request, path.mid(kMetaPrefix.size()), snapshot);
+    if (get && path.startsWith(kBrowsePrefix)) {
+        return offloadedWithSnapshot(
+            context, snapshot,
+            [request, slug = path.mid(kBrowsePrefix.size())](const QuarryShareServerSnapshot& arrivedWith) {
+                return handleBrowseJSON(request, slug, arrivedWith);
+            });
+    }
+    if (get && path.startsWith(kMetaPrefix)) {
+        return offloadedWithSnapshot(
+            context, snapshot,
+            [request, slug = path.mid(kMetaPrefix.size())](const QuarryShareServerSnapshot& arrivedWith) {
+                return handleMetadataJSON(request, slug, arrivedWith);
+            });
+    }
     if (get && path.startsWith(kSearchPrefix))
         return handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context);
     return shareBranch(request, path, snapshot, context);

@@ -27,7 +27,7 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_slots([this](int descriptor) { return accept(descriptor); }, this)
     , m_throttle([server] { return server->options().clock(); })
-    , m_work(QThread::idealThreadCount())
+    , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
     , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,

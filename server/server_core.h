@@ -51,7 +51,7 @@ private:
     // Takes the listener's connections within a ceiling, fairly between clients.
     QuarryConnectionSlots m_slots;
     QuarryUnlockThrottle m_throttle;
-    // Sized to the machine: the work it runs is CPU and disk time.
+    // Sized to the machine, two at least, so one long listing never holds up every other page.
     QuarryWorkPool m_work;
     // Fewer searches than the pool has threads, so a thread stays free for other work.
     QuarrySearchGate m_searches;

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include <algorithm>
+#include <charconv>
 #include <ctime>
 
 namespace {
@@ -41,18 +43,37 @@ namespace QuarryShareWeb {
 
 FileValidators validatorsFor(const struct stat& status) {
     // Which file (device and inode), how long, and when its content and its inode last changed: a file
-    // rewritten in place with its old modification time restored still gets a new tag.
-    const QByteArray identity = QByteArray::number(static_cast<quint64>(status.st_dev)) + ':' +
-                                QByteArray::number(static_cast<quint64>(status.st_ino)) + ':' +
-                                QByteArray::number(static_cast<qint64>(status.st_size)) + ':' +
-                                QByteArray::number(static_cast<qint64>(status.st_mtim.tv_sec)) + '.' +
-                                QByteArray::number(static_cast<qint64>(status.st_mtim.tv_nsec)) + ':' +
-                                QByteArray::number(static_cast<qint64>(status.st_ctim.tv_sec)) + '.' +
-                                QByteArray::number(static_cast<qint64>(status.st_ctim.tv_nsec));
+    // rewritten in place with its old modification time restored still gets a new tag. Written into a
+    // buffer on the stack: this runs for every download.
+    char identity[160];
+    char* at = identity;
+    char* const end = identity + sizeof identity;
+    const auto put = [&at, end](auto number, char after) {
+        at = std::to_chars(at, end, number).ptr;
+        if (after)
+            *at++ = after;
+    };
+    put(static_cast<quint64>(status.st_dev), ':');
+    put(static_cast<quint64>(status.st_ino), ':');
+    put(static_cast<qint64>(status.st_size), ':');
+    put(static_cast<qint64>(status.st_mtim.tv_sec), '.');
+    put(static_cast<qint64>(status.st_mtim.tv_nsec), ':');
+    put(static_cast<qint64>(status.st_ctim.tv_sec), '.');
+    put(static_cast<qint64>(status.st_ctim.tv_nsec), 0);
     // Hashed, so the tag does not tell visitors about the server's disks.
-    const QByteArray digest = QCryptographicHash::hash(identity, QCryptographicHash::Sha256).toHex().left(32);
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArrayView(identity, at - identity), QCryptographicHash::Sha256);
+    static const char hex[] = "0123456789abcdef";
+    char tag[34];
+    tag[0] = '"';
+    for (int i = 0; i < 16; ++i) {
+        const auto byte = static_cast<unsigned char>(digest.at(i));
+        tag[1 + 2 * i] = hex[byte >> 4];
+        tag[2 + 2 * i] = hex[byte & 0xF];
+    }
+    tag[33] = '"';
     FileValidators validators;
-    validators.entityTag = QLatin1Char('"') + QString::fromLatin1(digest) + QLatin1Char('"');
+    validators.entityTag = QString::fromLatin1(tag, sizeof tag);
     validators.modifiedSeconds = status.st_mtim.tv_sec;
     validators.lastModified = httpDate(validators.modifiedSeconds);
     return validators;
@@ -66,9 +87,25 @@ QString httpDate(qint64 secondsSinceEpoch) {
     struct tm parts {};
     if (!::gmtime_r(&seconds, &parts))
         return QString();
-    return QString::asprintf("%s, %02d %s %04d %02d:%02d:%02d GMT", days[parts.tm_wday], parts.tm_mday,
-                             months[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour, parts.tm_min,
-                             parts.tm_sec);
+    const int year = parts.tm_year + 1900;
+    if (year < 0 || year > 9999) {
+        return QString::asprintf("%s, %02d %s %04d %02d:%02d:%02d GMT", days[parts.tm_wday], parts.tm_mday,
+                                 months[parts.tm_mon], year, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    }
+    // "Sun, 06 Nov 1994 08:49:37 GMT", digit by digit: printf costs more than the rest of the answer.
+    char text[] = "Day, 00 Mon 0000 00:00:00 GMT";
+    const auto put = [&text](int at, int digits, int number) {
+        for (int i = digits - 1; i >= 0; --i, number /= 10)
+            text[at + i] = static_cast<char>('0' + number % 10);
+    };
+    std::copy(days[parts.tm_wday], days[parts.tm_wday] + 3, text);
+    put(5, 2, parts.tm_mday);
+    std::copy(months[parts.tm_mon], months[parts.tm_mon] + 3, text + 8);
+    put(12, 4, year);
+    put(17, 2, parts.tm_hour);
+    put(20, 2, parts.tm_min);
+    put(23, 2, parts.tm_sec);
+    return QString::fromLatin1(text, sizeof text - 1);
 }
 
 std::optional<qint64> parseHttpDate(const QString& text) {
