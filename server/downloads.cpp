@@ -14,12 +14,11 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
-#include <QMutex>
-#include <QMutexLocker>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -173,17 +172,17 @@ QString mimeTypeForName(const QString& fileName) {
     // Matching a name against the database's patterns builds regular expressions each time, which costs
     // more than the rest of a small download: answers are kept per name, a bounded number of them.
     constexpr qsizetype kKeptNames = 1024;
-    static QMutex lock;
+    static std::mutex lock;
     static QHash<QString, QString> known;
     {
-        QMutexLocker locker(&lock);
+        const std::lock_guard locker(lock);
         const auto found = known.constFind(fileName);
         if (found != known.cend())
             return *found;
     }
     const QMimeType type = QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
     const QString name = type.isValid() && !type.isDefault() ? type.name() : fallback;
-    QMutexLocker locker(&lock);
+    const std::lock_guard locker(lock);
     if (known.size() >= kKeptNames)
         known.clear();
     known.insert(fileName, name);
