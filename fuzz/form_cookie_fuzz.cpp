@@ -60,7 +60,8 @@ void checkCookies(const QByteArray& input) {
         made.urlSlug = QStringLiteral("s");
         made.isEnabled = true;
         made.passwordSalt = QStringLiteral("c2FsdA==");
-        made.passwordDigest = passwordDigest(QStringLiteral("open sesame"), *made.passwordSalt);
+        made.passwordDigest =
+            QuarryShareWeb::passwordDigest(QStringLiteral("open sesame"), *made.passwordSalt);
         return made;
     }();
     HTTPRequest request;
