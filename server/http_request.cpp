@@ -159,13 +159,19 @@ qint64 HTTPRequest::contentLength(const QMap<QString, QString>& headers) {
 
 QUrl HTTPRequest::url() const {
     static const QUrl base(QStringLiteral("http://localhost"));
+    QUrl fallback = base;
+    fallback.setPath(QStringLiteral("/"));
     const QUrl reference(target, QUrl::StrictMode);
-    if (!reference.isValid() || target.isEmpty()) {
-        QUrl fallback = base;
-        fallback.setPath(QStringLiteral("/"));
+    if (!reference.isValid() || target.isEmpty())
         return fallback;
-    }
-    return base.resolved(reference);
+    // A target of another scheme ("x:docs/a.txt", "mailto:...") or without a leading "/" in its path
+    // ("http:docs") names nothing here; read as it stands, its path would be relative.
+    const QUrl resolved = base.resolved(reference);
+    const QString scheme = resolved.scheme();
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        (!resolved.path().isEmpty() && !resolved.path().startsWith(QLatin1Char('/'))))
+        return fallback;
+    return resolved;
 }
 
 QString HTTPRequest::path() const {

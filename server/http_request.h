@@ -24,7 +24,8 @@ struct HTTPRequest {
     // number, negative when a negative number was sent, saturated at the largest value on overflow.
     static qint64 contentLength(const QMap<QString, QString>& headers);
 
-    // The target resolved against http://localhost; that base with path "/" when it cannot be read.
+    // The target resolved against http://localhost; that base with path "/" when it cannot be read, is
+    // not http or https, or its path does not begin with "/".
     QUrl url() const;
     // The percent-decoded path of url() (an encoded "/" stays "%2F"), without a trailing "/" unless root.
     QString path() const;
