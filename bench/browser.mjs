@@ -7,14 +7,12 @@
 // Targets: column under 300 ms and selection under 50 ms at 10,000 entries, no task over 50 ms.
 // Usage: node bench/browser.mjs [--serve PATH_TO_brightloom-share]   (default: $BUILD_DIR/brightloom-share)
 // Everything stays on 127.0.0.1 and in a private temporary folder; every loop is bounded.
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { pathToFileURL } from 'node:url';
 
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
+import { benchFolder, repo, serveBinary, startServe } from './support.mjs';
+
 const playwrightEntry = path.join(repo, 'tests/browser/node_modules/playwright-core/index.mjs');
 if (!fs.existsSync(playwrightEntry)) {
   console.error('bench: playwright-core is missing in tests/browser/node_modules; run make deps');
@@ -22,33 +20,13 @@ if (!fs.existsSync(playwrightEntry)) {
 }
 const { chromium } = await import(pathToFileURL(playwrightEntry).href);
 
-const serveIndex = process.argv.indexOf('--serve');
-const serve = path.resolve(
-  serveIndex > 0 ? process.argv[serveIndex + 1] : path.join(repo, process.env.BUILD_DIR || 'build', 'brightloom-share')
-);
-if (!fs.existsSync(serve)) {
-  console.error('bench: ' + serve + ' is missing; run make build first');
-  process.exit(1);
-}
+const serve = serveBinary();
 
 const SIZES = [2000, 10000];
 const COLUMN_RUNS = 5;
 const SELECTION_RUNS = 7;
 
-const work = fs.mkdtempSync(path.join(os.tmpdir(), 'brightloom-browser-bench-'));
-const home = path.join(work, 'home');
-const env = {
-  ...process.env,
-  HOME: home,
-  XDG_DATA_HOME: path.join(home, '.local/share'),
-  XDG_CONFIG_HOME: path.join(home, '.config'),
-  XDG_CACHE_HOME: path.join(home, '.cache'),
-  XDG_STATE_HOME: path.join(home, '.local/state'),
-  TMPDIR: path.join(work, 'tmp'),
-  LANG: 'en_US.UTF-8',
-  LC_ALL: 'en_US.UTF-8',
-};
-for (const folder of [home, env.TMPDIR]) fs.mkdirSync(folder, { recursive: true });
+const { work, env } = benchFolder('browser');
 
 // A camera folder per size, plus a small folder to step away to between runs.
 const share = path.join(work, 'share');
@@ -62,22 +40,6 @@ for (const size of SIZES) {
     fs.writeFileSync(file, '');
     fs.truncateSync(file, 1500000 + index * 37);
   }
-}
-
-async function startServer() {
-  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', share], {
-    env,
-    stdio: ['pipe', 'pipe', 'inherit'],
-  });
-  const port = await new Promise((resolve, reject) => {
-    readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
-      if (match) resolve(Number(match[1]));
-    });
-    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
-    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
-  });
-  return { origin: 'http://127.0.0.1:' + port, stop: () => child.kill('SIGTERM') };
 }
 
 // Clicks `selector` and resolves with the milliseconds from the click event to the first frame
@@ -216,7 +178,7 @@ function printTable(results) {
 let server;
 let browser;
 try {
-  server = await startServer();
+  server = await startServe(serve, share, env);
   browser = await chromium.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,

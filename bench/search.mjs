@@ -11,21 +11,11 @@
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
-const serveIndex = process.argv.indexOf('--serve');
-const serve = path.resolve(
-  serveIndex > 0 ? process.argv[serveIndex + 1] : path.join(repo, process.env.BUILD_DIR || 'build', 'brightloom-share')
-);
-if (!fs.existsSync(serve)) {
-  console.error('bench: ' + serve + ' is missing; run make build first');
-  process.exit(1);
-}
+import { benchFolder, freePort, serveBinary, startServe } from './support.mjs';
+
+const serve = serveBinary();
 
 const TOP_FOLDERS = 10;
 const SUB_FOLDERS = 99; // per top folder: 10 + 990 = 1,000 folders
@@ -37,20 +27,8 @@ const LISTINGS = 300; // per phase
 const PHASE_LIMIT_MS = 15000;
 const LISTED = 'archive-03/batch-042';
 
-const work = fs.mkdtempSync(path.join(os.tmpdir(), 'brightloom-search-bench-'));
-const home = path.join(work, 'home');
-const env = {
-  ...process.env,
-  HOME: home,
-  XDG_DATA_HOME: path.join(home, '.local/share'),
-  XDG_CONFIG_HOME: path.join(home, '.config'),
-  XDG_CACHE_HOME: path.join(home, '.cache'),
-  XDG_STATE_HOME: path.join(home, '.local/state'),
-  TMPDIR: path.join(work, 'tmp'),
-  LANG: 'en_US.UTF-8',
-  LC_ALL: 'en_US.UTF-8',
-};
-for (const folder of [home, env.TMPDIR, path.join(work, 'nginx')]) fs.mkdirSync(folder, { recursive: true });
+const { work, env } = benchFolder('search');
+fs.mkdirSync(path.join(work, 'nginx'), { recursive: true });
 
 // Photos, scans and notes under names a camera and a scanner would give. The files are hard links to
 // one empty file per top folder (a file takes at most 65,000 links on ext4): creating 99,000 files one
@@ -72,31 +50,6 @@ function buildShare() {
     }
   }
   return share;
-}
-
-function freePort() {
-  return new Promise((resolve) => {
-    const probe = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
-  });
-}
-
-async function startServer(share) {
-  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', share], {
-    env,
-    stdio: ['pipe', 'pipe', 'inherit'],
-  });
-  const port = await new Promise((resolve, reject) => {
-    readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
-      if (match) resolve(Number(match[1]));
-    });
-    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
-    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
-  });
-  return { port, stop: () => child.kill('SIGTERM') };
 }
 
 async function startNginx(share) {
@@ -211,7 +164,7 @@ let nginx;
 try {
   console.log('Preparing the share (100,000 entries in 1,000 folders)...');
   const share = buildShare();
-  server = await startServer(share);
+  server = await startServe(serve, share, env);
   nginx = await startNginx(share);
 
   console.log('Measuring...');

@@ -10,13 +10,10 @@
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
+import { benchFolder, freePort, repo, startServe } from './support.mjs';
+
 const build = path.join(repo, process.env.BUILD_DIR || 'build');
 const serve = path.join(build, 'brightloom-share');
 const makePhotos = path.join(build, 'make_photos');
@@ -36,19 +33,9 @@ const LISTING_PAUSE_MS = 20;
 const LOAD_LIMIT_MS = 180000;
 const REQUEST_TIMEOUT_MS = 180000;
 
-const work = fs.mkdtempSync(path.join(os.tmpdir(), 'brightloom-thumbnail-bench-'));
-const home = path.join(work, 'home');
-const env = {
-  ...process.env,
-  HOME: home,
-  XDG_DATA_HOME: path.join(home, '.local/share'),
-  XDG_CONFIG_HOME: path.join(home, '.config'),
-  XDG_CACHE_HOME: path.join(home, '.cache'),
-  XDG_STATE_HOME: path.join(home, '.local/state'),
-  TMPDIR: path.join(work, 'tmp'),
-};
+const { work, env } = benchFolder('thumbnail');
 const share = path.join(work, 'share');
-for (const folder of [home, env.TMPDIR, path.join(share, 'big'), path.join(share, 'burst'), path.join(share, 'listing')]) {
+for (const folder of [path.join(share, 'big'), path.join(share, 'burst'), path.join(share, 'listing')]) {
   fs.mkdirSync(folder, { recursive: true });
 }
 const children = [];
@@ -74,32 +61,6 @@ for (let index = 0; index < BURST; index += 1) {
   fs.copyFileSync(path.join(work, 'kind-' + ((index % kinds) + 1) + '.jpg'), path.join(share, 'burst', burstName(index)));
 }
 for (let index = 1; index <= 200; index += 1) fs.writeFileSync(path.join(share, 'listing', 'file-' + index + '.txt'), 'file ' + index + '\n');
-
-function freePort() {
-  return new Promise((resolve) => {
-    const probe = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
-  });
-}
-
-async function startServer() {
-  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', share], {
-    env,
-    stdio: ['pipe', 'pipe', 'inherit'],
-  });
-  children.push(child);
-  const port = await new Promise((resolve, reject) => {
-    readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
-      if (match) resolve(Number(match[1]));
-    });
-    child.once('exit', (code) => reject(new Error('brightloom-share serve ended with status ' + code)));
-    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
-  });
-  return { child, origin: 'http://127.0.0.1:' + port };
-}
 
 async function startNginx() {
   const port = await freePort();
@@ -207,7 +168,8 @@ const format = (ms) => (Number.isFinite(ms) ? ms.toFixed(1) + ' ms' : 'n/a');
 const results = {};
 try {
   console.log('Measuring brightloom-share serve...');
-  const ours = await startServer();
+  const ours = await startServe(serve, share, env);
+  children.push(ours.child);
   const bigURLs = (prefix, form) =>
     Array.from({ length: BIG_COPIES }, (_, index) => prefix + '/big/big-' + (index + 1) + '.jpg' + form);
   results.oursFirst = await medianOf(bigURLs(ours.origin + '/bench', '?thumb=1'));

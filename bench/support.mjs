@@ -1,0 +1,71 @@
+// What the Node benchmarks share: the binary under test, a private temporary home, a free port and a
+// running `brightloom-share serve`. Everything stays on 127.0.0.1 and in the temporary folder.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { fileURLToPath } from 'node:url';
+
+export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
+
+// The application to measure: --serve PATH, else $BUILD_DIR/brightloom-share (default build/).
+export function serveBinary() {
+  const index = process.argv.indexOf('--serve');
+  const serve = path.resolve(
+    index > 0 ? process.argv[index + 1] : path.join(repo, process.env.BUILD_DIR || 'build', 'brightloom-share')
+  );
+  if (!fs.existsSync(serve)) {
+    console.error('bench: ' + serve + ' is missing; run make build first');
+    process.exit(1);
+  }
+  return serve;
+}
+
+// A fresh folder for one run, with a home and temporary folder of its own so nothing reaches the real
+// ones; the server sorts in the visitor-facing locale the figures assume.
+export function benchFolder(name) {
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'brightloom-' + name + '-bench-'));
+  const home = path.join(work, 'home');
+  const env = {
+    ...process.env,
+    HOME: home,
+    XDG_DATA_HOME: path.join(home, '.local/share'),
+    XDG_CONFIG_HOME: path.join(home, '.config'),
+    XDG_CACHE_HOME: path.join(home, '.cache'),
+    XDG_STATE_HOME: path.join(home, '.local/state'),
+    TMPDIR: path.join(work, 'tmp'),
+    LANG: 'en_US.UTF-8',
+    LC_ALL: 'en_US.UTF-8',
+  };
+  for (const folder of [home, env.TMPDIR]) fs.mkdirSync(folder, { recursive: true });
+  return { work, home, env };
+}
+
+export function freePort() {
+  return new Promise((resolve) => {
+    const probe = net.createServer().listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+// Starts `serve` sharing `folder` under the slug "bench" and resolves once it has printed its address.
+// Its standard input is a pipe, so it ends with this process whatever happens.
+export async function startServe(serve, folder, env) {
+  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', folder], {
+    env,
+    stdio: ['pipe', 'pipe', 'inherit'],
+  });
+  const port = await new Promise((resolve, reject) => {
+    readline.createInterface({ input: child.stdout }).on('line', (line) => {
+      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
+      if (match) resolve(Number(match[1]));
+    });
+    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
+    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
+  });
+  return { child, port, origin: 'http://127.0.0.1:' + port, stop: () => child.kill('SIGTERM') };
+}
