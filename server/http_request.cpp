@@ -178,7 +178,8 @@ QString HTTPRequest::path() const {
     QString decoded = QuarryShareWeb::percentDecoded(url().path(QUrl::FullyEncoded), true);
     if (decoded.isEmpty())
         return QStringLiteral("/");
-    if (decoded.size() > 1 && decoded.endsWith(QLatin1Char('/')))
+    // "/docs//" is "/docs" too: every trailing "/" goes, not just the last.
+    while (decoded.size() > 1 && decoded.endsWith(QLatin1Char('/')))
         decoded.chop(1);
     return decoded;
 }
