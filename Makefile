@@ -8,8 +8,11 @@ TSAN_DIR   ?= build-tsan
 SOAK_SECONDS ?= 600
 APP        := $(BUILD_DIR)/brightloom-share
 RUN_ARGS   ?=
+FUZZ_DIR   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_FINDINGS ?= $(or $(TMPDIR),/tmp)/brightloom-share-fuzz
 
-.PHONY: all deps build test tsan soak run package format format-check clean bench bench-browser bench-search bench-thumbnails
+.PHONY: all deps build test tsan soak fuzz run package format format-check clean bench bench-browser bench-search bench-thumbnails
 
 all: build
 
@@ -36,6 +39,17 @@ tsan: deps
 # check that nothing was left behind: memory, descriptors, temporary files, child processes.
 soak: build
 	BUILD_DIR=$(BUILD_DIR) python3 bench/soak.py --seconds $(SOAK_SECONDS)
+
+# Every fuzz target for FUZZ_SECONDS each, built with clang and libFuzzer in $(FUZZ_DIR); new inputs and
+# findings go to FUZZ_FINDINGS, outside the source tree. Fails when any target finds something.
+fuzz:
+	@./scripts/deps.sh
+	@./scripts/deps.sh deps-fuzz.txt
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIGHTLOOM_FUZZ=ON \
+		-DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_request fuzz_path fuzz_form_cookie fuzz_redirect \
+		fuzz_syncthing_config fuzz_state_document
+	FUZZ_BUILD=$(FUZZ_DIR) FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_FINDINGS=$(FUZZ_FINDINGS) ./scripts/fuzz.sh
 
 # The Debian package of the release build: $(BUILD_DIR)/brightloom-share_<version>_<arch>.deb.
 package: build
@@ -75,4 +89,4 @@ format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(TSAN_DIR) $(FUZZ_DIR)

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -11,6 +12,10 @@ namespace {
 
 // 2001-01-01 00:00:00 UTC in milliseconds since 1970.
 constexpr qint64 kReferenceDateMSecs = 978307200000LL;
+// The first and last millisecond of years 1 to 9999 (UTC), in milliseconds since 1970: a stored date
+// past them is taken as the nearest, so the share that carries it is kept and no conversion overflows.
+constexpr qint64 kEarliestMSecs = -62135596800000LL;
+constexpr qint64 kLatestMSecs = 253402300799999LL;
 
 // Reading helpers: a missing key (or null for a key that may be missing) is `Missing`;
 // a value of the wrong type is `Invalid`, which makes the whole document unreadable.
@@ -80,8 +85,12 @@ double secondsSinceReferenceDate(const QDateTime& date) {
 }
 
 QDateTime dateFromReferenceSeconds(double seconds) {
-    const double msecs = std::round(seconds * 1000.0);
-    return QDateTime::fromMSecsSinceEpoch(kReferenceDateMSecs + static_cast<qint64>(msecs), Qt::UTC);
+    if (std::isnan(seconds))
+        seconds = 0;
+    const double msecs = std::round(seconds * 1000.0) + static_cast<double>(kReferenceDateMSecs);
+    const double kept =
+        std::clamp(msecs, static_cast<double>(kEarliestMSecs), static_cast<double>(kLatestMSecs));
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(kept), Qt::UTC);
 }
 
 QJsonObject encodeShare(const QuarryFolderShare& share) {

@@ -13,6 +13,7 @@
 // Decoding fails as one unit: any missing required key, wrong type, bad UUID or unknown source.
 
 double secondsSinceReferenceDate(const QDateTime& date);
+// Dates before year 1 or after year 9999 are taken as the first or last moment of that range.
 QDateTime dateFromReferenceSeconds(double seconds);
 
 QJsonObject encodeShare(const QuarryFolderShare& share);

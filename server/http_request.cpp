@@ -193,20 +193,27 @@ bool HTTPRequest::hasSoundFraming(const QByteArray& head) {
 
 QUrl HTTPRequest::url() const {
     static const QUrl base(QStringLiteral("http://localhost"));
+    QUrl fallback = base;
+    fallback.setPath(QStringLiteral("/"));
     const QUrl reference(target, QUrl::StrictMode);
-    if (!reference.isValid() || target.isEmpty()) {
-        QUrl fallback = base;
-        fallback.setPath(QStringLiteral("/"));
+    if (!reference.isValid() || target.isEmpty())
         return fallback;
-    }
-    return base.resolved(reference);
+    // A target of another scheme ("x:docs/a.txt", "mailto:...") or without a leading "/" in its path
+    // ("http:docs") names nothing here; read as it stands, its path would be relative.
+    const QUrl resolved = base.resolved(reference);
+    const QString scheme = resolved.scheme();
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        (!resolved.path().isEmpty() && !resolved.path().startsWith(QLatin1Char('/'))))
+        return fallback;
+    return resolved;
 }
 
 QString HTTPRequest::path() const {
     QString decoded = QuarryShareWeb::percentDecoded(url().path(QUrl::FullyEncoded), true);
     if (decoded.isEmpty())
         return QStringLiteral("/");
-    if (decoded.size() > 1 && decoded.endsWith(QLatin1Char('/')))
+    // "/docs//" is "/docs" too: every trailing "/" goes, not just the last.
+    while (decoded.size() > 1 && decoded.endsWith(QLatin1Char('/')))
         decoded.chop(1);
     return decoded;
 }

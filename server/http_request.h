@@ -28,7 +28,8 @@ struct HTTPRequest {
     // proxy in front could read differently from us is refused, never guessed at.
     static bool hasSoundFraming(const QByteArray& head);
 
-    // The target resolved against http://localhost; that base with path "/" when it cannot be read.
+    // The target resolved against http://localhost; that base with path "/" when it cannot be read, is
+    // not http or https, or its path does not begin with "/".
     QUrl url() const;
     // The percent-decoded path of url() (an encoded "/" stays "%2F"), without a trailing "/" unless root.
     QString path() const;

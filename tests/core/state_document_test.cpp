@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 QByteArray shareJson(const QString& extra = {}) {
@@ -81,6 +83,20 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
     full.publicTunnel.lastError = QStringLiteral("boom");
     full.publicTunnel.lastStartedAt = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
     EXPECT_EQ(decodeAppState(encodeAppState(full)), full);
+}
+
+TEST(StateDocument, AFarDateKeepsItsShareAndReadsBackTheSame) {
+    // A hand-edited or damaged date must not cost the share, nor overflow converting it.
+    for (const char* far : {"1e300", "-1e300", "1.7976931348623157e308", "9.3e15"}) {
+        const auto decoded = decodeAppState(
+            documentWithShare(shareJson().replace("\"createdAt\":10", QByteArray("\"createdAt\":") + far)));
+        ASSERT_TRUE(decoded) << far;
+        const QDateTime date = decoded->shares.first().createdAt;
+        ASSERT_TRUE(date.isValid()) << far;
+        EXPECT_EQ(date.date().year(), far[0] == '-' ? 1 : 9999) << far;
+        EXPECT_EQ(decodeAppState(encodeAppState(*decoded)), decoded) << far;
+    }
+    EXPECT_EQ(dateFromReferenceSeconds(std::nan("")), QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
 }
 
 TEST(ShareRecords, DerivedValues) {

@@ -93,6 +93,18 @@ TEST_F(Routing, EveryOtherRouteAnswersItsPage) {
     EXPECT_EQ(get(port(), "/docs/a.txt?download=true").status, 200);
     EXPECT_EQ(get(port(), "/docs/a.txt?download=1").body, "hello");
 
+    // A target of another scheme, or whose path does not begin with "/", names nothing here: it is not
+    // read as a relative path into a share.
+    for (const char* target : {"x:docs/a.txt?download=1", "http:docs/a.txt?download=1", "mailto:docs"}) {
+        const Reply reply = get(port(), target);
+        EXPECT_EQ(reply.status, 200) << target;
+        EXPECT_EQ(reply.header("Content-Type"), "text/html; charset=utf-8") << target;
+        EXPECT_NE(reply.body, "hello") << target;
+    }
+    EXPECT_EQ(get(port(), "http://localhost/docs/a.txt?download=1").body, "hello");
+    EXPECT_EQ(get(port(), "/docs/a.txt//?download=1").body, "hello");
+    EXPECT_EQ(get(port(), "/__asset/app-icon.png//").header("Content-Type"), "image/png");
+
     // The page icon is served bare, never as a download.
     for (const char* target : {"/__asset/app-icon.png", "/__asset/app-icon.png/"}) {
         const Reply icon = get(port(), target);
