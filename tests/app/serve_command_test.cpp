@@ -47,6 +47,14 @@ TEST(Serve, TwoFoldersOneWithAPasswordEveryAddressPrintedAndACodeOfTheFirstNetwo
 
     EXPECT_TRUE(httpGet(port, "/__browse/team-docs?path=").contains("\"notes.txt\""));
     EXPECT_EQ(statusOf(httpGet(port, "/money/q1.txt?download=1")), 401);
+
+    // It serves without the desktop's libraries in memory (about 10 MiB of them), in the same process.
+    QFile maps(QString("/proc/%1/maps").arg(serve.pid()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("libQt6Network")) << "the maps of the serving process";
+    for (const char* library : {"libQt6Quick", "libQt6Qml", "libQt6Widgets"})
+        EXPECT_FALSE(mapped.contains(library)) << library;
     const QByteArray body = "password=open+sesame&redirect=%2Fmoney%2F";
     const QByteArray unlocked = httpExchange(port, "POST /__unlock/money HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                                    "Content-Type: application/x-www-form-urlencoded\r\n"

@@ -26,6 +26,17 @@ for file in usr/share/applications/app.brightloom.share.desktop \
             usr/share/doc/brightloom-share/copyright usr/share/doc/brightloom-share/changelog.gz; do
     [ -f "$root/$file" ] || { echo "missing in the package: /$file"; exit 1; }
 done
+# `serve` becomes the lean program in libexec: the installed layout must lead the application to it.
+lean="$root/usr/libexec/brightloom-share/brightloom-share-serve"
+[ -x "$lean" ] || { echo "missing in the package: /usr/libexec/brightloom-share/brightloom-share-serve"; exit 1; }
+mkdir "$work/folder"
+"$root/usr/bin/brightloom-share" serve --port 0 --no-qr "$work/folder" >"$work/serve.log" 2>&1 </dev/null &
+serving=$!
+tries=0
+until grep -q "is serving" "$work/serve.log" || [ $tries -ge 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+ran=$(readlink "/proc/$serving/exe" || true)
+kill "$serving"; wait "$serving" || true
+[ "$ran" = "$lean" ] || { echo "serve ran as $ran, not $lean: $(cat "$work/serve.log")"; exit 1; }
 desktop-file-validate "$root/usr/share/applications/app.brightloom.share.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/app.brightloom.share.metainfo.xml"
 
