@@ -101,13 +101,17 @@ QString decodedName(const char* name) {
 // and making a name's key costs more than everything else done for its entry.
 class SortKeys {
 public:
-    QCollatorSortKey of(const QString& text) {
+    // Once per sort: a change of the user's locale makes every kept key wrong.
+    void followLocale() {
         const QLocale locale;
         if (!m_collator || m_locale != locale) {
             m_collator.emplace(nameCollator());
             m_locale = locale;
             m_keys.clear();
         }
+    }
+
+    QCollatorSortKey of(const QString& text) {
         if (const auto found = m_keys.constFind(text); found != m_keys.cend())
             return *found;
         if (m_keys.size() >= kKept)
@@ -131,6 +135,11 @@ HTTPResponse errorResponse(const QString& message, int status) {
 
 QByteArray DirectoryListingPayload::toData() const {
     QuarryShareWeb::JsonWriter json;
+    // The members' names, a date and a size take about 96 bytes an item, besides its name and path.
+    size_t bytes = 256;
+    for (const DirectoryListingItem& item : items)
+        bytes += 96 + static_cast<size_t>(item.name.size() + item.relativePath.size());
+    json.reserve(bytes);
     json.beginObject();
     json.key("shareSlug").value(shareSlug).key("directoryPath").value(directoryPath);
     json.key("items").beginArray();
@@ -163,27 +172,30 @@ void writeListingItem(JsonWriter& json, const DirectoryListingItem& item) {
 void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath) {
     // In the user's locale, ignoring case; sort keys are made once per name and kept for the next time.
     thread_local SortKeys sortKeys;
-    struct Keys {
-        QCollatorSortKey name;
-        std::optional<QCollatorSortKey> path;
-        qsizetype index;
-    };
-    std::vector<Keys> order;
-    order.reserve(static_cast<size_t>(items.size()));
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        const DirectoryListingItem& item = items.at(i);
-        order.push_back({sortKeys.of(item.name),
-                         thenByPath ? std::optional(sortKeys.of(item.relativePath)) : std::nullopt, i});
+    sortKeys.followLocale();
+    std::vector<QCollatorSortKey> names;
+    std::vector<QCollatorSortKey> paths;
+    names.reserve(static_cast<size_t>(items.size()));
+    if (thenByPath)
+        paths.reserve(static_cast<size_t>(items.size()));
+    for (const DirectoryListingItem& item : std::as_const(items)) {
+        names.push_back(sortKeys.of(item.name));
+        if (thenByPath)
+            paths.push_back(sortKeys.of(item.relativePath));
     }
-    std::stable_sort(order.begin(), order.end(), [&items](const Keys& a, const Keys& b) {
-        const DirectoryListingItem& first = items.at(a.index);
-        const DirectoryListingItem& second = items.at(b.index);
+    // The sort moves plain indices; keys and items stay where they are until the end.
+    std::vector<size_t> order(names.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const DirectoryListingItem& first = items.at(static_cast<qsizetype>(a));
+        const DirectoryListingItem& second = items.at(static_cast<qsizetype>(b));
         if (first.isDirectory != second.isDirectory)
             return first.isDirectory;
-        if (const int byName = a.name.compare(b.name))
+        if (const int byName = names[a].compare(names[b]))
             return byName < 0;
-        if (a.path && b.path) {
-            if (const int byPath = a.path->compare(*b.path))
+        if (thenByPath) {
+            if (const int byPath = paths[a].compare(paths[b]))
                 return byPath < 0;
             return first.relativePath < second.relativePath;
         }
@@ -191,9 +203,9 @@ void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath) {
     });
     QList<DirectoryListingItem> sorted;
     sorted.reserve(items.size());
-    for (const Keys& keys : order)
-        sorted.append(items.at(keys.index));
-    items = sorted;
+    for (const size_t index : order)
+        sorted.append(std::move(items[static_cast<qsizetype>(index)]));
+    items = std::move(sorted);
 }
 
 ShareAccess shareForRequest(const HTTPRequest& request, const QString& slug,
@@ -256,28 +268,30 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
         const QString name = decodedName(entry->d_name);
         struct stat status {};
         const bool known = ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
-        std::optional<QString> entryPath = prefix + name;
+        DirectoryListingItem item;
         bool readable = known;
         if (!known || S_ISLNK(status.st_mode) || root == QLatin1String("/")) {
-            entryPath = QuarryShareUtilities::relativePath(*location + QLatin1Char('/') + name, root);
+            const std::optional<QString> entryPath =
+                QuarryShareUtilities::relativePath(*location + QLatin1Char('/') + name, root);
+            if (!entryPath)
+                continue;
+            // A link whose target's path is not UTF-8 leads where no listed path can follow.
+            if (entryPath->contains(QChar::ReplacementCharacter) && *entryPath != prefix + name &&
+                !QFileInfo::exists(root + QLatin1Char('/') + *entryPath))
+                continue;
+            item.relativePath = *entryPath;
             readable = known && ::fstatat(::dirfd(folder.get()), entry->d_name, &status, 0) == 0;
+        } else {
+            item.relativePath = prefix + name;
         }
-        if (!entryPath)
-            continue;
-        // A link whose target's path is not UTF-8 leads where no listed path can follow.
-        if (entryPath != prefix + name && entryPath->contains(QChar::ReplacementCharacter) &&
-            !QFileInfo::exists(root + QLatin1Char('/') + *entryPath))
-            continue;
-        DirectoryListingItem item;
         item.name = name;
-        item.relativePath = *entryPath;
         if (readable) {
             item.isDirectory = S_ISDIR(status.st_mode);
             if (!item.isDirectory)
                 item.size = static_cast<qint64>(status.st_size);
             item.modifiedAt = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
         }
-        payload.items.append(item);
+        payload.items.append(std::move(item));
     }
 
     sortListingItems(payload.items);

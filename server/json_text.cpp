@@ -18,10 +18,18 @@ void civilFromDays(qint64 days, qint64& year, int& month, int& day) {
     year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
 }
 
-// "2024-06-01T09:30:00Z" into text (20 bytes); false for years outside 0 to 9999.
-bool writeIsoDate(qint64 seconds, char* text) {
-    const qint64 days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
-    const auto secondOfDay = static_cast<int>(seconds - days * 86400);
+// Digits of number, most significant first, into text.
+void putDigits(char* text, int digits, int number) {
+    for (int i = digits - 1; i >= 0; --i, number /= 10)
+        text[i] = static_cast<char>('0' + number % 10);
+}
+
+qint64 dayOf(qint64 seconds) {
+    return (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+}
+
+// "2024-06-01" into text (10 bytes); false for years outside 0 to 9999.
+bool writeIsoDay(qint64 days, char* text) {
     qint64 year = 0;
     int month = 0;
     int day = 0;
@@ -29,73 +37,84 @@ bool writeIsoDate(qint64 seconds, char* text) {
     if (year < 0 || year > 9999)
         return false;
     // Written digit by digit: formatting through printf costs more than the rest of a listed entry.
-    const auto put = [text](int at, int digits, int number) {
-        for (int i = digits - 1; i >= 0; --i, number /= 10)
-            text[at + i] = static_cast<char>('0' + number % 10);
-    };
-    put(0, 4, static_cast<int>(year));
+    putDigits(text, 4, static_cast<int>(year));
     text[4] = '-';
-    put(5, 2, month);
+    putDigits(text + 5, 2, month);
     text[7] = '-';
-    put(8, 2, day);
-    text[10] = 'T';
-    put(11, 2, secondOfDay / 3600);
-    text[13] = ':';
-    put(14, 2, secondOfDay / 60 % 60);
-    text[16] = ':';
-    put(17, 2, secondOfDay % 60);
-    text[19] = 'Z';
+    putDigits(text + 8, 2, day);
     return true;
+}
+
+// "T09:30:00Z" into text (10 bytes).
+void writeIsoTime(int secondOfDay, char* text) {
+    text[0] = 'T';
+    putDigits(text + 1, 2, secondOfDay / 3600);
+    text[3] = ':';
+    putDigits(text + 4, 2, secondOfDay / 60 % 60);
+    text[6] = ':';
+    putDigits(text + 7, 2, secondOfDay % 60);
+    text[9] = 'Z';
+}
+
+// "2024-06-01T09:30:00Z" into text (20 bytes); false for years outside 0 to 9999.
+bool writeIsoDate(qint64 seconds, char* text) {
+    const qint64 days = dayOf(seconds);
+    if (!writeIsoDay(days, text))
+        return false;
+    writeIsoTime(static_cast<int>(seconds - days * 86400), text + 10);
+    return true;
+}
+
+// Bytes a JSON string may hold as they are: not a control character, quote or backslash, and ASCII.
+constexpr bool isPlainAscii(char16_t unit) {
+    return unit >= 0x20 && unit < 0x80 && unit != '"' && unit != '\\';
 }
 
 } // namespace
 
 namespace QuarryShareWeb {
 
-void JsonWriter::separate() {
-    if (m_afterKey) {
-        m_afterKey = false;
-        return;
-    }
-    if (!m_firstInLevel.empty()) {
-        if (!m_firstInLevel.back())
-            m_out.push_back(',');
-        m_firstInLevel.back() = false;
-    }
+void ByteRun::grow(size_t atLeast) {
+    const size_t capacity = std::max({atLeast, m_capacity * 2, size_t(256)});
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (m_size > 0)
+        std::memcpy(data.get(), m_data.get(), m_size);
+    m_data = std::move(data);
+    m_capacity = capacity;
 }
 
 JsonWriter& JsonWriter::beginObject() {
     separate();
     m_out.push_back('{');
-    m_firstInLevel.push_back(true);
+    m_needsComma = false;
     return *this;
 }
 
 JsonWriter& JsonWriter::endObject() {
-    m_firstInLevel.pop_back();
     m_out.push_back('}');
+    m_needsComma = true;
     return *this;
 }
 
 JsonWriter& JsonWriter::beginArray() {
     separate();
     m_out.push_back('[');
-    m_firstInLevel.push_back(true);
+    m_needsComma = false;
     return *this;
 }
 
 JsonWriter& JsonWriter::endArray() {
-    m_firstInLevel.pop_back();
     m_out.push_back(']');
+    m_needsComma = true;
     return *this;
 }
 
-JsonWriter& JsonWriter::key(const char* name) {
+JsonWriter& JsonWriter::key(const char* name, size_t length) {
     separate();
     m_out.push_back('"');
-    m_out.append(name);
+    m_out.append(name, length);
     m_out.append("\":", 2);
-    m_afterKey = true;
+    m_needsComma = false;
     return *this;
 }
 
@@ -114,20 +133,23 @@ JsonWriter& JsonWriter::value(QStringView text) {
         }
     };
     m_out.push_back('"');
-    // Most names are ASCII: those are written straight from their UTF-16 units; others go through the
-    // UTF-8 encoder first.
-    bool ascii = true;
-    for (const QChar c : text) {
-        if (c.unicode() >= 0x80) {
-            ascii = false;
-            break;
-        }
+    m_needsComma = true;
+    // Most names are ASCII with nothing to escape: those are narrowed straight into the output.
+    const char16_t* const units = text.utf16();
+    const auto length = static_cast<size_t>(text.size());
+    if (std::all_of(units, units + length, isPlainAscii)) {
+        char* const at = m_out.extend(length + 1);
+        for (size_t i = 0; i < length; ++i)
+            at[i] = static_cast<char>(units[i]);
+        at[length] = '"';
+        return *this;
     }
+    // Other ASCII names are written from their UTF-16 units with escapes; the rest go through the
+    // UTF-8 encoder first.
+    const bool ascii = std::all_of(units, units + length, [](char16_t unit) { return unit < 0x80; });
     if (ascii) {
         // Room for the longest escape of every character, written through a pointer, then trimmed.
-        const size_t start = m_out.size();
-        m_out.resize(start + static_cast<size_t>(text.size()) * 6);
-        char* at = m_out.data() + start;
+        char* at = m_out.extend(length * 6);
         for (const QChar c : text) {
             const auto byte = static_cast<unsigned char>(c.unicode());
             if (byte >= 0x20 && byte != '"' && byte != '\\') {
@@ -140,7 +162,7 @@ JsonWriter& JsonWriter::value(QStringView text) {
                 at = std::copy(escaped, escaped + 6, at);
             }
         }
-        m_out.resize(static_cast<size_t>(at - m_out.data()));
+        m_out.shrinkTo(static_cast<size_t>(at - m_out.data()));
     } else {
         const QByteArray utf8 = text.toUtf8();
         m_out.reserve(m_out.size() + static_cast<size_t>(utf8.size()) + 1);
@@ -163,6 +185,7 @@ JsonWriter& JsonWriter::value(QStringView text) {
 
 JsonWriter& JsonWriter::value(qint64 number) {
     separate();
+    m_needsComma = true;
     char digits[24];
     const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, number);
     m_out.append(digits, static_cast<size_t>(written.ptr - digits));
@@ -171,15 +194,23 @@ JsonWriter& JsonWriter::value(qint64 number) {
 
 JsonWriter& JsonWriter::value(bool flag) {
     separate();
-    m_out.append(flag ? "true" : "false");
+    m_needsComma = true;
+    m_out.append(flag ? "true" : "false", flag ? 4 : 5);
     return *this;
 }
 
 JsonWriter& JsonWriter::dateValue(const QDateTime& moment) {
     separate();
-    char text[22];
-    text[0] = '"';
-    if (writeIsoDate(moment.toSecsSinceEpoch(), text + 1)) {
+    m_needsComma = true;
+    const qint64 seconds = moment.toSecsSinceEpoch();
+    const qint64 days = dayOf(seconds);
+    if (days != m_lastDay && writeIsoDay(days, m_lastDayText))
+        m_lastDay = days;
+    if (days == m_lastDay) {
+        char text[22];
+        text[0] = '"';
+        std::copy(m_lastDayText, m_lastDayText + 10, text + 1);
+        writeIsoTime(static_cast<int>(seconds - days * 86400), text + 11);
         text[21] = '"';
         m_out.append(text, sizeof text);
         return *this;

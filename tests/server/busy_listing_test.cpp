@@ -137,6 +137,19 @@ TEST(ListingText, DatesNamesAndHeadsAreWrittenAsBefore) {
         }
     }
 
+    // The same dates in one document, as a listing writes them: a day out of range between two others
+    // leaves neither of them wrong.
+    QuarryShareWeb::JsonWriter dates;
+    QByteArray expected = "[";
+    dates.beginArray();
+    for (const qint64 seconds : moments) {
+        const QDateTime moment = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+        dates.dateValue(moment);
+        expected += (expected.size() > 1 ? ",\"" : "\"") + QuarryShareWeb::isoDateBytes(moment) + "\"";
+    }
+    dates.endArray();
+    EXPECT_EQ(dates.take(), expected + "]");
+
     // Names: quotes, backslashes and control characters escaped, everything else as UTF-8.
     QuarryShareWeb::JsonWriter json;
     json.beginArray();
