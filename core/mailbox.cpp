@@ -13,13 +13,14 @@ QuarryMailbox::~QuarryMailbox() {
 }
 
 void QuarryMailbox::post(std::function<void()> function) {
-    {
-        const std::lock_guard locker(m_lock);
-        m_waiting.push_back(std::move(function));
-        if (m_wakeQueued)
-            return;
-        m_wakeQueued = true;
-    }
+    const std::lock_guard locker(m_lock);
+    m_waiting.push_back(std::move(function));
+    if (m_wakeQueued)
+        return;
+    m_wakeQueued = true;
+    // Queued under the lock, which deliver takes before Qt frees the wake-up event on the other thread:
+    // so ThreadSanitizer sees that event made before it is freed. deliver never holds this lock while
+    // Qt holds its own queue's, so the two locks are always taken in this order.
     QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
 }
 

@@ -278,7 +278,10 @@ TEST_F(Flood, MadeUpClientsByTheThousandLeaveMemoryFlatAndLockoutsInPlace) {
     failMany(16000, 5000);
     const qint64 grown = residentKiB(server.pid()) - before;
     EXPECT_EQ(refused.load(), 21000);
+#if !defined(__SANITIZE_THREAD__)
+    // (ThreadSanitizer keeps a history of the accesses it watched, so there resident memory grows anyway.)
     EXPECT_LT(grown, 8 * 1024) << "memory grew by " << grown << " KiB";
+#endif
     std::printf("Resident memory after 1,000 failed unlocks: %lld KiB; 20,000 more added %lld KiB\n",
                 static_cast<long long>(before), static_cast<long long>(grown));
     EXPECT_TRUE(unlock("9.9.9.9", "right").header("Set-Cookie").isEmpty());

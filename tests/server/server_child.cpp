@@ -4,6 +4,7 @@
 //
 //   server_child FOLDER SLUG [--max-connections N] [--many-clients ADDRESS] [--password TEXT]
 
+#include "core/mailbox.h"
 #include "server/web_server.h"
 #include "support/share_fixtures.h"
 
@@ -43,10 +44,12 @@ int main(int argc, char** argv) {
     snapshot.shares = {
         testing_support::makeShare({.slug = arguments.at(2), .path = arguments.at(1), .password = password})};
 
+    // Reported on the server thread, acted on here; through a mailbox, so ThreadSanitizer sees the hand-over.
+    QuarryMailbox mainThread;
     QuarryShareWebServer server;
     server.setOptions(options);
-    server.setStateHandler([&app](const QuarryShareWebServer::State& state) {
-        QMetaObject::invokeMethod(&app, [&app, state] {
+    server.setStateHandler([&app, &mainThread](const QuarryShareWebServer::State& state) {
+        mainThread.post([&app, state] {
             if (state.kind == QuarryShareWebServer::State::Kind::failed) {
                 std::fprintf(stderr, "failed: %s\n", qPrintable(state.message));
                 app.exit(1);
