@@ -311,14 +311,14 @@ class Soak:
         first = rng.randrange(size)
         last = rng.randrange(first, size)
         if choice == 2:
-            spec, want = f"bytes={first}-{last}", (first, last + 1)
+            wanted_range, want = f"bytes={first}-{last}", (first, last + 1)
         else:
             suffix = rng.randint(1, size)
-            spec, want = f"bytes=-{suffix}", (size - suffix, size)
-        answer = exchange(self.port, "GET", target, dict(headers, Range=spec))
-        self.expect(answer, 206, f"range {spec}")
+            wanted_range, want = f"bytes=-{suffix}", (size - suffix, size)
+        answer = exchange(self.port, "GET", target, dict(headers, Range=wanted_range))
+        self.expect(answer, 206, f"range {wanted_range}")
         if answer.body != tree.content(relative)[want[0] : want[1]]:
-            raise Failure(f"range {spec} of {relative}: wrong bytes")
+            raise Failure(f"range {wanted_range} of {relative}: wrong bytes")
         return "range"
 
     def archive(self, rng):

@@ -31,19 +31,19 @@ ByteRangeAnswer evaluateRange(const QString& header, qint64 size) {
     const qsizetype equals = header.indexOf(QLatin1Char('='));
     if (equals < 0 || header.left(equals).trimmed().compare(QLatin1String("bytes"), Qt::CaseInsensitive) != 0)
         return {};
-    QStringList specs = header.mid(equals + 1).split(QLatin1Char(','));
-    for (QString& spec : specs)
-        spec = spec.trimmed();
-    specs.removeAll(QString());
+    QStringList pieces = header.mid(equals + 1).split(QLatin1Char(','));
+    for (QString& piece : pieces)
+        piece = piece.trimmed();
+    pieces.removeAll(QString());
     // Several ranges would need a multipart answer; the whole body serves the client as well.
-    if (specs.size() != 1)
+    if (pieces.size() != 1)
         return {};
-    const QString& spec = specs.first();
-    const qsizetype dash = spec.indexOf(QLatin1Char('-'));
+    const QString& range = pieces.first();
+    const qsizetype dash = range.indexOf(QLatin1Char('-'));
     if (dash < 0)
         return {};
-    const QStringView firstText = QStringView(spec).left(dash);
-    const QStringView lastText = QStringView(spec).mid(dash + 1);
+    const QStringView firstText = QStringView(range).left(dash);
+    const QStringView lastText = QStringView(range).mid(dash + 1);
 
     if (firstText.isEmpty()) {
         const std::optional<qint64> suffix = digits(lastText);

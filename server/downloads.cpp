@@ -106,21 +106,21 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
     const QString name = lastPathComponent(location);
     const QString fileName = archiveName(location, share, relativePath) + QStringLiteral(".zip");
     const QString root = resolvedURL(share, QString()).value_or(location);
-    QuarryFolderArchiveSpec spec;
-    spec.rootPath = QFile::encodeName(root);
-    spec.relativePath =
+    QuarryFolderArchiveSpec job;
+    job.rootPath = QFile::encodeName(root);
+    job.relativePath =
         QFile::encodeName(QuarryShareUtilities::relativePath(location, root).value_or(QString()));
     // A folder without a last component (the file-system root) is stored under the archive's name.
-    spec.entryName = QFile::encodeName(
+    job.entryName = QFile::encodeName(
         name.isEmpty() || name == QLatin1String("/") ? archiveName(location, share, relativePath) : name);
-    spec.displayName = location;
+    job.displayName = location;
 
     if (request.method == QLatin1String("HEAD")) {
         // The headers GET would send, without making the archive: only whether the folder opens.
-        const int rootDescriptor = ::open(spec.rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int rootDescriptor = ::open(job.rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const int folder = rootDescriptor < 0
                                ? -1
-                               : QuarryBeneath::openBeneath(rootDescriptor, spec.rootPath, spec.relativePath,
+                               : QuarryBeneath::openBeneath(rootDescriptor, job.rootPath, job.relativePath,
                                                             O_RDONLY | O_DIRECTORY);
         if (folder >= 0)
             ::close(folder);
@@ -130,7 +130,7 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
                           : QuarryZipArchiveResponse::answerHead(fileName);
     }
     return HTTPResponse::later(std::make_shared<QuarryZipArchiveResponse>(
-        std::move(spec), fileName, name, context.archives, context.client, context.archiveLimits));
+        std::move(job), fileName, name, context.archives, context.client, context.archiveLimits));
 }
 
 } // namespace

@@ -64,9 +64,9 @@ private:
 
 class FolderWalk {
 public:
-    FolderWalk(const QuarryFolderArchiveSpec& spec, QuarryArchiveStream& stream, QuarryZipWriter& zip,
+    FolderWalk(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream, QuarryZipWriter& zip,
                int root)
-        : m_spec(spec)
+        : m_spec(job)
         , m_stream(stream)
         , m_zip(zip)
         , m_root(root) {}
@@ -202,39 +202,36 @@ private:
 
 namespace QuarryFolderArchive {
 
-void write(const QuarryFolderArchiveSpec& spec, QuarryArchiveStream& stream) {
-    const Descriptor root(::open(spec.rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const int folder = root.get() < 0
-                           ? -1
-                           : QuarryBeneath::openBeneath(root.get(), spec.rootPath, spec.relativePath,
-                                                        O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+void write(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream) {
+    const Descriptor root(::open(job.rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int folder = root.get() < 0 ? -1
+                                      : QuarryBeneath::openBeneath(root.get(), job.rootPath, job.relativePath,
+                                                                   O_RDONLY | O_DIRECTORY | O_NONBLOCK);
     Descriptor opened(folder);
     struct stat status {};
     if (opened.get() < 0 || ::fstat(opened.get(), &status) != 0) {
         logDiagnostic(QStringLiteral("Could not open %1 for its archive: %2")
-                          .arg(loggable(spec.rootPath + '/' + spec.relativePath), systemError(errno)));
+                          .arg(loggable(job.rootPath + '/' + job.relativePath), systemError(errno)));
         stream.fail();
         return;
     }
     QuarryZipWriter zip(stream);
     if (!zip.open()) {
         logDiagnostic(
-            QStringLiteral("Could not begin the archive of %1: %2").arg(spec.displayName, zip.errorText()));
+            QStringLiteral("Could not begin the archive of %1: %2").arg(job.displayName, zip.errorText()));
         stream.fail();
         return;
     }
     stream.start();
-    FolderWalk walk(spec, stream, zip, root.get());
-    const bool ok =
-        walk.folder(opened.release(), spec.entryName, spec.relativePath, status, 0) && zip.close();
+    FolderWalk walk(job, stream, zip, root.get());
+    const bool ok = walk.folder(opened.release(), job.entryName, job.relativePath, status, 0) && zip.close();
     if (ok) {
         stream.finish();
         return;
     }
     if (!stream.isCancelled())
-        logDiagnostic(
-            QStringLiteral("The archive of %1 ended unfinished: %2")
-                .arg(spec.displayName, walk.problem().isEmpty() ? zip.errorText() : walk.problem()));
+        logDiagnostic(QStringLiteral("The archive of %1 ended unfinished: %2")
+                          .arg(job.displayName, walk.problem().isEmpty() ? zip.errorText() : walk.problem()));
     stream.fail();
 }
 

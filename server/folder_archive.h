@@ -30,6 +30,6 @@ inline constexpr int kMaxDepth = 64;
 // opened beneath the share's folder, so nothing outside it can be read, whatever is swapped meanwhile.
 // Links inside the share are followed (a link to a folder above is not); links that lead out, special
 // files and entries that cannot be read are left out, the last with a log line.
-void write(const QuarryFolderArchiveSpec& spec, QuarryArchiveStream& stream);
+void write(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream);
 
 } // namespace QuarryFolderArchive

@@ -2,11 +2,11 @@
 
 #include "server/downloads.h"
 
-QuarryZipArchiveResponse::QuarryZipArchiveResponse(QuarryFolderArchiveSpec spec, QString fileName,
+QuarryZipArchiveResponse::QuarryZipArchiveResponse(QuarryFolderArchiveSpec job, QString fileName,
                                                    QString failureName,
                                                    QPointer<QuarryArchiveWriters> writers, QString client,
                                                    QuarryArchiveLimits limits)
-    : m_spec(std::move(spec))
+    : m_spec(std::move(job))
     , m_fileName(std::move(fileName))
     , m_failureName(std::move(failureName))
     , m_writers(std::move(writers))
@@ -40,8 +40,8 @@ void QuarryZipArchiveResponse::start(std::function<void(HTTPResponse)> done) {
         receiver->post([this] { finish(failure(m_failureName)); });
         return;
     }
-    m_writers->submit(m_client, m_limits, m_stream, [spec = m_spec](QuarryArchiveStream& stream) {
-        QuarryFolderArchive::write(spec, stream);
+    m_writers->submit(m_client, m_limits, m_stream, [job = m_spec](QuarryArchiveStream& stream) {
+        QuarryFolderArchive::write(job, stream);
     });
 }
 

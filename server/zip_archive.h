@@ -19,7 +19,7 @@
 // stream's waker.
 class QuarryZipArchiveResponse : public HTTPDeferredResponse {
 public:
-    QuarryZipArchiveResponse(QuarryFolderArchiveSpec spec, QString fileName, QString failureName,
+    QuarryZipArchiveResponse(QuarryFolderArchiveSpec job, QString fileName, QString failureName,
                              QPointer<QuarryArchiveWriters> writers, QString client,
                              QuarryArchiveLimits limits);
     ~QuarryZipArchiveResponse() override;

@@ -68,17 +68,18 @@ int freePort() {
     return probe.serverPort();
 }
 
-QuarryFolderShare makeShare(const ShareSpec& spec) {
+QuarryFolderShare makeShare(const ShareSpec& wanted) {
     QuarryFolderShare share;
-    share.source = spec.source;
-    share.sourceFolderID = spec.folderID;
-    share.name = spec.name;
-    share.path = spec.path.isEmpty() ? makeFolder(spec.name.isEmpty() ? spec.slug : spec.name) : spec.path;
-    share.urlSlug = spec.slug;
-    share.isEnabled = spec.enabled;
-    if (spec.password) {
-        share.passwordSalt = QStringLiteral("salt-") + spec.slug;
-        share.passwordDigest = QuarryShareWeb::passwordDigest(*spec.password, *share.passwordSalt);
+    share.source = wanted.source;
+    share.sourceFolderID = wanted.folderID;
+    share.name = wanted.name;
+    share.path =
+        wanted.path.isEmpty() ? makeFolder(wanted.name.isEmpty() ? wanted.slug : wanted.name) : wanted.path;
+    share.urlSlug = wanted.slug;
+    share.isEnabled = wanted.enabled;
+    if (wanted.password) {
+        share.passwordSalt = QStringLiteral("salt-") + wanted.slug;
+        share.passwordDigest = QuarryShareWeb::passwordDigest(*wanted.password, *share.passwordSalt);
     }
     return share;
 }

@@ -41,6 +41,6 @@ struct ShareSpec {
     std::optional<QString> folderID = {}; // a space's Syncthing folder id
 };
 // A share record as the store would keep it, e.g. makeShare({.slug = "docs", .password = "pw"}).
-QuarryFolderShare makeShare(const ShareSpec& spec);
+QuarryFolderShare makeShare(const ShareSpec& wanted);
 
 } // namespace testing_support
