@@ -31,13 +31,8 @@ std::optional<QString> readLink(const QString& path) {
     }
 }
 
-} // namespace
-
-namespace QuarryShareUtilities {
-
-QString resolvedPath(const QString& path) {
-    QStringList pending = cleanAbsolute(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString resolved;
+// Resolves the pending components one by one onto an already resolved start ("" for the root).
+QString resolvedFrom(QString resolved, QStringList pending) {
     int linksFollowed = 0;
     bool exists = true;
     while (!pending.isEmpty()) {
@@ -72,6 +67,22 @@ QString resolvedPath(const QString& path) {
         pending = targetComponents + pending;
     }
     return resolved.isEmpty() ? QStringLiteral("/") : resolved;
+}
+
+} // namespace
+
+namespace QuarryShareUtilities {
+
+QString resolvedPath(const QString& path) {
+    return resolvedFrom(QString(), cleanAbsolute(path).split(QLatin1Char('/'), Qt::SkipEmptyParts));
+}
+
+QString resolvedPathBelow(const QString& resolvedBase, const QString& relative) {
+    // The base holds no links and no "." or "..": cleaning the relative part alone, then walking it from
+    // the base, reads the same components as resolving the joined path would, without reading the base's
+    // own components again.
+    return resolvedFrom(resolvedBase == QLatin1String("/") ? QString() : resolvedBase,
+                        QDir::cleanPath(relative).split(QLatin1Char('/'), Qt::SkipEmptyParts));
 }
 
 std::optional<QString> relativePath(const QString& url, const QString& rootURL) {

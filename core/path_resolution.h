@@ -12,6 +12,9 @@ namespace QuarryShareUtilities {
 // with every symbolic link in it resolved as far as the path exists. The part past the first
 // missing component is appended as it stands; a dangling link is replaced by its target text.
 QString resolvedPath(const QString& path);
+// resolvedPath of resolvedBase + "/" + relative, for a base that is resolved already (its own
+// components are not read again).
+QString resolvedPathBelow(const QString& resolvedBase, const QString& relative);
 
 // The location of url relative to rootURL after both were cleaned and resolved: "" when they are the
 // same folder, the rest after "root/" when url lies inside root, nothing otherwise.

@@ -41,3 +41,29 @@ TEST(PathResolution, LinksAreFollowedAndContainmentIsDecidedOnTheTarget) {
     ASSERT_TRUE(QFile::link(dir.path() + "/loop-a", dir.path() + "/loop-b"));
     EXPECT_FALSE(resolvedPath(dir.path() + "/loop-a/x").isEmpty());
 }
+
+TEST(PathResolution, ResolvingBelowAResolvedFolderMatchesResolvingTheWholePath) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString root = resolvedPath(dir.path() + "/share");
+    testing_support::writeFile(root + "/a/b/file.txt", "x");
+    testing_support::writeFile(dir.path() + "/outside/secret.txt", "s");
+    ASSERT_TRUE(QFile::link(dir.path() + "/outside", root + "/absolute"));
+    ASSERT_TRUE(QFile::link("a/b", root + "/inner"));
+    ASSERT_TRUE(QFile::link("../share/a", root + "/around"));
+    ASSERT_TRUE(QFile::link("inner/../..", root + "/up"));
+    ASSERT_TRUE(QFile::link("/no/such/place", root + "/dangling"));
+
+    const QStringList relatives = {
+        "",           "a/b/file.txt", "a/../a/b",      "inner/file.txt", "inner/../b",
+        "absolute/x", "around/b",     "up/outside",    "dangling/x",     "../share/a",
+        "../../..",   "missing/x",    "./a//b/./file", "a/b/file.txt/.."};
+    for (const QString& relative : relatives) {
+        EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow(root, relative),
+                  resolvedPath(root + "/" + relative))
+            << relative.toStdString();
+    }
+    // Below the file-system root.
+    EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow("/", root.mid(1)), root);
+    EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow("/", ".."), QStringLiteral("/"));
+}
