@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -82,7 +83,7 @@ std::optional<QString> relativeToResolved(const QString& resolved, const QString
 std::optional<QString> resolvedBeneath(const QString& root, const QString& relativePath) {
     if (relativePath.contains(QChar(0)))
         return std::nullopt;
-    const QString candidate = QuarryShareUtilities::resolvedPath(root + QLatin1Char('/') + relativePath);
+    const QString candidate = QuarryShareUtilities::resolvedPathBelow(root, relativePath);
     if (candidate == root || relativeToResolved(candidate, root))
         return candidate;
     return std::nullopt;
@@ -95,6 +96,26 @@ QString decodedName(const char* name) {
     for (; *end; ++end)
         ascii = ascii && static_cast<unsigned char>(*end) < 0x80;
     return ascii ? QString::fromLatin1(name, end - name) : QFile::decodeName(name);
+}
+
+// Where a share's folder really is. Every request of a share starts there, and resolving it reads each
+// component of its path: the answer is kept a moment per thread. A link above the share that changes
+// meanwhile is seen a second later; nothing escapes in between, since files are opened refusing links.
+QString resolvedShareRoot(const QuarryFolderShare& share) {
+    struct Kept {
+        QString resolved;
+        std::chrono::steady_clock::time_point at;
+    };
+    constexpr auto kFreshFor = std::chrono::seconds(1);
+    constexpr qsizetype kKept = 64;
+    thread_local QHash<QString, Kept> kept;
+    const QString path = share.pathURL();
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto found = kept.constFind(path); found != kept.cend() && now - found->at < kFreshFor)
+        return found->resolved;
+    if (kept.size() >= kKept)
+        kept.clear();
+    return kept.insert(path, Kept{QuarryShareUtilities::resolvedPath(path), now})->resolved;
 }
 
 // Sort keys of the names this thread has sorted lately. The same folders are listed again and again,
@@ -238,12 +259,12 @@ QString decodeRelativePath(const QStringList& segments) {
 }
 
 std::optional<QString> resolvedURL(const QuarryFolderShare& share, const QString& relativePath) {
-    return resolvedBeneath(QuarryShareUtilities::resolvedPath(share.pathURL()), relativePath);
+    return resolvedBeneath(resolvedShareRoot(share), relativePath);
 }
 
 std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderShare& share,
                                                              const QString& relativePath) {
-    const QString root = QuarryShareUtilities::resolvedPath(share.pathURL());
+    const QString root = resolvedShareRoot(share);
     const std::optional<QString> location = resolvedBeneath(root, relativePath);
     if (!location || !QFileInfo(*location).isDir())
         return std::nullopt;
@@ -312,9 +333,7 @@ std::optional<ItemMetadataPayload> buildItemMetadata(const QuarryFolderShare& sh
     payload.name = info.fileName().isEmpty() ? *location : info.fileName();
     payload.isDirectory = info.isDir();
     readAttributes(info, payload.isDirectory, payload.size, payload.modifiedAt);
-    payload.relativePath =
-        QuarryShareUtilities::relativePath(*location, QuarryShareUtilities::resolvedPath(share.pathURL()))
-            .value_or(QString());
+    payload.relativePath = relativeToResolved(*location, resolvedShareRoot(share)).value_or(QString());
     payload.path = *location;
     payload.downloadURL = downloadURLFor(share.urlSlug, payload.relativePath, payload.isDirectory);
     return payload;
