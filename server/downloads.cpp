@@ -193,14 +193,25 @@ HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare&
                             const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
                             const RequestContext& context) {
     const std::optional<QString> location = resolvedURL(share, relativePath);
-    const QFileInfo info(location.value_or(QString()));
-    if (!location || !info.exists())
+    if (!location)
+        return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    // Opened first and asked what it is: one status read on the open file instead of several by name.
+    const int descriptor = openResolvedForReading(*location);
+    struct stat status {};
+    if (descriptor >= 0 && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+        const QString name = lastPathComponent(*location);
+        return answerOpenFile(request, descriptor, status,
+                              FilePresentation{mimeTypeForName(name), contentDisposition(name)});
+    }
+    if (descriptor >= 0)
+        ::close(descriptor);
+    const QFileInfo info(*location);
+    if (!info.exists())
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
     if (info.isDir())
         return folderAnswer(request, share, *location, relativePath, context);
-
-    const QString name = lastPathComponent(*location);
-    return answerFile(request, *location, FilePresentation{mimeTypeForName(name), contentDisposition(name)});
+    return HTTPResponse::internalServerError(QStringLiteral("Could not read ") +
+                                             lastPathComponent(*location) + QLatin1Char('.'));
 }
 
 HTTPResponse answerFile(const HTTPRequest& request, const QString& location,
@@ -214,7 +225,13 @@ HTTPResponse answerFile(const HTTPRequest& request, const QString& location,
         return HTTPResponse::internalServerError(QStringLiteral("Could not read ") +
                                                  lastPathComponent(location) + QLatin1Char('.'));
     }
-    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    return answerOpenFile(request, descriptor, status, presentation);
+}
+
+HTTPResponse answerOpenFile(const HTTPRequest& request, int descriptor, const struct stat& status,
+                            const FilePresentation& presentation) {
+    // Opened without blocking (for FIFOs); a regular file is read as usual. Only status flags change.
+    ::fcntl(descriptor, F_SETFL, O_RDONLY);
     return fileAnswer(request, descriptor, status, presentation);
 }
 

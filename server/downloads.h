@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+
 // Downloads: files stream from disk as they are (whole, or one byte range, with validators), folders
 // as ZIP archives written while they are sent.
 namespace QuarryShareWeb {
@@ -41,6 +43,10 @@ struct FilePresentation {
 // HEAD); 500 with the server-error page when it cannot be read.
 HTTPResponse answerFile(const HTTPRequest& request, const QString& location,
                         const FilePresentation& presentation);
+
+// answerFile for a regular file opened by openResolvedForReading, with its status; takes the descriptor.
+HTTPResponse answerOpenFile(const HTTPRequest& request, int descriptor, const struct stat& status,
+                            const FilePresentation& presentation);
 
 // The registered type of the name's extension; application/octet-stream without one.
 QString mimeTypeForName(const QString& fileName);

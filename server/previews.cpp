@@ -9,6 +9,9 @@
 #include <QMimeDatabase>
 #include <QSet>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 using QuarryShareWeb::PreviewKind;
@@ -112,6 +115,17 @@ HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& sha
                         const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
                         const RequestContext& context) {
     const std::optional<QString> location = resolvedURL(share, relativePath);
+    if (location) {
+        // The kind follows the name the file is served under, which is its target's for a link.
+        const QString name = lastPathComponent(*location);
+        const PreviewKind kind = previewKind(name);
+        const int descriptor = kind == PreviewKind::none ? -1 : openResolvedForReading(*location);
+        struct stat status {};
+        if (descriptor >= 0 && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode))
+            return answerOpenFile(request, descriptor, status, inlinePresentation(kind, name));
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
     const QFileInfo info(location.value_or(QString()));
     if (!location || !info.exists())
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));

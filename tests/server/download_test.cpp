@@ -208,3 +208,26 @@ TEST_F(Downloads, EveryUrlFormOfAFileGivesItOrNothingOutside) {
         }
     }
 }
+
+TEST_F(Downloads, WhatIsNeitherAFileNorAFolderIsRefusedWithoutWaiting) {
+    // A FIFO never ends and could hold the server waiting for a writer; a dangling link leads nowhere.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root + "/pipe.txt").constData(), 0644), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root + "/pipe.jpg").constData(), 0644), 0);
+    QFile::link("nowhere.txt", root + "/dangling.txt");
+    writeFile(root + "/folder.jpg/inside.txt", content());
+    for (const QString& query : {QString("?download=1"), QString("?view=1")}) {
+        for (const QString& name : {QString("pipe.txt"), QString("pipe.jpg")}) {
+            const Reply reply = get(port(), "/s/" + name + query);
+            EXPECT_EQ(reply.status, 500) << name.toStdString() << query.toStdString();
+            EXPECT_TRUE(reply.text().contains("Could not read " + name + ".")) << name.toStdString();
+        }
+        EXPECT_EQ(get(port(), "/s/dangling.txt" + query).status, 404) << query.toStdString();
+        EXPECT_EQ(get(port(), "/s/missing.txt" + query).status, 404) << query.toStdString();
+        // A folder named like a photo is still a folder: its archive.
+        const Reply folderReply = get(port(), "/s/folder.jpg" + query);
+        EXPECT_EQ(folderReply.status, 200) << query.toStdString();
+        EXPECT_EQ(folderReply.header("Content-Type"), "application/zip") << query.toStdString();
+    }
+    // The file itself is still answered after all that.
+    EXPECT_EQ(clip().status, 200);
+}
