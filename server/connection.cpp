@@ -45,15 +45,20 @@ QHostAddress peerAddress(int descriptor) {
 
 QuarryHttpConnection::QuarryHttpConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
                                            QObject* parent)
+    : QuarryHttpConnection(descriptor, peerAddress(descriptor), std::move(responder), limits, parent) {
+    ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_descriptor, F_SETFD, ::fcntl(m_descriptor, F_GETFD) | FD_CLOEXEC);
+}
+
+QuarryHttpConnection::QuarryHttpConnection(int descriptor, const QHostAddress& peer, Responder responder,
+                                           QuarryConnectionLimits limits, QObject* parent)
     : QObject(parent)
     , m_descriptor(descriptor)
     , m_responder(std::move(responder))
     , m_limits(limits)
-    , m_peer(peerAddress(descriptor))
+    , m_peer(peer)
     , m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
     , m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this)) {
-    ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) | O_NONBLOCK);
-    ::fcntl(m_descriptor, F_SETFD, ::fcntl(m_descriptor, F_GETFD) | FD_CLOEXEC);
     m_writeNotifier->setEnabled(false);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &QuarryHttpConnection::readable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &QuarryHttpConnection::writeMore);
@@ -175,6 +180,7 @@ void QuarryHttpConnection::evaluateRequest() {
     m_buffer.clear();
     m_buffer.squeeze();
     m_headOnly = request.method == QLatin1String("HEAD");
+    m_requestWhole = true;
     respond(m_responder(request, m_peer));
 }
 
@@ -225,8 +231,11 @@ void QuarryHttpConnection::writeMore() {
     });
     while (writtenThisTurn < kWritePerTurn) {
         if (m_outOffset < m_out.size()) {
+            // With a file to follow, the head waits for its first bytes and leaves in the same packet.
+            const bool fileFollows = m_file && m_useSendfile && m_fileOffset < m_file->length();
             const ssize_t sent = ::send(m_descriptor, m_out.constData() + m_outOffset,
-                                        static_cast<size_t>(m_out.size() - m_outOffset), MSG_NOSIGNAL);
+                                        static_cast<size_t>(m_out.size() - m_outOffset),
+                                        MSG_NOSIGNAL | (fileFollows ? MSG_MORE : 0));
             if (sent < 0) {
                 if (errno == EINTR)
                     continue;
@@ -335,14 +344,18 @@ void QuarryHttpConnection::finishSending() {
     m_file.reset();
     m_out.clear();
     m_out.squeeze();
-    // Ending only the sending side first lets the client read the whole answer; closing a socket with
-    // unread input would reset the connection and could destroy the answer in flight.
-    ::shutdown(m_descriptor, SHUT_WR);
-    m_phase = Phase::lingering;
-    if (m_peerFinished) {
+    // After a whole request with nothing of the client's unread, closing ends the answer gracefully at
+    // once. Input arriving after the close would reset the connection and could destroy the answer in
+    // flight: when some is waiting, or the answer came before the request was whole (the rest of a body
+    // may be on its way), only the sending side ends and the client's close is waited for.
+    char next = 0;
+    const bool inputWaiting = ::recv(m_descriptor, &next, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    if (m_peerFinished || (m_requestWhole && !inputWaiting)) {
         closeNow();
         return;
     }
+    ::shutdown(m_descriptor, SHUT_WR);
+    m_phase = Phase::lingering;
     m_timer.start(m_limits.lingerTimeout);
 }
 

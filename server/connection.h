@@ -37,10 +37,16 @@ public:
     // Takes ownership of the connected socket descriptor.
     QuarryHttpConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
                          QObject* parent = nullptr);
+    // For a socket accepted non-blocking and close-on-exec, whose peer is known already.
+    QuarryHttpConnection(int descriptor, const QHostAddress& peer, Responder responder,
+                         QuarryConnectionLimits limits, QObject* parent = nullptr);
     ~QuarryHttpConnection() override;
 
     // Closes the connection at once, without an answer; it deletes itself later.
     void abandon() { closeNow(); }
+    // Reads what the client has sent so far without waiting for the next turn: a request often arrives
+    // with the connection itself. Call it once whoever watches requestArrived is listening.
+    void readWaiting() { readable(); }
 
 Q_SIGNALS:
     // The request is whole (or refused): from here on the connection is answering, not waiting.
@@ -68,6 +74,8 @@ private:
     bool m_peerFinished = false;
     // HEAD: the answer's head goes out without its body.
     bool m_headOnly = false;
+    // The request was read whole, body and all, before it was answered.
+    bool m_requestWhole = false;
 
     QByteArray m_buffer;
     std::optional<HTTPRequest> m_head;

@@ -121,7 +121,7 @@ void QuarryConnectionSlots::admit(int descriptor, const QHostAddress& peer) {
         ::close(descriptor);
         return;
     }
-    QuarryHttpConnection* connection = m_opener(descriptor);
+    QuarryHttpConnection* connection = m_opener(descriptor, peer);
     const quint64 order = m_nextOrder++;
     m_slots.insert(connection, Slot{connection, name, counted, order, true});
     m_waiting.emplace(order, connection);
@@ -133,6 +133,7 @@ void QuarryConnectionSlots::admit(int descriptor, const QHostAddress& peer) {
     connect(connection, &QuarryHttpConnection::requestArrived, this,
             [this, connection] { requestArrived(connection); });
     connect(connection, &QObject::destroyed, this, &QuarryConnectionSlots::release);
+    connection->readWaiting();
 }
 
 bool QuarryConnectionSlots::closeOldestWaiting(const QString* peer) {

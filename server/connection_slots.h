@@ -34,7 +34,7 @@ class QuarryConnectionSlots : public QObject {
     Q_OBJECT
 public:
     // Makes the connection for an accepted socket, which it owns from then on.
-    using Opener = std::function<QuarryHttpConnection*(int descriptor)>;
+    using Opener = std::function<QuarryHttpConnection*(int descriptor, const QHostAddress& peer)>;
 
     QuarryConnectionSlots(Opener opener, QObject* parent = nullptr);
     ~QuarryConnectionSlots() override;

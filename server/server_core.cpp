@@ -25,7 +25,7 @@ int thumbnailThreads() {
 
 QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
-    , m_slots([this](int descriptor) { return accept(descriptor); }, this)
+    , m_slots([this](int descriptor, const QHostAddress& peer) { return accept(descriptor, peer); }, this)
     , m_throttle([server] { return server->options().clock(); })
     , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
@@ -77,9 +77,9 @@ QString QuarryServerCore::clientAddress(const HTTPRequest& request, const QHostA
     return QuarryShareWeb::canonicalAddress(peer);
 }
 
-QuarryHttpConnection* QuarryServerCore::accept(int descriptor) {
+QuarryHttpConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
     return new QuarryHttpConnection(
-        descriptor,
+        descriptor, peer,
         [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
         m_server->options().limits, this);
 }

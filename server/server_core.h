@@ -43,7 +43,7 @@ public:
     static QString clientAddress(const HTTPRequest& request, const QHostAddress& peer);
 
 private:
-    QuarryHttpConnection* accept(int descriptor);
+    QuarryHttpConnection* accept(int descriptor, const QHostAddress& peer);
     HTTPResponse answer(const HTTPRequest& request, const QHostAddress& peer);
 
     QuarryShareWebServer* m_server;
