@@ -1,8 +1,8 @@
 #include "app/headless.h"
 
+#include "app/server_process.h"
 #include "app/signal_watcher.h"
 #include "app/single_instance.h"
-#include "core/descriptor_limit.h"
 #include "core/diagnostics.h"
 #include "store/quarry_share_store.h"
 
@@ -34,7 +34,7 @@ void reportChanges(QuarryShareStore& store) {
 } // namespace
 
 int runHeadless(int argc, char** argv, BrightloomShareInstance& instance) {
-    QuarryDescriptorLimit::raiseToHardLimit();
+    prepareServerProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brightloom Share"));
     // SIGINT and SIGTERM end the event loop, so the store is torn down normally (a running cloudflared

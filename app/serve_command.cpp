@@ -1,8 +1,8 @@
 #include "app/serve_command.h"
 
 #include "app/qr_code.h"
+#include "app/server_process.h"
 #include "app/signal_watcher.h"
-#include "core/descriptor_limit.h"
 #include "core/password_digest.h"
 #include "core/share_records.h"
 #include "server/web_server.h"
@@ -115,7 +115,7 @@ QString banner(const QList<QuarryFolderShare>& shares, int port, bool withQRCode
 } // namespace
 
 int runServe(int argc, char** argv, const ServeOptions& options) {
-    QuarryDescriptorLimit::raiseToHardLimit();
+    prepareServerProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brightloom Share"));
     const Result<QList<QuarryFolderShare>> shares = sharesFor(options.folders);
