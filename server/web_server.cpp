@@ -25,12 +25,20 @@ QuarryShareWebServer::QuarryShareWebServer(QObject* parent)
     // signal is kept from this thread (and the threads it starts), so the write fails and nothing else.
     connect(
         &m_thread, &QThread::started, &m_thread,
-        [] {
+        [this] {
             sigset_t pipe;
             sigemptyset(&pipe);
             sigaddset(&pipe, SIGPIPE);
             pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+            // The thread's event loop exists from here on: calls may wake it.
+            const std::lock_guard locker(m_threadLock);
+            m_threadRunning = true;
+            m_threadStarted.notify_all();
         },
+        Qt::DirectConnection);
+    // Taken before the thread's event loop goes, after whatever quit it.
+    connect(
+        &m_thread, &QThread::finished, &m_thread, [this] { const std::lock_guard locker(m_threadLock); },
         Qt::DirectConnection);
     m_core = new QuarryServerCore(this);
     m_coreMailbox = new QuarryMailbox(m_core);
@@ -38,6 +46,8 @@ QuarryShareWebServer::QuarryShareWebServer(QObject* parent)
     // The core, its listener and every connection end on their own thread, before the thread does.
     connect(&m_thread, &QThread::finished, m_core, &QObject::deleteLater);
     m_thread.start();
+    std::unique_lock locker(m_threadLock);
+    m_threadStarted.wait(locker, [this] { return m_threadRunning; });
 }
 
 QuarryShareWebServer::~QuarryShareWebServer() {
@@ -46,7 +56,10 @@ QuarryShareWebServer::~QuarryShareWebServer() {
         m_listenerToken = QUuid::createUuid();
         m_stateHandler = nullptr;
     }
-    m_thread.quit();
+    {
+        const std::lock_guard locker(m_threadLock);
+        m_thread.quit();
+    }
     m_thread.wait();
 }
 

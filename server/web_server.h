@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QUuid>
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -85,6 +86,11 @@ private:
     Options m_options;
 
     QThread m_thread;
+    // Orders the thread's start and end with the calls that wake it, in a way ThreadSanitizer sees: Qt
+    // orders them with its own locks, which it cannot see.
+    std::mutex m_threadLock;
+    std::condition_variable m_threadStarted;
+    bool m_threadRunning = false;
     QuarryServerCore* m_core = nullptr;
     // The main thread's calls to the core go through it; it lives and dies with the core.
     QuarryMailbox* m_coreMailbox = nullptr;
