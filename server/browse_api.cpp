@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -23,7 +24,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -96,6 +99,49 @@ QString decodedName(const char* name) {
     for (; *end; ++end)
         ascii = ascii && static_cast<unsigned char>(*end) < 0x80;
     return ascii ? QString::fromLatin1(name, end - name) : QFile::decodeName(name);
+}
+
+// Entries of a folder read by one thread, at least: fewer are not worth another thread.
+constexpr size_t kEntriesPerReader = 2048;
+
+// The folder being listed: open, where it really is, and where it is in its share.
+struct ListingPlace {
+    int folder;
+    const QString& location;
+    const QString& root;
+    // The folder's path in its share with a "/" after it ("" for the share's root).
+    const QString& prefix;
+};
+
+// Appends the item of one entry of the folder, unless it is left out (a link leading out of the share).
+void appendListingItem(const ListingPlace& place, const char* entryName, QList<DirectoryListingItem>& items) {
+    const QString name = decodedName(entryName);
+    struct stat status {};
+    const bool known = ::fstatat(place.folder, entryName, &status, AT_SYMLINK_NOFOLLOW) == 0;
+    DirectoryListingItem item;
+    bool readable = known;
+    if (!known || S_ISLNK(status.st_mode) || place.root == QLatin1String("/")) {
+        const std::optional<QString> entryPath =
+            QuarryShareUtilities::relativePath(place.location + QLatin1Char('/') + name, place.root);
+        if (!entryPath)
+            return;
+        // A link whose target's path is not UTF-8 leads where no listed path can follow.
+        if (entryPath->contains(QChar::ReplacementCharacter) && *entryPath != place.prefix + name &&
+            !QFileInfo::exists(place.root + QLatin1Char('/') + *entryPath))
+            return;
+        item.relativePath = *entryPath;
+        readable = known && ::fstatat(place.folder, entryName, &status, 0) == 0;
+    } else {
+        item.relativePath = place.prefix + name;
+    }
+    item.name = name;
+    if (readable) {
+        item.isDirectory = S_ISDIR(status.st_mode);
+        if (!item.isDirectory)
+            item.size = static_cast<qint64>(status.st_size);
+        item.modifiedAt = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
+    }
+    items.append(std::move(item));
 }
 
 // Where a share's folder really is. Every request of a share starts there, and resolving it reads each
@@ -274,45 +320,47 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
     const QString folderPath = relativeToResolved(*location, root).value_or(QString());
     const QString prefix = folderPath.isEmpty() ? QString() : folderPath + QLatin1Char('/');
     const QByteArray nativeFolder = QFile::encodeName(*location);
-    // One status read per entry (two for links): listings of large folders stay cheap.
     const auto closeFolder = [](DIR* open) { ::closedir(open); };
     std::unique_ptr<DIR, decltype(closeFolder)> folder(::opendir(nativeFolder.constData()), closeFolder);
-    while (folder) {
-        const dirent* entry = ::readdir(folder.get());
-        if (!entry)
-            break;
+    if (!folder)
+        return payload;
+    // The names first, each ending in a zero byte, in one run of bytes.
+    std::string names;
+    std::vector<size_t> starts;
+    while (const dirent* entry = ::readdir(folder.get())) {
         // Hidden entries, and with them "." and "..", are never listed.
         if (entry->d_name[0] == '.')
             continue;
-        if (!isValidUtf8(entry->d_name, std::strlen(entry->d_name)))
+        const size_t length = std::strlen(entry->d_name);
+        if (!isValidUtf8(entry->d_name, length))
             continue;
-        const QString name = decodedName(entry->d_name);
-        struct stat status {};
-        const bool known = ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
-        DirectoryListingItem item;
-        bool readable = known;
-        if (!known || S_ISLNK(status.st_mode) || root == QLatin1String("/")) {
-            const std::optional<QString> entryPath =
-                QuarryShareUtilities::relativePath(*location + QLatin1Char('/') + name, root);
-            if (!entryPath)
-                continue;
-            // A link whose target's path is not UTF-8 leads where no listed path can follow.
-            if (entryPath->contains(QChar::ReplacementCharacter) && *entryPath != prefix + name &&
-                !QFileInfo::exists(root + QLatin1Char('/') + *entryPath))
-                continue;
-            item.relativePath = *entryPath;
-            readable = known && ::fstatat(::dirfd(folder.get()), entry->d_name, &status, 0) == 0;
-        } else {
-            item.relativePath = prefix + name;
-        }
-        item.name = name;
-        if (readable) {
-            item.isDirectory = S_ISDIR(status.st_mode);
-            if (!item.isDirectory)
-                item.size = static_cast<qint64>(status.st_size);
-            item.modifiedAt = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec, Qt::UTC);
-        }
-        payload.items.append(std::move(item));
+        starts.push_back(names.size());
+        names.append(entry->d_name, length + 1);
+    }
+    // Then one status read per entry (two for links). Reading them is most of a large folder's time,
+    // and it is the kernel's: a large folder is read by a few threads at once, each a part of it.
+    const ListingPlace place{::dirfd(folder.get()), *location, root, prefix};
+    const auto listPart = [&](size_t part, size_t parts, QList<DirectoryListingItem>& items) {
+        const size_t begin = starts.size() * part / parts;
+        const size_t end = starts.size() * (part + 1) / parts;
+        items.reserve(static_cast<qsizetype>(end - begin));
+        for (size_t i = begin; i < end; ++i)
+            appendListingItem(place, names.data() + starts[i], items);
+    };
+    const size_t parts = std::clamp<size_t>(starts.size() / kEntriesPerReader, 1,
+                                            static_cast<size_t>(qBound(1, QThread::idealThreadCount(), 4)));
+    std::vector<QList<DirectoryListingItem>> partItems(parts);
+    std::vector<std::thread> readers;
+    for (size_t part = 1; part < parts; ++part)
+        readers.emplace_back(listPart, part, parts, std::ref(partItems[part]));
+    listPart(0, parts, partItems[0]);
+    for (std::thread& reader : readers)
+        reader.join();
+    payload.items = std::move(partItems[0]);
+    for (size_t part = 1; part < parts; ++part) {
+        payload.items.reserve(payload.items.size() + partItems[part].size());
+        for (DirectoryListingItem& item : partItems[part])
+            payload.items.append(std::move(item));
     }
 
     sortListingItems(payload.items);

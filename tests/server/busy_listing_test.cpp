@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QSet>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -87,6 +88,51 @@ TEST_F(BusyShare, OtherVisitorsAreAnsweredWhileALargeListingIsBuilt) {
         EXPECT_EQ(names.last(), "entry-9999.txt");
     }
     EXPECT_TRUE(answeredMeanwhile) << "every other visitor waited for the large listing";
+}
+
+TEST_F(BusyShare, ALargeFolderOfEveryKindOfEntryIsListedAsASmallOneIs) {
+    // Large enough to be read in parts: links, hidden and undecodable names can fall in any part.
+    const QString mixed = folder.path() + "/share/mixed";
+    ASSERT_TRUE(QDir().mkpath(mixed));
+    constexpr int kFiles = 6000;
+    for (int i = 0; i < kFiles; ++i)
+        writeFile(QStringLiteral("%1/f-%2.txt").arg(mixed).arg(i), QByteArray(i % 7, 'z'));
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(QDir().mkpath(QStringLiteral("%1/d-%2").arg(mixed).arg(i)));
+        writeFile(QStringLiteral("%1/.hidden-%2").arg(mixed).arg(i), "h");
+    }
+    writeFile(folder.path() + "/outside.txt", "SECRET");
+    ASSERT_TRUE(QFile::link("f-1.txt", mixed + "/in-link"));
+    ASSERT_TRUE(QFile::link("../../outside.txt", mixed + "/out-link"));
+    ASSERT_EQ(::symlink("f-2.txt", (QFile::encodeName(mixed) + "/\xff-bad").constData()), 0);
+
+    const Reply reply = get(port(), "/__browse/s?path=mixed");
+    ASSERT_EQ(reply.status, 200);
+    const QJsonArray items = QJsonDocument::fromJson(reply.body).object().value("items").toArray();
+    ASSERT_EQ(items.size(), kFiles + 10 + 1);
+    QSet<QString> seen;
+    for (int i = 0; i < items.size(); ++i) {
+        const QJsonObject item = items.at(i).toObject();
+        const QString name = item.value("name").toString();
+        seen.insert(name);
+        // Folders first, then files, each in order.
+        EXPECT_EQ(item.value("isDirectory").toBool(), i < 10) << name.toStdString();
+        if (name == "in-link") {
+            EXPECT_EQ(item.value("relativePath").toString(), "mixed/f-1.txt");
+            EXPECT_EQ(item.value("size").toInt(), 1);
+        } else if (name.startsWith("f-")) {
+            EXPECT_EQ(item.value("relativePath").toString(), "mixed/" + name);
+            EXPECT_EQ(item.value("size").toInt(), name.mid(2).section('.', 0, 0).toInt() % 7)
+                << name.toStdString();
+        }
+    }
+    EXPECT_EQ(seen.size(), items.size());
+    EXPECT_TRUE(seen.contains("in-link"));
+    EXPECT_TRUE(seen.contains("d-9"));
+    EXPECT_TRUE(seen.contains(QStringLiteral("f-%1.txt").arg(kFiles - 1)));
+    EXPECT_FALSE(reply.body.contains("out-link"));
+    EXPECT_FALSE(reply.body.contains(".hidden"));
+    EXPECT_FALSE(reply.body.contains("SECRET"));
 }
 
 TEST_F(BusyShare, PagesListingsAndDetailsAnswerAsBeforeFromThePool) {
