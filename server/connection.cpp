@@ -135,24 +135,25 @@ void QuarryHttpConnection::readable() {
 }
 
 void QuarryHttpConnection::evaluateRequest() {
-    const HTTPResponse tooLarge = HTTPResponse::badRequest(QStringLiteral("Could not parse request."));
+    // Made only when it is the answer: most requests are sound.
+    const auto tooLarge = [] { return HTTPResponse::badRequest(QStringLiteral("Could not parse request.")); };
     if (m_headEnd < 0) {
         m_headEnd = m_buffer.indexOf(kHeadEnd);
         if (m_headEnd < 0) {
             if (m_buffer.size() > m_limits.maxHeadBytes + kHeadEnd.size())
-                respond(tooLarge);
+                respond(tooLarge());
             else if (m_peerFinished)
-                respond(tooLarge);
+                respond(tooLarge());
             return;
         }
         if (m_headEnd > m_limits.maxHeadBytes) {
-            respond(tooLarge);
+            respond(tooLarge());
             return;
         }
         const QByteArray head = m_buffer.left(m_headEnd);
         m_head = HTTPRequest::parseHead(head);
         if (m_head && !HTTPRequest::hasSoundFraming(head)) {
-            respond(tooLarge);
+            respond(tooLarge());
             return;
         }
     }
@@ -162,17 +163,17 @@ void QuarryHttpConnection::evaluateRequest() {
         // A malformed head is answered only when the peer has finished sending, as an unfinished one
         // would be; the bytes it may still send are bounded all the same.
         if (m_peerFinished || m_buffer.size() - bodyStart > m_limits.maxBodyBytes)
-            respond(tooLarge);
+            respond(tooLarge());
         return;
     }
     const qint64 length = HTTPRequest::contentLength(m_head->headers);
     if (length < 0 || length > m_limits.maxBodyBytes) {
-        respond(tooLarge);
+        respond(tooLarge());
         return;
     }
     if (m_buffer.size() - bodyStart < length) {
         if (m_peerFinished)
-            respond(tooLarge);
+            respond(tooLarge());
         return;
     }
     HTTPRequest request = *m_head;
