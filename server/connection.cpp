@@ -372,4 +372,5 @@ void QuarryHttpConnection::closeNow() {
     m_file.reset();
     stopStream();
     deleteLater();
+    Q_EMIT closed();
 }

@@ -51,6 +51,8 @@ public:
 Q_SIGNALS:
     // The request is whole (or refused): from here on the connection is answering, not waiting.
     void requestArrived();
+    // The socket is closed: the connection holds nothing any more, though it is deleted only later.
+    void closed();
 
 private:
     enum class Phase { reading, answering, sending, lingering, closed };

@@ -132,6 +132,9 @@ void QuarryConnectionSlots::admit(int descriptor, const QHostAddress& peer) {
     }
     connect(connection, &QuarryHttpConnection::requestArrived, this,
             [this, connection] { requestArrived(connection); });
+    // Its slot is free once its socket is: connections answered within one turn of accepting are deleted
+    // only after it, and must not fill the table meanwhile.
+    connect(connection, &QuarryHttpConnection::closed, this, [this, connection] { release(connection); });
     connect(connection, &QObject::destroyed, this, &QuarryConnectionSlots::release);
     connection->readWaiting();
 }
