@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -351,8 +352,14 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
                                             static_cast<size_t>(qBound(1, QThread::idealThreadCount(), 4)));
     std::vector<QList<DirectoryListingItem>> partItems(parts);
     std::vector<std::thread> readers;
-    for (size_t part = 1; part < parts; ++part)
-        readers.emplace_back(listPart, part, parts, std::ref(partItems[part]));
+    for (size_t part = 1; part < parts; ++part) {
+        try {
+            readers.emplace_back(listPart, part, parts, std::ref(partItems[part]));
+        } catch (const std::system_error&) {
+            // No thread to be had (the process is at its limit): this thread reads that part itself.
+            listPart(part, parts, partItems[part]);
+        }
+    }
     listPart(0, parts, partItems[0]);
     for (std::thread& reader : readers)
         reader.join();

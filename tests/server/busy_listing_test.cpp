@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <cerrno>
@@ -104,7 +105,10 @@ TEST_F(BusyShare, ALargeFolderOfEveryKindOfEntryIsListedAsASmallOneIs) {
     writeFile(folder.path() + "/outside.txt", "SECRET");
     ASSERT_TRUE(QFile::link("f-1.txt", mixed + "/in-link"));
     ASSERT_TRUE(QFile::link("../../outside.txt", mixed + "/out-link"));
-    ASSERT_EQ(::symlink("f-2.txt", (QFile::encodeName(mixed) + "/\xff-bad").constData()), 0);
+    const QByteArray undecodable = QFile::encodeName(mixed) + "/\xff-bad";
+    ASSERT_EQ(::symlink("f-2.txt", undecodable.constData()), 0);
+    // Qt cannot name it to remove it with the temporary folder.
+    const auto removeUndecodable = qScopeGuard([&] { ::unlink(undecodable.constData()); });
 
     const Reply reply = get(port(), "/__browse/s?path=mixed");
     ASSERT_EQ(reply.status, 200);
