@@ -150,6 +150,19 @@ int openResolvedForReading(const QString& resolvedPath) {
     return static_cast<int>(descriptor);
 }
 
+int openRegularFile(const QString& resolvedPath, struct stat& status) {
+    const int descriptor = openResolvedForReading(resolvedPath);
+    if (descriptor < 0)
+        return -1;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return -1;
+    }
+    // Opened without blocking (for FIFOs); a regular file is read as usual. Only status flags change.
+    ::fcntl(descriptor, F_SETFL, O_RDONLY);
+    return descriptor;
+}
+
 QString archiveName(const QString& location, const QuarryFolderShare& share, const QString& relativePath) {
     QString name = trimmedText(relativePath.isEmpty() ? share.displayName() : lastPathComponent(location));
     name.replace(QLatin1Char('/'), QLatin1Char('-'));
@@ -196,42 +209,25 @@ HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare&
     if (!location)
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
     // Opened first and asked what it is: one status read on the open file instead of several by name.
-    const int descriptor = openResolvedForReading(*location);
     struct stat status {};
-    if (descriptor >= 0 && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+    const int descriptor = openRegularFile(*location, status);
+    if (descriptor >= 0) {
         const QString name = lastPathComponent(*location);
         return answerOpenFile(request, descriptor, status,
                               FilePresentation{mimeTypeForName(name), contentDisposition(name)});
     }
-    if (descriptor >= 0)
-        ::close(descriptor);
     const QFileInfo info(*location);
     if (!info.exists())
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
     if (info.isDir())
         return folderAnswer(request, share, *location, relativePath, context);
+    // Only regular files are sent: a FIFO or device could block or never end.
     return HTTPResponse::internalServerError(QStringLiteral("Could not read ") +
                                              lastPathComponent(*location) + QLatin1Char('.'));
 }
 
-HTTPResponse answerFile(const HTTPRequest& request, const QString& location,
-                        const FilePresentation& presentation) {
-    const int descriptor = openResolvedForReading(location);
-    struct stat status {};
-    if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        // Only regular files are sent: a FIFO or device could block or never end.
-        if (descriptor >= 0)
-            ::close(descriptor);
-        return HTTPResponse::internalServerError(QStringLiteral("Could not read ") +
-                                                 lastPathComponent(location) + QLatin1Char('.'));
-    }
-    return answerOpenFile(request, descriptor, status, presentation);
-}
-
 HTTPResponse answerOpenFile(const HTTPRequest& request, int descriptor, const struct stat& status,
                             const FilePresentation& presentation) {
-    // Opened without blocking (for FIFOs); a regular file is read as usual. Only status flags change.
-    ::fcntl(descriptor, F_SETFL, O_RDONLY);
     return fileAnswer(request, descriptor, status, presentation);
 }
 

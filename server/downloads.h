@@ -38,13 +38,9 @@ struct FilePresentation {
     QString policy = SharedFilePolicy::sandboxed;
 };
 
-// The regular file at a fully resolved location, streamed from disk as presented: whole, one byte
-// range, or 304 when the visitor's copy is current (Range and the conditional headers count for GET and
-// HEAD); 500 with the server-error page when it cannot be read.
-HTTPResponse answerFile(const HTTPRequest& request, const QString& location,
-                        const FilePresentation& presentation);
-
-// answerFile for a regular file opened by openResolvedForReading, with its status; takes the descriptor.
+// A regular file opened by openRegularFile, with its status, streamed from disk as presented: whole,
+// one byte range, or 304 when the visitor's copy is current (Range and the conditional headers count
+// for GET and HEAD). Takes the descriptor.
 HTTPResponse answerOpenFile(const HTTPRequest& request, int descriptor, const struct stat& status,
                             const FilePresentation& presentation);
 
@@ -54,5 +50,8 @@ QString mimeTypeForName(const QString& fileName);
 // Opens a fully resolved path for reading, refusing it if any component has become a symbolic link
 // since it was resolved. Returns the descriptor or -1.
 int openResolvedForReading(const QString& resolvedPath);
+// openResolvedForReading for a regular file only, with its status and ready for blocking reads; -1 for
+// anything else (a FIFO or device could block or never end), with nothing left open.
+int openRegularFile(const QString& resolvedPath, struct stat& status);
 
 } // namespace QuarryShareWeb

@@ -10,7 +10,6 @@
 #include <QSet>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -114,27 +113,16 @@ bool mayHaveThumbnail(const QString& fileName) {
 HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& share,
                         const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
                         const RequestContext& context) {
+    // The kind follows the name the file is served under, which is its target's for a link. What is no
+    // previewable regular file (a folder, something missing or unreadable) is answered as a download.
     const std::optional<QString> location = resolvedURL(share, relativePath);
-    if (location) {
-        // The kind follows the name the file is served under, which is its target's for a link.
-        const QString name = lastPathComponent(*location);
-        const PreviewKind kind = previewKind(name);
-        const int descriptor = kind == PreviewKind::none ? -1 : openResolvedForReading(*location);
-        struct stat status {};
-        if (descriptor >= 0 && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode))
-            return answerOpenFile(request, descriptor, status, inlinePresentation(kind, name));
-        if (descriptor >= 0)
-            ::close(descriptor);
-    }
-    const QFileInfo info(location.value_or(QString()));
-    if (!location || !info.exists())
-        return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
-    // The kind follows the name the file is served under, which is its target's for a link.
-    const QString name = lastPathComponent(*location);
-    const PreviewKind kind = info.isDir() ? PreviewKind::none : previewKind(name);
-    if (kind == PreviewKind::none)
+    const PreviewKind kind = location ? previewKind(lastPathComponent(*location)) : PreviewKind::none;
+    struct stat status {};
+    const int descriptor = kind == PreviewKind::none ? -1 : openRegularFile(*location, status);
+    if (descriptor < 0)
         return handleDownload(request, share, relativePath, snapshot, context);
-    return answerFile(request, *location, inlinePresentation(kind, name));
+    return answerOpenFile(request, descriptor, status,
+                          inlinePresentation(kind, lastPathComponent(*location)));
 }
 
 } // namespace QuarryShareWeb

@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,19 +42,6 @@ std::optional<QuarryThumbnail> thumbnailOf(const OpenFile& file) {
     return QuarryThumbnailMaker::make(&device);
 }
 
-// The image opened beneath its resolved path, as a download would open it; -1 unless a regular file.
-int openImage(const QString& location, struct stat& status) {
-    const int descriptor = QuarryShareWeb::openResolvedForReading(location);
-    if (descriptor < 0)
-        return -1;
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(descriptor);
-        return -1;
-    }
-    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    return descriptor;
-}
-
 } // namespace
 
 QuarryThumbnails::QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapacity, int threads)
@@ -64,7 +50,7 @@ QuarryThumbnails::QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapac
 
 HTTPResponse QuarryThumbnails::answer(const QString& location) {
     struct stat status {};
-    const int descriptor = openImage(location, status);
+    const int descriptor = QuarryShareWeb::openRegularFile(location, status);
     if (descriptor < 0)
         return noThumbnail();
     // Keyed by what was opened, so a file replaced meanwhile is never served another's thumbnail.
@@ -103,7 +89,7 @@ HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& rela
     if (thumbnails)
         return thumbnails->answer(*location);
     struct stat status {};
-    const int descriptor = openImage(*location, status);
+    const int descriptor = QuarryShareWeb::openRegularFile(*location, status);
     if (descriptor < 0)
         return noThumbnail();
     const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(OpenFile(descriptor));
