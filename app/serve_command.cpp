@@ -35,7 +35,7 @@ QString printable(QString text) {
 }
 
 // The folders as enabled shares, or the message for the first one that cannot be served.
-Result<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folders) {
+QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folders) {
     QList<QuarryFolderShare> shares;
     QSet<QString> taken;
     for (const ServeFolder& folder : folders) {
@@ -118,7 +118,7 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
     prepareServerProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brightloom Share"));
-    const Result<QList<QuarryFolderShare>> shares = sharesFor(options.folders);
+    const QuarryResult<QList<QuarryFolderShare>> shares = sharesFor(options.folders);
     if (!shares) {
         print(stderr, QStringLiteral("brightloom-share serve: %1\n").arg(shares.error().message));
         return 2;
@@ -141,7 +141,7 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
                   banner(*shares, server.listeningPort(), options.showQRCode, ::isatty(STDOUT_FILENO)));
         } else if (state.kind == QuarryShareWebServer::State::Kind::failed &&
                    std::exchange(fallBack, false)) {
-            [[maybe_unused]] const Result<void> retried = server.start(0, snapshot);
+            [[maybe_unused]] const QuarryResult<void> retried = server.start(0, snapshot);
         } else if (state.kind == QuarryShareWebServer::State::Kind::failed) {
             print(stderr, QStringLiteral("brightloom-share serve: %1\n").arg(state.message));
             exitCode = 1;
@@ -153,7 +153,7 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
         QMetaObject::invokeMethod(
             &app, [handle, state] { handle(state); }, Qt::QueuedConnection);
     });
-    const Result<void> started = server.start(options.port.value_or(kDefaultPort), snapshot);
+    const QuarryResult<void> started = server.start(options.port.value_or(kDefaultPort), snapshot);
     if (!started) {
         print(stderr, QStringLiteral("brightloom-share serve: %1\n").arg(started.error().message));
         return 1;

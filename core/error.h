@@ -14,13 +14,13 @@ struct QuarryError {
     bool operator==(const QuarryError&) const = default;
 };
 
-// Either a value or the error that prevented it. `Result<void>` carries no value.
+// Either a value or the error that prevented it. `QuarryResult<void>` carries no value.
 template <typename T>
-class [[nodiscard]] Result {
+class [[nodiscard]] QuarryResult {
 public:
-    Result(T value)
+    QuarryResult(T value)
         : m_state(std::move(value)) {}
-    Result(QuarryError error)
+    QuarryResult(QuarryError error)
         : m_state(std::move(error)) {}
 
     bool ok() const { return std::holds_alternative<T>(m_state); }
@@ -39,10 +39,10 @@ private:
 };
 
 template <>
-class [[nodiscard]] Result<void> {
+class [[nodiscard]] QuarryResult<void> {
 public:
-    Result() = default;
-    Result(QuarryError error)
+    QuarryResult() = default;
+    QuarryResult(QuarryError error)
         : m_error(std::move(error))
         , m_failed(true) {}
 

@@ -63,7 +63,7 @@ QuarryShareWebServer::~QuarryShareWebServer() {
     m_thread.wait();
 }
 
-Result<void> QuarryShareWebServer::start(int port, const QuarryShareServerSnapshot& snapshot) {
+QuarryResult<void> QuarryShareWebServer::start(int port, const QuarryShareServerSnapshot& snapshot) {
     stopListening(false);
     update(snapshot);
     if (port < 0 || port > 65535)

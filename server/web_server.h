@@ -54,7 +54,7 @@ public:
     // Replaces any listener with a new one on the port. Returns at once; the outcome (running or failed)
     // arrives through the state handler once control is back in this object's event loop. A port
     // outside 0 to 65535 fails here, with the new snapshot stored all the same.
-    Result<void> start(int port, const QuarryShareServerSnapshot& snapshot);
+    QuarryResult<void> start(int port, const QuarryShareServerSnapshot& snapshot);
     // Stops listening and reports stopped, on the calling thread.
     void stop();
     void update(const QuarryShareServerSnapshot& snapshot);

@@ -50,13 +50,13 @@ std::optional<QString> numericHost(const QByteArray& address) {
 
 namespace QuarryShareUtilities {
 
-QList<NetworkInterfaceEntry> networkInterfaceEntries() {
+QList<QuarryNetworkInterface> networkInterfaceEntries() {
     ifaddrs* first = nullptr;
     if (getifaddrs(&first) != 0)
         return {};
-    QList<NetworkInterfaceEntry> entries;
+    QList<QuarryNetworkInterface> entries;
     for (const ifaddrs* entry = first; entry; entry = entry->ifa_next) {
-        NetworkInterfaceEntry copy;
+        QuarryNetworkInterface copy;
         copy.name = entry->ifa_name ? QFile::decodeName(entry->ifa_name) : QString();
         copy.flags = entry->ifa_flags;
         if (entry->ifa_addr)
@@ -68,9 +68,9 @@ QList<NetworkInterfaceEntry> networkInterfaceEntries() {
     return entries;
 }
 
-QStringList localIPv4Addresses(const QList<NetworkInterfaceEntry>& entries) {
+QStringList localIPv4Addresses(const QList<QuarryNetworkInterface>& entries) {
     QStringList addresses;
-    for (const NetworkInterfaceEntry& entry : entries) {
+    for (const QuarryNetworkInterface& entry : entries) {
         if (entry.address.isEmpty())
             continue;
         const bool upAndRunning = (entry.flags & IFF_UP) && (entry.flags & IFF_RUNNING);
@@ -88,7 +88,8 @@ QStringList localIPv4Addresses() {
     return localIPv4Addresses(networkInterfaceEntries());
 }
 
-QStringList localOrigins(int port, const QString& computerName, const QList<NetworkInterfaceEntry>& entries) {
+QStringList localOrigins(int port, const QString& computerName,
+                         const QList<QuarryNetworkInterface>& entries) {
     const QString suffix = QLatin1Char(':') + QString::number(port) + QLatin1Char('/');
     QStringList origins{QStringLiteral("http://127.0.0.1") + suffix,
                         QStringLiteral("http://localhost") + suffix};

@@ -131,7 +131,7 @@ bool useFallbackFile() {
 
 namespace QuarryShareKeychain {
 
-Result<void> save(const QString& value, const QString& account) {
+QuarryResult<void> save(const QString& value, const QString& account) {
     if (useFallbackFile())
         return QuarryKeychainFile::save(QString::fromLatin1(serviceName), account, value);
     const QByteArray secret = value.toUtf8();
@@ -152,7 +152,7 @@ Result<void> save(const QString& value, const QString& account) {
     return {};
 }
 
-Result<std::optional<QString>> read(const QString& account) {
+QuarryResult<std::optional<QString>> read(const QString& account) {
     if (useFallbackFile())
         return QuarryKeychainFile::read(QString::fromLatin1(serviceName), account);
     const QByteArray accountText = account.toUtf8();

@@ -14,10 +14,10 @@ namespace QuarryShareKeychain {
 inline constexpr char serviceName[] = "app.brightloom.share";
 
 // Stores value under account, replacing the item that is there.
-Result<void> save(const QString& value, const QString& account);
+QuarryResult<void> save(const QString& value, const QString& account);
 
 // The text stored under account; nothing when there is no such item.
-Result<std::optional<QString>> read(const QString& account);
+QuarryResult<std::optional<QString>> read(const QString& account);
 
 // Removes the item under account if there is one. Failures are ignored.
 void remove(const QString& account);

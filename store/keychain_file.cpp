@@ -45,7 +45,7 @@ QuarryError fileError(const QFileDevice& file, const QString& path, const QStrin
             QStringLiteral("The secrets file %1 cannot be %2: %3").arg(path, action, file.errorString())};
 }
 
-Result<QList<Item>> readItems(const QString& path) {
+QuarryResult<QList<Item>> readItems(const QString& path) {
     QFile file(path);
     if (!file.exists())
         return QList<Item>{};
@@ -88,7 +88,7 @@ void preparePrivateFile(const QString& path) {
         ::chmod(native.constData(), 0600);
 }
 
-Result<void> writeItems(const QString& path, const QList<Item>& items) {
+QuarryResult<void> writeItems(const QString& path, const QList<Item>& items) {
     QJsonArray entries;
     for (const Item& item : items) {
         entries.append(QJsonObject{{QStringLiteral("service"), item.service},
@@ -123,10 +123,10 @@ QString filePath() {
     return QFileInfo(QuarryShareUtilities::appStateURL()).absolutePath() + QStringLiteral("/secrets.json");
 }
 
-Result<void> save(const QString& service, const QString& account, const QString& value) {
+QuarryResult<void> save(const QString& service, const QString& account, const QString& value) {
     const std::lock_guard locker(fileLock());
     const QString path = filePath();
-    Result<QList<Item>> items = readItems(path);
+    QuarryResult<QList<Item>> items = readItems(path);
     if (!items)
         return items.error();
     const qsizetype index = indexOf(*items, service, account);
@@ -137,10 +137,10 @@ Result<void> save(const QString& service, const QString& account, const QString&
     return writeItems(path, *items);
 }
 
-Result<std::optional<QString>> read(const QString& service, const QString& account) {
+QuarryResult<std::optional<QString>> read(const QString& service, const QString& account) {
     const std::lock_guard locker(fileLock());
     const QString path = filePath();
-    const Result<QList<Item>> items = readItems(path);
+    const QuarryResult<QList<Item>> items = readItems(path);
     if (!items)
         return items.error();
     const qsizetype index = indexOf(*items, service, account);
@@ -152,7 +152,7 @@ Result<std::optional<QString>> read(const QString& service, const QString& accou
 void remove(const QString& service, const QString& account) {
     const std::lock_guard locker(fileLock());
     const QString path = filePath();
-    Result<QList<Item>> items = readItems(path);
+    QuarryResult<QList<Item>> items = readItems(path);
     if (!items)
         return;
     const qsizetype index = indexOf(*items, service, account);

@@ -14,8 +14,8 @@ namespace QuarryKeychainFile {
 // Where the items are kept: beside state.json.
 QString filePath();
 
-Result<void> save(const QString& service, const QString& account, const QString& value);
-Result<std::optional<QString>> read(const QString& service, const QString& account);
+QuarryResult<void> save(const QString& service, const QString& account, const QString& value);
+QuarryResult<std::optional<QString>> read(const QString& service, const QString& account);
 void remove(const QString& service, const QString& account);
 
 } // namespace QuarryKeychainFile

@@ -154,7 +154,7 @@ public:
     void startPublicTunnel(std::function<void()> done);
     Q_INVOKABLE void stopPublicTunnel();
     void resumePublicTunnelIfNeeded();
-    Result<QUrl> normalizedBrokerURL() const;
+    QuarryResult<QUrl> normalizedBrokerURL() const;
     QString normalizedTunnelSubdomain() const;
     QString tunnelTokenAccount() const;
 

@@ -60,7 +60,7 @@ std::optional<QString> QuarryShareStore::publicTunnelRequirementMessage() const 
     return std::nullopt;
 }
 
-Result<QUrl> QuarryShareStore::normalizedBrokerURL() const {
+QuarryResult<QUrl> QuarryShareStore::normalizedBrokerURL() const {
     const QUrl url(trimmedText(m_appState.publicTunnel.brokerURL), QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
         return storeError(QStringLiteral("Enter a valid tunnel broker URL."));
@@ -83,7 +83,7 @@ QString QuarryShareStore::tunnelTokenAccount() const {
 }
 
 void QuarryShareStore::checkPublicTunnelAvailability(std::function<void()> done) {
-    const Result<QUrl> url = normalizedBrokerURL();
+    const QuarryResult<QUrl> url = normalizedBrokerURL();
     if (!url) {
         setErrorMessage(url.error().message);
         if (done)
@@ -93,7 +93,7 @@ void QuarryShareStore::checkPublicTunnelAvailability(std::function<void()> done)
     const QString subdomain = normalizedTunnelSubdomain();
     QPointer<QuarryShareStore> self(this);
     m_tunnelService->checkAvailability(
-        *url, subdomain, [self, subdomain, done](Result<AvailabilityResponse> answer) {
+        *url, subdomain, [self, subdomain, done](QuarryResult<AvailabilityResponse> answer) {
             if (!self)
                 return;
             if (!answer)
@@ -120,7 +120,7 @@ void QuarryShareStore::startPublicTunnel(std::function<void()> done) {
     m_tunnelService->discardPendingReports();
     setPublicTunnelStatus(QuarryShareTunnelService::Status::preparing());
 
-    const Result<QUrl> url = normalizedBrokerURL();
+    const QuarryResult<QUrl> url = normalizedBrokerURL();
     if (!url) {
         failPublicTunnelStart(url.error().message);
         if (done)
@@ -133,7 +133,7 @@ void QuarryShareStore::startPublicTunnel(std::function<void()> done) {
 
     QPointer<QuarryShareStore> self(this);
     m_tunnelService->reserveTunnel(*url, subdomain, m_appState.port, m_appState.installationID,
-                                   [self, done](Result<ReservationResponse> reservation) {
+                                   [self, done](QuarryResult<ReservationResponse> reservation) {
                                        if (!self)
                                            return;
                                        if (!reservation)
@@ -146,7 +146,7 @@ void QuarryShareStore::startPublicTunnel(std::function<void()> done) {
 }
 
 void QuarryShareStore::finishPublicTunnelStart(const ReservationResponse& reservation) {
-    const Result<void> stored = QuarryShareKeychain::save(reservation.token, tunnelTokenAccount());
+    const QuarryResult<void> stored = QuarryShareKeychain::save(reservation.token, tunnelTokenAccount());
     if (!stored) {
         failPublicTunnelStart(stored.error().message);
         return;
@@ -160,7 +160,7 @@ void QuarryShareStore::finishPublicTunnelStart(const ReservationResponse& reserv
     Q_EMIT appStateChanged();
     save();
 
-    const Result<void> started = m_tunnelService->start(reservation.token, reservation.hostname);
+    const QuarryResult<void> started = m_tunnelService->start(reservation.token, reservation.hostname);
     if (!started) {
         failPublicTunnelStart(started.error().message);
         return;
@@ -190,11 +190,11 @@ void QuarryShareStore::resumePublicTunnelIfNeeded() {
     const QuarrySharePublicTunnel& tunnel = m_appState.publicTunnel;
     if (!tunnel.isEnabled || !tunnel.hostname)
         return;
-    const Result<std::optional<QString>> token = QuarryShareKeychain::read(tunnelTokenAccount());
+    const QuarryResult<std::optional<QString>> token = QuarryShareKeychain::read(tunnelTokenAccount());
     if (!token || !token->has_value())
         return;
     const QString hostname = *tunnel.hostname;
-    const Result<void> started = m_tunnelService->start(**token, hostname);
+    const QuarryResult<void> started = m_tunnelService->start(**token, hostname);
     if (!started) {
         m_tunnelService->discardPendingReports();
         setPublicTunnelStatus(QuarryShareTunnelService::Status::failed(started.error().message));

@@ -33,7 +33,7 @@ void QuarryShareStore::cancelTimers() {
 void QuarryShareStore::restartServer() {
     cancelTimers();
     setAvailableOrigins(localOrigins(m_appState.port));
-    const Result<void> started = m_webServer->start(m_appState.port, currentSnapshot());
+    const QuarryResult<void> started = m_webServer->start(m_appState.port, currentSnapshot());
     if (!started) {
         // stop() reports `stopped`, which schedules the retry and the alert.
         m_webServer->stop();

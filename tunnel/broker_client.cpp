@@ -16,7 +16,7 @@ constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
 
 // Hands an early failure to `done` from the event loop, as every other outcome arrives.
 template <typename T>
-void failLater(QObject* context, std::function<void(Result<T>)> done, QuarryError error) {
+void failLater(QObject* context, std::function<void(QuarryResult<T>)> done, QuarryError error) {
     QTimer::singleShot(0, context, [done = std::move(done), error = std::move(error)] { done(error); });
 }
 
@@ -26,15 +26,16 @@ void QuarryShareTunnelService::setTransferTimeout(std::chrono::milliseconds time
     m_transferTimeout = timeout;
 }
 
-void QuarryShareTunnelService::checkAvailability(const QUrl& brokerURL, const QString& requestedSubdomain,
-                                                 std::function<void(Result<AvailabilityResponse>)> done) {
+void QuarryShareTunnelService::checkAvailability(
+    const QUrl& brokerURL, const QString& requestedSubdomain,
+    std::function<void(QuarryResult<AvailabilityResponse>)> done) {
     const std::optional<QUrl> url = QuarryTunnelBroker::endpointURL(
         brokerURL, QLatin1String(QuarryTunnelBroker::kAvailabilityPath), requestedSubdomain);
     if (!url) {
         failLater(this, std::move(done), tunnelError(QStringLiteral("The tunnel broker URL is invalid.")));
         return;
     }
-    send(QNetworkRequest(*url), QByteArray(), false, [done = std::move(done)](Result<QByteArray> body) {
+    send(QNetworkRequest(*url), QByteArray(), false, [done = std::move(done)](QuarryResult<QByteArray> body) {
         if (!body)
             done(body.error());
         else
@@ -44,7 +45,7 @@ void QuarryShareTunnelService::checkAvailability(const QUrl& brokerURL, const QS
 
 void QuarryShareTunnelService::reserveTunnel(const QUrl& brokerURL, const QString& requestedSubdomain,
                                              int localPort, const QString& installationID,
-                                             std::function<void(Result<ReservationResponse>)> done) {
+                                             std::function<void(QuarryResult<ReservationResponse>)> done) {
     const std::optional<QUrl> url =
         QuarryTunnelBroker::endpointURL(brokerURL, QLatin1String(QuarryTunnelBroker::kReservationPath));
     if (!url) {
@@ -55,7 +56,7 @@ void QuarryShareTunnelService::reserveTunnel(const QUrl& brokerURL, const QStrin
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     const QByteArray body = QuarryTunnelBroker::encodeReservationRequest(
         ReservationRequest{requestedSubdomain, localPort, installationID});
-    send(request, body, true, [done = std::move(done)](Result<QByteArray> answer) {
+    send(request, body, true, [done = std::move(done)](QuarryResult<QByteArray> answer) {
         if (!answer)
             done(answer.error());
         else
@@ -64,7 +65,7 @@ void QuarryShareTunnelService::reserveTunnel(const QUrl& brokerURL, const QStrin
 }
 
 void QuarryShareTunnelService::send(QNetworkRequest request, const QByteArray& body, bool post,
-                                    std::function<void(Result<QByteArray>)> done) {
+                                    std::function<void(QuarryResult<QByteArray>)> done) {
     request.setTransferTimeout(static_cast<int>(m_transferTimeout.count()));
     QNetworkReply* reply = post ? m_session->post(request, body) : m_session->get(request);
     m_replies.insert(reply);
@@ -84,7 +85,7 @@ void QuarryShareTunnelService::send(QNetworkRequest request, const QByteArray& b
     connect(reply, &QObject::destroyed, this, [this, reply] { m_replies.remove(reply); });
 }
 
-Result<QByteArray> QuarryShareTunnelService::answerOf(QNetworkReply* reply, bool oversized) const {
+QuarryResult<QByteArray> QuarryShareTunnelService::answerOf(QNetworkReply* reply, bool oversized) const {
     if (oversized)
         return tunnelError(QStringLiteral("The tunnel broker's answer is too large."));
     const QNetworkReply::NetworkError error = reply->error();
@@ -101,7 +102,7 @@ Result<QByteArray> QuarryShareTunnelService::answerOf(QNetworkReply* reply, bool
         return tunnelError(reply->errorString());
     const QByteArray body = reply->readAll();
     const std::optional<int> code = status.isValid() ? std::optional<int>(status.toInt()) : std::nullopt;
-    if (const Result<void> valid = QuarryTunnelBroker::validate(code, body); !valid)
+    if (const QuarryResult<void> valid = QuarryTunnelBroker::validate(code, body); !valid)
         return valid.error();
     if (error != QNetworkReply::NoError)
         return tunnelError(reply->errorString());

@@ -13,7 +13,7 @@ QuarryError unreadable(const QString& detail) {
         QStringLiteral("The tunnel broker's answer could not be read: %1.").arg(detail));
 }
 
-Result<QJsonObject> parseObject(const QByteArray& body) {
+QuarryResult<QJsonObject> parseObject(const QByteArray& body) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError)
@@ -24,7 +24,7 @@ Result<QJsonObject> parseObject(const QByteArray& body) {
 }
 
 // A required string key; the error names the key the way the broker spells it.
-Result<QString> requiredString(const QJsonObject& object, const char* key) {
+QuarryResult<QString> requiredString(const QJsonObject& object, const char* key) {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined())
         return unreadable(QStringLiteral("\"%1\" is missing").arg(QLatin1String(key)));
@@ -34,7 +34,7 @@ Result<QString> requiredString(const QJsonObject& object, const char* key) {
 }
 
 // An optional string key: absent or null is no value, any other non-string is an error.
-Result<std::optional<QString>> optionalString(const QJsonObject& object, const char* key) {
+QuarryResult<std::optional<QString>> optionalString(const QJsonObject& object, const char* key) {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined() || value.isNull())
         return std::optional<QString>();
@@ -88,8 +88,8 @@ QByteArray encodeReservationRequest(const ReservationRequest& request) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-Result<AvailabilityResponse> decodeAvailability(const QByteArray& body) {
-    const Result<QJsonObject> object = parseObject(body);
+QuarryResult<AvailabilityResponse> decodeAvailability(const QByteArray& body) {
+    const QuarryResult<QJsonObject> object = parseObject(body);
     if (!object)
         return object.error();
     const QJsonValue available = object->value(QLatin1String("available"));
@@ -106,8 +106,8 @@ Result<AvailabilityResponse> decodeAvailability(const QByteArray& body) {
     return AvailabilityResponse{available.toBool(), *hostname, *reason};
 }
 
-Result<ReservationResponse> decodeReservation(const QByteArray& body) {
-    const Result<QJsonObject> object = parseObject(body);
+QuarryResult<ReservationResponse> decodeReservation(const QByteArray& body) {
+    const QuarryResult<QJsonObject> object = parseObject(body);
     if (!object)
         return object.error();
     const auto hostname = requiredString(*object, "hostname");
@@ -128,7 +128,7 @@ Result<ReservationResponse> decodeReservation(const QByteArray& body) {
     return ReservationResponse{*hostname, *tunnelID, *token};
 }
 
-Result<void> validate(std::optional<int> statusCode, const QByteArray& body) {
+QuarryResult<void> validate(std::optional<int> statusCode, const QByteArray& body) {
     if (!statusCode)
         return tunnelError(QStringLiteral("The tunnel broker returned an invalid response."));
     if (*statusCode >= 200 && *statusCode <= 299)

@@ -56,11 +56,11 @@ std::optional<QUrl> endpointURL(const QUrl& base, const QString& path,
 QByteArray encodeReservationRequest(const ReservationRequest& request);
 
 // Reading a 2xx body; failures name what is wrong with the answer.
-Result<AvailabilityResponse> decodeAvailability(const QByteArray& body);
-Result<ReservationResponse> decodeReservation(const QByteArray& body);
+QuarryResult<AvailabilityResponse> decodeAvailability(const QByteArray& body);
+QuarryResult<ReservationResponse> decodeReservation(const QByteArray& body);
 
 // Checks the HTTP status of an answer: 2xx passes; otherwise the broker's own non-empty "error" text,
 // or "The tunnel broker returned HTTP <code>.". No status at all means the answer was not HTTP.
-Result<void> validate(std::optional<int> statusCode, const QByteArray& body);
+QuarryResult<void> validate(std::optional<int> statusCode, const QByteArray& body);
 
 } // namespace QuarryTunnelBroker

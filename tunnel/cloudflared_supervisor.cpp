@@ -43,7 +43,7 @@ std::optional<QString> QuarryShareTunnelService::cloudflaredExecutableURL() cons
     return std::nullopt;
 }
 
-Result<void> QuarryShareTunnelService::start(const QString& token, const QString& hostname) {
+QuarryResult<void> QuarryShareTunnelService::start(const QString& token, const QString& hostname) {
     stop();
     notify(Status::preparing());
     const std::optional<QString> program = cloudflaredExecutableURL();

@@ -47,13 +47,14 @@ public:
     // Broker operations. `done` runs later from the event loop, never inside the call, and not at all
     // once the service is gone.
     void checkAvailability(const QUrl& brokerURL, const QString& requestedSubdomain,
-                           std::function<void(Result<AvailabilityResponse>)> done);
+                           std::function<void(QuarryResult<AvailabilityResponse>)> done);
     void reserveTunnel(const QUrl& brokerURL, const QString& requestedSubdomain, int localPort,
-                       const QString& installationID, std::function<void(Result<ReservationResponse>)> done);
+                       const QString& installationID,
+                       std::function<void(QuarryResult<ReservationResponse>)> done);
 
     // Replaces any current child with a new `cloudflared` that gets the token through its environment.
     // Reports stopped, preparing and, once launched, running(hostname).
-    Result<void> start(const QString& token, const QString& hostname);
+    QuarryResult<void> start(const QString& token, const QString& hostname);
     // Asks the current child to end (SIGTERM) without reporting its exit; reports stopped.
     void stop();
 
@@ -74,8 +75,8 @@ public:
 
 private:
     void send(QNetworkRequest request, const QByteArray& body, bool post,
-              std::function<void(Result<QByteArray>)> done);
-    Result<QByteArray> answerOf(QNetworkReply* reply, bool oversized) const;
+              std::function<void(QuarryResult<QByteArray>)> done);
+    QuarryResult<QByteArray> answerOf(QNetworkReply* reply, bool oversized) const;
     void abandonRequests();
     void handleExit(QProcess* child, int exitCode);
     void retire(QProcess* child);

@@ -76,7 +76,7 @@ TEST_F(SecretServiceKeychain, ALockedKeyringFailsWithAReadableErrorNotAsMissing)
               0);
 
     // No prompt can unlock it here.
-    const Result<void> saved = QuarryShareKeychain::save("new", account);
+    const QuarryResult<void> saved = QuarryShareKeychain::save("new", account);
     ASSERT_FALSE(saved.ok());
     EXPECT_EQ(saved.error().domain, "QuarryShareKeychain");
     EXPECT_NE(saved.error().code, 0);

@@ -15,9 +15,9 @@ namespace {
 
 // Runs one broker call to its end.
 template <typename T>
-Result<T> await(const std::function<void(std::function<void(Result<T>)>)>& call) {
-    std::optional<Result<T>> result;
-    call([&result](Result<T> answer) { result.emplace(std::move(answer)); });
+QuarryResult<T> await(const std::function<void(std::function<void(QuarryResult<T>)>)>& call) {
+    std::optional<QuarryResult<T>> result;
+    call([&result](QuarryResult<T> answer) { result.emplace(std::move(answer)); });
     EXPECT_FALSE(result.has_value()) << "answers come from the event loop, never inside the call";
     if (!waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)))
         return QuarryError{"test", 0, "no answer"};
@@ -25,16 +25,17 @@ Result<T> await(const std::function<void(std::function<void(Result<T>)>)>& call)
 }
 
 template <typename T>
-std::string message(const Result<T>& result) {
+std::string message(const QuarryResult<T>& result) {
     return result ? "<success>" : result.error().message.toStdString();
 }
 
 class BrokerClient : public ::testing::Test {
 protected:
-    Result<AvailabilityResponse> availability(const QUrl& base, const QString& name = QStringLiteral("x")) {
+    QuarryResult<AvailabilityResponse> availability(const QUrl& base,
+                                                    const QString& name = QStringLiteral("x")) {
         return await<AvailabilityResponse>([&](auto done) { service.checkAvailability(base, name, done); });
     }
-    Result<ReservationResponse> reservation(const QUrl& base) {
+    QuarryResult<ReservationResponse> reservation(const QUrl& base) {
         return await<ReservationResponse>(
             [&](auto done) { service.reserveTunnel(base, "photos", 48173, "INSTALL-ID", done); });
     }

@@ -124,7 +124,7 @@ TEST_F(CloudflaredSupervisor, FindsOnlyRunnableCandidatesAndSaysSoWhenThereIsNon
 
     service->setCloudflaredCandidates(unusable);
     EXPECT_FALSE(service->cloudflaredExecutableURL().has_value());
-    const Result<void> missing = service->start(QStringLiteral("t"), QStringLiteral("h"));
+    const QuarryResult<void> missing = service->start(QStringLiteral("t"), QStringLiteral("h"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().message, "cloudflared is not installed or bundled with brightloom Share.");
 }
