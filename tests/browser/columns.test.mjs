@@ -126,9 +126,9 @@ test('10,000 photos: few nodes, scrolled to the end, and a click touches only wh
 
 test('the keyboard walks three folders in and back out, pages, jumps to the ends and types names', async () => {
   const page = await session.browser.newPage();
-  // A phone's width, where the columns area shows less than two columns and the focus must bring
+  // A narrow window, where the columns area shows less than two columns and the focus must bring
   // its column into sight.
-  await page.setViewportSize({ width: 520, height: 900 });
+  await page.setViewportSize({ width: 900, height: 900 });
   await page.goto(session.server.origin + '/photos/camera/');
   await waitForView(page, CAMERA, 'camera');
   const entries = await page.evaluate(() => history.length);
