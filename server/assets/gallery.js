@@ -174,9 +174,12 @@ class GridView {
   }
 
   attach() {
+    // A new height (a phone's address bar coming and going) only shows more or fewer rows; a new
+    // width lays the tiles out anew.
     this.resizeObserver = new ResizeObserver(() => {
-      if (this.list.clientWidth === this.width && this.list.clientHeight === this.viewHeight) return;
-      this.layout();
+      if (this.list.clientWidth !== this.width) this.layout();
+      else if (this.list.clientHeight !== this.viewHeight) this.viewHeight = this.list.clientHeight;
+      else return;
       this.draw();
       this.loadThumbnails();
     });
@@ -401,14 +404,6 @@ class GridView {
   focus() {
     this.list.focus({ preventScroll: true });
   }
-
-  tileOf(index) {
-    return this.tiles.get(index) || null;
-  }
-}
-
-function showingGrid() {
-  return !!gallery.view;
 }
 
 function setToggle(mode) {

@@ -139,6 +139,7 @@ function drawWholeView() {
   if (share) document.title = share.name;
   else if (welcomeTitle) document.title = welcomeTitle;
   resetSearch();
+  dropGrid();
   showBackControls();
   if (share) {
     resetColumns();

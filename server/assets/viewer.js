@@ -163,7 +163,33 @@ function showViewerItem(direction) {
   element.querySelector('.viewer-previous').disabled = viewer.index === 0;
   element.querySelector('.viewer-next').disabled = viewer.index === viewer.items.length - 1;
   if (!element.contains(document.activeElement)) element.focus({ preventScroll: true });
-  fetchAhead(direction);
+  loadAfterCurrent(direction);
+}
+
+// The photo on screen is asked for first; its neighbours and the one after them wait until it is
+// in (or has failed), so they never share a slow connection with it.
+function loadAfterCurrent(direction) {
+  const [before, middle, after] = viewer.slides;
+  const current = middle.querySelector('.viewer-image');
+  const rest = () => {
+    if (viewer.slides[1] !== middle) return;
+    for (const slide of [before, after]) startImage(slide.querySelector('.viewer-image'));
+    fetchAhead(direction);
+  };
+  if (!current) {
+    rest();
+    return;
+  }
+  startImage(current);
+  if (current.complete) rest();
+  else {
+    current.addEventListener('load', rest, { once: true });
+    current.addEventListener('error', rest, { once: true });
+  }
+}
+
+function startImage(image) {
+  if (image && !image.hasAttribute('src')) image.src = image.dataset.preview;
 }
 
 // Puts an item into a slide, unless it holds that item already.
@@ -194,7 +220,8 @@ function imageElement(slide, item) {
     if (image.src.endsWith('?preview=1')) image.src = viewerItemURL(item, 'view');
     else slide.replaceChildren(viewerNote('This photo cannot be shown here.'));
   });
-  image.src = viewerItemURL(item, 'preview');
+  // Asked for once it is its turn (loadAfterCurrent).
+  image.dataset.preview = viewerItemURL(item, 'preview');
   return image;
 }
 
@@ -364,12 +391,17 @@ function pageIsZoomed() {
   return !!window.visualViewport && window.visualViewport.scale > 1.01;
 }
 
+// The bar along a video's bottom edge holds its player's controls.
+const VIDEO_CONTROLS_HEIGHT = 64;
+
 function handleTouchStart(event) {
-  if (event.touches.length !== 1 || pageIsZoomed() || event.target.closest('video, button')) {
+  const touch = event.touches[0];
+  const video = event.target.closest('video');
+  const onControls = video && touch.clientY > video.getBoundingClientRect().bottom - VIDEO_CONTROLS_HEIGHT;
+  if (event.touches.length !== 1 || pageIsZoomed() || event.target.closest('button') || onControls) {
     viewer.touch = null;
     return;
   }
-  const touch = event.touches[0];
   viewer.touch = { x: touch.clientX, y: touch.clientY, at: event.timeStamp, axis: null, dx: 0, dy: 0 };
 }
 

@@ -9,6 +9,7 @@ import path from 'node:path';
 import { accessibilityViolations } from './support/audit.mjs';
 import { screenshot, sessionForTests, writeTree } from './support/harness.mjs';
 import { writePhotos, writeVideo } from './support/media.mjs';
+import { activeItem } from './support/view.mjs';
 
 const MANY = 10000;
 // A name that is markup, an entity, a percent escape and URL syntax at once.
@@ -19,18 +20,19 @@ function galleryTree() {
   writePhotos(path.join(root, 'Holiday'), 'IMG_%04d.jpg', 12, '1200x900', 7);
   writeVideo(path.join(root, 'Holiday', 'clip.webm'), 2);
   fs.mkdirSync(path.join(root, 'odd'));
-  for (const name of [HOSTILE, 'a+b.jpg']) fs.copyFileSync(path.join(root, 'Holiday', 'IMG_0001.jpg'), path.join(root, 'odd', name));
+  const photo = path.join(root, 'Holiday', 'IMG_0001.jpg');
+  for (const name of [HOSTILE, 'a+b.jpg']) fs.copyFileSync(photo, path.join(root, 'odd', name));
   // Links to one small photo: real thumbnails, made in no time.
+  const many = (index) => path.join(root, 'many', 'P' + String(index).padStart(5, '0') + '.jpg');
   writePhotos(path.join(root, 'many'), 'P00001.jpg', 1, '160x120', 2);
-  for (let index = 2; index <= MANY; index += 1) {
-    fs.linkSync(path.join(root, 'many', 'P00001.jpg'), path.join(root, 'many', 'P' + String(index).padStart(5, '0') + '.jpg'));
-  }
+  for (let index = 2; index <= MANY; index += 1) fs.linkSync(many(1), many(index));
   return root;
 }
 
-const session = sessionForTests(() => ({ shares: { g: galleryTree(), w: writeTree({ 'a.txt': 'x' }) }, names: { g: 'Gallery', w: 'Work' } }), {
-  device: { viewport: { width: 390, height: 844 }, hasTouch: true, isMobile: true, deviceScaleFactor: 2 },
-});
+const session = sessionForTests(
+  () => ({ shares: { g: galleryTree(), w: writeTree({ 'a.txt': 'x' }) }, names: { g: 'Gallery', w: 'Work' } }),
+  { device: { viewport: { width: 390, height: 844 }, hasTouch: true, isMobile: true, deviceScaleFactor: 2 } }
+);
 
 // What the visitor sees: the pane, its back control and title, and the viewer's name and counter.
 function readPhone(page) {
@@ -57,7 +59,8 @@ async function until(page, expected) {
   let seen;
   while (Date.now() < deadline) {
     seen = await readPhone(page);
-    if (Object.entries(expected).every(([key, value]) => JSON.stringify(seen[key]) === JSON.stringify(value))) return seen;
+    const same = ([key, value]) => JSON.stringify(seen[key]) === JSON.stringify(value);
+    if (Object.entries(expected).every(same)) return seen;
     await page.waitForTimeout(50);
   }
   assert.deepEqual(seen, { ...seen, ...expected });
@@ -87,7 +90,9 @@ test('a phone walks share, folder, viewer and back, one pane at a time', async (
   await until(page, { pane: 'folder', panes: ['browser'], back: 'Back to Shares', title: 'Gallery', path: '/g/' });
   // The root holds folders, so it opens as a list; every control is at least 44 px to a side.
   const small = await page.$$eval('.browser button:not([hidden]), .browser .column-entry', (elements) =>
-    elements.filter((e) => e.getClientRects().length && (e.offsetWidth < 44 || e.offsetHeight < 44)).map((e) => e.outerHTML.slice(0, 60))
+    elements
+      .filter((e) => e.getClientRects().length && (e.offsetWidth < 44 || e.offsetHeight < 44))
+      .map((e) => e.outerHTML.slice(0, 60))
   );
   assert.deepEqual(small, []);
   await page.tap('.column-entry[data-path="Holiday"]');
@@ -99,18 +104,22 @@ test('a phone walks share, folder, viewer and back, one pane at a time', async (
 
   await page.tap('.grid-tile[data-path="Holiday/IMG_0001.jpg"]');
   await until(page, { viewer: ['IMG_0001.jpg', '2 of 13'], path: '/g/Holiday/?view=IMG_0001.jpg' });
-  assert.deepEqual(await page.$eval('.viewer', (v) => [v.getAttribute('role'), v.getAttribute('aria-modal')]), ['dialog', 'true']);
+  const dialog = await page.$eval('.viewer', (v) => [v.getAttribute('role'), v.getAttribute('aria-modal')]);
+  assert.deepEqual(dialog, ['dialog', 'true']);
   await swipeLeft(page);
   await until(page, { viewer: ['IMG_0002.jpg', '3 of 13'], path: '/g/Holiday/?view=IMG_0002.jpg' });
   // Stepping replaces the entry: one Back closes the viewer, whatever was seen in it.
-  for (const [key, name, count] of [['ArrowRight', 'IMG_0003.jpg', '4 of 13'], ['ArrowLeft', 'IMG_0002.jpg', '3 of 13']]) {
+  for (const [key, name, count] of [
+    ['ArrowRight', 'IMG_0003.jpg', '4 of 13'],
+    ['ArrowLeft', 'IMG_0002.jpg', '3 of 13'],
+  ]) {
     await page.keyboard.press(key);
     await until(page, { viewer: [name, count] });
   }
   await page.keyboard.press('Escape');
   await until(page, { viewer: null, path: '/g/Holiday/' });
   // The focus is back on the photo last seen.
-  assert.equal(await page.evaluate(() => document.getElementById(document.activeElement.getAttribute('aria-activedescendant'))?.dataset.path), 'Holiday/IMG_0002.jpg');
+  assert.equal(await activeItem(page), 'Holiday/IMG_0002.jpg');
 
   await page.tap('.grid-tile[data-path="Holiday/IMG_0005.jpg"]');
   await until(page, { viewer: ['IMG_0005.jpg', '6 of 13'] });
@@ -175,7 +184,8 @@ test('a link to a photo opens the viewer, which a long press and taps leave for 
   await page.keyboard.press('ArrowLeft');
   await until(page, { viewer: ['a+b.jpg', '1 of 2'], path: '/g/odd/?view=a%2Bb.jpg' });
   await page.keyboard.press('Escape');
-  assert.deepEqual(await page.$$eval('.grid-tile img', (images) => images.map((image) => image.alt)), ['a+b.jpg', HOSTILE]);
+  const alts = await page.$$eval('.grid-tile img', (images) => images.map((image) => image.alt));
+  assert.deepEqual(alts, ['a+b.jpg', HOSTILE]);
   assert.equal(await page.$('img[src="y"]'), null);
   await page.tap('[data-action="pick-start"]');
   await page.tap('[data-action="pick-all"]');
@@ -184,7 +194,7 @@ test('a link to a photo opens the viewer, which a long press and taps leave for 
   await page.close();
 });
 
-test('a grid of 10,000 photos costs a screenful, asks only for the thumbnails in sight and drops the rest', async () => {
+test('a grid of 10,000 photos costs a screenful, asks for the thumbnails in sight and drops the rest', async () => {
   const page = await session.browser.newPage();
   const asked = [];
   const dropped = [];

@@ -50,3 +50,11 @@ export async function waitForView(page, titles, heading) {
     { timeout: 15000 }
   );
 }
+
+// The path of the item a list box (a column or the grid) with the focus has active.
+export function activeItem(page) {
+  return page.evaluate(() => {
+    const id = document.activeElement.getAttribute('aria-activedescendant');
+    return id ? document.getElementById(id)?.dataset.path : undefined;
+  });
+}
