@@ -104,12 +104,12 @@ function viewToggleMarkup() {
   );
 }
 
+// A photo's or video's picture comes when its thumbnail is asked for: an image without one would be
+// drawn as its alternative text meanwhile, which costs a fling through the grid several times over.
 function tileMarkup(item, kind) {
   if (kind) {
     return (
-      '<span class="grid-tile-art"><img class="grid-tile-thumb" alt="' +
-      escapeHTML(itemName(item)) +
-      '" decoding="async" draggable="false"></span>' +
+      '<span class="grid-tile-art"></span>' +
       (kind === 'video' ? '<span class="grid-tile-badge" aria-hidden="true">' + icon('play') + '</span>' : '')
     );
   }
@@ -130,9 +130,10 @@ class GridView {
     this.items = items;
     this.id = 'grid-' + (gridSerial += 1);
     this.marked = -1;
-    this.tiles = new Map(); // index → tile element, for the tiles in the page now
-    this.first = 0; // the window of rows drawn last
-    this.last = -1;
+    this.rows = new Map(); // row → row element, for the rows in the page now
+    this.tiles = new Map(); // index → tile element, for the tiles in those rows
+    this.firstRow = 0; // the window of rows drawn last
+    this.lastRow = -1;
     this.columns = 1;
     this.pitch = 1;
     this.tileSize = 0;
@@ -192,13 +193,12 @@ class GridView {
   destroy() {
     if (this.resizeObserver) this.resizeObserver.disconnect();
     window.clearTimeout(this.passTimer);
-    for (const tile of this.tiles.values()) this.dropTile(tile);
-    this.tiles.clear();
+    for (const row of [...this.rows.keys()]) this.dropRow(row);
     this.element.remove();
   }
 
   // Tiles as wide as the row allows for at least the smallest size, and square. A new width lays
-  // every tile out anew, keeping the first row in view where it was.
+  // every row out anew, keeping the first row in view where it was.
   layout() {
     const firstIndex = Math.floor(this.list.scrollTop / this.pitch) * this.columns;
     const style = getComputedStyle(this.list);
@@ -213,10 +213,9 @@ class GridView {
     this.pitch = this.tileSize + this.gap;
     const rows = Math.ceil(this.items.length / this.columns);
     this.spacer.style.height = Math.max(0, rows * this.pitch - this.gap) + 'px';
-    for (const tile of this.tiles.values()) this.dropTile(tile);
-    this.tiles.clear();
-    this.first = 0;
-    this.last = -1;
+    for (const row of [...this.rows.keys()]) this.dropRow(row);
+    this.firstRow = 0;
+    this.lastRow = -1;
     if (firstIndex > 0) this.list.scrollTop = Math.floor(firstIndex / this.columns) * this.pitch;
   }
 
@@ -224,34 +223,44 @@ class GridView {
     return Math.floor(index / this.columns);
   }
 
-  inWindow(index) {
-    return index >= this.first && index <= this.last;
+  inWindow(row) {
+    return row >= this.firstRow && row <= this.lastRow;
   }
 
+  // Brings the page's rows of tiles in line with the view. The marked tile's row always stays, so
+  // the list box's active tile exists wherever it scrolled.
   draw() {
-    const count = this.items.length;
     const top = this.list.scrollTop;
-    const firstRow = Math.max(0, Math.floor(top / this.pitch) - GRID_MARGIN_ROWS);
-    const lastRow = Math.ceil((top + this.viewHeight) / this.pitch) + GRID_MARGIN_ROWS;
-    this.first = firstRow * this.columns;
-    this.last = Math.min(count - 1, (lastRow + 1) * this.columns - 1);
-    for (const [index, tile] of this.tiles) {
-      if (this.inWindow(index) || index === this.marked) continue;
-      this.dropTile(tile);
-      this.tiles.delete(index);
-    }
+    const rowCount = Math.ceil(this.items.length / this.columns);
+    this.firstRow = Math.max(0, Math.floor(top / this.pitch) - GRID_MARGIN_ROWS);
+    this.lastRow = Math.min(rowCount - 1, Math.ceil((top + this.viewHeight) / this.pitch) + GRID_MARGIN_ROWS);
+    const markedRow = this.marked >= 0 ? this.rowOf(this.marked) : -1;
+    for (const row of [...this.rows.keys()]) if (!this.inWindow(row) && row !== markedRow) this.dropRow(row);
     const missing = [];
-    for (let index = this.first; index <= this.last; index += 1) if (!this.tiles.has(index)) missing.push(index);
-    if (this.marked >= 0 && !this.tiles.has(this.marked)) {
-      missing.push(this.marked);
+    for (let row = this.firstRow; row <= this.lastRow; row += 1) if (!this.rows.has(row)) missing.push(row);
+    if (markedRow >= 0 && !this.rows.has(markedRow)) {
+      missing.push(markedRow);
       missing.sort((a, b) => a - b);
     }
-    // Tiles stay in listing order in the page, the order a screen reader reads them in.
+    // Rows stay in listing order in the page, the order a screen reader reads them in.
     let next = this.spacer.firstElementChild;
-    for (const index of missing) {
-      while (next && Number(next.dataset.index) < index) next = next.nextElementSibling;
-      this.spacer.insertBefore(this.buildTile(index), next);
+    for (const row of missing) {
+      while (next && Number(next.dataset.row) < row) next = next.nextElementSibling;
+      this.spacer.insertBefore(this.buildRow(row), next);
     }
+  }
+
+  // A row of tiles sits at its own offset and its tiles flow in it. (Tiles placed one by one far
+  // down the list cost the browser's style pass more the further down they are.)
+  buildRow(row) {
+    const element = document.createElement('div');
+    element.className = 'grid-row';
+    element.dataset.row = String(row);
+    element.style.cssText = 'top:' + row * this.pitch + 'px;height:' + this.tileSize + 'px;gap:' + this.gap + 'px';
+    const end = Math.min(this.items.length, (row + 1) * this.columns);
+    for (let index = row * this.columns; index < end; index += 1) element.appendChild(this.buildTile(index));
+    this.rows.set(row, element);
+    return element;
   }
 
   buildTile(index) {
@@ -269,28 +278,25 @@ class GridView {
     tile.dataset.index = String(index);
     tile.dataset.path = itemPath(item);
     tile.title = itemName(item);
-    const column = index % this.columns;
-    tile.style.cssText =
-      'width:' +
-      this.tileSize +
-      'px;height:' +
-      this.tileSize +
-      'px;transform:translate(' +
-      column * this.pitch +
-      'px,' +
-      this.rowOf(index) * this.pitch +
-      'px)';
-    tile.innerHTML = tileMarkup(item, kind) + '<span class="pick-box" aria-hidden="true"></span>';
+    if (kind) tile.setAttribute('aria-label', itemName(item));
+    tile.style.width = this.tileSize + 'px';
+    tile.innerHTML = tileMarkup(item, kind);
     showPickState(tile, item, this.path);
     this.tiles.set(index, tile);
     return tile;
   }
 
-  // A tile that leaves the page stops loading its thumbnail.
-  dropTile(tile) {
-    const image = tile.querySelector('.grid-tile-thumb');
-    if (image && image.hasAttribute('src')) image.removeAttribute('src');
-    tile.remove();
+  // A row that leaves the page stops loading its thumbnails.
+  dropRow(row) {
+    const element = this.rows.get(row);
+    if (!element) return;
+    for (const tile of element.children) {
+      const image = tile.querySelector('.grid-tile-thumb');
+      if (image && image.hasAttribute('src')) image.removeAttribute('src');
+      this.tiles.delete(Number(tile.dataset.index));
+    }
+    element.remove();
+    this.rows.delete(row);
   }
 
   // Looks at the tiles on screen (and a row beyond) soon, unless a look is due already.
@@ -319,28 +325,34 @@ class GridView {
   }
 
   loadThumbnail(tile, item) {
-    const image = tile.querySelector('.grid-tile-thumb');
-    if (!image || image.hasAttribute('src') || tile.classList.contains('has-no-thumb')) return;
+    const art = tile.querySelector('.grid-tile-art');
+    if (!tile.classList.contains('is-media') || art.firstChild || tile.classList.contains('has-no-thumb')) return;
     if (!mayHaveTileThumbnail(item)) {
-      this.showIcon(tile, item, image);
+      this.showIcon(tile, item);
       return;
     }
+    const image = document.createElement('img');
+    image.className = 'grid-tile-thumb';
+    image.alt = itemName(item);
+    image.decoding = 'async';
+    image.draggable = false;
     image.addEventListener('load', () => tile.classList.add('has-thumb'), { once: true });
     image.addEventListener(
       'error',
       () => {
-        if (image.hasAttribute('src')) this.showIcon(tile, item, image);
+        if (image.hasAttribute('src')) this.showIcon(tile, item);
       },
       { once: true }
     );
     image.src = fileFormURL(this.share, itemPath(item), 'thumb');
+    art.appendChild(image);
   }
 
   // Without a thumbnail a photo or video shows its icon and name, as other files do.
-  showIcon(tile, item, image) {
+  showIcon(tile, item) {
     tile.classList.add('has-no-thumb');
-    const art = image.parentElement;
-    image.remove();
+    tile.removeAttribute('aria-label');
+    const art = tile.querySelector('.grid-tile-art');
     art.innerHTML = icon(mediaKind(item) === 'video' ? 'video' : 'image');
     art.insertAdjacentHTML('afterend', '<span class="grid-tile-name">' + escapeHTML(itemName(item)) + '</span>');
   }
@@ -363,10 +375,8 @@ class GridView {
     if (old) {
       old.classList.remove('is-selected');
       old.setAttribute('aria-selected', 'false');
-      if (!this.inWindow(this.marked)) {
-        this.dropTile(old);
-        this.tiles.delete(this.marked);
-      }
+      const row = this.rowOf(this.marked);
+      if (!this.inWindow(row)) this.dropRow(row);
     }
     this.marked = index;
     if (index < 0) {

@@ -84,13 +84,24 @@ function cancelPicking() {
   return true;
 }
 
+// Whether a click landed on a row's or tile's box. A tile draws its box itself, at its top left,
+// where a pointer that hovers shows it.
+function onPickBox(event) {
+  if (event.target.closest('.pick-box')) return true;
+  const tile = event.target.closest('.grid-tile');
+  if (!tile || event.pointerType === 'touch' || !window.matchMedia('(hover: hover)').matches) return false;
+  const box = tile.getBoundingClientRect();
+  const [x, y] = [event.clientX - box.left, event.clientY - box.top];
+  return x >= 4 && x <= 36 && y >= 4 && y <= 36;
+}
+
 // What a click on a row or tile means while picking, or with a modifier: true when it picked.
 function pickFromClick(items, index, folder, event) {
   if (Date.now() < picking.clickSuppressedUntil) {
     picking.clickSuppressedUntil = 0;
     return true;
   }
-  if (event.target.closest('.pick-box') || event.ctrlKey || event.metaKey) {
+  if (onPickBox(event) || event.ctrlKey || event.metaKey) {
     togglePick(items, index, folder);
     return true;
   }

@@ -70,10 +70,13 @@ function openViewer({ share, folder, items, name, push = true }) {
   const media = items.filter((item) => mediaKind(item));
   const index = media.findIndex((item) => itemName(item) === name);
   if (index < 0) return false;
-  if (!viewer.element) buildViewer();
+  const wasOpen = viewerIsOpen();
+  if (!wasOpen) buildViewer();
   Object.assign(viewer, { share, folder, items: media, index });
   const url = viewerURL(share, folder, name);
-  if (push) {
+  if (push && wasOpen) {
+    window.history.replaceState(window.history.state, '', url);
+  } else if (push) {
     window.history.pushState(historyMark({ viewer: true }), '', url);
     viewer.pushed = true;
   } else {
@@ -126,8 +129,9 @@ function closeViewer({ history = true } = {}) {
     if (viewer.pushed) {
       viewer.closedByBack = true;
       window.history.back();
+    } else {
+      window.history.replaceState(window.history.state, '', shareURL(viewer.share.slug, viewer.folder, true));
     }
-    else window.history.replaceState(historyMark(), '', shareURL(viewer.share.slug, viewer.folder, true));
   }
   // The focus goes to the tile or row of what was seen last.
   if (current) returnToTile(itemPath(current));
