@@ -5,6 +5,7 @@
 #include "core/path_resolution.h"
 #include "server/beneath.h"
 #include "server/browse_api.h"
+#include "server/containment.h"
 #include "server/http_request.h"
 
 #include <QDir>

@@ -50,6 +50,29 @@ std::optional<QString> decodedFormPart(QString part) {
 
 namespace QuarryShareWeb {
 
+std::optional<QuarryFolderShare> enabledShare(const QuarryShareServerSnapshot& snapshot,
+                                              const QString& slug) {
+    // Texts that differ only in their Unicode normalisation form name the same share.
+    const QString wanted = slug.normalized(QString::NormalizationForm_C);
+    for (const QuarryFolderShare& share : snapshot.shares) {
+        if (share.isEnabled && share.urlSlug.normalized(QString::NormalizationForm_C) == wanted)
+            return share;
+    }
+    return std::nullopt;
+}
+
+ShareAccess shareForRequest(const HTTPRequest& request, const QString& slug,
+                            const QuarryShareServerSnapshot& snapshot) {
+    std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);
+    if (!share)
+        return {std::nullopt,
+                HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Share not found")}}, 404)};
+    if (!isAuthorized(request, *share))
+        return {std::nullopt,
+                HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Password required")}}, 401)};
+    return {std::move(share), HTTPResponse()};
+}
+
 bool constantTimeEquals(const QByteArray& a, const QByteArray& b) {
     // The length of a digest or cookie value is public; only the content must not leak.
     unsigned char difference = a.size() == b.size() ? 0 : 1;

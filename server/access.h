@@ -3,6 +3,8 @@
 #include "core/password_digest.h"
 #include "core/share_records.h"
 #include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/server_snapshot.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -10,8 +12,21 @@
 
 #include <optional>
 
-// The password scheme of protected shares: salted digests, the unlock cookie and the unlock form.
+// Which share a request may read: the share of a slug, and the password scheme of protected shares
+// (salted digests, the unlock cookie and the unlock form).
 namespace QuarryShareWeb {
+
+// The first enabled share whose slug is the given one.
+std::optional<QuarryFolderShare> enabledShare(const QuarryShareServerSnapshot& snapshot, const QString& slug);
+
+// The share a JSON request may read: the enabled share of the slug, when the visitor may see it;
+// otherwise the answer to give instead (404 "Share not found", 401 "Password required").
+struct ShareAccess {
+    std::optional<QuarryFolderShare> share;
+    HTTPResponse refusal;
+};
+ShareAccess shareForRequest(const HTTPRequest& request, const QString& slug,
+                            const QuarryShareServerSnapshot& snapshot);
 
 // Compares without an early exit, so the time taken does not tell how much of a secret matched.
 bool constantTimeEquals(const QByteArray& a, const QByteArray& b);

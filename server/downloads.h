@@ -3,7 +3,7 @@
 #include "core/share_records.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
-#include "server/router.h"
+#include "server/request_context.h"
 #include "server/server_snapshot.h"
 
 #include <QString>
@@ -24,12 +24,6 @@ HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare&
 // trimmed, with "/" and ":" turned into "-"; "brightloom-share" when nothing is left.
 QString archiveName(const QString& location, const QuarryFolderShare& share, const QString& relativePath);
 
-// attachment; filename="NAME" with double quotes, backslashes and control characters removed from the
-// name, so nothing in it can end or escape the quoted text.
-QString contentDisposition(const QString& fileName);
-// inline; filename="NAME", the name cleaned as for an attachment.
-QString inlineDisposition(const QString& fileName);
-
 // How a file's bytes are answered: their type, attachment or inline, and the policy that keeps any
 // script in them from running.
 struct FilePresentation {
@@ -43,9 +37,6 @@ struct FilePresentation {
 // for GET and HEAD). Takes the descriptor.
 HTTPResponse answerOpenFile(const HTTPRequest& request, int descriptor, const struct stat& status,
                             const FilePresentation& presentation);
-
-// The registered type of the name's extension; application/octet-stream without one.
-QString mimeTypeForName(const QString& fileName);
 
 // Opens a fully resolved path for reading, refusing it if any component has become a symbolic link
 // since it was resolved. Returns the descriptor or -1.

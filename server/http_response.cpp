@@ -1,6 +1,6 @@
 #include "server/http_response.h"
 
-#include "server/pages.h"
+#include "server/html_text.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/browse_api.h"
+#include "server/folder_listing.h"
 #include "server/name_match.h"
 
 #include <QList>

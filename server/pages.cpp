@@ -2,7 +2,8 @@
 
 #include "core/text_order.h"
 
-#include "server/browse_api.h"
+#include "server/containment.h"
+#include "server/html_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,22 +56,6 @@ QString noticePage(const QString& title, const QStringList& cardLines) {
 } // namespace
 
 namespace QuarryShareWeb {
-
-QString escapeHTML(const QString& text) {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
-    escaped.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
-    escaped.replace(QLatin1Char('>'), QStringLiteral("&gt;"));
-    escaped.replace(QLatin1Char('"'), QStringLiteral("&quot;"));
-    return escaped;
-}
-
-QString escapeForScriptTag(const QString& text) {
-    // "<" only ever occurs inside JSON strings, where \u003c is the same character.
-    QString escaped = text;
-    escaped.replace(QLatin1Char('<'), QStringLiteral("\\u003c"));
-    return escaped;
-}
 
 namespace {
 

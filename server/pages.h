@@ -19,12 +19,6 @@ struct Presentation {
     bool operator==(const Presentation&) const = default;
 };
 
-// & < > and the double quote, in that order.
-QString escapeHTML(const QString& text);
-// Makes JSON safe inside a script element: every "<" becomes \u003c, so no spelling of a closing tag or
-// comment opener can appear; the JSON still parses to the same values.
-QString escapeForScriptTag(const QString& text);
-
 // Up to and including "<body>", joined by line feeds.
 QString pageHead(const QString& title);
 

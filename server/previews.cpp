@@ -1,8 +1,9 @@
 #include "server/previews.h"
 
 #include "core/paths.h"
-#include "server/browse_api.h"
+#include "server/containment.h"
 #include "server/downloads.h"
+#include "server/file_headers.h"
 #include "server/pages.h"
 
 #include <QFileInfo>

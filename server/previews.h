@@ -3,7 +3,7 @@
 #include "core/share_records.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
-#include "server/router.h"
+#include "server/request_context.h"
 #include "server/server_snapshot.h"
 
 #include <QString>

@@ -116,13 +116,6 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
     return shareBranch(request, path, snapshot, context);
 }
 
-HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work, bool endsWhenVisitorLeaves) {
-    if (context.work)
-        return context.work->offload(std::move(work), endsWhenVisitorLeaves);
-    const std::atomic_bool waiting{false};
-    return work(waiting);
-}
-
 HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
                           const QuarryShareServerSnapshot& snapshot, const RequestContext& context) {
     const std::optional<QuarryFolderShare> share = enabledShare(snapshot, slug);

@@ -1,6 +1,7 @@
 #include "server/search_api.h"
 
 #include "core/path_resolution.h"
+#include "server/access.h"
 #include "server/json_text.h"
 #include "server/search_gate.h"
 

@@ -2,7 +2,7 @@
 
 #include "server/browse_api.h"
 #include "server/name_walk.h"
-#include "server/router.h"
+#include "server/request_context.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,7 @@
 #include "server/thumbnails.h"
 
 #include "core/paths.h"
-#include "server/browse_api.h"
+#include "server/containment.h"
 #include "server/downloads.h"
 #include "server/pages.h"
 #include "server/previews.h"

@@ -1,6 +1,6 @@
 #include "server/zip_archive.h"
 
-#include "server/downloads.h"
+#include "server/file_headers.h"
 
 QuarryZipArchiveResponse::QuarryZipArchiveResponse(QuarryFolderArchiveSpec job, QString fileName,
                                                    QString failureName,

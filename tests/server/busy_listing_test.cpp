@@ -179,7 +179,7 @@ TEST(ListingText, DatesNamesAndHeadsAreWrittenAsBefore) {
         moments << seconds;
     for (const qint64 seconds : moments) {
         const QDateTime moment = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
-        EXPECT_EQ(QuarryShareWeb::isoDateText(moment), moment.toString(Qt::ISODate)) << seconds;
+        EXPECT_EQ(QuarryShareWeb::isoDateBytes(moment), moment.toString(Qt::ISODate).toLatin1()) << seconds;
         if (moment.date().year() >= 0 && moment.date().year() <= 9999) {
             EXPECT_EQ(QuarryShareWeb::httpDate(seconds),
                       QLocale::c().toString(moment, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'")))
