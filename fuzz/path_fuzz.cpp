@@ -1,5 +1,5 @@
 // A visitor's path, as the router decodes it, resolved inside a share: it never leads out of the share,
-// neither by the lexical check nor by the open beneath its folder.
+// neither by the lexical check nor by the open beneath its folder, with openat2 or without it.
 #include "fuzz_support.h"
 
 #include "core/path_resolution.h"
@@ -93,13 +93,17 @@ void checkRelative(const QString& relative, const QByteArray& input) {
     const QByteArray native = QFile::encodeName(relative);
     if (native.contains('\0'))
         return;
-    const int opened =
-        QuarryBeneath::openBeneath(share.rootDescriptor, QFile::encodeName(share.root), native, O_RDONLY);
-    if (opened >= 0) {
-        const QString really =
-            QFile::symLinkTarget(QStringLiteral("/proc/self/fd/") + QString::number(opened));
-        ::close(opened);
-        FUZZ_CHECK(inside(really, share.root), input + "\n-> " + really.toUtf8());
+    // Opened by the kernel, and by the walk that stands in where openat2 is missing.
+    for (const bool openat2 : {true, false}) {
+        QuarryBeneath::setOpenat2Allowed(openat2);
+        const QuarryDescriptor opened =
+            QuarryBeneath::openBeneath(share.rootDescriptor, QFile::encodeName(share.root), native, O_RDONLY);
+        QuarryBeneath::setOpenat2Allowed(true);
+        if (opened.isOpen()) {
+            const QString really =
+                QFile::symLinkTarget(QStringLiteral("/proc/self/fd/") + QString::number(opened.get()));
+            FUZZ_CHECK(inside(really, share.root), input + "\n-> " + really.toUtf8());
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "server/byte_ranges.h"
 #include "server/containment.h"
 #include "server/file_headers.h"
+#include "server/folder_archive.h"
 #include "server/pages.h"
 #include "server/validators.h"
 #include "server/zip_archive.h"
@@ -14,12 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,14 +37,13 @@ HTTPResponse withStatus(HTTPResponse response, int status) {
 
 // The answer for an open regular file: 304 when the client's copy is current, one range (206, or 416
 // when it lies beyond the file), or the whole file.
-HTTPResponse fileAnswer(const HTTPRequest& request, int descriptor, const struct stat& status,
+HTTPResponse fileAnswer(const HTTPRequest& request, QuarryDescriptor file, const struct stat& status,
                         const QuarryShareWeb::FilePresentation& presentation) {
     using namespace QuarryShareWeb;
     const FileValidators validators = validatorsFor(status);
     const qint64 size = status.st_size;
     const bool conditional = isGetOrHead(request);
     if (conditional && isNotModified(request, validators, QDateTime::currentSecsSinceEpoch())) {
-        ::close(descriptor);
         HTTPResponse notModified = withStatus(HTTPResponse::binary(QByteArray(), QString()), 304);
         notModified.headers.remove(QStringLiteral("Content-Type"));
         addValidators(notModified, validators);
@@ -59,7 +54,6 @@ HTTPResponse fileAnswer(const HTTPRequest& request, int descriptor, const struct
         ifRangeAllows(request, validators))
         range = evaluateRange(request.header(QStringLiteral("range")), size);
     if (range.kind == ByteRangeAnswer::Kind::unsatisfiable) {
-        ::close(descriptor);
         HTTPResponse refused = withStatus(HTTPResponse::binary(QByteArray(), QString()), 416);
         refused.headers.remove(QStringLiteral("Content-Type"));
         refused.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
@@ -68,7 +62,7 @@ HTTPResponse fileAnswer(const HTTPRequest& request, int descriptor, const struct
     }
     const bool partial = range.kind == ByteRangeAnswer::Kind::partial;
     HTTPResponse response =
-        HTTPResponse::file(std::make_shared<HTTPFileBody>(descriptor, partial ? range.length() : size,
+        HTTPResponse::file(std::make_shared<HTTPFileBody>(file.release(), partial ? range.length() : size,
                                                           partial ? range.first : 0),
                            presentation.contentType, presentation.disposition, presentation.policy);
     addValidators(response, validators);
@@ -96,17 +90,8 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
 
     if (request.method == QLatin1String("HEAD")) {
         // The headers GET would send, without making the archive: only whether the folder opens.
-        const int rootDescriptor = ::open(job.rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int folder = rootDescriptor < 0
-                               ? -1
-                               : QuarryBeneath::openBeneath(rootDescriptor, job.rootPath, job.relativePath,
-                                                            O_RDONLY | O_DIRECTORY);
-        if (folder >= 0)
-            ::close(folder);
-        if (rootDescriptor >= 0)
-            ::close(rootDescriptor);
-        return folder < 0 ? QuarryZipArchiveResponse::failure(name)
-                          : QuarryZipArchiveResponse::answerHead(fileName);
+        return QuarryFolderArchive::opens(job) ? QuarryZipArchiveResponse::answerHead(fileName)
+                                               : QuarryZipArchiveResponse::failure(name);
     }
     return HTTPResponse::later(std::make_shared<QuarryZipArchiveResponse>(
         std::move(job), fileName, name, context.archives, context.client, context.archiveLimits));
@@ -115,32 +100,6 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
 } // namespace
 
 namespace QuarryShareWeb {
-
-int openResolvedForReading(const QString& resolvedPath) {
-    const QByteArray path = QFile::encodeName(resolvedPath);
-    // Non-blocking, so a FIFO cannot stall the server thread at open time.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    open_how how{};
-    how.flags = static_cast<__u64>(flags);
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    long descriptor = ::syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof(how));
-    if (descriptor < 0 && (errno == ENOSYS || errno == EPERM))
-        descriptor = ::open(path.constData(), flags | O_NOFOLLOW);
-    return static_cast<int>(descriptor);
-}
-
-int openRegularFile(const QString& resolvedPath, struct stat& status) {
-    const int descriptor = openResolvedForReading(resolvedPath);
-    if (descriptor < 0)
-        return -1;
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(descriptor);
-        return -1;
-    }
-    // Opened without blocking (for FIFOs); a regular file is read as usual. Only status flags change.
-    ::fcntl(descriptor, F_SETFL, O_RDONLY);
-    return descriptor;
-}
 
 QString archiveName(const QString& location, const QuarryFolderShare& share, const QString& relativePath) {
     QString name = trimmedText(relativePath.isEmpty() ? share.displayName() : lastPathComponent(location));
@@ -157,10 +116,9 @@ HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare&
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
     // Opened first and asked what it is: one status read on the open file instead of several by name.
     struct stat status {};
-    const int descriptor = openRegularFile(*location, status);
-    if (descriptor >= 0) {
+    if (QuarryDescriptor file = QuarryBeneath::openRegularFile(*location, status); file.isOpen()) {
         const QString name = lastPathComponent(*location);
-        return answerOpenFile(request, descriptor, status,
+        return answerOpenFile(request, std::move(file), status,
                               FilePresentation{mimeTypeForName(name), contentDisposition(name)});
     }
     const QFileInfo info(*location);
@@ -173,9 +131,9 @@ HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare&
                                              lastPathComponent(*location) + QLatin1Char('.'));
 }
 
-HTTPResponse answerOpenFile(const HTTPRequest& request, int descriptor, const struct stat& status,
+HTTPResponse answerOpenFile(const HTTPRequest& request, QuarryDescriptor file, const struct stat& status,
                             const FilePresentation& presentation) {
-    return fileAnswer(request, descriptor, status, presentation);
+    return fileAnswer(request, std::move(file), status, presentation);
 }
 
 } // namespace QuarryShareWeb

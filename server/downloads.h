@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/share_records.h"
+#include "server/descriptor.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/request_context.h"
@@ -32,17 +33,10 @@ struct FilePresentation {
     QString policy = SharedFilePolicy::sandboxed;
 };
 
-// A regular file opened by openRegularFile, with its status, streamed from disk as presented: whole,
-// one byte range, or 304 when the visitor's copy is current (Range and the conditional headers count
-// for GET and HEAD). Takes the descriptor.
-HTTPResponse answerOpenFile(const HTTPRequest& request, int descriptor, const struct stat& status,
+// A regular file opened by QuarryBeneath::openRegularFile, with its status, streamed from disk as
+// presented: whole, one byte range, or 304 when the visitor's copy is current (Range and the conditional
+// headers count for GET and HEAD).
+HTTPResponse answerOpenFile(const HTTPRequest& request, QuarryDescriptor file, const struct stat& status,
                             const FilePresentation& presentation);
-
-// Opens a fully resolved path for reading, refusing it if any component has become a symbolic link
-// since it was resolved. Returns the descriptor or -1.
-int openResolvedForReading(const QString& resolvedPath);
-// openResolvedForReading for a regular file only, with its status and ready for blocking reads; -1 for
-// anything else (a FIFO or device could block or never end), with nothing left open.
-int openRegularFile(const QString& resolvedPath, struct stat& status);
 
 } // namespace QuarryShareWeb

@@ -45,23 +45,6 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor)
-        : m_descriptor(descriptor) {}
-    ~Descriptor() {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_descriptor; }
-    int release() { return std::exchange(m_descriptor, -1); }
-
-private:
-    int m_descriptor;
-};
-
 class FolderWalk {
 public:
     FolderWalk(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream, QuarryZipWriter& zip,
@@ -72,9 +55,8 @@ public:
         , m_root(root) {}
 
     // Adds a folder and everything in it. false: the archive cannot go on.
-    bool folder(int descriptor, const QByteArray& entryName, const QByteArray& sharePath,
+    bool folder(QuarryDescriptor owned, const QByteArray& entryName, const QByteArray& sharePath,
                 const struct stat& status, int depth) {
-        Descriptor owned(descriptor);
         if (!counted(entryName) || !m_zip.addFolder(entryName, status))
             return false;
         DIR* listing = ::fdopendir(owned.get());
@@ -122,24 +104,22 @@ private:
             return true;
         }
         bool link = S_ISLNK(status.st_mode);
-        int descriptor = -1;
+        QuarryDescriptor opened;
         if (S_ISREG(status.st_mode))
-            descriptor =
-                ::openat(parent, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            opened = QuarryBeneath::openEntry(parent, name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
         else if (S_ISDIR(status.st_mode))
-            descriptor = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            opened = QuarryBeneath::openEntry(parent, name.constData(), O_RDONLY | O_DIRECTORY);
         else if (!link)
             return true; // FIFOs, sockets and devices are left out, never opened
-        if (descriptor < 0 && (link || errno == ELOOP)) {
+        if (!opened.isOpen() && (link || errno == ELOOP)) {
             // A link, or an entry swapped for one since it was looked at: followed only where it stays
-            // inside the share, by a path the kernel resolves beneath the share's folder.
+            // inside the share, by a path resolved beneath the share's folder.
             link = true;
-            descriptor = QuarryBeneath::openBeneath(m_root, m_spec.rootPath, sharePath,
-                                                    O_RDONLY | O_NONBLOCK | O_NOCTTY);
-            if (descriptor < 0 && (errno == EXDEV || errno == ENOENT))
+            opened = QuarryBeneath::openBeneath(m_root, m_spec.rootPath, sharePath,
+                                                O_RDONLY | O_NONBLOCK | O_NOCTTY);
+            if (!opened.isOpen() && (errno == EXDEV || errno == ENOENT))
                 return true; // leads out of the share, or nowhere
         }
-        Descriptor opened(descriptor);
         if (link && opened.get() >= 0 && !isTextPath(opened.get()))
             return true; // as in listings: where it leads, no path that a visitor could ask for reaches
         if (opened.get() < 0 || ::fstat(opened.get(), &status) != 0) {
@@ -166,7 +146,7 @@ private:
             leaveOut(entryName, QStringLiteral("folders nested too deep"));
             return true;
         }
-        return folder(opened.release(), entryName, sharePath, status, depth + 1);
+        return folder(std::move(opened), entryName, sharePath, status, depth + 1);
     }
 
     // Counts an entry against what one archive may hold; false when it is more than that.
@@ -198,16 +178,32 @@ private:
     std::vector<std::pair<dev_t, ino_t>> m_ancestors;
 };
 
+// The share's folder, and the archive's folder beneath it.
+struct OpenFolders {
+    QuarryDescriptor root;
+    QuarryDescriptor folder;
+};
+
+OpenFolders openFolders(const QuarryFolderArchiveSpec& job) {
+    OpenFolders open;
+    open.root = QuarryBeneath::openResolved(job.rootPath, O_RDONLY | O_DIRECTORY);
+    if (open.root.isOpen())
+        open.folder = QuarryBeneath::openBeneath(open.root.get(), job.rootPath, job.relativePath,
+                                                 O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+    return open;
+}
+
 } // namespace
 
 namespace QuarryFolderArchive {
 
+bool opens(const QuarryFolderArchiveSpec& job) {
+    return openFolders(job).folder.isOpen();
+}
+
 void write(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream) {
-    const Descriptor root(::open(job.rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const int folder = root.get() < 0 ? -1
-                                      : QuarryBeneath::openBeneath(root.get(), job.rootPath, job.relativePath,
-                                                                   O_RDONLY | O_DIRECTORY | O_NONBLOCK);
-    Descriptor opened(folder);
+    OpenFolders open = openFolders(job);
+    QuarryDescriptor& opened = open.folder;
     struct stat status {};
     if (opened.get() < 0 || ::fstat(opened.get(), &status) != 0) {
         logDiagnostic(QStringLiteral("Could not open %1 for its archive: %2")
@@ -223,8 +219,8 @@ void write(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream) {
         return;
     }
     stream.start();
-    FolderWalk walk(job, stream, zip, root.get());
-    const bool ok = walk.folder(opened.release(), job.entryName, job.relativePath, status, 0) && zip.close();
+    FolderWalk walk(job, stream, zip, open.root.get());
+    const bool ok = walk.folder(std::move(opened), job.entryName, job.relativePath, status, 0) && zip.close();
     if (ok) {
         stream.finish();
         return;

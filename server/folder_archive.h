@@ -25,6 +25,9 @@ inline constexpr qint64 kMaxDirectoryBytes = 64 * 1024 * 1024;
 // How deep folders are followed; deeper ones are left out with a log line.
 inline constexpr int kMaxDepth = 64;
 
+// Whether the folder opens as write would open it: what a HEAD request for its archive asks.
+bool opens(const QuarryFolderArchiveSpec& job);
+
 // Writes the folder's ZIP archive into the stream on the calling thread: start() once the folder is
 // open, the entries as they are read, then finish(), or fail() whenever it cannot go on. Everything is
 // opened beneath the share's folder, so nothing outside it can be read, whatever is swapped meanwhile.

@@ -2,6 +2,7 @@
 
 #include "core/path_resolution.h"
 #include "core/text_order.h"
+#include "server/beneath.h"
 #include "server/containment.h"
 #include "server/utf8_text.h"
 
@@ -118,11 +119,14 @@ std::optional<QList<DirectoryListingItem>> readFolder(const QString& root, const
     // The folder is fully resolved, so only entries that are links need resolving again.
     const QString folderPath = relativeToResolved(location, root).value_or(QString());
     const QString prefix = folderPath.isEmpty() ? QString() : folderPath + QLatin1Char('/');
-    const QByteArray nativeFolder = QFile::encodeName(location);
+    QuarryDescriptor opened =
+        QuarryBeneath::openResolved(QFile::encodeName(location), O_RDONLY | O_DIRECTORY);
     const auto closeFolder = [](DIR* open) { ::closedir(open); };
-    std::unique_ptr<DIR, decltype(closeFolder)> folder(::opendir(nativeFolder.constData()), closeFolder);
+    std::unique_ptr<DIR, decltype(closeFolder)> folder(opened.isOpen() ? ::fdopendir(opened.get()) : nullptr,
+                                                       closeFolder);
     if (!folder)
         return QList<DirectoryListingItem>();
+    opened.release(); // the listing holds it now
     // The names first, each ending in a zero byte, in one run of bytes.
     std::string names;
     std::vector<size_t> starts;

@@ -1,6 +1,7 @@
 #include "server/name_walk.h"
 
 #include "core/path_resolution.h"
+#include "server/beneath.h"
 #include "server/utf8_text.h"
 
 #include <QDateTime>
@@ -11,11 +12,9 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <memory>
 #include <set>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
@@ -33,51 +32,6 @@ struct Pending {
     int depth = 0;       // its components
 };
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-// Opens a resolved path below the root with no symbolic link anywhere in it: what is opened lies inside
-// the root at this moment, whatever has been swapped into the path since it was found.
-int openBeneath(int root, const QByteArray& relative, int flags) {
-    const QByteArray path = relative.isEmpty() ? QByteArrayLiteral(".") : relative;
-    open_how how{};
-    how.flags = static_cast<__u64>(flags | O_CLOEXEC);
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long opened = ::syscall(SYS_openat2, root, path.constData(), &how, sizeof(how));
-    if (opened >= 0 || (errno != ENOSYS && errno != EPERM))
-        return static_cast<int>(opened);
-    // Without openat2 (an old kernel, or a sandbox that forbids it): one component at a time, none followed.
-    if (relative.isEmpty())
-        return ::openat(root, ".", flags | O_CLOEXEC);
-    int current = ::dup(root);
-    const QList<QByteArray> parts = relative.split('/');
-    for (qsizetype i = 0; i < parts.size() && current >= 0; ++i) {
-        const QByteArray& part = parts.at(i);
-        const bool last = i + 1 == parts.size();
-        const int next = part.isEmpty() || part == "." || part == ".."
-                             ? -1
-                             : ::openat(current, part.constData(),
-                                        (last ? flags : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
-        ::close(current);
-        current = next;
-    }
-    return current;
-}
-
 DirectoryListingItem listed(const QByteArray& name, const QByteArray& relative, const struct stat* status) {
     DirectoryListingItem item;
     item.name = QFile::decodeName(name);
@@ -93,10 +47,11 @@ DirectoryListingItem listed(const QByteArray& name, const QByteArray& relative, 
 
 class Walker {
 public:
-    Walker(const QString& root, int rootFd, const QuarryNameMatcher& matcher,
+    Walker(const QString& root, const QuarryDescriptor& rootFd, const QuarryNameMatcher& matcher,
            const QuarrySearchLimits& limits, const std::function<bool()>& stopRequested)
         : m_root(root)
-        , m_rootFd(rootFd)
+        , m_rootPath(QFile::encodeName(root))
+        , m_rootFd(rootFd.get())
         , m_matcher(matcher)
         , m_limits(limits)
         , m_stopRequested(stopRequested)
@@ -126,7 +81,7 @@ private:
 
     // False when the walk ends here.
     bool readFolder(const Pending& folder) {
-        Descriptor opened(openBeneath(m_rootFd, folder.relative, O_RDONLY | O_DIRECTORY));
+        QuarryDescriptor opened = openBeneath(folder.relative, O_RDONLY | O_DIRECTORY);
         struct stat status {};
         if (opened.get() < 0 || ::fstat(opened.get(), &status) != 0 || !S_ISDIR(status.st_mode))
             return true;
@@ -190,7 +145,7 @@ private:
         const QByteArray targetBytes = QFile::encodeName(*target);
         struct stat status {};
         bool known = false;
-        const Descriptor opened(openBeneath(m_rootFd, targetBytes, O_PATH));
+        const QuarryDescriptor opened = openBeneath(targetBytes, O_PATH);
         if (opened.get() >= 0)
             known = ::fstat(opened.get(), &status) == 0 && !S_ISLNK(status.st_mode);
         // A target whose path is not UTF-8 was decoded into a path that does not exist: leave it out.
@@ -221,7 +176,15 @@ private:
         return true;
     }
 
+    // A resolved path below the root, with no symbolic link anywhere in it: what is opened lies inside the
+    // root at this moment, whatever has been swapped into the path since it was found.
+    QuarryDescriptor openBeneath(const QByteArray& relative, int flags) const {
+        return QuarryBeneath::openBeneath(m_rootFd, m_rootPath, relative, flags,
+                                          QuarryBeneath::Links::refuse);
+    }
+
     const QString m_root;
+    const QByteArray m_rootPath;
     const int m_rootFd;
     const QuarryNameMatcher& m_matcher;
     const QuarrySearchLimits m_limits;
@@ -241,10 +204,11 @@ Outcome walk(const QString& root, const QuarryNameMatcher& matcher, const Quarry
     // The file system's root as a share reaches only itself, as in the listing.
     if (matcher.isEmpty() || !matcher.canMatch() || matcher.hasTooManyWords() || root == QLatin1String("/"))
         return {};
-    const Descriptor rootFd(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (rootFd.get() < 0)
+    const QuarryDescriptor rootFd =
+        QuarryBeneath::openResolved(QFile::encodeName(root), O_RDONLY | O_DIRECTORY);
+    if (!rootFd.isOpen())
         return {};
-    return Walker(root, rootFd.get(), matcher, limits, stopRequested).run();
+    return Walker(root, rootFd, matcher, limits, stopRequested).run();
 }
 
 } // namespace QuarryNameWalk

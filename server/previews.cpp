@@ -1,6 +1,7 @@
 #include "server/previews.h"
 
 #include "core/paths.h"
+#include "server/beneath.h"
 #include "server/containment.h"
 #include "server/downloads.h"
 #include "server/file_headers.h"
@@ -119,11 +120,24 @@ HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& sha
     const std::optional<QString> location = resolvedURL(share, relativePath);
     const PreviewKind kind = location ? previewKind(lastPathComponent(*location)) : PreviewKind::none;
     struct stat status {};
-    const int descriptor = kind == PreviewKind::none ? -1 : openRegularFile(*location, status);
-    if (descriptor < 0)
+    QuarryDescriptor file =
+        kind == PreviewKind::none ? QuarryDescriptor() : QuarryBeneath::openRegularFile(*location, status);
+    if (!file.isOpen())
         return handleDownload(request, share, relativePath, snapshot, context);
-    return answerOpenFile(request, descriptor, status,
+    return answerOpenFile(request, std::move(file), status,
                           inlinePresentation(kind, lastPathComponent(*location)));
+}
+
+HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
+                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails) {
+    const std::optional<QString> location = resolvedURL(share, relativePath);
+    const QFileInfo info(location.value_or(QString()));
+    if (!location || !info.exists())
+        return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    // Anything that is not named as an image is turned away before a byte of it is read.
+    if (info.isDir() || !mayHaveThumbnail(lastPathComponent(*location)))
+        return QuarryThumbnails::none();
+    return thumbnails ? thumbnails->answer(*location) : QuarryThumbnails::answerUncached(*location);
 }
 
 } // namespace QuarryShareWeb

@@ -10,7 +10,7 @@
 
 // The view form of a file URL (?view=1): the file answered inline for the types a browser shows
 // without running anything, with a download's ranges, validators and HEAD, and exactly as a download
-// for every other type.
+// for every other type. And its thumbnail form (?thumb=1).
 namespace QuarryShareWeb {
 
 enum class PreviewKind { none, image, audio, video, pdf, text };
@@ -27,5 +27,10 @@ bool mayHaveThumbnail(const QString& fileName);
 HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& share,
                         const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
                         const RequestContext& context);
+
+// share is enabled and already authorised. Without a thumbnail service the thumbnail is made right
+// here, without a cache.
+HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
+                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails);
 
 } // namespace QuarryShareWeb

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "core/share_records.h"
 #include "server/http_response.h"
-#include "server/server_snapshot.h"
 #include "server/thumbnail_cache.h"
 #include "server/work_pool.h"
 
@@ -20,18 +18,14 @@ public:
     // on the pool; 404 when the file is no image that can be decoded.
     HTTPResponse answer(const QString& location);
 
+    // The thumbnail made right here, without a cache.
+    static HTTPResponse answerUncached(const QString& location);
+    // The answer when there is no thumbnail to give.
+    static HTTPResponse none();
+
     QuarryThumbnailCache& cache() { return m_cache; }
 
 private:
     QuarryThumbnailCache m_cache;
     QuarryWorkPool m_work;
 };
-
-namespace QuarryShareWeb {
-
-// share is enabled and already authorised. Without a thumbnail service the thumbnail is made right
-// here, without a cache.
-HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
-                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails);
-
-} // namespace QuarryShareWeb
