@@ -3,7 +3,7 @@
 #include "fuzz_support.h"
 
 #include "core/password_digest.h"
-#include "server/access.h"
+#include "server/site/access.h"
 
 #include <QStringDecoder>
 #include <QUrl>

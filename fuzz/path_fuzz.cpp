@@ -3,10 +3,10 @@
 #include "fuzz_support.h"
 
 #include "core/path_resolution.h"
-#include "server/beneath.h"
-#include "server/browse_api.h"
-#include "server/containment.h"
-#include "server/http_request.h"
+#include "server/files/beneath.h"
+#include "server/files/containment.h"
+#include "server/http/http_request.h"
+#include "server/site/browse_api.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 // whether it came as a request target or through the unlock form.
 #include "fuzz_support.h"
 
-#include "server/access.h"
-#include "server/router.h"
+#include "server/site/access.h"
+#include "server/site/router.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The request parser and a real connection reading the same bytes from a socket, with its limits.
 #include "fuzz_support.h"
 
-#include "server/connection.h"
-#include "server/http_request.h"
+#include "server/http/connection.h"
+#include "server/http/http_request.h"
 
 #include <QEventLoop>
 #include <QPointer>

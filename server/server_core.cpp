@@ -1,8 +1,8 @@
 #include "server/server_core.h"
 
 #include "core/descriptor_limit.h"
-#include "server/client_address.h"
-#include "server/router.h"
+#include "server/http/client_address.h"
+#include "server/site/router.h"
 #include "server/web_server.h"
 
 #include <QThread>

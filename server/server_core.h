@@ -1,13 +1,13 @@
 #pragma once
 
-#include "server/archive_writers.h"
-#include "server/connection_slots.h"
-#include "server/http_request.h"
-#include "server/http_response.h"
-#include "server/search_gate.h"
-#include "server/thumbnails.h"
-#include "server/unlock_throttle.h"
-#include "server/work_pool.h"
+#include "server/archives/archive_writers.h"
+#include "server/http/connection_slots.h"
+#include "server/http/http_request.h"
+#include "server/http/http_response.h"
+#include "server/media/thumbnails.h"
+#include "server/site/unlock_throttle.h"
+#include "server/work/search_gate.h"
+#include "server/work/work_pool.h"
 
 #include <QHostAddress>
 #include <QObject>

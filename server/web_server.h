@@ -2,12 +2,12 @@
 
 #include "core/error.h"
 #include "core/mailbox.h"
-#include "server/archive_writers.h"
-#include "server/connection.h"
-#include "server/connection_slots.h"
-#include "server/name_walk.h"
-#include "server/server_snapshot.h"
-#include "server/unlock_throttle.h"
+#include "server/archives/archive_writers.h"
+#include "server/files/name_walk.h"
+#include "server/http/connection.h"
+#include "server/http/connection_slots.h"
+#include "server/site/server_snapshot.h"
+#include "server/site/unlock_throttle.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "server/beneath.h"
+#include "server/files/beneath.h"
 #include "support/test_support.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "server_fixture.h"
 
-#include "server/browse_api.h"
-#include "server/json_text.h"
-#include "server/validators.h"
+#include "server/http/json_text.h"
+#include "server/http/validators.h"
+#include "server/site/browse_api.h"
 
 #include <QDir>
 #include <QJsonArray>

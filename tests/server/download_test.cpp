@@ -1,4 +1,4 @@
-#include "server/archive_writers.h"
+#include "server/archives/archive_writers.h"
 #include "server_fixture.h"
 
 #include <QDateTime>

@@ -1,10 +1,10 @@
 // Requests and names that try to be read two ways: framing a proxy could read differently, client names
 // spelled many ways or made up by the million, and names on disk that are not text.
 
-#include "server/client_address.h"
-#include "server/http_request.h"
-#include "server/unlock_throttle.h"
-#include "server/utf8_text.h"
+#include "server/files/utf8_text.h"
+#include "server/http/client_address.h"
+#include "server/http/http_request.h"
+#include "server/site/unlock_throttle.h"
 #include "server_fixture.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/pages.h"
+#include "server/site/pages.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

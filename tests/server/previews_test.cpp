@@ -1,6 +1,6 @@
 #include "server_fixture.h"
 
-#include "server/thumbnail_cache.h"
+#include "server/media/thumbnail_cache.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "page_texts.h"
-#include "server/http_response.h"
-#include "server/unlock_throttle.h"
+#include "server/http/http_response.h"
+#include "server/site/unlock_throttle.h"
 #include "server_fixture.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "server_fixture.h"
 
-#include "server/access.h"
-#include "server/name_walk.h"
+#include "server/files/name_walk.h"
+#include "server/site/access.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "server_fixture.h"
 
 #include "core/mailbox.h"
-#include "server/connection.h"
-#include "server/work_pool.h"
+#include "server/http/connection.h"
+#include "server/work/work_pool.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
