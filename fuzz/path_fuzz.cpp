@@ -77,7 +77,7 @@ bool inside(const QString& path, const QString& root) {
 
 void checkRelative(const QString& relative, const QByteArray& input) {
     const Share& share = fixture();
-    const std::optional<QString> location = QuarryShareWeb::resolvedURL(share.share, relative);
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share.share, relative);
     if (location) {
         FUZZ_CHECK(inside(*location, share.root), input + "\n-> " + location->toUtf8());
         const std::optional<QString> rest = QuarryShareUtilities::relativePath(*location, share.root);
@@ -126,9 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QStringList pieces = request.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (!pieces.isEmpty() && pieces.first() == QLatin1String("s")) {
         pieces.removeFirst();
-        checkRelative(QuarryShareWeb::decodeRelativePath(pieces), input);
+        checkRelative(QuarrySite::decodeRelativePath(pieces), input);
     }
     // And the same text decoded once more and taken as a relative path directly, as other routes do.
-    checkRelative(QuarryShareWeb::percentDecoded(text), input);
+    checkRelative(QuarryHTTP::percentDecoded(text), input);
     return 0;
 }

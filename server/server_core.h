@@ -17,7 +17,7 @@
 class QuarryShareWebServer;
 
 // Hands accepted sockets over as raw descriptors; each connection handles its own socket.
-class QuarryTcpListener : public QTcpServer {
+class QuarryTCPListener : public QTcpServer {
     Q_OBJECT
 public:
     using QTcpServer::QTcpServer;
@@ -43,11 +43,11 @@ public:
     static QString clientAddress(const HTTPRequest& request, const QHostAddress& peer);
 
 private:
-    QuarryHttpConnection* accept(int descriptor, const QHostAddress& peer);
+    QuarryHTTPConnection* accept(int descriptor, const QHostAddress& peer);
     HTTPResponse answer(const HTTPRequest& request, const QHostAddress& peer);
 
     QuarryShareWebServer* m_server;
-    QuarryTcpListener* m_listener = nullptr;
+    QuarryTCPListener* m_listener = nullptr;
     // Takes the listener's connections within a ceiling, fairly between clients.
     QuarryConnectionSlots m_slots;
     QuarryUnlockThrottle m_throttle;

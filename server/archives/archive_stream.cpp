@@ -91,7 +91,7 @@ bool QuarryArchiveStream::hasStarted() const {
     return m_started;
 }
 
-HTTPBodySource::Status QuarryArchiveStream::take(QByteArray& out, qsizetype maxBytes) {
+QuarryHTTPBodySource::Status QuarryArchiveStream::take(QByteArray& out, qsizetype maxBytes) {
     std::lock_guard lock(m_lock);
     if (!m_ready.empty()) {
         QByteArray& front = m_ready.front();

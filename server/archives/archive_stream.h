@@ -13,7 +13,7 @@
 // writer blocks while the buffer is full, so a visitor who reads slowly slows the writer down and memory
 // stays the same whatever the archive's size; cancelling (the visitor is gone) releases it at once.
 // Threads: the writer side on the writer's thread, take and setWaker on the server thread, the rest on any.
-class QuarryArchiveStream : public HTTPBodySource {
+class QuarryArchiveStream : public QuarryHTTPBodySource {
 public:
     enum class Phase { preparing, started, finished, failed };
 

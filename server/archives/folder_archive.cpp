@@ -38,7 +38,7 @@ bool isTextPath(int descriptor) {
     char path[4096];
     const QByteArray link = "/proc/self/fd/" + QByteArray::number(descriptor);
     const ssize_t length = ::readlink(link.constData(), path, sizeof(path));
-    return length < 0 || QuarryShareWeb::isValidUtf8(path, static_cast<size_t>(length));
+    return length < 0 || QuarryUTF8Text::isValid(path, static_cast<size_t>(length));
 }
 
 QString systemError(int error) {
@@ -47,7 +47,7 @@ QString systemError(int error) {
 
 class FolderWalk {
 public:
-    FolderWalk(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream, QuarryZipWriter& zip,
+    FolderWalk(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream, QuarryZIPWriter& zip,
                int root)
         : m_spec(job)
         , m_stream(stream)
@@ -80,7 +80,7 @@ public:
                 continue;
             // Left out as from listings and searches: a name that is not UTF-8 cannot be fetched, and
             // unpacked it would not be the name listed.
-            if (!QuarryShareWeb::isValidUtf8(name.constData(), static_cast<size_t>(name.size())))
+            if (!QuarryUTF8Text::isValid(name.constData(), static_cast<size_t>(name.size())))
                 continue;
             ok = !m_stream.isCancelled() && entry(::dirfd(listing), name, entryName + '/' + name,
                                                   sharePath.isEmpty() ? name : sharePath + '/' + name, depth);
@@ -171,7 +171,7 @@ public:
 private:
     const QuarryFolderArchiveSpec& m_spec;
     QuarryArchiveStream& m_stream;
-    QuarryZipWriter& m_zip;
+    QuarryZIPWriter& m_zip;
     int m_root;
     qint64 m_directoryBytes = 0;
     QString m_problem;
@@ -211,7 +211,7 @@ void write(const QuarryFolderArchiveSpec& job, QuarryArchiveStream& stream) {
         stream.fail();
         return;
     }
-    QuarryZipWriter zip(stream);
+    QuarryZIPWriter zip(stream);
     if (!zip.open()) {
         logDiagnostic(
             QStringLiteral("Could not begin the archive of %1: %2").arg(job.displayName, zip.errorText()));

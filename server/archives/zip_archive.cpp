@@ -2,7 +2,7 @@
 
 #include "server/http/file_headers.h"
 
-QuarryZipArchiveResponse::QuarryZipArchiveResponse(QuarryFolderArchiveSpec job, QString fileName,
+QuarryZIPArchiveResponse::QuarryZIPArchiveResponse(QuarryFolderArchiveSpec job, QString fileName,
                                                    QString failureName,
                                                    QPointer<QuarryArchiveWriters> writers, QString client,
                                                    QuarryArchiveLimits limits)
@@ -14,24 +14,24 @@ QuarryZipArchiveResponse::QuarryZipArchiveResponse(QuarryFolderArchiveSpec job, 
     , m_limits(limits)
     , m_stream(std::make_shared<QuarryArchiveStream>()) {}
 
-QuarryZipArchiveResponse::~QuarryZipArchiveResponse() {
+QuarryZIPArchiveResponse::~QuarryZIPArchiveResponse() {
     m_stream->cancel();
     m_stream->setWaker({});
     delete m_receiver;
 }
 
-HTTPResponse QuarryZipArchiveResponse::answerHead(const QString& fileName) {
+HTTPResponse QuarryZIPArchiveResponse::answerHead(const QString& fileName) {
     HTTPResponse response = HTTPResponse::streamed(nullptr, QStringLiteral("application/zip"),
-                                                   QuarryShareWeb::contentDisposition(fileName));
+                                                   QuarryHTTP::contentDisposition(fileName));
     return response;
 }
 
-HTTPResponse QuarryZipArchiveResponse::failure(const QString& failureName) {
+HTTPResponse QuarryZIPArchiveResponse::failure(const QString& failureName) {
     return HTTPResponse::internalServerError(QStringLiteral("Could not create a ZIP for ") + failureName +
                                              QLatin1Char('.'));
 }
 
-void QuarryZipArchiveResponse::start(std::function<void(HTTPResponse)> done) {
+void QuarryZIPArchiveResponse::start(std::function<void(HTTPResponse)> done) {
     m_done = std::move(done);
     m_receiver = new QuarryMailbox;
     QuarryMailbox* receiver = m_receiver;
@@ -45,7 +45,7 @@ void QuarryZipArchiveResponse::start(std::function<void(HTTPResponse)> done) {
     });
 }
 
-void QuarryZipArchiveResponse::evaluate() {
+void QuarryZIPArchiveResponse::evaluate() {
     if (!m_done)
         return;
     if (m_stream->hasStarted()) {
@@ -57,7 +57,7 @@ void QuarryZipArchiveResponse::evaluate() {
     }
 }
 
-void QuarryZipArchiveResponse::finish(HTTPResponse response) {
+void QuarryZIPArchiveResponse::finish(HTTPResponse response) {
     // Taken out first: done may release this response.
     std::function<void(HTTPResponse)> done = std::move(m_done);
     m_done = nullptr;

@@ -17,12 +17,12 @@
 // stops the writer, or takes it out of the line.
 // Threads: server thread; the writer runs on a thread of QuarryArchiveWriters and reports through the
 // stream's waker.
-class QuarryZipArchiveResponse : public HTTPDeferredResponse {
+class QuarryZIPArchiveResponse : public QuarryHTTPDeferredResponse {
 public:
-    QuarryZipArchiveResponse(QuarryFolderArchiveSpec job, QString fileName, QString failureName,
+    QuarryZIPArchiveResponse(QuarryFolderArchiveSpec job, QString fileName, QString failureName,
                              QPointer<QuarryArchiveWriters> writers, QString client,
                              QuarryArchiveLimits limits);
-    ~QuarryZipArchiveResponse() override;
+    ~QuarryZIPArchiveResponse() override;
 
     void start(std::function<void(HTTPResponse)> done) override;
 

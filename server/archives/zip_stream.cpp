@@ -38,7 +38,7 @@ struct EntryDeleter {
 
 } // namespace
 
-QuarryZipWriter::QuarryZipWriter(QuarryArchiveStream& out)
+QuarryZIPWriter::QuarryZIPWriter(QuarryArchiveStream& out)
     : m_out(out)
     , m_buffer(kReadSize, Qt::Uninitialized) {
     // libarchive flags a name as UTF-8 when the thread's character set is UTF-8: this thread switches
@@ -48,7 +48,7 @@ QuarryZipWriter::QuarryZipWriter(QuarryArchiveStream& out)
     m_previousLocale = ::uselocale(nullptr);
 }
 
-QuarryZipWriter::~QuarryZipWriter() {
+QuarryZIPWriter::~QuarryZIPWriter() {
     if (m_archive)
         archive_write_free(m_archive);
     ::uselocale(m_previousLocale);
@@ -58,7 +58,7 @@ QuarryZipWriter::~QuarryZipWriter() {
         ::freelocale(m_plainLocale);
 }
 
-bool QuarryZipWriter::open() {
+bool QuarryZIPWriter::open() {
     m_archive = archive_write_new();
     // No blocking: every write goes straight to the stream, and nothing pads the archive's end.
     return m_archive && archive_write_set_format_zip(m_archive) == ARCHIVE_OK &&
@@ -66,7 +66,7 @@ bool QuarryZipWriter::open() {
            archive_write_open(m_archive, &m_out, nullptr, toStream, nullptr) == ARCHIVE_OK;
 }
 
-bool QuarryZipWriter::writeHeader(const QByteArray& name, unsigned int type, const struct stat& status,
+bool QuarryZIPWriter::writeHeader(const QByteArray& name, unsigned int type, const struct stat& status,
                                   qint64 size) {
     std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
     if (!entry)
@@ -83,11 +83,11 @@ bool QuarryZipWriter::writeHeader(const QByteArray& name, unsigned int type, con
     return written == ARCHIVE_OK || written == ARCHIVE_WARN;
 }
 
-bool QuarryZipWriter::addFolder(const QByteArray& name, const struct stat& status) {
+bool QuarryZIPWriter::addFolder(const QByteArray& name, const struct stat& status) {
     return writeHeader(name, AE_IFDIR, status, 0) && archive_write_finish_entry(m_archive) == ARCHIVE_OK;
 }
 
-bool QuarryZipWriter::addFile(const QByteArray& name, int descriptor, const struct stat& status,
+bool QuarryZIPWriter::addFile(const QByteArray& name, int descriptor, const struct stat& status,
                               QString& problem) {
     const int compression = isStoredAsIs(name) ? archive_write_zip_set_compression_store(m_archive)
                                                : archive_write_zip_set_compression_deflate(m_archive);
@@ -114,16 +114,16 @@ bool QuarryZipWriter::addFile(const QByteArray& name, int descriptor, const stru
     return archive_write_finish_entry(m_archive) == ARCHIVE_OK;
 }
 
-bool QuarryZipWriter::close() {
+bool QuarryZIPWriter::close() {
     return archive_write_close(m_archive) == ARCHIVE_OK;
 }
 
-QString QuarryZipWriter::errorText() const {
+QString QuarryZIPWriter::errorText() const {
     const char* text = m_archive ? archive_error_string(m_archive) : nullptr;
     return text ? QString::fromLocal8Bit(text) : QStringLiteral("the archive could not be written");
 }
 
-bool QuarryZipWriter::isStoredAsIs(const QByteArray& name) {
+bool QuarryZIPWriter::isStoredAsIs(const QByteArray& name) {
     static const QSet<QByteArray> suffixes{
         "jpg", "jpeg", "png", "gif", "webp", "heic", "heif", "avif", "mp4", "m4v", "mov", "mkv", "webm",
         "avi", "mp3",  "m4a", "aac", "ogg",  "opus", "flac", "zip",  "gz",  "tgz", "bz2", "xz",  "zst",

@@ -15,12 +15,12 @@ struct archive;
 // offset or the number of entries needs it. Names are taken as the bytes they are on disk and flagged
 // as UTF-8 when they are UTF-8. Files whose name says their content is already compressed are stored,
 // the others deflated. Threads: one writer thread uses it, from open to close.
-class QuarryZipWriter {
+class QuarryZIPWriter {
 public:
-    explicit QuarryZipWriter(QuarryArchiveStream& out);
-    ~QuarryZipWriter();
-    QuarryZipWriter(const QuarryZipWriter&) = delete;
-    QuarryZipWriter& operator=(const QuarryZipWriter&) = delete;
+    explicit QuarryZIPWriter(QuarryArchiveStream& out);
+    ~QuarryZIPWriter();
+    QuarryZIPWriter(const QuarryZIPWriter&) = delete;
+    QuarryZIPWriter& operator=(const QuarryZIPWriter&) = delete;
 
     // Each returns false when libarchive cannot go on. A cancelled stream takes nothing more: the entry
     // being written ends early, and the caller stops at its next look at the stream.

@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-namespace QuarryShareWeb {
+namespace QuarryContainment {
 
 QString resolvedShareRoot(const QuarryFolderShare& share) {
     // Every request of a share starts there, and resolving it reads each component of its path: the
@@ -50,4 +50,4 @@ std::optional<QString> resolvedURL(const QuarryFolderShare& share, const QString
     return resolvedBeneath(resolvedShareRoot(share), relativePath);
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryContainment

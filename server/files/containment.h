@@ -9,7 +9,7 @@
 // The containment gate: where a visitor's path inside a share leads, and whether it stays inside. Every
 // file a visitor reaches is found through it and then opened refusing links (beneath.h), so a link
 // swapped in between leads nowhere.
-namespace QuarryShareWeb {
+namespace QuarryContainment {
 
 // Where a share's folder really is, every link in its path resolved.
 QString resolvedShareRoot(const QuarryFolderShare& share);
@@ -24,4 +24,4 @@ std::optional<QString> resolvedBeneath(const QString& root, const QString& relat
 // again; nothing when it is not below it.
 std::optional<QString> relativeToResolved(const QString& resolved, const QString& root);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryContainment

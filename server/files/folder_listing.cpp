@@ -111,13 +111,13 @@ private:
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarryFolderListing {
 
-std::optional<QList<DirectoryListingItem>> readFolder(const QString& root, const QString& location) {
+std::optional<QList<DirectoryListingItem>> read(const QString& root, const QString& location) {
     if (!QFileInfo(location).isDir())
         return std::nullopt;
     // The folder is fully resolved, so only entries that are links need resolving again.
-    const QString folderPath = relativeToResolved(location, root).value_or(QString());
+    const QString folderPath = QuarryContainment::relativeToResolved(location, root).value_or(QString());
     const QString prefix = folderPath.isEmpty() ? QString() : folderPath + QLatin1Char('/');
     QuarryDescriptor opened =
         QuarryBeneath::openResolved(QFile::encodeName(location), O_RDONLY | O_DIRECTORY);
@@ -135,7 +135,7 @@ std::optional<QList<DirectoryListingItem>> readFolder(const QString& root, const
         if (entry->d_name[0] == '.')
             continue;
         const size_t length = std::strlen(entry->d_name);
-        if (!isValidUtf8(entry->d_name, length))
+        if (!QuarryUTF8Text::isValid(entry->d_name, length))
             continue;
         starts.push_back(names.size());
         names.append(entry->d_name, length + 1);
@@ -174,7 +174,7 @@ std::optional<QList<DirectoryListingItem>> readFolder(const QString& root, const
     return items;
 }
 
-void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath) {
+void sort(QList<DirectoryListingItem>& items, bool thenByPath) {
     // In the user's locale, ignoring case; sort keys are made once per name and kept for the next time.
     thread_local SortKeys sortKeys;
     sortKeys.followLocale();
@@ -213,4 +213,4 @@ void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath) {
     items = std::move(sorted);
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryFolderListing

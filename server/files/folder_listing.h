@@ -18,13 +18,13 @@ struct DirectoryListingItem {
 // A folder's entries as visitors see them. Hidden entries and names that are not UTF-8 are left out; a
 // symbolic link is listed under the path of what it leads to inside the share, and left out when it
 // leads out.
-namespace QuarryShareWeb {
+namespace QuarryFolderListing {
 
 // The entries of the folder at location, unsorted; location is fully resolved and inside root, the
 // share's fully resolved folder. Nothing when it is no folder; no entries when it cannot be read.
-std::optional<QList<DirectoryListingItem>> readFolder(const QString& root, const QString& location);
+std::optional<QList<DirectoryListingItem>> read(const QString& root, const QString& location);
 
 // Folders first, then by name in the listing's order; with thenByPath, equal names by their paths.
-void sortListingItems(QList<DirectoryListingItem>& items, bool thenByPath = false);
+void sort(QList<DirectoryListingItem>& items, bool thenByPath = false);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryFolderListing

@@ -100,7 +100,7 @@ private:
             if (entry->d_name[0] == '.')
                 continue;
             // Names that are not UTF-8 are neither reported nor entered: nothing could fetch them.
-            if (!QuarryShareWeb::isValidUtf8(entry->d_name, std::strlen(entry->d_name)))
+            if (!QuarryUTF8Text::isValid(entry->d_name, std::strlen(entry->d_name)))
                 continue;
             if (++m_outcome.searchedEntries % kEntriesBetweenChecks == 0 && mustStop())
                 return false;

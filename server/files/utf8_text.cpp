@@ -1,8 +1,8 @@
 #include "server/files/utf8_text.h"
 
-namespace QuarryShareWeb {
+namespace QuarryUTF8Text {
 
-bool isValidUtf8(const char* bytes, size_t length) {
+bool isValid(const char* bytes, size_t length) {
     const auto* text = reinterpret_cast<const unsigned char*>(bytes);
     size_t i = 0;
     while (i < length) {
@@ -44,4 +44,4 @@ bool isValidUtf8(const char* bytes, size_t length) {
     return true;
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryUTF8Text

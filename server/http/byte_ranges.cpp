@@ -24,7 +24,7 @@ std::optional<qint64> digits(QStringView text) {
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 ByteRangeAnswer evaluateRange(const QString& header, qint64 size) {
     using Kind = ByteRangeAnswer::Kind;
@@ -66,4 +66,4 @@ ByteRangeAnswer evaluateRange(const QString& header, qint64 size) {
     return {Kind::partial, *first, qMin(*last, size - 1)};
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

@@ -3,7 +3,7 @@
 #include <QString>
 
 // The one byte range of a Range header (RFC 9110), against a body of a known size.
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 struct ByteRangeAnswer {
     enum class Kind {
@@ -25,4 +25,4 @@ struct ByteRangeAnswer {
 // "bytes=a-b", "bytes=a-" and "bytes=-n" (the last n bytes); the unit's case is ignored.
 ByteRangeAnswer evaluateRange(const QString& header, qint64 size);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

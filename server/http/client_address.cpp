@@ -16,7 +16,7 @@ QString ipv4Text(const unsigned char* bytes) {
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 std::optional<QString> canonicalAddress(const QString& text) {
     if (text.isEmpty() || text.size() > kMaxAddressText)
@@ -53,4 +53,4 @@ QString canonicalAddress(const QHostAddress& address) {
     return canonicalAddress(plain.toString()).value_or(plain.toString());
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

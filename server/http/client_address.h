@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 // The one spelling of an address that a client is known by: IPv4 in dotted decimal, IPv6 compressed
 // in lower case, and an IPv4-mapped IPv6 address as its IPv4 address. Nothing when the text is not an
@@ -15,4 +15,4 @@ std::optional<QString> canonicalAddress(const QString& text);
 // The canonical spelling of a connection's peer.
 QString canonicalAddress(const QHostAddress& address);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

@@ -43,14 +43,14 @@ QHostAddress peerAddress(int descriptor) {
 
 } // namespace
 
-QuarryHttpConnection::QuarryHttpConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
+QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
                                            QObject* parent)
-    : QuarryHttpConnection(descriptor, peerAddress(descriptor), std::move(responder), limits, parent) {
+    : QuarryHTTPConnection(descriptor, peerAddress(descriptor), std::move(responder), limits, parent) {
     ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) | O_NONBLOCK);
     ::fcntl(m_descriptor, F_SETFD, ::fcntl(m_descriptor, F_GETFD) | FD_CLOEXEC);
 }
 
-QuarryHttpConnection::QuarryHttpConnection(int descriptor, const QHostAddress& peer, Responder responder,
+QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, const QHostAddress& peer, Responder responder,
                                            QuarryConnectionLimits limits, QObject* parent)
     : QObject(parent)
     , m_descriptor(descriptor)
@@ -60,8 +60,8 @@ QuarryHttpConnection::QuarryHttpConnection(int descriptor, const QHostAddress& p
     , m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
     , m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this)) {
     m_writeNotifier->setEnabled(false);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &QuarryHttpConnection::readable);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &QuarryHttpConnection::writeMore);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &QuarryHTTPConnection::readable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &QuarryHTTPConnection::writeMore);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         if (m_phase == Phase::sending) {
@@ -83,7 +83,7 @@ QuarryHttpConnection::QuarryHttpConnection(int descriptor, const QHostAddress& p
     m_timer.start(m_limits.requestTimeout);
 }
 
-QuarryHttpConnection::~QuarryHttpConnection() {
+QuarryHTTPConnection::~QuarryHTTPConnection() {
     stopStream();
     if (m_descriptor >= 0) {
         m_readNotifier->setEnabled(false);
@@ -92,7 +92,7 @@ QuarryHttpConnection::~QuarryHttpConnection() {
     }
 }
 
-void QuarryHttpConnection::readable() {
+void QuarryHTTPConnection::readable() {
     char chunk[kReadChunk];
     qint64 readThisTurn = 0;
     while (readThisTurn < kReadPerTurn) {
@@ -134,7 +134,7 @@ void QuarryHttpConnection::readable() {
     }
 }
 
-void QuarryHttpConnection::evaluateRequest() {
+void QuarryHTTPConnection::evaluateRequest() {
     // Made only when it is the answer: most requests are sound.
     const auto tooLarge = [] { return HTTPResponse::badRequest(QStringLiteral("Could not parse request.")); };
     if (m_headEnd < 0) {
@@ -185,7 +185,7 @@ void QuarryHttpConnection::evaluateRequest() {
     respond(m_responder(request, m_peer));
 }
 
-void QuarryHttpConnection::respond(HTTPResponse response) {
+void QuarryHTTPConnection::respond(HTTPResponse response) {
     m_phase = Phase::answering;
     m_timer.stop();
     Q_EMIT requestArrived();
@@ -197,7 +197,7 @@ void QuarryHttpConnection::respond(HTTPResponse response) {
     m_deferred->start([this](HTTPResponse final) { beginSending(std::move(final)); });
 }
 
-void QuarryHttpConnection::beginSending(HTTPResponse response) {
+void QuarryHTTPConnection::beginSending(HTTPResponse response) {
     if (m_phase != Phase::answering)
         return;
     m_phase = Phase::sending;
@@ -210,7 +210,7 @@ void QuarryHttpConnection::beginSending(HTTPResponse response) {
         m_stream = response.stream;
         // Called from the thread that makes the body: more is ready, so write on this thread.
         m_stream->setWaker([this] {
-            QMetaObject::invokeMethod(this, &QuarryHttpConnection::writeMore, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &QuarryHTTPConnection::writeMore, Qt::QueuedConnection);
         });
     } else {
         m_out += response.body;
@@ -222,7 +222,7 @@ void QuarryHttpConnection::beginSending(HTTPResponse response) {
     writeMore();
 }
 
-void QuarryHttpConnection::writeMore() {
+void QuarryHTTPConnection::writeMore() {
     if (m_phase != Phase::sending)
         return;
     qint64 writtenThisTurn = 0;
@@ -311,20 +311,20 @@ void QuarryHttpConnection::writeMore() {
     finishSending();
 }
 
-bool QuarryHttpConnection::takeFromStream() {
+bool QuarryHTTPConnection::takeFromStream() {
     QByteArray piece;
     switch (m_stream->take(piece, kCopyChunk)) {
-    case HTTPBodySource::Status::data:
+    case QuarryHTTPBodySource::Status::data:
         m_out = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
         break;
-    case HTTPBodySource::Status::waiting:
+    case QuarryHTTPBodySource::Status::waiting:
         m_out.clear();
         break;
-    case HTTPBodySource::Status::finished:
+    case QuarryHTTPBodySource::Status::finished:
         m_out = QByteArrayLiteral("0\r\n\r\n");
         m_streamEnded = true;
         break;
-    case HTTPBodySource::Status::failed:
+    case QuarryHTTPBodySource::Status::failed:
         // Without the last chunk the client can tell the body was cut short.
         closeNow();
         return false;
@@ -333,13 +333,13 @@ bool QuarryHttpConnection::takeFromStream() {
     return true;
 }
 
-void QuarryHttpConnection::stopStream() {
+void QuarryHTTPConnection::stopStream() {
     if (m_stream)
         m_stream->setWaker({});
     m_stream.reset();
 }
 
-void QuarryHttpConnection::finishSending() {
+void QuarryHTTPConnection::finishSending() {
     m_writeNotifier->setEnabled(false);
     stopStream();
     m_file.reset();
@@ -360,7 +360,7 @@ void QuarryHttpConnection::finishSending() {
     m_timer.start(m_limits.lingerTimeout);
 }
 
-void QuarryHttpConnection::closeNow() {
+void QuarryHTTPConnection::closeNow() {
     if (m_phase == Phase::closed)
         return;
     m_phase = Phase::closed;

@@ -29,18 +29,18 @@ struct QuarryConnectionLimits {
 // One accepted connection: reads one request, answers it, closes. Works on the raw non-blocking socket
 // so that bodies can stream from files with sendfile and the write side can be ended on its own.
 // It deletes itself when done. Threads: server thread only.
-class QuarryHttpConnection : public QObject {
+class QuarryHTTPConnection : public QObject {
     Q_OBJECT
 public:
     using Responder = std::function<HTTPResponse(const HTTPRequest&, const QHostAddress& peer)>;
 
     // Takes ownership of the connected socket descriptor.
-    QuarryHttpConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
+    QuarryHTTPConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
                          QObject* parent = nullptr);
     // For a socket accepted non-blocking and close-on-exec, whose peer is known already.
-    QuarryHttpConnection(int descriptor, const QHostAddress& peer, Responder responder,
+    QuarryHTTPConnection(int descriptor, const QHostAddress& peer, Responder responder,
                          QuarryConnectionLimits limits, QObject* parent = nullptr);
-    ~QuarryHttpConnection() override;
+    ~QuarryHTTPConnection() override;
 
     // Closes the connection at once, without an answer; it deletes itself later.
     void abandon() { closeNow(); }
@@ -83,12 +83,12 @@ private:
     std::optional<HTTPRequest> m_head;
     qsizetype m_headEnd = -1;
 
-    std::shared_ptr<HTTPDeferredResponse> m_deferred;
+    std::shared_ptr<QuarryHTTPDeferredResponse> m_deferred;
     QByteArray m_out;
     qsizetype m_outOffset = 0;
-    std::shared_ptr<HTTPFileBody> m_file;
+    std::shared_ptr<QuarryHTTPFileBody> m_file;
     qint64 m_fileOffset = 0;
-    std::shared_ptr<HTTPBodySource> m_stream;
+    std::shared_ptr<QuarryHTTPBodySource> m_stream;
     bool m_streamEnded = false;
     bool m_useSendfile = true;
 

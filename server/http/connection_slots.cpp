@@ -115,13 +115,13 @@ void QuarryConnectionSlots::acceptPending() {
 
 void QuarryConnectionSlots::admit(int descriptor, const QHostAddress& peer) {
     const bool counted = !m_limits.speaksForMany(peer);
-    const QString name = QuarryShareWeb::canonicalAddress(peer);
+    const QString name = QuarryHTTP::canonicalAddress(peer);
     if (counted && m_peers.value(name).held >= m_ceiling / 2 && !closeOldestWaiting(&name)) {
         // Its half is all busy with answers: this one waits for none of them.
         ::close(descriptor);
         return;
     }
-    QuarryHttpConnection* connection = m_opener(descriptor, peer);
+    QuarryHTTPConnection* connection = m_opener(descriptor, peer);
     const quint64 order = m_nextOrder++;
     m_slots.insert(connection, Slot{connection, name, counted, order, true});
     m_waiting.emplace(order, connection);
@@ -130,11 +130,11 @@ void QuarryConnectionSlots::admit(int descriptor, const QHostAddress& peer) {
         ++entry.held;
         entry.waiting.emplace(order, connection);
     }
-    connect(connection, &QuarryHttpConnection::requestArrived, this,
+    connect(connection, &QuarryHTTPConnection::requestArrived, this,
             [this, connection] { requestArrived(connection); });
     // Its slot is free once its socket is: connections answered within one turn of accepting are deleted
     // only after it, and must not fill the table meanwhile.
-    connect(connection, &QuarryHttpConnection::closed, this, [this, connection] { release(connection); });
+    connect(connection, &QuarryHTTPConnection::closed, this, [this, connection] { release(connection); });
     connect(connection, &QObject::destroyed, this, &QuarryConnectionSlots::release);
     connection->readWaiting();
 }
@@ -151,7 +151,7 @@ bool QuarryConnectionSlots::closeOldestWaiting(const QString* peer) {
         return false;
     QObject* oldest = waiting->begin()->second;
     const auto slot = m_slots.constFind(oldest);
-    QuarryHttpConnection* connection = slot->connection;
+    QuarryHTTPConnection* connection = slot->connection;
     // Released first: its later destruction finds nothing of it here.
     release(oldest);
     connection->abandon();

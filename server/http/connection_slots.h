@@ -11,7 +11,7 @@
 #include <functional>
 #include <map>
 
-class QuarryHttpConnection;
+class QuarryHTTPConnection;
 
 // How many connections the server holds, and how they are shared.
 struct QuarrySlotLimits {
@@ -34,7 +34,7 @@ class QuarryConnectionSlots : public QObject {
     Q_OBJECT
 public:
     // Makes the connection for an accepted socket, which it owns from then on.
-    using Opener = std::function<QuarryHttpConnection*(int descriptor, const QHostAddress& peer)>;
+    using Opener = std::function<QuarryHTTPConnection*(int descriptor, const QHostAddress& peer)>;
 
     QuarryConnectionSlots(Opener opener, QObject* parent = nullptr);
     ~QuarryConnectionSlots() override;
@@ -52,7 +52,7 @@ public:
 
 private:
     struct Slot {
-        QuarryHttpConnection* connection = nullptr;
+        QuarryHTTPConnection* connection = nullptr;
         QString peer;
         bool counted = false; // held to the per-peer share
         quint64 order = 0;

@@ -29,7 +29,7 @@ QString cleanFileName(const QString& fileName) {
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 QString contentDisposition(const QString& fileName) {
     return QStringLiteral("attachment; filename=\"") + cleanFileName(fileName) + QLatin1Char('"');
@@ -63,4 +63,4 @@ QString mimeTypeForName(const QString& fileName) {
     return name;
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

@@ -3,7 +3,7 @@
 #include <QString>
 
 // The headers that name a shared file's bytes: its type and how it is offered.
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 // attachment; filename="NAME" with double quotes, backslashes and control characters removed from the
 // name, so nothing in it can end or escape the quoted text.
@@ -14,4 +14,4 @@ QString inlineDisposition(const QString& fileName);
 // The registered type of the name's extension; application/octet-stream without one.
 QString mimeTypeForName(const QString& fileName);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

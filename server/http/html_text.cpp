@@ -1,6 +1,6 @@
 #include "server/http/html_text.h"
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 QString escapeHTML(const QString& text) {
     QString escaped = text;
@@ -18,4 +18,4 @@ QString escapeForScriptTag(const QString& text) {
     return escaped;
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

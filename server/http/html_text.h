@@ -3,7 +3,7 @@
 #include <QString>
 
 // Dynamic text inside the HTML the server writes itself: page texts, error pages.
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 // & < > and the double quote, in that order.
 QString escapeHTML(const QString& text);
@@ -11,4 +11,4 @@ QString escapeHTML(const QString& text);
 // comment opener can appear; the JSON still parses to the same values.
 QString escapeForScriptTag(const QString& text);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

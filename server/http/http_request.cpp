@@ -34,7 +34,7 @@ int hexValue(char c) {
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 QString trimmedBlanks(const QString& text) {
     qsizetype start = 0;
@@ -88,7 +88,7 @@ QMap<QString, QString> queryParameters(const HTTPRequest& request) {
     return parameters;
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP
 
 std::optional<HTTPRequest> HTTPRequest::parse(const QByteArray& bytes) {
     const qsizetype headEnd = bytes.indexOf(kHeadEnd);
@@ -124,8 +124,7 @@ std::optional<HTTPRequest> HTTPRequest::parseHead(const QByteArray& head) {
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
         if (colon < 0)
             continue;
-        request.headers.insert(line.left(colon).toLower(),
-                               QuarryShareWeb::trimmedBlanks(line.mid(colon + 1)));
+        request.headers.insert(line.left(colon).toLower(), QuarryHTTP::trimmedBlanks(line.mid(colon + 1)));
     }
     return request;
 }
@@ -209,7 +208,7 @@ QUrl HTTPRequest::url() const {
 }
 
 QString HTTPRequest::path() const {
-    QString decoded = QuarryShareWeb::percentDecoded(url().path(QUrl::FullyEncoded), true);
+    QString decoded = QuarryHTTP::percentDecoded(url().path(QUrl::FullyEncoded), true);
     if (decoded.isEmpty())
         return QStringLiteral("/");
     // "/docs//" is "/docs" too: every trailing "/" goes, not just the last.

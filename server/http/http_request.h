@@ -39,7 +39,7 @@ struct HTTPRequest {
     bool operator==(const HTTPRequest&) const = default;
 };
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 // The query items of the request's URL, percent-decoded ("+" stays "+"); a later item replaces an
 // earlier one and an item without "=" removes any earlier value of its name.
@@ -52,4 +52,4 @@ QString percentDecoded(const QString& text, bool keepEncodedSlash = false);
 // Trims the tab and every space-separator character (Unicode category Zs) from both ends.
 QString trimmedBlanks(const QString& text);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

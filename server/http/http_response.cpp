@@ -48,17 +48,17 @@ QString HTTPCookieHeader::stringValue() const {
     return items.join(QStringLiteral("; "));
 }
 
-HTTPFileBody::HTTPFileBody(int descriptor, qint64 length, qint64 offset)
+QuarryHTTPFileBody::QuarryHTTPFileBody(int descriptor, qint64 length, qint64 offset)
     : m_descriptor(descriptor)
     , m_length(length)
     , m_offset(offset) {}
 
-HTTPFileBody::~HTTPFileBody() {
+QuarryHTTPFileBody::~QuarryHTTPFileBody() {
     if (m_descriptor >= 0)
         ::close(m_descriptor);
 }
 
-QByteArray HTTPFileBody::readAll() const {
+QByteArray QuarryHTTPFileBody::readAll() const {
     QByteArray bytes(static_cast<qsizetype>(m_length), Qt::Uninitialized);
     qint64 done = 0;
     while (done < m_length) {
@@ -174,7 +174,7 @@ HTTPResponse HTTPResponse::badRequest(const QString& message) {
 }
 
 HTTPResponse HTTPResponse::internalServerError(const QString& message) {
-    return html(QStringLiteral("<h1>Server Error</h1><p>") + QuarryShareWeb::escapeHTML(message) +
+    return html(QStringLiteral("<h1>Server Error</h1><p>") + QuarryHTTP::escapeHTML(message) +
                     QStringLiteral("</p>"),
                 500);
 }
@@ -208,7 +208,7 @@ HTTPResponse HTTPResponse::binary(const QByteArray& bytes, const QString& conten
     return response;
 }
 
-HTTPResponse HTTPResponse::file(std::shared_ptr<HTTPFileBody> body, const QString& contentType,
+HTTPResponse HTTPResponse::file(std::shared_ptr<QuarryHTTPFileBody> body, const QString& contentType,
                                 const std::optional<QString>& disposition, const QString& policy) {
     HTTPResponse response = fileBytes(QByteArray(), contentType, disposition, policy);
     response.fileBody = std::move(body);
@@ -222,7 +222,7 @@ HTTPResponse HTTPResponse::fileBytes(const QByteArray& bytes, const QString& con
     return response;
 }
 
-HTTPResponse HTTPResponse::streamed(std::shared_ptr<HTTPBodySource> body, const QString& contentType,
+HTTPResponse HTTPResponse::streamed(std::shared_ptr<QuarryHTTPBodySource> body, const QString& contentType,
                                     const std::optional<QString>& disposition) {
     HTTPResponse response = fileBytes(QByteArray(), contentType, disposition);
     response.stream = std::move(body);
@@ -239,7 +239,7 @@ HTTPResponse HTTPResponse::redirect(const QString& location, const QList<HTTPCoo
     return response;
 }
 
-HTTPResponse HTTPResponse::later(std::shared_ptr<HTTPDeferredResponse> work) {
+HTTPResponse HTTPResponse::later(std::shared_ptr<QuarryHTTPDeferredResponse> work) {
     HTTPResponse response;
     response.deferred = std::move(work);
     return response;

@@ -23,13 +23,13 @@ struct HTTPCookieHeader {
 
 // A body that the connection sends straight from an open file, so memory never grows with its size.
 // The descriptor is closed when the last response holding it is gone.
-class HTTPFileBody {
+class QuarryHTTPFileBody {
 public:
     // Takes ownership of an open descriptor; the body is length bytes from offset on.
-    HTTPFileBody(int descriptor, qint64 length, qint64 offset = 0);
-    ~HTTPFileBody();
-    HTTPFileBody(const HTTPFileBody&) = delete;
-    HTTPFileBody& operator=(const HTTPFileBody&) = delete;
+    QuarryHTTPFileBody(int descriptor, qint64 length, qint64 offset = 0);
+    ~QuarryHTTPFileBody();
+    QuarryHTTPFileBody(const QuarryHTTPFileBody&) = delete;
+    QuarryHTTPFileBody& operator=(const QuarryHTTPFileBody&) = delete;
 
     int descriptor() const { return m_descriptor; }
     qint64 length() const { return m_length; }
@@ -45,10 +45,10 @@ private:
 
 // A body made while it is sent (a folder archive), whose length is not known in advance. The connection
 // takes what is ready and is woken when there is more; whoever makes it stops when its owner drops it.
-class HTTPBodySource {
+class QuarryHTTPBodySource {
 public:
     enum class Status { data, waiting, finished, failed };
-    virtual ~HTTPBodySource() = default;
+    virtual ~QuarryHTTPBodySource() = default;
     // data: out holds the next bytes (at most maxBytes); waiting: nothing is ready yet, and the waker
     // will be called when something is; finished: the body is complete; failed: it never will be.
     virtual Status take(QByteArray& out, qsizetype maxBytes) = 0;
@@ -62,7 +62,7 @@ struct HTTPResponse;
 // The Content-Security-Policy of a response that carries a shared file's bytes. Shared folders are
 // filled by other people's devices, so no policy lets a file run script on this origin, where the
 // unlock cookies live; each one still lets the browser show what it is meant to show.
-namespace SharedFilePolicy {
+namespace QuarryHTTP::SharedFilePolicy {
 // Attachments, images, text, thumbnails: no script, and a sandbox with an opaque origin besides.
 inline const QString sandboxed = QStringLiteral("default-src 'none'; style-src 'unsafe-inline'; sandbox");
 // Audio and video opened on their own: Chromium's player fetches the file again from the document,
@@ -72,13 +72,13 @@ inline const QString media =
     QStringLiteral("default-src 'none'; media-src 'self'; style-src 'unsafe-inline'");
 // PDF opened on its own: the viewer's document keeps the origin and loses script.
 inline const QString document = QStringLiteral("default-src 'none'; style-src 'unsafe-inline'");
-} // namespace SharedFilePolicy
+} // namespace QuarryHTTP::SharedFilePolicy
 
 // A response that is only known after asynchronous work (a folder archive). The connection starts it
 // once and keeps it alive until the final response has been sent; destroying it cancels the work.
-class HTTPDeferredResponse {
+class QuarryHTTPDeferredResponse {
 public:
-    virtual ~HTTPDeferredResponse() = default;
+    virtual ~QuarryHTTPDeferredResponse() = default;
     // Calls done exactly once, later, on the calling thread's event loop.
     virtual void start(std::function<void(HTTPResponse)> done) = 0;
     // Whether the connection ends, dropping this work, when the visitor closes its side before the
@@ -94,11 +94,11 @@ struct HTTPResponse {
     QList<HTTPCookieHeader> cookieHeaders;
     QByteArray body;
     // When set, the body is this file's content instead of `body`.
-    std::shared_ptr<HTTPFileBody> fileBody;
+    std::shared_ptr<QuarryHTTPFileBody> fileBody;
     // When set, this response only stands for the one that the deferred work will produce.
-    std::shared_ptr<HTTPDeferredResponse> deferred;
+    std::shared_ptr<QuarryHTTPDeferredResponse> deferred;
     // When set, the body is made while it is sent and goes out with chunked transfer coding.
-    std::shared_ptr<HTTPBodySource> stream;
+    std::shared_ptr<QuarryHTTPBodySource> stream;
     // Transfer-Encoding: chunked instead of Content-Length (a stream, or a HEAD answer standing for one).
     bool chunked = false;
 
@@ -124,16 +124,16 @@ struct HTTPResponse {
     static HTTPResponse binary(const QByteArray& bytes, const QString& contentType,
                                const std::optional<QString>& disposition = std::nullopt);
     // A shared file's bytes streamed from an open file: as binary, with the file's own policy.
-    static HTTPResponse file(std::shared_ptr<HTTPFileBody> body, const QString& contentType,
+    static HTTPResponse file(std::shared_ptr<QuarryHTTPFileBody> body, const QString& contentType,
                              const std::optional<QString>& disposition = std::nullopt,
-                             const QString& policy = SharedFilePolicy::sandboxed);
+                             const QString& policy = QuarryHTTP::SharedFilePolicy::sandboxed);
     // Bytes made from a shared file (a thumbnail), held in memory, with the file's own policy.
     static HTTPResponse fileBytes(const QByteArray& bytes, const QString& contentType,
                                   const std::optional<QString>& disposition = std::nullopt,
-                                  const QString& policy = SharedFilePolicy::sandboxed);
+                                  const QString& policy = QuarryHTTP::SharedFilePolicy::sandboxed);
     // A body made from shared files while it is sent (a folder archive), with the files' policy.
-    static HTTPResponse streamed(std::shared_ptr<HTTPBodySource> body, const QString& contentType,
+    static HTTPResponse streamed(std::shared_ptr<QuarryHTTPBodySource> body, const QString& contentType,
                                  const std::optional<QString>& disposition = std::nullopt);
     static HTTPResponse redirect(const QString& location, const QList<HTTPCookieHeader>& cookies = {});
-    static HTTPResponse later(std::shared_ptr<HTTPDeferredResponse> work);
+    static HTTPResponse later(std::shared_ptr<QuarryHTTPDeferredResponse> work);
 };

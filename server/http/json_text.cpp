@@ -72,7 +72,7 @@ constexpr bool isPlainAscii(char16_t unit) {
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 void ByteRun::grow(size_t atLeast) {
     const size_t capacity = std::max({atLeast, m_capacity * 2, size_t(256)});
@@ -83,33 +83,33 @@ void ByteRun::grow(size_t atLeast) {
     m_capacity = capacity;
 }
 
-JsonWriter& JsonWriter::beginObject() {
+JSONWriter& JSONWriter::beginObject() {
     separate();
     m_out.push_back('{');
     m_needsComma = false;
     return *this;
 }
 
-JsonWriter& JsonWriter::endObject() {
+JSONWriter& JSONWriter::endObject() {
     m_out.push_back('}');
     m_needsComma = true;
     return *this;
 }
 
-JsonWriter& JsonWriter::beginArray() {
+JSONWriter& JSONWriter::beginArray() {
     separate();
     m_out.push_back('[');
     m_needsComma = false;
     return *this;
 }
 
-JsonWriter& JsonWriter::endArray() {
+JSONWriter& JSONWriter::endArray() {
     m_out.push_back(']');
     m_needsComma = true;
     return *this;
 }
 
-JsonWriter& JsonWriter::key(const char* name, size_t length) {
+JSONWriter& JSONWriter::key(const char* name, size_t length) {
     separate();
     m_out.push_back('"');
     m_out.append(name, length);
@@ -118,7 +118,7 @@ JsonWriter& JsonWriter::key(const char* name, size_t length) {
     return *this;
 }
 
-JsonWriter& JsonWriter::value(QStringView text) {
+JSONWriter& JSONWriter::value(QStringView text) {
     separate();
     static const char hex[] = "0123456789abcdef";
     const auto escapeInto = [this](unsigned char byte) {
@@ -183,7 +183,7 @@ JsonWriter& JsonWriter::value(QStringView text) {
     return *this;
 }
 
-JsonWriter& JsonWriter::value(qint64 number) {
+JSONWriter& JSONWriter::value(qint64 number) {
     separate();
     m_needsComma = true;
     char digits[24];
@@ -192,14 +192,14 @@ JsonWriter& JsonWriter::value(qint64 number) {
     return *this;
 }
 
-JsonWriter& JsonWriter::value(bool flag) {
+JSONWriter& JSONWriter::value(bool flag) {
     separate();
     m_needsComma = true;
     m_out.append(flag ? "true" : "false", flag ? 4 : 5);
     return *this;
 }
 
-JsonWriter& JsonWriter::dateValue(const QDateTime& moment) {
+JSONWriter& JSONWriter::dateValue(const QDateTime& moment) {
     separate();
     m_needsComma = true;
     const qint64 seconds = moment.toSecsSinceEpoch();
@@ -229,4 +229,4 @@ QByteArray isoDateBytes(const QDateTime& moment) {
     return moment.toUTC().toString(Qt::ISODate).toUtf8();
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

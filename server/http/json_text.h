@@ -9,7 +9,7 @@
 #include <limits>
 #include <memory>
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 // Bytes appended through a pointer: one capacity check a piece, nothing zero-filled, nothing out of line
 // but growing. A listing of ten thousand entries is a hundred thousand small pieces.
@@ -44,29 +44,29 @@ private:
 
 // Compact JSON written straight into UTF-8 bytes. Folder listings are encoded on every request, and
 // the general document classes spend dozens of allocations on each entry.
-class JsonWriter {
+class JSONWriter {
 public:
-    JsonWriter& beginObject();
-    JsonWriter& endObject();
-    JsonWriter& beginArray();
-    JsonWriter& endArray();
+    JSONWriter& beginObject();
+    JSONWriter& endObject();
+    JSONWriter& beginArray();
+    JSONWriter& endArray();
     // Names are literals: their length is known where they are written.
     template <size_t N>
-    JsonWriter& key(const char (&name)[N]) {
+    JSONWriter& key(const char (&name)[N]) {
         return key(name, N - 1);
     }
-    JsonWriter& value(QStringView text);
-    JsonWriter& value(qint64 number);
-    JsonWriter& value(bool flag);
+    JSONWriter& value(QStringView text);
+    JSONWriter& value(qint64 number);
+    JSONWriter& value(bool flag);
     // ISO 8601 in UTC with whole seconds and a trailing "Z", as a JSON string.
-    JsonWriter& dateValue(const QDateTime& moment);
+    JSONWriter& dateValue(const QDateTime& moment);
 
     // Room for about this many bytes, so a long listing is not copied again each time it outgrows it.
     void reserve(size_t bytes) { m_out.reserve(bytes); }
     QByteArray take() { return QByteArray(m_out.data(), static_cast<qsizetype>(m_out.size())); }
 
 private:
-    JsonWriter& key(const char* name, size_t length);
+    JSONWriter& key(const char* name, size_t length);
     void separate() {
         if (m_needsComma)
             m_out.push_back(',');
@@ -83,4 +83,4 @@ private:
 // "2024-06-01T09:30:00Z": the moment in UTC, whole seconds.
 QByteArray isoDateBytes(const QDateTime& moment);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

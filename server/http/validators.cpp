@@ -39,7 +39,7 @@ QStringList entityTags(const QString& list) {
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 FileValidators validatorsFor(const struct stat& status) {
     // Which file (device and inode), how long, and when its content and its inode last changed: a file
@@ -108,7 +108,7 @@ QString httpDate(qint64 secondsSinceEpoch) {
     return QString::fromLatin1(text, sizeof text - 1);
 }
 
-std::optional<qint64> parseHttpDate(const QString& text) {
+std::optional<qint64> parseHTTPDate(const QString& text) {
     // The day's name is redundant and left unchecked, as most servers do.
     const QString simple = text.simplified();
     const qsizetype comma = simple.indexOf(QLatin1Char(','));
@@ -137,7 +137,7 @@ bool isNotModified(const HTTPRequest& request, const FileValidators& validators,
     }
     if (!request.headers.contains(QStringLiteral("if-modified-since")))
         return false;
-    const std::optional<qint64> since = parseHttpDate(request.header(QStringLiteral("if-modified-since")));
+    const std::optional<qint64> since = parseHTTPDate(request.header(QStringLiteral("if-modified-since")));
     // A date that is no date, or one still to come, is ignored.
     return since && *since <= now && validators.modifiedSeconds <= *since;
 }
@@ -151,8 +151,8 @@ bool ifRangeAllows(const HTTPRequest& request, const FileValidators& validators)
         return condition == validators.entityTag;
     if (condition.startsWith(QLatin1String("W/")))
         return false;
-    const std::optional<qint64> date = parseHttpDate(condition);
+    const std::optional<qint64> date = parseHTTPDate(condition);
     return date && *date == validators.modifiedSeconds;
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

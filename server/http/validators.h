@@ -9,7 +9,7 @@
 
 // Validators of a file download (RFC 9110): a strong entity tag and the modification date, and the
 // conditional headers that ask about them.
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
 
 struct FileValidators {
     // Quoted; changes whenever the file is replaced, resized or modified.
@@ -24,11 +24,11 @@ FileValidators validatorsFor(const struct stat& status);
 // "Sun, 06 Nov 1994 08:49:37 GMT".
 QString httpDate(qint64 secondsSinceEpoch);
 // Seconds since the epoch of an HTTP date in any of its three forms; nothing when it is none.
-std::optional<qint64> parseHttpDate(const QString& text);
+std::optional<qint64> parseHTTPDate(const QString& text);
 
 // If-None-Match, or without it If-Modified-Since, finds the client's copy current: 304.
 bool isNotModified(const HTTPRequest& request, const FileValidators& validators, qint64 now);
 // Whether a Range may be honoured: no If-Range, or one that names this very version of the file.
 bool ifRangeAllows(const HTTPRequest& request, const FileValidators& validators);
 
-} // namespace QuarryShareWeb
+} // namespace QuarryHTTP

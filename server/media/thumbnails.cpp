@@ -53,7 +53,7 @@ HTTPResponse QuarryThumbnails::answer(const QString& location) {
     if (const std::optional<QuarryThumbnailCache::Entry> cached = m_cache.find(key)) {
         if (cached->descriptor < 0)
             return none();
-        return HTTPResponse::file(std::make_shared<HTTPFileBody>(cached->descriptor, cached->length),
+        return HTTPResponse::file(std::make_shared<QuarryHTTPFileBody>(cached->descriptor, cached->length),
                                   cached->contentType);
     }
     QuarryThumbnailCache* cache = &m_cache;

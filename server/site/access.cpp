@@ -48,7 +48,7 @@ std::optional<QString> decodedFormPart(QString part) {
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 std::optional<QuarryFolderShare> enabledShare(const QuarryShareServerSnapshot& snapshot,
                                               const QString& slug) {
@@ -87,7 +87,8 @@ QString authCookieName(const QuarryFolderShare& share) {
 }
 
 QString authCookieValue(const QuarryFolderShare& share) {
-    return sha256Hex(share.urlSlug + QLatin1Char(':') + share.passwordDigest.value_or(QString()));
+    return QuarryShareWeb::sha256Hex(share.urlSlug + QLatin1Char(':') +
+                                     share.passwordDigest.value_or(QString()));
 }
 
 QStringList authCookieAttributes() {
@@ -108,7 +109,7 @@ bool isAuthorized(const HTTPRequest& request, const QuarryFolderShare& share) {
 bool verify(const QString& password, const QuarryFolderShare& share) {
     if (!share.passwordSalt || !share.passwordDigest)
         return true;
-    return constantTimeEquals(passwordDigest(password, *share.passwordSalt).toUtf8(),
+    return constantTimeEquals(QuarryShareWeb::passwordDigest(password, *share.passwordSalt).toUtf8(),
                               share.passwordDigest->toUtf8());
 }
 
@@ -119,8 +120,8 @@ QMap<QString, QString> parseCookies(const QString& header) {
         const QStringList parts = nonEmptyPartsAroundFirstEquals(piece);
         if (parts.size() != 2)
             continue;
-        const QString name = trimmedBlanks(parts.at(0));
-        const QString value = trimmedBlanks(parts.at(1));
+        const QString name = QuarryHTTP::trimmedBlanks(parts.at(0));
+        const QString value = QuarryHTTP::trimmedBlanks(parts.at(1));
         // A piece of blanks on one side leaves an empty part: not a cookie.
         if (name.isEmpty() || value.isEmpty())
             continue;
@@ -159,4 +160,4 @@ QString sanitizedRedirect(const std::optional<QString>& value, const QString& fa
     return *value;
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

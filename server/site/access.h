@@ -14,7 +14,7 @@
 
 // Which share a request may read: the share of a slug, and the password scheme of protected shares
 // (salted digests, the unlock cookie and the unlock form).
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 // The first enabled share whose slug is the given one.
 std::optional<QuarryFolderShare> enabledShare(const QuarryShareServerSnapshot& snapshot, const QString& slug);
@@ -51,4 +51,4 @@ QMap<QString, QString> parseFormBody(const QByteArray& body);
 // backslash (browsers read "/\host" as "//host"); the fallback otherwise.
 QString sanitizedRedirect(const std::optional<QString>& value, const QString& fallback);
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -23,7 +23,7 @@ QString trimmedSlashes(const QString& text) {
 }
 
 // Absent attributes are left out, never written as null.
-void writeAttributes(QuarryShareWeb::JsonWriter& json, const std::optional<qint64>& size,
+void writeAttributes(QuarryHTTP::JSONWriter& json, const std::optional<qint64>& size,
                      const std::optional<QDateTime>& modifiedAt) {
     if (size)
         json.key("size").value(*size);
@@ -55,7 +55,7 @@ QString downloadURLFor(const QString& slug, const QString& relativePath, bool is
 } // namespace
 
 QByteArray DirectoryListingPayload::toData() const {
-    QuarryShareWeb::JsonWriter json;
+    QuarryHTTP::JSONWriter json;
     // The members' names, a date and a size take about 96 bytes an item, besides its name and path.
     size_t bytes = 256;
     for (const DirectoryListingItem& item : items)
@@ -65,13 +65,13 @@ QByteArray DirectoryListingPayload::toData() const {
     json.key("shareSlug").value(shareSlug).key("directoryPath").value(directoryPath);
     json.key("items").beginArray();
     for (const DirectoryListingItem& item : items)
-        QuarryShareWeb::writeListingItem(json, item);
+        QuarrySite::writeListingItem(json, item);
     json.endArray().endObject();
     return json.take();
 }
 
 QByteArray ItemMetadataPayload::toData() const {
-    QuarryShareWeb::JsonWriter json;
+    QuarryHTTP::JSONWriter json;
     json.beginObject();
     json.key("shareSlug").value(shareSlug).key("name").value(name).key("relativePath").value(relativePath);
     json.key("isDirectory").value(isDirectory).key("path").value(path).key("downloadURL").value(downloadURL);
@@ -80,9 +80,9 @@ QByteArray ItemMetadataPayload::toData() const {
     return json.take();
 }
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
-void writeListingItem(JsonWriter& json, const DirectoryListingItem& item) {
+void writeListingItem(QuarryHTTP::JSONWriter& json, const DirectoryListingItem& item) {
     json.beginObject();
     json.key("name").value(item.name).key("relativePath").value(item.relativePath);
     json.key("isDirectory").value(item.isDirectory);
@@ -96,20 +96,20 @@ QString decodeRelativePath(const QStringList& segments) {
 
 std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderShare& share,
                                                              const QString& relativePath) {
-    const QString root = resolvedShareRoot(share);
-    const std::optional<QString> location = resolvedBeneath(root, relativePath);
+    const QString root = QuarryContainment::resolvedShareRoot(share);
+    const std::optional<QString> location = QuarryContainment::resolvedBeneath(root, relativePath);
     if (!location)
         return std::nullopt;
-    std::optional<QList<DirectoryListingItem>> items = readFolder(root, *location);
+    std::optional<QList<DirectoryListingItem>> items = QuarryFolderListing::read(root, *location);
     if (!items)
         return std::nullopt;
-    sortListingItems(*items);
+    QuarryFolderListing::sort(*items);
     return DirectoryListingPayload{share.urlSlug, trimmedSlashes(relativePath), std::move(*items)};
 }
 
 std::optional<ItemMetadataPayload> buildItemMetadata(const QuarryFolderShare& share,
                                                      const QString& relativePath) {
-    const std::optional<QString> location = resolvedURL(share, relativePath);
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
     if (!location)
         return std::nullopt;
     const QFileInfo info(*location);
@@ -121,7 +121,9 @@ std::optional<ItemMetadataPayload> buildItemMetadata(const QuarryFolderShare& sh
     payload.name = info.fileName().isEmpty() ? *location : info.fileName();
     payload.isDirectory = info.isDir();
     readAttributes(info, payload.isDirectory, payload.size, payload.modifiedAt);
-    payload.relativePath = relativeToResolved(*location, resolvedShareRoot(share)).value_or(QString());
+    payload.relativePath =
+        QuarryContainment::relativeToResolved(*location, QuarryContainment::resolvedShareRoot(share))
+            .value_or(QString());
     payload.path = *location;
     payload.downloadURL = downloadURLFor(share.urlSlug, payload.relativePath, payload.isDirectory);
     return payload;
@@ -136,7 +138,8 @@ HTTPResponse answerForShare(const HTTPRequest& request, const QString& slug,
     const ShareAccess access = shareForRequest(request, slug, snapshot);
     if (!access.share)
         return access.refusal;
-    const auto payload = build(*access.share, queryParameters(request).value(QStringLiteral("path")));
+    const auto payload =
+        build(*access.share, QuarryHTTP::queryParameters(request).value(QStringLiteral("path")));
     if (!payload)
         return HTTPResponse::json({{QStringLiteral("error"), missing}}, 404);
     return HTTPResponse::jsonData(payload->toData());
@@ -153,4 +156,4 @@ HTTPResponse handleMetadataJSON(const HTTPRequest& request, const QString& slug,
     return answerForShare(request, slug, snapshot, buildItemMetadata, QStringLiteral("Item not found"));
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

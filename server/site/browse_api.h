@@ -35,13 +35,15 @@ struct ItemMetadataPayload {
     bool operator==(const ItemMetadataPayload&) const = default;
 };
 
-// The JSON API of folder listings and item details.
-namespace QuarryShareWeb {
+namespace QuarryHTTP {
+class JSONWriter;
+} // namespace QuarryHTTP
 
-class JsonWriter;
+// The JSON API of folder listings and item details.
+namespace QuarrySite {
 
 // One listing item as a JSON object.
-void writeListingItem(JsonWriter& json, const DirectoryListingItem& item);
+void writeListingItem(QuarryHTTP::JSONWriter& json, const DirectoryListingItem& item);
 
 HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
                               const QuarryShareServerSnapshot& snapshot);
@@ -56,4 +58,4 @@ std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderS
 std::optional<ItemMetadataPayload> buildItemMetadata(const QuarryFolderShare& share,
                                                      const QString& relativePath);
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

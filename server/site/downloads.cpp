@@ -23,7 +23,7 @@ bool isGetOrHead(const HTTPRequest& request) {
     return request.method == QLatin1String("GET") || request.method == QLatin1String("HEAD");
 }
 
-void addValidators(HTTPResponse& response, const QuarryShareWeb::FileValidators& validators) {
+void addValidators(HTTPResponse& response, const QuarryHTTP::FileValidators& validators) {
     response.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
     response.headers.insert(QStringLiteral("ETag"), validators.entityTag);
     response.headers.insert(QStringLiteral("Last-Modified"), validators.lastModified);
@@ -38,8 +38,8 @@ HTTPResponse withStatus(HTTPResponse response, int status) {
 // The answer for an open regular file: 304 when the client's copy is current, one range (206, or 416
 // when it lies beyond the file), or the whole file.
 HTTPResponse fileAnswer(const HTTPRequest& request, QuarryDescriptor file, const struct stat& status,
-                        const QuarryShareWeb::FilePresentation& presentation) {
-    using namespace QuarryShareWeb;
+                        const QuarrySite::FilePresentation& presentation) {
+    using namespace QuarryHTTP;
     const FileValidators validators = validatorsFor(status);
     const qint64 size = status.st_size;
     const bool conditional = isGetOrHead(request);
@@ -62,8 +62,8 @@ HTTPResponse fileAnswer(const HTTPRequest& request, QuarryDescriptor file, const
     }
     const bool partial = range.kind == ByteRangeAnswer::Kind::partial;
     HTTPResponse response =
-        HTTPResponse::file(std::make_shared<HTTPFileBody>(file.release(), partial ? range.length() : size,
-                                                          partial ? range.first : 0),
+        HTTPResponse::file(std::make_shared<QuarryHTTPFileBody>(
+                               file.release(), partial ? range.length() : size, partial ? range.first : 0),
                            presentation.contentType, presentation.disposition, presentation.policy);
     addValidators(response, validators);
     if (!partial)
@@ -74,11 +74,11 @@ HTTPResponse fileAnswer(const HTTPRequest& request, QuarryDescriptor file, const
 }
 
 HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& share, const QString& location,
-                          const QString& relativePath, const QuarryShareWeb::RequestContext& context) {
-    using namespace QuarryShareWeb;
+                          const QString& relativePath, const QuarrySite::RequestContext& context) {
+    using namespace QuarrySite;
     const QString name = lastPathComponent(location);
     const QString fileName = archiveName(location, share, relativePath) + QStringLiteral(".zip");
-    const QString root = resolvedURL(share, QString()).value_or(location);
+    const QString root = QuarryContainment::resolvedURL(share, QString()).value_or(location);
     QuarryFolderArchiveSpec job;
     job.rootPath = QFile::encodeName(root);
     job.relativePath =
@@ -90,16 +90,16 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
 
     if (request.method == QLatin1String("HEAD")) {
         // The headers GET would send, without making the archive: only whether the folder opens.
-        return QuarryFolderArchive::opens(job) ? QuarryZipArchiveResponse::answerHead(fileName)
-                                               : QuarryZipArchiveResponse::failure(name);
+        return QuarryFolderArchive::opens(job) ? QuarryZIPArchiveResponse::answerHead(fileName)
+                                               : QuarryZIPArchiveResponse::failure(name);
     }
-    return HTTPResponse::later(std::make_shared<QuarryZipArchiveResponse>(
+    return HTTPResponse::later(std::make_shared<QuarryZIPArchiveResponse>(
         std::move(job), fileName, name, context.archives, context.client, context.archiveLimits));
 }
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 QString archiveName(const QString& location, const QuarryFolderShare& share, const QString& relativePath) {
     QString name = trimmedText(relativePath.isEmpty() ? share.displayName() : lastPathComponent(location));
@@ -111,15 +111,16 @@ QString archiveName(const QString& location, const QuarryFolderShare& share, con
 HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare& share,
                             const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
                             const RequestContext& context) {
-    const std::optional<QString> location = resolvedURL(share, relativePath);
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
     if (!location)
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
     // Opened first and asked what it is: one status read on the open file instead of several by name.
     struct stat status {};
     if (QuarryDescriptor file = QuarryBeneath::openRegularFile(*location, status); file.isOpen()) {
         const QString name = lastPathComponent(*location);
-        return answerOpenFile(request, std::move(file), status,
-                              FilePresentation{mimeTypeForName(name), contentDisposition(name)});
+        return answerOpenFile(
+            request, std::move(file), status,
+            FilePresentation{QuarryHTTP::mimeTypeForName(name), QuarryHTTP::contentDisposition(name)});
     }
     const QFileInfo info(*location);
     if (!info.exists())
@@ -136,4 +137,4 @@ HTTPResponse answerOpenFile(const HTTPRequest& request, QuarryDescriptor file, c
     return fileAnswer(request, std::move(file), status, presentation);
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

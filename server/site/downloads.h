@@ -13,7 +13,7 @@
 
 // Downloads: files stream from disk as they are (whole, or one byte range, with validators), folders
 // as ZIP archives written while they are sent.
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 // share is enabled and already authorised; relativePath is "" for the share's root. Range and the
 // conditional headers count for GET and HEAD; HEAD gets the headers GET would and never makes an archive.
@@ -30,7 +30,7 @@ QString archiveName(const QString& location, const QuarryFolderShare& share, con
 struct FilePresentation {
     QString contentType;
     QString disposition;
-    QString policy = SharedFilePolicy::sandboxed;
+    QString policy = QuarryHTTP::SharedFilePolicy::sandboxed;
 };
 
 // A regular file opened by QuarryBeneath::openRegularFile, with its status, streamed from disk as
@@ -39,4 +39,4 @@ struct FilePresentation {
 HTTPResponse answerOpenFile(const HTTPRequest& request, QuarryDescriptor file, const struct stat& status,
                             const FilePresentation& presentation);
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -50,12 +50,12 @@ QString noticePage(const QString& title, const QStringList& cardLines) {
     lines += cardLines;
     lines << QStringLiteral("    </div>") << QStringLiteral("  </div>") << QStringLiteral("</body>")
           << QStringLiteral("</html>");
-    return QuarryShareWeb::pageHead(title) + QLatin1Char('\n') + joinedLines(lines);
+    return QuarrySite::pageHead(title) + QLatin1Char('\n') + joinedLines(lines);
 }
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 namespace {
 
@@ -92,7 +92,7 @@ QString concatenated(std::initializer_list<QStringView> pieces) {
 } // namespace
 
 QString pageHead(const QString& title) {
-    return concatenated({headBeforeTitle(), escapeHTML(title), headAfterTitle()});
+    return concatenated({headBeforeTitle(), QuarryHTTP::escapeHTML(title), headAfterTitle()});
 }
 
 QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
@@ -126,14 +126,15 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
 QString renderAppPage(const QuarryShareServerSnapshot& snapshot,
                       const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
                       const std::optional<QString>& selectedRelativePath) {
-    const QString data =
-        escapeForScriptTag(bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath));
+    const QString data = QuarryHTTP::escapeForScriptTag(
+        bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath));
     const QString title = currentShare ? currentShare->displayName() : snapshot.appName;
     static const QString dataOpen = QStringLiteral(
         "\n  <div id=\"app\"></div>\n  <script id=\"quarry-share-data\" type=\"application/json\">");
     static const QString tail =
         QStringLiteral("</script>\n  <script>") + appScript() + QStringLiteral("</script>\n</body>\n</html>");
-    return concatenated({headBeforeTitle(), escapeHTML(title), headAfterTitle(), dataOpen, data, tail});
+    return concatenated(
+        {headBeforeTitle(), QuarryHTTP::escapeHTML(title), headAfterTitle(), dataOpen, data, tail});
 }
 
 QString renderNotFoundPage(const QuarryShareServerSnapshot& snapshot) {
@@ -149,12 +150,13 @@ QString renderMissingItemPage(const QuarryShareServerSnapshot&, const QuarryFold
         share.displayName(),
         {QStringLiteral("      <h1>That item moved</h1>"),
          QStringLiteral("      <p class=\"lede\">The file or folder is no longer in this share.</p>"),
-         QStringLiteral("      <a class=\"primary-button\" href=\"/") + escapeHTML(share.urlSlug) +
-             QStringLiteral("/\">Back to ") + escapeHTML(share.displayName()) + QStringLiteral("</a>")});
+         QStringLiteral("      <a class=\"primary-button\" href=\"/") +
+             QuarryHTTP::escapeHTML(share.urlSlug) + QStringLiteral("/\">Back to ") +
+             QuarryHTTP::escapeHTML(share.displayName()) + QStringLiteral("</a>")});
 }
 
 QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect, bool failed) {
-    const QString name = escapeHTML(share.displayName());
+    const QString name = QuarryHTTP::escapeHTML(share.displayName());
     const QStringList lines{
         QStringLiteral("  <div class=\"auth-shell\">"),
         QStringLiteral("    <div class=\"auth-card password-card\">"),
@@ -173,9 +175,9 @@ QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect
             "      <p class=\"lede\">This read-only space is protected. Enter the password to browse "
             "files and download anything visible here.</p>"),
         QStringLiteral("      <form class=\"auth-form\" method=\"post\" action=\"/__unlock/") +
-            escapeHTML(share.urlSlug) + QStringLiteral("\">"),
-        QStringLiteral("        <input type=\"hidden\" name=\"redirect\" value=\"") + escapeHTML(redirect) +
-            QStringLiteral("\">"),
+            QuarryHTTP::escapeHTML(share.urlSlug) + QStringLiteral("\">"),
+        QStringLiteral("        <input type=\"hidden\" name=\"redirect\" value=\"") +
+            QuarryHTTP::escapeHTML(redirect) + QStringLiteral("\">"),
         QStringLiteral("        <input class=\"text-input\" type=\"password\" name=\"password\" "
                        "placeholder=\"Password\" autocomplete=\"current-password\" autofocus>"),
         QStringLiteral("        <button class=\"primary-button\" type=\"submit\">Unlock Space</button>"),
@@ -197,7 +199,7 @@ std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, 
         trimmed.remove(0, 1);
     while (trimmed.endsWith(QLatin1Char('/')))
         trimmed.chop(1);
-    const std::optional<QString> location = resolvedURL(share, trimmed);
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share, trimmed);
     if (!location)
         return std::nullopt;
     const QFileInfo info(*location);
@@ -238,4 +240,4 @@ std::optional<QByteArray> appIconData() {
     return std::nullopt;
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

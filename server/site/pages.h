@@ -10,7 +10,7 @@
 #include <utility>
 
 // The few HTML documents the server renders itself, and the texts they carry.
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 // Where the client starts on a share page: the folder it opens and the item it selects.
 struct Presentation {
@@ -43,4 +43,4 @@ QString appScript();
 // folder.
 std::optional<QByteArray> appIconData();
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -15,7 +15,7 @@
 
 namespace {
 
-using QuarryShareWeb::PreviewKind;
+using QuarrySite::PreviewKind;
 
 QSet<QString> wordSet(const QString& words) {
     const QStringList list = words.split(QLatin1Char(' '));
@@ -61,27 +61,30 @@ QMimeType registeredType(const QString& fileName) {
     return QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
 }
 
-QuarryShareWeb::FilePresentation inlinePresentation(PreviewKind kind, const QString& name) {
-    using QuarryShareWeb::inlineDisposition;
+QuarrySite::FilePresentation inlinePresentation(PreviewKind kind, const QString& name) {
+    using QuarryHTTP::inlineDisposition;
     switch (kind) {
     case PreviewKind::text:
         return {QStringLiteral("text/plain; charset=utf-8"), inlineDisposition(name),
-                SharedFilePolicy::sandboxed};
+                QuarryHTTP::SharedFilePolicy::sandboxed};
     case PreviewKind::audio:
     case PreviewKind::video:
-        return {QuarryShareWeb::mimeTypeForName(name), inlineDisposition(name), SharedFilePolicy::media};
+        return {QuarryHTTP::mimeTypeForName(name), inlineDisposition(name),
+                QuarryHTTP::SharedFilePolicy::media};
     case PreviewKind::pdf:
-        return {QuarryShareWeb::mimeTypeForName(name), inlineDisposition(name), SharedFilePolicy::document};
+        return {QuarryHTTP::mimeTypeForName(name), inlineDisposition(name),
+                QuarryHTTP::SharedFilePolicy::document};
     case PreviewKind::image:
     case PreviewKind::none:
         break;
     }
-    return {QuarryShareWeb::mimeTypeForName(name), inlineDisposition(name), SharedFilePolicy::sandboxed};
+    return {QuarryHTTP::mimeTypeForName(name), inlineDisposition(name),
+            QuarryHTTP::SharedFilePolicy::sandboxed};
 }
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 PreviewKind previewKind(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
@@ -117,7 +120,7 @@ HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& sha
                         const RequestContext& context) {
     // The kind follows the name the file is served under, which is its target's for a link. What is no
     // previewable regular file (a folder, something missing or unreadable) is answered as a download.
-    const std::optional<QString> location = resolvedURL(share, relativePath);
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
     const PreviewKind kind = location ? previewKind(lastPathComponent(*location)) : PreviewKind::none;
     struct stat status {};
     QuarryDescriptor file =
@@ -130,7 +133,7 @@ HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& sha
 
 HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
                              const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails) {
-    const std::optional<QString> location = resolvedURL(share, relativePath);
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
     const QFileInfo info(location.value_or(QString()));
     if (!location || !info.exists())
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
@@ -140,4 +143,4 @@ HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& rela
     return thumbnails ? thumbnails->answer(*location) : QuarryThumbnails::answerUncached(*location);
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -11,7 +11,7 @@
 // The view form of a file URL (?view=1): the file answered inline for the types a browser shows
 // without running anything, with a download's ranges, validators and HEAD, and exactly as a download
 // for every other type. And its thumbnail form (?thumb=1).
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 enum class PreviewKind { none, image, audio, video, pdf, text };
 
@@ -33,4 +33,4 @@ HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& sha
 HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
                              const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails);
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -1,6 +1,6 @@
 #include "server/site/request_context.h"
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work, bool endsWhenVisitorLeaves) {
     if (context.work)
@@ -9,4 +9,4 @@ HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work,
     return work(waiting);
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

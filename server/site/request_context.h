@@ -12,7 +12,7 @@
 
 class QuarrySearchGate;
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 // What a handler needs besides the request: who is asking (for throttling unlock attempts, sharing out
 // archive places and taking turns at searching), the throttle itself (none: unthrottled), where
@@ -36,4 +36,4 @@ struct RequestContext {
 HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work,
                        bool endsWhenVisitorLeaves = false);
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -19,21 +19,22 @@ const QString kSearchPrefix = QStringLiteral("/__search/");
 const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
 
 HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
-    return HTTPResponse::html(QuarryShareWeb::renderAppPage(snapshot, std::nullopt, QString(), std::nullopt));
+    return HTTPResponse::html(QuarrySite::renderAppPage(snapshot, std::nullopt, QString(), std::nullopt));
 }
 
 // Pages, listings and details read the disk and build tens of kilobytes of text: they run on the pool,
 // each with its own copy of the request and of the snapshot it arrived with.
 template <typename Answer>
-HTTPResponse offloadedWithSnapshot(const QuarryShareWeb::RequestContext& context,
+HTTPResponse offloadedWithSnapshot(const QuarrySite::RequestContext& context,
                                    const QuarryShareServerSnapshot& snapshot, Answer answer) {
-    return QuarryShareWeb::offloaded(context, [snapshot, answer = std::move(answer)](
-                                                  const std::atomic_bool&) { return answer(snapshot); });
+    return QuarrySite::offloaded(context, [snapshot, answer = std::move(answer)](const std::atomic_bool&) {
+        return answer(snapshot);
+    });
 }
 
 HTTPResponse sharePage(const QuarryFolderShare& share, const QString& relativePath,
                        const QuarryShareServerSnapshot& snapshot) {
-    using namespace QuarryShareWeb;
+    using namespace QuarrySite;
     const std::optional<Presentation> presentation = resolvePresentation(share, relativePath);
     if (!presentation)
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
@@ -47,8 +48,8 @@ QString shareRoot(const QuarryFolderShare& share) {
 
 HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
                          const QuarryShareServerSnapshot& snapshot,
-                         const QuarryShareWeb::RequestContext& context) {
-    using namespace QuarryShareWeb;
+                         const QuarrySite::RequestContext& context) {
+    using namespace QuarrySite;
     QStringList pieces = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (pieces.isEmpty())
         return offloadedWithSnapshot(context, snapshot, appPageWithoutShare);
@@ -56,7 +57,7 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
     if (!share)
         return HTTPResponse::notFound(renderNotFoundPage(snapshot));
 
-    const QMap<QString, QString> query = queryParameters(request);
+    const QMap<QString, QString> query = QuarryHTTP::queryParameters(request);
     if (!isAuthorized(request, *share)) {
         const QString target = sanitizedRedirect(request.target, shareRoot(*share));
         const bool failed = query.value(QStringLiteral("failed")) == QLatin1String("1");
@@ -79,7 +80,7 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
 
 } // namespace
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
                    const RequestContext& context) {
@@ -145,4 +146,4 @@ HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
         target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), authCookieAttributes()}});
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -8,7 +8,7 @@
 #include <QString>
 
 // What a request is answered with, from its method and path, against one snapshot.
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 // HEAD is routed as GET is; the connection sends the head alone, and a folder's archive is not made.
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
@@ -17,4 +17,4 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
 HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
                           const QuarryShareServerSnapshot& snapshot, const RequestContext& context = {});
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -7,20 +7,20 @@
 
 #include <QUuid>
 
-QByteArray SearchResultPayload::toData() const {
-    QuarryShareWeb::JsonWriter json;
+QByteArray QuarrySite::SearchResultPayload::toData() const {
+    QuarryHTTP::JSONWriter json;
     json.beginObject();
     json.key("shareSlug").value(shareSlug).key("query").value(query);
     json.key("items").beginArray();
     for (const DirectoryListingItem& item : items)
-        QuarryShareWeb::writeListingItem(json, item);
+        QuarrySite::writeListingItem(json, item);
     json.endArray();
     json.key("truncated").value(truncated).key("searchedEntries").value(searchedEntries);
     json.endObject();
     return json.take();
 }
 
-namespace QuarryShareWeb {
+namespace QuarrySite {
 
 SearchResultPayload buildSearchResult(const QuarryFolderShare& share, const QString& query,
                                       const QuarrySearchLimits& limits,
@@ -32,7 +32,7 @@ SearchResultPayload buildSearchResult(const QuarryFolderShare& share, const QStr
     else if (!matcher.isEmpty() && matcher.canMatch() && !matcher.hasTooManyWords())
         outcome = QuarryNameWalk::walk(QuarryShareUtilities::resolvedPath(share.pathURL()), matcher, limits,
                                        stopRequested);
-    sortListingItems(outcome.items, true);
+    QuarryFolderListing::sort(outcome.items, true);
     return SearchResultPayload{share.urlSlug, query, outcome.items, outcome.truncated,
                                outcome.searchedEntries};
 }
@@ -43,7 +43,7 @@ HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
     if (!access.share)
         return access.refusal;
     const QuarryFolderShare share = *access.share;
-    const QString query = queryParameters(request).value(QStringLiteral("q"));
+    const QString query = QuarryHTTP::queryParameters(request).value(QStringLiteral("q"));
     const QuarrySearchLimits limits = context.searchLimits;
     const auto search = [share, query, limits](const std::atomic_bool& cancelled,
                                                const std::atomic_bool* superseded) {
@@ -79,4 +79,4 @@ HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
         });
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -10,6 +10,9 @@
 
 #include <functional>
 
+// Searching a share by name: GET /__search/<slug>?q=TEXT.
+namespace QuarrySite {
+
 // The answer of the search endpoint: the matching entries of a share, shaped as listing items.
 struct SearchResultPayload {
     QString shareSlug;
@@ -20,9 +23,6 @@ struct SearchResultPayload {
     QByteArray toData() const;
     bool operator==(const SearchResultPayload&) const = default;
 };
-
-// Searching a share by name: GET /__search/<slug>?q=TEXT.
-namespace QuarryShareWeb {
 
 // Answers after the same share lookup and access check as the listing; the walk runs on the context's
 // pool, taking turns at its search gate, and stops when the visitor goes away.
@@ -35,4 +35,4 @@ SearchResultPayload buildSearchResult(const QuarryFolderShare& share, const QStr
                                       const QuarrySearchLimits& limits,
                                       const std::function<bool()>& stopRequested);
 
-} // namespace QuarryShareWeb
+} // namespace QuarrySite

@@ -14,7 +14,7 @@ const QString kOverflowClient = QStringLiteral("(everyone else)");
 
 } // namespace
 
-QuarryMonotonicClock steadyMonotonicClock() {
+QuarryMonotonicClock QuarryUnlockThrottle::steadyClock() {
     return [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now().time_since_epoch());

@@ -9,7 +9,6 @@
 
 // A monotonic clock; tests substitute their own.
 using QuarryMonotonicClock = std::function<std::chrono::milliseconds()>;
-QuarryMonotonicClock steadyMonotonicClock();
 
 // Limits guessing of share passwords. After 5 failed attempts of one client on one share within
 // 10 minutes, that client's further attempts on that share are refused unchecked for a lockout that
@@ -28,7 +27,10 @@ public:
     static constexpr std::chrono::milliseconds kFirstLockout = std::chrono::minutes(1);
     static constexpr std::chrono::milliseconds kLongestLockout = std::chrono::minutes(30);
 
-    explicit QuarryUnlockThrottle(QuarryMonotonicClock clock = steadyMonotonicClock(),
+    // The system's steady clock.
+    static QuarryMonotonicClock steadyClock();
+
+    explicit QuarryUnlockThrottle(QuarryMonotonicClock clock = steadyClock(),
                                   qsizetype capacity = kDefaultCapacity);
 
     bool isLockedOut(const QString& client, const QString& share) const;

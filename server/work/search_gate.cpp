@@ -43,7 +43,7 @@ private:
     QString m_key;
 };
 
-class SearchTicket : public HTTPDeferredResponse {
+class SearchTicket : public QuarryHTTPDeferredResponse {
 public:
     SearchTicket(std::shared_ptr<QuarrySearchGateState> state, QString key, QuarrySearchGate::Begin begin)
         : m_state(std::move(state))

@@ -77,7 +77,7 @@ struct JobState {
     QuarryMailbox* receiver = nullptr;
 };
 
-class PooledResponse : public HTTPDeferredResponse {
+class PooledResponse : public QuarryHTTPDeferredResponse {
 public:
     PooledResponse(QuarryWorkThreads* threads, QuarryWorkPool::Work work, bool endsWhenVisitorLeaves)
         : m_threads(threads)

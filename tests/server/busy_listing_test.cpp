@@ -179,9 +179,9 @@ TEST(ListingText, DatesNamesAndHeadsAreWrittenAsBefore) {
         moments << seconds;
     for (const qint64 seconds : moments) {
         const QDateTime moment = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
-        EXPECT_EQ(QuarryShareWeb::isoDateBytes(moment), moment.toString(Qt::ISODate).toLatin1()) << seconds;
+        EXPECT_EQ(QuarryHTTP::isoDateBytes(moment), moment.toString(Qt::ISODate).toLatin1()) << seconds;
         if (moment.date().year() >= 0 && moment.date().year() <= 9999) {
-            EXPECT_EQ(QuarryShareWeb::httpDate(seconds),
+            EXPECT_EQ(QuarryHTTP::httpDate(seconds),
                       QLocale::c().toString(moment, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'")))
                 << seconds;
         }
@@ -189,19 +189,19 @@ TEST(ListingText, DatesNamesAndHeadsAreWrittenAsBefore) {
 
     // The same dates in one document, as a listing writes them: a day out of range between two others
     // leaves neither of them wrong.
-    QuarryShareWeb::JsonWriter dates;
+    QuarryHTTP::JSONWriter dates;
     QByteArray expected = "[";
     dates.beginArray();
     for (const qint64 seconds : moments) {
         const QDateTime moment = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
         dates.dateValue(moment);
-        expected += (expected.size() > 1 ? ",\"" : "\"") + QuarryShareWeb::isoDateBytes(moment) + "\"";
+        expected += (expected.size() > 1 ? ",\"" : "\"") + QuarryHTTP::isoDateBytes(moment) + "\"";
     }
     dates.endArray();
     EXPECT_EQ(dates.take(), expected + "]");
 
     // Names: quotes, backslashes and control characters escaped, everything else as UTF-8.
-    QuarryShareWeb::JsonWriter json;
+    QuarryHTTP::JSONWriter json;
     json.beginArray();
     json.value(QStringLiteral("plain")).value(QString::fromUtf8("a\"b\\c\x01\x1f\t"));
     json.value(QString::fromUtf8("caf\xC3\xA9 \"\xF0\x9F\x98\x80\"\n")).value(qint64(-42)).value(true);

@@ -112,7 +112,7 @@ TEST_F(HostileInput, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
 }
 
 TEST(ClientAddress, EverySpellingOfAnAddressIsOneClientAndNothingElseIsAClient) {
-    using QuarryShareWeb::canonicalAddress;
+    using QuarryHTTP::canonicalAddress;
     for (const char* spelling :
          {"5.5.5.5", "::ffff:5.5.5.5", "::FFFF:5.5.5.5", "::ffff:0505:0505", "0:0:0:0:0:ffff:5.5.5.5"})
         EXPECT_EQ(canonicalAddress(QString::fromLatin1(spelling)), QStringLiteral("5.5.5.5")) << spelling;
@@ -195,9 +195,9 @@ TEST(UnlockThrottle, HoldsAtMostItsCapacityAndNeverDropsALockout) {
 }
 
 TEST(Utf8Text, ValidatesWhatBrowsersCanHold) {
-    using QuarryShareWeb::isValidUtf8;
+    using QuarryUTF8Text::isValid;
     const auto valid = [](const QByteArray& bytes) {
-        return isValidUtf8(bytes.constData(), size_t(bytes.size()));
+        return isValid(bytes.constData(), size_t(bytes.size()));
     };
     for (const char* good : {"", "plain.txt", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x93\x81",
                              "\xef\xbf\xbd", "\xf4\x8f\xbf\xbf"})

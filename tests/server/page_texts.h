@@ -20,7 +20,7 @@ inline QString head(const QString& escapedTitle) {
            escapedTitle +
            "</title>\n"
            "  <style>" +
-           QuarryShareWeb::baseStyles() +
+           QuarrySite::baseStyles() +
            "</style>\n"
            "</head>\n"
            "<body>\n";
@@ -94,7 +94,7 @@ inline QJsonObject bootstrap(const QString& page) {
 inline QString appPage(const QString& escapedTitle, const QString& escapedData) {
     return head(escapedTitle) + "  <div id=\"app\"></div>\n" +
            "  <script id=\"quarry-share-data\" type=\"application/json\">" + escapedData + "</script>\n" +
-           "  <script>" + QuarryShareWeb::appScript() + "</script>\n" + "</body>\n" + "</html>";
+           "  <script>" + QuarrySite::appScript() + "</script>\n" + "</body>\n" + "</html>";
 }
 
 } // namespace page_texts

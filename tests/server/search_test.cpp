@@ -221,7 +221,7 @@ TEST_F(SearchShare, AnswersLockedUnknownAndDisabledSharesAsTheListingDoes) {
     }
     EXPECT_EQ(get(port(), "/__search/vault?q=secret").status, 401);
     const QByteArray cookie =
-        "cookie: blnshare_vault=" + QuarryShareWeb::authCookieValue(snapshot.shares.at(2)).toUtf8() + "\r\n";
+        "cookie: blnshare_vault=" + QuarrySite::authCookieValue(snapshot.shares.at(2)).toUtf8() + "\r\n";
     EXPECT_EQ(pathsOf(jsonOf(get(port(), "/__search/vault?q=secret", cookie))), QStringList{"secret.txt"});
 }
 

@@ -35,13 +35,13 @@ void awaitOnWorker(const std::atomic_bool& flag) {
 // event loop the test turns while it waits.
 class PooledServer : public QObject {
 public:
-    explicit PooledServer(QuarryHttpConnection::Responder responder) {
+    explicit PooledServer(QuarryHTTPConnection::Responder responder) {
         EXPECT_TRUE(m_listener.listen(QHostAddress::LocalHost, 0));
         connect(&m_listener, &QTcpServer::newConnection, this, [this, responder] {
             while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
                 const int descriptor = ::dup(static_cast<int>(socket->socketDescriptor()));
                 delete socket;
-                new QuarryHttpConnection(descriptor, responder, {}, this);
+                new QuarryHTTPConnection(descriptor, responder, {}, this);
             }
         });
     }
