@@ -113,7 +113,17 @@ TEST_F(BusyShare, ALargeFolderOfEveryKindOfEntryIsListedAsASmallOneIs) {
         EXPECT_FALSE(reply.body.contains(absent)) << absent;
 }
 
-TEST(ListingText, DatesAreWrittenAsQtWritesThemAcrossTheirWholeRange) {
+TEST(ListingText, NamesAndDatesAreWrittenAsBrowsersReadThem) {
+    // Quotes, backslashes and control characters escaped (a browser refuses a raw one), the rest as UTF-8.
+    QuarryHTTP::JSONWriter json;
+    json.beginArray().value(QStringLiteral("plain")).value(QString::fromUtf8("a\"b\\c\x01\x1f\t"));
+    json.value(QString::fromUtf8("caf\xC3\xA9 \"\xF0\x9F\x98\x80\"\n"))
+        .value(qint64(-42))
+        .value(true)
+        .endArray();
+    EXPECT_EQ(json.take(), QByteArray("[\"plain\",\"a\\\"b\\\\c\\u0001\\u001f\\u0009\",\"caf\xC3\xA9 "
+                                      "\\\"\xF0\x9F\x98\x80\\\"\\u000a\",-42,true]"));
+
     // Leap days, centuries and both ends of the range, in one document as a listing writes them: a day
     // out of range between two others leaves neither of them wrong.
     QList<qint64> moments{0, -1, 951782400, 951868799, 4107542400, -2208988800, 253402300799, 1717234200};

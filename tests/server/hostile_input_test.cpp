@@ -74,6 +74,8 @@ TEST_F(HostileInput, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
         "Content-Length: " + length + "," + length + "\r\n",
         "Content-Length: " + length + " " + length + "\r\n",
         "Content-Length: abc\r\n",
+        "Content-Length: -1\r\n",
+        "Content-Length: 99999999999999999999999\r\n",
         "Content-Length:\r\n",
         "Content-Length : " + length + "\r\n",
     };

@@ -27,29 +27,19 @@ using namespace server_testing;
 
 namespace {
 
-// A socket bound to a loopback address of its own, so the server sees a client of that address.
-int socketFrom(const char* address, bool blocking = true) {
+// A connection from a loopback address of its own, so the server sees a client of that address.
+int connectFrom(const char* address, int port, bool blocking = true) {
     const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     ::inet_pton(AF_INET, address, &local.sin_addr);
-    if (::bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
-        ::close(socket);
-        return -1;
-    }
-    return socket;
-}
-
-int connectFrom(const char* address, int port, bool blocking = true) {
-    const int socket = socketFrom(address, blocking);
-    if (socket < 0)
-        return -1;
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(static_cast<uint16_t>(port));
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket, reinterpret_cast<sockaddr*>(&server), sizeof(server)) != 0 &&
-        errno != EINPROGRESS) {
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 ||
+        (::connect(socket, reinterpret_cast<sockaddr*>(&server), sizeof(server)) != 0 &&
+         errno != EINPROGRESS)) {
         ::close(socket);
         return -1;
     }
@@ -85,11 +75,6 @@ QList<QByteArray> descriptorTargets(qint64 pid) {
     }
     ::closedir(listing);
     return targets;
-}
-
-// The descriptors of a process that point at this path.
-qsizetype openCount(qint64 pid, const QString& path) {
-    return descriptorTargets(pid).count(QFile::encodeName(path));
 }
 
 qsizetype descriptorCount(qint64 pid) {
@@ -277,9 +262,9 @@ TEST_F(ServedFolder, AClientThatStopsReadingIsDroppedWithItsFile) {
 
     const int stalled = connectTo(port());
     sendAll(stalled, "GET /s/huge.bin?download=1 HTTP/1.1\r\n\r\n");
-    ASSERT_TRUE(testing_support::waitUntil([&] { return openCount(::getpid(), path) == 1; }));
-    EXPECT_TRUE(testing_support::waitUntil([&] { return openCount(::getpid(), path) == 0; },
-                                           std::chrono::seconds(15)))
+    const auto openCount = [&] { return descriptorTargets(::getpid()).count(QFile::encodeName(path)); };
+    ASSERT_TRUE(testing_support::waitUntil([&] { return openCount() == 1; }));
+    EXPECT_TRUE(testing_support::waitUntil([&] { return openCount() == 0; }, std::chrono::seconds(15)))
         << "the file stayed open for a client that reads nothing";
     const QByteArray received = readUntilClosed(stalled, std::chrono::seconds(10));
     ::close(stalled);

@@ -161,18 +161,14 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
         EXPECT_EQ(get(port(), "/private/", "Cookie: blnshare_private=" + nearMiss.toUtf8() + "\r\n").status,
                   401);
 
-    // Unsafe or missing redirect targets land on the share's root.
-    for (const QByteArray& field :
-         {QByteArray("&redirect=%2F%2Fevil.example%2F"), QByteArray("&redirect=https://x/"),
-          QByteArray("&redirect=%2Fa%0D%0ASet-Cookie:%20x=1"), QByteArray("&redirect=%2F%5Cevil.example"),
-          QByteArray("&redirect=%2Fa%09b"), QByteArray("&redirect=%2Fa%7F"), QByteArray("&redirect=private"),
-          QByteArray()}) {
+    // Unsafe or missing redirect targets land on the share's root (the redirect fuzzer's corpus holds
+    // the other ways off the site).
+    for (const QByteArray& field : {QByteArray("&redirect=%2F%2Fevil.example%2F"),
+                                    QByteArray("&redirect=%2Fa%0D%0ASet-Cookie:%20x=1"), QByteArray()}) {
         const Reply reply = request(port(), "POST", "/__unlock/private", {}, "password=a+b" + field);
         EXPECT_EQ(reply.header("Location"), "/private/") << field.constData();
         EXPECT_EQ(reply.headers.size(), 4);
     }
-    // Nor can any other redirect end a header line.
-    EXPECT_FALSE(HTTPResponse::redirect("/a\r\nSet-Cookie: evil=1").serialized().contains("\r\nSet-Cookie"));
 
     // A new password turns the old cookie away.
     snapshot.shares[2] =

@@ -34,9 +34,12 @@ struct Reply {
     QString text() const { return QString::fromUtf8(body); }
 };
 
-// The headers, in order, of every page and JSON answer.
+// The headers, in order, of every page and JSON answer, and of a shared file's bytes.
 inline const QStringList kPageHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
                                       "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
+inline const QStringList kFileHeaders{
+    "Accept-Ranges", "Connection", "Content-Disposition", "Content-Length",         "Content-Security-Policy",
+    "Content-Type",  "ETag",       "Last-Modified",       "X-Content-Type-Options", "X-Frame-Options"};
 
 std::optional<Reply> parseReply(const QByteArray& raw);
 
