@@ -8,7 +8,7 @@
 
 // The page texts as a browser receives them, written out line by line, with the compiled-in style sheet
 // and script inserted where they belong.
-namespace page_texts {
+namespace server_testing::page_texts {
 
 inline QString head(const QString& escapedTitle) {
     return "<!doctype html>\n"
@@ -97,4 +97,4 @@ inline QString appPage(const QString& escapedTitle, const QString& escapedData) 
            "  <script>" + QuarrySite::appScript() + "</script>\n" + "</body>\n" + "</html>";
 }
 
-} // namespace page_texts
+} // namespace server_testing::page_texts
