@@ -3,7 +3,7 @@
 #include "fuzz_support.h"
 
 #include "core/password_digest.h"
-#include "server/access.h"
+#include "server/site/access.h"
 
 #include <QStringDecoder>
 #include <QUrl>
@@ -31,28 +31,28 @@ QString cookieHeader(const QMap<QString, QString>& cookies) {
 }
 
 void checkForm(const QByteArray& body) {
-    const QMap<QString, QString> form = QuarryShareWeb::parseFormBody(body);
+    const QMap<QString, QString> form = QuarrySite::parseFormBody(body);
     if (form.isEmpty())
         return;
     FUZZ_CHECK(isUtf8(body), body);
     for (auto field = form.cbegin(); field != form.cend(); ++field)
         FUZZ_CHECK(!field.key().isEmpty(), body);
     // What a browser would send for the same fields reads back as those fields.
-    FUZZ_CHECK(QuarryShareWeb::parseFormBody(formBody(form)) == form, body + "\n-> " + formBody(form));
+    FUZZ_CHECK(QuarrySite::parseFormBody(formBody(form)) == form, body + "\n-> " + formBody(form));
 }
 
 void checkCookies(const QByteArray& input) {
     const QString header = QString::fromUtf8(input);
-    const QMap<QString, QString> cookies = QuarryShareWeb::parseCookies(header);
+    const QMap<QString, QString> cookies = QuarrySite::parseCookies(header);
     for (auto cookie = cookies.cbegin(); cookie != cookies.cend(); ++cookie) {
         FUZZ_CHECK(!cookie.key().isEmpty() && !cookie.value().isEmpty(), input);
         FUZZ_CHECK(!cookie.key().contains(QLatin1Char(';')) && !cookie.value().contains(QLatin1Char(';')),
                    input);
         FUZZ_CHECK(!cookie.key().contains(QLatin1Char('=')), input);
-        FUZZ_CHECK(QuarryShareWeb::trimmedBlanks(cookie.key()) == cookie.key(), input);
-        FUZZ_CHECK(QuarryShareWeb::trimmedBlanks(cookie.value()) == cookie.value(), input);
+        FUZZ_CHECK(QuarryHTTP::trimmedBlanks(cookie.key()) == cookie.key(), input);
+        FUZZ_CHECK(QuarryHTTP::trimmedBlanks(cookie.value()) == cookie.value(), input);
     }
-    FUZZ_CHECK(QuarryShareWeb::parseCookies(cookieHeader(cookies)) == cookies, input);
+    FUZZ_CHECK(QuarrySite::parseCookies(cookieHeader(cookies)) == cookies, input);
 
     // A protected share lets the request in only when the header carries its exact cookie.
     static const QuarryFolderShare share = [] {
@@ -68,8 +68,8 @@ void checkCookies(const QByteArray& input) {
     request.method = QStringLiteral("GET");
     request.target = QStringLiteral("/s/");
     request.headers.insert(QStringLiteral("cookie"), header);
-    if (QuarryShareWeb::isAuthorized(request, share))
-        FUZZ_CHECK(header.contains(QuarryShareWeb::authCookieValue(share)), input);
+    if (QuarrySite::isAuthorized(request, share))
+        FUZZ_CHECK(header.contains(QuarrySite::authCookieValue(share)), input);
 }
 
 } // namespace

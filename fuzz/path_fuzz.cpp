@@ -1,11 +1,12 @@
 // A visitor's path, as the router decodes it, resolved inside a share: it never leads out of the share,
-// neither by the lexical check nor by the open beneath its folder.
+// neither by the lexical check nor by the open beneath its folder, with openat2 or without it.
 #include "fuzz_support.h"
 
 #include "core/path_resolution.h"
-#include "server/beneath.h"
-#include "server/browse_api.h"
-#include "server/http_request.h"
+#include "server/files/beneath.h"
+#include "server/files/containment.h"
+#include "server/http/http_request.h"
+#include "server/site/browse_api.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,7 +77,7 @@ bool inside(const QString& path, const QString& root) {
 
 void checkRelative(const QString& relative, const QByteArray& input) {
     const Share& share = fixture();
-    const std::optional<QString> location = QuarryShareWeb::resolvedURL(share.share, relative);
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share.share, relative);
     if (location) {
         FUZZ_CHECK(inside(*location, share.root), input + "\n-> " + location->toUtf8());
         const std::optional<QString> rest = QuarryShareUtilities::relativePath(*location, share.root);
@@ -92,13 +93,17 @@ void checkRelative(const QString& relative, const QByteArray& input) {
     const QByteArray native = QFile::encodeName(relative);
     if (native.contains('\0'))
         return;
-    const int opened =
-        QuarryBeneath::openBeneath(share.rootDescriptor, QFile::encodeName(share.root), native, O_RDONLY);
-    if (opened >= 0) {
-        const QString really =
-            QFile::symLinkTarget(QStringLiteral("/proc/self/fd/") + QString::number(opened));
-        ::close(opened);
-        FUZZ_CHECK(inside(really, share.root), input + "\n-> " + really.toUtf8());
+    // Opened by the kernel, and by the walk that stands in where openat2 is missing.
+    for (const bool openat2 : {true, false}) {
+        QuarryBeneath::setOpenat2Allowed(openat2);
+        const QuarryDescriptor opened =
+            QuarryBeneath::openBeneath(share.rootDescriptor, QFile::encodeName(share.root), native, O_RDONLY);
+        QuarryBeneath::setOpenat2Allowed(true);
+        if (opened.isOpen()) {
+            const QString really =
+                QFile::symLinkTarget(QStringLiteral("/proc/self/fd/") + QString::number(opened.get()));
+            FUZZ_CHECK(inside(really, share.root), input + "\n-> " + really.toUtf8());
+        }
     }
 }
 
@@ -121,9 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QStringList pieces = request.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (!pieces.isEmpty() && pieces.first() == QLatin1String("s")) {
         pieces.removeFirst();
-        checkRelative(QuarryShareWeb::decodeRelativePath(pieces), input);
+        checkRelative(QuarrySite::decodeRelativePath(pieces), input);
     }
     // And the same text decoded once more and taken as a relative path directly, as other routes do.
-    checkRelative(QuarryShareWeb::percentDecoded(text), input);
+    checkRelative(QuarryHTTP::percentDecoded(text), input);
     return 0;
 }

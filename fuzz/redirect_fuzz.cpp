@@ -2,8 +2,8 @@
 // whether it came as a request target or through the unlock form.
 #include "fuzz_support.h"
 
-#include "server/access.h"
-#include "server/router.h"
+#include "server/site/access.h"
+#include "server/site/router.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ QString locationOf(const QByteArray& head) {
 }
 
 void checkSanitised(const QString& value, const QByteArray& input) {
-    const QString target = QuarryShareWeb::sanitizedRedirect(value, kFallback);
+    const QString target = QuarrySite::sanitizedRedirect(value, kFallback);
     FUZZ_CHECK(target == kFallback || target == value, input);
     FUZZ_CHECK(staysLocal(target), input);
     FUZZ_CHECK(!target.contains(QLatin1Char('\\')), input);
@@ -55,7 +55,7 @@ void checkUnlock(const QByteArray& input) {
     request.method = QStringLiteral("POST");
     request.target = QStringLiteral("/__unlock/s");
     request.body = "password=&redirect=" + input;
-    const HTTPResponse response = QuarryShareWeb::handleUnlock(request, QStringLiteral("s"), snapshot);
+    const HTTPResponse response = QuarrySite::handleUnlock(request, QStringLiteral("s"), snapshot);
     FUZZ_CHECK(response.statusCode == 303, input);
     const QByteArray head = response.serializedHead();
     // One head, its lines ended as HTTP ends them, and no line break smuggled into a value.

@@ -1,8 +1,8 @@
 // The request parser and a real connection reading the same bytes from a socket, with its limits.
 #include "fuzz_support.h"
 
-#include "server/connection.h"
-#include "server/http_request.h"
+#include "server/http/connection.h"
+#include "server/http/http_request.h"
 
 #include <QEventLoop>
 #include <QPointer>
@@ -48,12 +48,12 @@ void checkParsed(const QByteArray& bytes) {
         FUZZ_CHECK(!header.key().contains(QLatin1Char(':')), bytes);
         FUZZ_CHECK(!header.key().contains(QStringLiteral("\r\n")), bytes);
         FUZZ_CHECK(!header.value().contains(QStringLiteral("\r\n")), bytes);
-        FUZZ_CHECK(QuarryShareWeb::trimmedBlanks(header.value()) == header.value(), bytes);
+        FUZZ_CHECK(QuarryHTTP::trimmedBlanks(header.value()) == header.value(), bytes);
     }
     const QString path = request->path();
     FUZZ_CHECK(path.startsWith(QLatin1Char('/')), bytes);
     FUZZ_CHECK(path.size() == 1 || !path.endsWith(QLatin1Char('/')), bytes);
-    QuarryShareWeb::queryParameters(*request);
+    QuarryHTTP::queryParameters(*request);
     // The head alone reads the same as the whole request does.
     const std::optional<HTTPRequest> head = HTTPRequest::parseHead(bytes.left(headEnd));
     FUZZ_CHECK(head && head->method == request->method && head->target == request->target &&
@@ -70,7 +70,7 @@ void checkConnection(const QByteArray& bytes) {
     const QuarryConnectionLimits limits = fuzzLimits();
     std::optional<HTTPRequest> answered;
     int requests = 0;
-    QPointer<QuarryHttpConnection> connection = new QuarryHttpConnection(
+    QPointer<QuarryHTTPConnection> connection = new QuarryHTTPConnection(
         pair[0],
         [&](const HTTPRequest& request, const QHostAddress&) {
             ++requests;

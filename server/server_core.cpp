@@ -1,8 +1,8 @@
 #include "server/server_core.h"
 
 #include "core/descriptor_limit.h"
-#include "server/client_address.h"
-#include "server/router.h"
+#include "server/http/client_address.h"
+#include "server/site/router.h"
 #include "server/web_server.h"
 
 #include <QThread>
@@ -39,7 +39,7 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
     if (!m_server->isCurrentListener(token))
         return;
     closeListener();
-    auto* listener = new QuarryTcpListener(this);
+    auto* listener = new QuarryTCPListener(this);
     listener->setListenBacklogSize(kListenBacklog);
     if (!listener->listen(QHostAddress::Any, static_cast<quint16>(port))) {
         const QString message = listener->errorString();
@@ -70,15 +70,15 @@ QString QuarryServerCore::clientAddress(const HTTPRequest& request, const QHostA
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
     if ((isIPv4 ? QHostAddress(ipv4) : peer).isLoopback()) {
-        if (const auto forwarded = QuarryShareWeb::canonicalAddress(
-                request.header(QStringLiteral("cf-connecting-ip")).trimmed()))
+        if (const auto forwarded =
+                QuarryHTTP::canonicalAddress(request.header(QStringLiteral("cf-connecting-ip")).trimmed()))
             return *forwarded;
     }
-    return QuarryShareWeb::canonicalAddress(peer);
+    return QuarryHTTP::canonicalAddress(peer);
 }
 
-QuarryHttpConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
-    return new QuarryHttpConnection(
+QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
+    return new QuarryHTTPConnection(
         descriptor, peer,
         [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
         m_server->options().limits, this);
@@ -86,13 +86,13 @@ QuarryHttpConnection* QuarryServerCore::accept(int descriptor, const QHostAddres
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
-    const QuarryShareWeb::RequestContext context{clientAddress(request, peer),
-                                                 &m_throttle,
-                                                 &m_archives,
-                                                 options.archiveLimits,
-                                                 &m_work,
-                                                 &m_searches,
-                                                 options.search,
-                                                 &m_thumbnails};
-    return QuarryShareWeb::route(request, m_server->currentSnapshot(), context);
+    const QuarrySite::RequestContext context{clientAddress(request, peer),
+                                             &m_throttle,
+                                             &m_archives,
+                                             options.archiveLimits,
+                                             &m_work,
+                                             &m_searches,
+                                             options.search,
+                                             &m_thumbnails};
+    return QuarrySite::route(request, m_server->currentSnapshot(), context);
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "server/archive_writers.h"
-#include "server/connection_slots.h"
-#include "server/http_request.h"
-#include "server/http_response.h"
-#include "server/search_gate.h"
-#include "server/thumbnails.h"
-#include "server/unlock_throttle.h"
-#include "server/work_pool.h"
+#include "server/archives/archive_writers.h"
+#include "server/http/connection_slots.h"
+#include "server/http/http_request.h"
+#include "server/http/http_response.h"
+#include "server/media/thumbnails.h"
+#include "server/site/unlock_throttle.h"
+#include "server/work/search_gate.h"
+#include "server/work/work_pool.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -17,7 +17,7 @@
 class QuarryShareWebServer;
 
 // Hands accepted sockets over as raw descriptors; each connection handles its own socket.
-class QuarryTcpListener : public QTcpServer {
+class QuarryTCPListener : public QTcpServer {
     Q_OBJECT
 public:
     using QTcpServer::QTcpServer;
@@ -43,11 +43,11 @@ public:
     static QString clientAddress(const HTTPRequest& request, const QHostAddress& peer);
 
 private:
-    QuarryHttpConnection* accept(int descriptor, const QHostAddress& peer);
+    QuarryHTTPConnection* accept(int descriptor, const QHostAddress& peer);
     HTTPResponse answer(const HTTPRequest& request, const QHostAddress& peer);
 
     QuarryShareWebServer* m_server;
-    QuarryTcpListener* m_listener = nullptr;
+    QuarryTCPListener* m_listener = nullptr;
     // Takes the listener's connections within a ceiling, fairly between clients.
     QuarryConnectionSlots m_slots;
     QuarryUnlockThrottle m_throttle;

@@ -2,12 +2,12 @@
 
 #include "core/error.h"
 #include "core/mailbox.h"
-#include "server/archive_writers.h"
-#include "server/connection.h"
-#include "server/connection_slots.h"
-#include "server/name_walk.h"
-#include "server/server_snapshot.h"
-#include "server/unlock_throttle.h"
+#include "server/archives/archive_writers.h"
+#include "server/files/name_walk.h"
+#include "server/http/connection.h"
+#include "server/http/connection_slots.h"
+#include "server/site/server_snapshot.h"
+#include "server/site/unlock_throttle.h"
 
 #include <QObject>
 #include <QString>
@@ -41,7 +41,7 @@ public:
 
     // Seams for tests and tools; the defaults are what the application uses.
     struct Options {
-        QuarryMonotonicClock clock = steadyMonotonicClock();
+        QuarryMonotonicClock clock = QuarryUnlockThrottle::steadyClock();
         QuarryArchiveLimits archiveLimits;
         QuarryConnectionLimits limits;
         QuarrySlotLimits connections;
@@ -64,7 +64,9 @@ public:
 
     // The port actually listened on (useful after start with port 0); 0 while not listening.
     int listeningPort() const;
-    // Takes effect for the next start.
+    // Read as they are needed: the clock at each unlock attempt, the connection limits for each new
+    // connection, the archive and search limits for each request; the slot limits (connections) when
+    // listening starts.
     void setOptions(const Options& options);
     Options options() const;
 

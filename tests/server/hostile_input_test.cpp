@@ -1,23 +1,17 @@
-// Requests and names that try to be read two ways: framing a proxy could read differently, client names
-// spelled many ways or made up by the million, and names on disk that are not text.
+// Requests and names that try to be read two ways: framing a proxy could read differently, client
+// addresses spelled many ways, and names on disk that are not text.
 
-#include "server/client_address.h"
-#include "server/http_request.h"
-#include "server/unlock_throttle.h"
-#include "server/utf8_text.h"
+#include "server/files/utf8_text.h"
+#include "server/http/client_address.h"
+#include "server/http/http_request.h"
 #include "server_fixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QUrl>
 
-#include <cstdio>
 #include <fcntl.h>
 #include <ftw.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace server_testing;
@@ -55,14 +49,9 @@ protected:
     QString root;
 };
 
-QJsonObject jsonOf(const Reply& reply) {
-    return QJsonDocument::fromJson(reply.body).object();
-}
-
-QStringList field(const QJsonArray& items, const char* name) {
-    QStringList values;
-    for (const QJsonValue& item : items)
-        values << item.toObject().value(QLatin1String(name)).toString();
+// A field of every item, sorted.
+QStringList sortedField(const Reply& reply, const char* name) {
+    QStringList values = itemField(jsonOf(reply), name);
     values.sort();
     return values;
 }
@@ -85,6 +74,8 @@ TEST_F(HostileInput, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
         "Content-Length: " + length + "," + length + "\r\n",
         "Content-Length: " + length + " " + length + "\r\n",
         "Content-Length: abc\r\n",
+        "Content-Length: -1\r\n",
+        "Content-Length: 99999999999999999999999\r\n",
         "Content-Length:\r\n",
         "Content-Length : " + length + "\r\n",
     };
@@ -112,7 +103,7 @@ TEST_F(HostileInput, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
 }
 
 TEST(ClientAddress, EverySpellingOfAnAddressIsOneClientAndNothingElseIsAClient) {
-    using QuarryShareWeb::canonicalAddress;
+    using QuarryHTTP::canonicalAddress;
     for (const char* spelling :
          {"5.5.5.5", "::ffff:5.5.5.5", "::FFFF:5.5.5.5", "::ffff:0505:0505", "0:0:0:0:0:ffff:5.5.5.5"})
         EXPECT_EQ(canonicalAddress(QString::fromLatin1(spelling)), QStringLiteral("5.5.5.5")) << spelling;
@@ -126,78 +117,10 @@ TEST(ClientAddress, EverySpellingOfAnAddressIsOneClientAndNothingElseIsAClient) 
     EXPECT_EQ(canonicalAddress(QHostAddress(QStringLiteral("::ffff:127.0.0.1"))), "127.0.0.1");
 }
 
-TEST_F(HostileInput, TheThrottleCountsAddressesWhateverTheirSpelling) {
-    serve();
-    const auto attempt = [&](const QByteArray& client, const QByteArray& password) {
-        const QByteArray head = client.isNull() ? QByteArray() : "Cf-Connecting-Ip: " + client + "\r\n";
-        return request(port(), "POST", "/__unlock/vault", head, "password=" + password);
-    };
-    const auto opens = [&](const QByteArray& client) {
-        return !attempt(client, "right").header("Set-Cookie").isEmpty();
-    };
-
-    // Five failures under four spellings of one address lock that address out under every spelling.
-    for (const QByteArray spelling :
-         {"5.5.5.5", "::ffff:5.5.5.5", "::FFFF:0505:0505", " 5.5.5.5 ", "5.5.5.5"})
-        attempt(spelling, "wrong");
-    for (const QByteArray spelling : {"5.5.5.5", "::ffff:5.5.5.5", "0:0:0:0:0:ffff:505:505"})
-        EXPECT_FALSE(opens(spelling)) << spelling.toStdString();
-    EXPECT_TRUE(opens("6.6.6.6"));
-
-    // What is not an address names no one: the connection's own peer is the client. So made-up values,
-    // however many, cannot buy more guesses, and "05.5.5.5" is not 5.5.5.5's lockout either.
-    for (int i = 0; i < 5; ++i)
-        attempt("made-up-" + QByteArray::number(i) + QByteArray(1024, 'x'), "wrong");
-    EXPECT_FALSE(opens(QByteArray()));
-    EXPECT_FALSE(opens("05.5.5.5"));
-    EXPECT_FALSE(opens("another-made-up-name"));
-    EXPECT_TRUE(opens("7.7.7.7"));
-}
-
-TEST(UnlockThrottle, HoldsAtMostItsCapacityAndNeverDropsALockout) {
-    std::chrono::milliseconds now{5'000'000};
-    QuarryUnlockThrottle throttle([&now] { return now; }, 100);
-    // Ten clients locked out first.
-    for (int client = 0; client < 10; ++client) {
-        for (int i = 0; i < QuarryUnlockThrottle::kFailuresBeforeLockout; ++i)
-            throttle.recordFailure("locked" + QString::number(client), "s");
-    }
-    // A flood of newcomers, each failing once.
-    for (int i = 0; i < 20'000; ++i) {
-        throttle.recordFailure("new" + QString::number(i), "s");
-        now += std::chrono::milliseconds(1);
-        ASSERT_LE(throttle.rememberedCount(), 101);
-    }
-    for (int client = 0; client < 10; ++client)
-        EXPECT_TRUE(throttle.isLockedOut("locked" + QString::number(client), "s")) << client;
-    // Room is made for newcomers: none of them is caught in another's lockout.
-    EXPECT_FALSE(throttle.isLockedOut("fresh", "s"));
-    // The newest newcomers are still remembered: four more failures lock one out.
-    for (int i = 0; i < 4; ++i)
-        throttle.recordFailure("new19999", "s");
-    EXPECT_TRUE(throttle.isLockedOut("new19999", "s"));
-
-    // Full of lockouts, newcomers share one record: together they get the guesses of one client.
-    QuarryUnlockThrottle full([&now] { return now; }, 3);
-    for (const QString client : {"a", "b", "c"}) {
-        for (int i = 0; i < QuarryUnlockThrottle::kFailuresBeforeLockout; ++i)
-            full.recordFailure(client, "s");
-    }
-    for (int i = 0; i < QuarryUnlockThrottle::kFailuresBeforeLockout; ++i)
-        full.recordFailure("newcomer" + QString::number(i), "s");
-    EXPECT_TRUE(full.isLockedOut("newcomer-later", "s"));
-    EXPECT_TRUE(full.isLockedOut("a", "s"));
-    // Once the lockouts end, room is made again and a newcomer counts on its own.
-    now += QuarryUnlockThrottle::kFirstLockout;
-    full.recordFailure("d", "s");
-    EXPECT_FALSE(full.isLockedOut("d", "s"));
-    EXPECT_FALSE(full.isLockedOut("newcomer-later", "s"));
-}
-
 TEST(Utf8Text, ValidatesWhatBrowsersCanHold) {
-    using QuarryShareWeb::isValidUtf8;
+    using QuarryUTF8Text::isValid;
     const auto valid = [](const QByteArray& bytes) {
-        return isValidUtf8(bytes.constData(), size_t(bytes.size()));
+        return isValid(bytes.constData(), size_t(bytes.size()));
     };
     for (const char* good : {"", "plain.txt", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x93\x81",
                              "\xef\xbf\xbd", "\xf4\x8f\xbf\xbf"})
@@ -224,13 +147,12 @@ TEST_F(HostileInput, NamesThatAreNotUtf8AreLeftOutOfEverythingOffered) {
 
     const QString replacement = QString(QChar::ReplacementCharacter);
     const QStringList offered{"caf" + replacement + ".txt", "good.txt", "ok", "real" + replacement + ".txt"};
-    const QJsonArray listed = jsonOf(get(port(), "/__browse/docs?path=")).value("items").toArray();
-    EXPECT_EQ(field(listed, "name"), offered);
-    EXPECT_EQ(field(jsonOf(get(port(), "/__browse/docs?path=ok")).value("items").toArray(), "name"),
-              QStringList{"fine.txt"});
+    const Reply listed = get(port(), "/__browse/docs?path=");
+    EXPECT_EQ(sortedField(listed, "name"), offered);
+    EXPECT_EQ(sortedField(get(port(), "/__browse/docs?path=ok"), "name"), QStringList{"fine.txt"});
 
     // Everything listed can be fetched, and is the file of that name.
-    for (const QString& path : field(listed, "relativePath")) {
+    for (const QString& path : sortedField(listed, "relativePath")) {
         const QString target = "/docs/" + QString::fromUtf8(QUrl::toPercentEncoding(path)) + "?download=1";
         const Reply reply = get(port(), target);
         EXPECT_EQ(reply.status, 200) << path.toStdString();
@@ -244,9 +166,7 @@ TEST_F(HostileInput, NamesThatAreNotUtf8AreLeftOutOfEverythingOffered) {
 
     // Searches find only the names that can be fetched, and do not walk into the folder that is not text.
     const auto found = [&](const char* query) {
-        return field(
-            jsonOf(get(port(), QStringLiteral("/__search/docs?q=") + query)).value("items").toArray(),
-            "relativePath");
+        return sortedField(get(port(), QStringLiteral("/__search/docs?q=") + query), "relativePath");
     };
     QStringList fetchable{"caf" + replacement + ".txt", "good.txt", "ok/fine.txt",
                           "real" + replacement + ".txt"};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/pages.h"
+#include "server/site/pages.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,7 +8,7 @@
 
 // The page texts as a browser receives them, written out line by line, with the compiled-in style sheet
 // and script inserted where they belong.
-namespace page_texts {
+namespace server_testing::page_texts {
 
 inline QString head(const QString& escapedTitle) {
     return "<!doctype html>\n"
@@ -20,7 +20,7 @@ inline QString head(const QString& escapedTitle) {
            escapedTitle +
            "</title>\n"
            "  <style>" +
-           QuarryShareWeb::baseStyles() +
+           QuarrySite::baseStyles() +
            "</style>\n"
            "</head>\n"
            "<body>\n";
@@ -94,7 +94,7 @@ inline QJsonObject bootstrap(const QString& page) {
 inline QString appPage(const QString& escapedTitle, const QString& escapedData) {
     return head(escapedTitle) + "  <div id=\"app\"></div>\n" +
            "  <script id=\"quarry-share-data\" type=\"application/json\">" + escapedData + "</script>\n" +
-           "  <script>" + QuarryShareWeb::appScript() + "</script>\n" + "</body>\n" + "</html>";
+           "  <script>" + QuarrySite::appScript() + "</script>\n" + "</body>\n" + "</html>";
 }
 
-} // namespace page_texts
+} // namespace server_testing::page_texts

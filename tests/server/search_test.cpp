@@ -1,7 +1,7 @@
 #include "server_fixture.h"
 
-#include "server/access.h"
-#include "server/name_walk.h"
+#include "server/files/name_walk.h"
+#include "server/site/access.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,22 +18,12 @@ using namespace server_testing;
 
 namespace {
 
-QJsonObject jsonOf(const Reply& reply) {
-    return QJsonDocument::fromJson(reply.body).object();
-}
-
 QStringList pathsOf(const QJsonObject& answer) {
-    QStringList paths;
-    for (const QJsonValue& item : answer.value("items").toArray())
-        paths << item.toObject().value("relativePath").toString();
-    return paths;
+    return itemField(answer, "relativePath");
 }
 
 QStringList namesOf(const QJsonObject& answer) {
-    QStringList names;
-    for (const QJsonValue& item : answer.value("items").toArray())
-        names << item.toObject().value("name").toString();
-    return names;
+    return itemField(answer, "name");
 }
 
 // `folders` folders of `files` files each, "f<i>/file-<j>.dat": hard links to one empty file beside the
@@ -56,18 +46,6 @@ int sendSearch(int port, const QString& target, const QByteArray& client) {
     sendAll(socket, "GET " + QUrl::toPercentEncoding(target, "/?=&") + " HTTP/1.1\r\nHost: x\r\n" +
                         "Cf-Connecting-Ip: " + client + "\r\n\r\n");
     return socket;
-}
-
-Reply answerOf(int socket) {
-    const std::optional<Reply> reply = parseReply(readUntilClosed(socket));
-    ::close(socket);
-    EXPECT_TRUE(reply.has_value());
-    return reply.value_or(Reply());
-}
-
-bool hasAnswered(int socket) {
-    char byte;
-    return ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
 class SearchShare : public ServedFolder {
@@ -185,10 +163,6 @@ TEST_F(SearchShare, NeverShowsHiddenEntriesOrWhatLinksLeadingOutReachAndEndsLink
 }
 
 TEST_F(SearchShare, StopsAtFiveHundredItemsOrWhenItsTimeIsUp) {
-    const QuarrySearchLimits defaults = QuarryShareWebServer::Options().search;
-    EXPECT_EQ(defaults.maxItems, 500);
-    EXPECT_EQ(defaults.walkTime, std::chrono::seconds(2));
-    EXPECT_EQ(defaults.maxDepth, 64);
     generateTree(root, 200, 100);
     serveShares();
     const QJsonObject capped = search("file");
@@ -221,7 +195,7 @@ TEST_F(SearchShare, AnswersLockedUnknownAndDisabledSharesAsTheListingDoes) {
     }
     EXPECT_EQ(get(port(), "/__search/vault?q=secret").status, 401);
     const QByteArray cookie =
-        "cookie: blnshare_vault=" + QuarryShareWeb::authCookieValue(snapshot.shares.at(2)).toUtf8() + "\r\n";
+        "cookie: blnshare_vault=" + QuarrySite::authCookieValue(snapshot.shares.at(2)).toUtf8() + "\r\n";
     EXPECT_EQ(pathsOf(jsonOf(get(port(), "/__search/vault?q=secret", cookie))), QStringList{"secret.txt"});
 }
 

@@ -2,7 +2,7 @@
 // and read its CPU time and descriptors from /proc. Prints "port N" once listening; ends when its
 // standard input closes.
 //
-//   server_child FOLDER SLUG [--max-connections N] [--many-clients ADDRESS] [--password TEXT]
+//   server_child FOLDER SLUG [--max-connections N]
 
 #include "core/mailbox.h"
 #include "server/web_server.h"
@@ -19,30 +19,15 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     if (arguments.size() < 3) {
-        std::fputs("usage: server_child FOLDER SLUG [--max-connections N] [--many-clients ADDRESS]\n",
-                   stderr);
+        std::fputs("usage: server_child FOLDER SLUG [--max-connections N]\n", stderr);
         return 2;
     }
     QuarryShareWebServer::Options options;
-    std::optional<QString> password;
-    for (qsizetype i = 3; i + 1 < arguments.size(); i += 2) {
-        if (arguments.at(i) == QLatin1String("--max-connections")) {
-            options.connections.maxConnections = arguments.at(i + 1).toInt();
-        } else if (arguments.at(i) == QLatin1String("--password")) {
-            password = arguments.at(i + 1);
-        } else if (arguments.at(i) == QLatin1String("--many-clients")) {
-            const QHostAddress many(arguments.at(i + 1));
-            options.connections.speaksForMany = [many](const QHostAddress& peer) {
-                bool isIPv4 = false;
-                const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
-                return (isIPv4 ? QHostAddress(ipv4) : peer) == many;
-            };
-        }
-    }
+    if (arguments.size() == 5 && arguments.at(3) == QLatin1String("--max-connections"))
+        options.connections.maxConnections = arguments.at(4).toInt();
     QuarryShareServerSnapshot snapshot;
     snapshot.appName = QStringLiteral("brightloom Share");
-    snapshot.shares = {
-        testing_support::makeShare({.slug = arguments.at(2), .path = arguments.at(1), .password = password})};
+    snapshot.shares = {testing_support::makeShare({.slug = arguments.at(2), .path = arguments.at(1)})};
 
     // Reported on the server thread, acted on here; through a mailbox, so ThreadSanitizer sees the hand-over.
     QuarryMailbox mainThread;

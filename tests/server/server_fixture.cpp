@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 
 #include <arpa/inet.h>
@@ -87,6 +89,53 @@ QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout) {
         received.append(buffer, got);
     }
     return received;
+}
+
+int ask(int port, const QByteArray& target, const QByteArray& extraHead) {
+    const int socket = connectTo(port);
+    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extraHead + "\r\n");
+    return socket;
+}
+
+Reply answerOf(int socket, std::chrono::milliseconds timeout) {
+    const std::optional<Reply> reply = parseReply(readUntilClosed(socket, timeout));
+    ::close(socket);
+    EXPECT_TRUE(reply.has_value()) << "no answer";
+    return reply.value_or(Reply());
+}
+
+bool hasAnswered(int socket, std::chrono::milliseconds wait) {
+    pollfd entry{socket, POLLIN, 0};
+    char byte = 0;
+    return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0 &&
+           ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
+}
+
+QJsonObject jsonOf(const Reply& reply) {
+    return QJsonDocument::fromJson(reply.body).object();
+}
+
+QStringList itemField(const QJsonObject& answer, const char* field) {
+    QStringList values;
+    for (const QJsonValue item : answer.value("items").toArray())
+        values << item.toObject().value(QLatin1String(field)).toString();
+    return values;
+}
+
+void makeSparseFile(const QString& path, qint64 size) {
+    writeFile(path, {});
+    ASSERT_TRUE(QFile::resize(path, size));
+}
+
+qint64 residentKiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
 }
 
 Reply exchange(int port, const QByteArray& request, bool endSending) {

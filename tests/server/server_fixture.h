@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -33,9 +34,12 @@ struct Reply {
     QString text() const { return QString::fromUtf8(body); }
 };
 
-// The headers, in order, of every page and JSON answer.
+// The headers, in order, of every page and JSON answer, and of a shared file's bytes.
 inline const QStringList kPageHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
                                       "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
+inline const QStringList kFileHeaders{
+    "Accept-Ranges", "Connection", "Content-Disposition", "Content-Length",         "Content-Security-Policy",
+    "Content-Type",  "ETag",       "Last-Modified",       "X-Content-Type-Options", "X-Frame-Options"};
 
 std::optional<Reply> parseReply(const QByteArray& raw);
 
@@ -44,6 +48,23 @@ int connectTo(int port);
 bool sendAll(int socket, const QByteArray& bytes);
 // Reads until the server closes or the timeout passes.
 QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// A GET of target on a fresh connection, its answer left unread.
+int ask(int port, const QByteArray& target, const QByteArray& extraHead = {});
+// The answer on a socket, read until the server closes (the socket is closed then too).
+Reply answerOf(int socket, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+// Whether an answer's first byte arrives on the socket within the time; the byte stays unread.
+bool hasAnswered(int socket, std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+
+// The JSON object of an answer's body.
+QJsonObject jsonOf(const Reply& reply);
+// One field of every item of a listing or search answer, in the order answered.
+QStringList itemField(const QJsonObject& answer, const char* field);
+
+// A file of the given size that takes no room on disk.
+void makeSparseFile(const QString& path, qint64 size);
+// A process's resident memory.
+qint64 residentKiB(qint64 pid);
 
 // Sends the bytes on a fresh connection, optionally ends the sending side, and reads the whole answer.
 Reply exchange(int port, const QByteArray& request, bool endSending = false);

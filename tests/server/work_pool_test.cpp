@@ -1,8 +1,7 @@
 #include "server_fixture.h"
 
-#include "core/mailbox.h"
-#include "server/connection.h"
-#include "server/work_pool.h"
+#include "server/http/connection.h"
+#include "server/work/work_pool.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -12,10 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <iterator>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -35,13 +32,13 @@ void awaitOnWorker(const std::atomic_bool& flag) {
 // event loop the test turns while it waits.
 class PooledServer : public QObject {
 public:
-    explicit PooledServer(QuarryHttpConnection::Responder responder) {
+    explicit PooledServer(QuarryHTTPConnection::Responder responder) {
         EXPECT_TRUE(m_listener.listen(QHostAddress::LocalHost, 0));
         connect(&m_listener, &QTcpServer::newConnection, this, [this, responder] {
             while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
                 const int descriptor = ::dup(static_cast<int>(socket->socketDescriptor()));
                 delete socket;
-                new QuarryHttpConnection(descriptor, responder, {}, this);
+                new QuarryHTTPConnection(descriptor, responder, {}, this);
             }
         });
     }
@@ -50,12 +47,6 @@ public:
 private:
     QTcpServer m_listener;
 };
-
-int sendGet(int port, const QByteArray& target) {
-    const int socket = connectTo(port);
-    EXPECT_TRUE(sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n"));
-    return socket;
-}
 
 // Reads without blocking the event loop the server needs; "" until the server has closed.
 QByteArray answerOnceClosed(int socket) {
@@ -99,8 +90,8 @@ TEST(WorkPool, SlowWorkHoldsUpNobodyAndAVisitorWhoLeavesStopsWorkThatAsksForIt) 
             leaving);
     });
 
-    const int slow = sendGet(server.port(), "/slow");
-    EXPECT_TRUE(answerOnceClosed(sendGet(server.port(), "/quick")).endsWith("done /quick"))
+    const int slow = ask(server.port(), "/slow");
+    EXPECT_TRUE(answerOnceClosed(ask(server.port(), "/quick")).endsWith("done /quick"))
         << "answered while the slow work still runs";
     char unused;
     EXPECT_EQ(::recv(slow, &unused, 1, MSG_DONTWAIT | MSG_PEEK), -1) << "the slow answer comes after";
@@ -108,12 +99,12 @@ TEST(WorkPool, SlowWorkHoldsUpNobodyAndAVisitorWhoLeavesStopsWorkThatAsksForIt) 
     EXPECT_TRUE(answerOnceClosed(slow).endsWith("done /slow"));
 
     // A visitor that ends its sending direction still gets its answer...
-    const int halfClosed = sendGet(server.port(), "/quick");
+    const int halfClosed = ask(server.port(), "/quick");
     ::shutdown(halfClosed, SHUT_WR);
     EXPECT_TRUE(answerOnceClosed(halfClosed).endsWith("done /quick"));
 
     // ...unless the work ends when the visitor leaves: then the connection goes, and the work is told.
-    const int leaving = sendGet(server.port(), "/until-cancelled");
+    const int leaving = ask(server.port(), "/until-cancelled");
     testing_support::spin(std::chrono::milliseconds(100));
     ::shutdown(leaving, SHUT_WR);
     EXPECT_EQ(answerOnceClosed(leaving), QByteArray());
@@ -155,45 +146,4 @@ TEST(WorkPool, RunsAtMostItsThreadsAtOnceAndEndsWithoutTheJobsThatWait) {
     EXPECT_TRUE(waitUntil([&] { return answers.size() == 2; })) << "the two that ran still answer";
     testing_support::spin(std::chrono::milliseconds(100));
     EXPECT_EQ(answers.size(), 2U) << "the four that waited never do";
-}
-
-TEST(Mailbox, RunsWhatAnyThreadPostsOnItsOwnThreadInOrderAndDropsTheRestWhenDeleted) {
-    auto* mailbox = new QuarryMailbox;
-    std::vector<int> seen; // touched on this thread only
-    bool allOnThisThread = true;
-    const std::thread::id home = std::this_thread::get_id();
-    std::vector<std::thread> posters;
-    for (int poster = 0; poster < 4; ++poster) {
-        posters.emplace_back([&, poster] {
-            for (int i = 0; i < 100; ++i)
-                mailbox->post([&, poster, i] {
-                    allOnThisThread = allOnThisThread && std::this_thread::get_id() == home;
-                    seen.push_back(poster * 1000 + i);
-                });
-        });
-    }
-    for (std::thread& poster : posters)
-        poster.join();
-    EXPECT_TRUE(seen.empty()) << "nothing runs before the event loop turns";
-    EXPECT_TRUE(waitUntil([&] { return seen.size() == 400; }));
-    EXPECT_TRUE(allOnThisThread);
-    for (int poster = 0; poster < 4; ++poster) {
-        std::vector<int> own;
-        std::copy_if(seen.begin(), seen.end(), std::back_inserter(own),
-                     [poster](int value) { return value / 1000 == poster; });
-        EXPECT_TRUE(std::is_sorted(own.begin(), own.end())) << "poster " << poster << " out of order";
-    }
-
-    // A function that deletes its mailbox ends the delivery; what was posted after it is dropped, with
-    // its captures.
-    auto kept = std::make_shared<int>(0);
-    int ran = 0;
-    mailbox->post([&] {
-        ++ran;
-        delete mailbox;
-    });
-    mailbox->post([&ran, kept] { ++ran; });
-    testing_support::spin(std::chrono::milliseconds(100));
-    EXPECT_EQ(ran, 1);
-    EXPECT_EQ(kept.use_count(), 1) << "the dropped function's captures are released";
 }

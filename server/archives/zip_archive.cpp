@@ -1,0 +1,66 @@
+#include "server/archives/zip_archive.h"
+
+#include "server/http/file_headers.h"
+
+QuarryZIPArchiveResponse::QuarryZIPArchiveResponse(QuarryFolderArchiveSpec job, QString fileName,
+                                                   QString failureName,
+                                                   QPointer<QuarryArchiveWriters> writers, QString client,
+                                                   QuarryArchiveLimits limits)
+    : m_spec(std::move(job))
+    , m_fileName(std::move(fileName))
+    , m_failureName(std::move(failureName))
+    , m_writers(std::move(writers))
+    , m_client(std::move(client))
+    , m_limits(limits)
+    , m_stream(std::make_shared<QuarryArchiveStream>()) {}
+
+QuarryZIPArchiveResponse::~QuarryZIPArchiveResponse() {
+    m_stream->cancel();
+    m_stream->setWaker({});
+    delete m_receiver;
+}
+
+HTTPResponse QuarryZIPArchiveResponse::answerHead(const QString& fileName) {
+    HTTPResponse response = HTTPResponse::streamed(nullptr, QStringLiteral("application/zip"),
+                                                   QuarryHTTP::contentDisposition(fileName));
+    return response;
+}
+
+HTTPResponse QuarryZIPArchiveResponse::failure(const QString& failureName) {
+    return HTTPResponse::internalServerError(QStringLiteral("Could not create a ZIP for ") + failureName +
+                                             QLatin1Char('.'));
+}
+
+void QuarryZIPArchiveResponse::start(std::function<void(HTTPResponse)> done) {
+    m_done = std::move(done);
+    m_receiver = new QuarryMailbox;
+    QuarryMailbox* receiver = m_receiver;
+    m_stream->setWaker([this, receiver] { receiver->post([this] { evaluate(); }); });
+    if (!m_writers) {
+        receiver->post([this] { finish(failure(m_failureName)); });
+        return;
+    }
+    m_writers->submit(m_client, m_limits, m_stream, [job = m_spec](QuarryArchiveStream& stream) {
+        QuarryFolderArchive::write(job, stream);
+    });
+}
+
+void QuarryZIPArchiveResponse::evaluate() {
+    if (!m_done)
+        return;
+    if (m_stream->hasStarted()) {
+        HTTPResponse response = answerHead(m_fileName);
+        response.stream = m_stream;
+        finish(std::move(response));
+    } else if (m_stream->phase() == QuarryArchiveStream::Phase::failed) {
+        finish(failure(m_failureName));
+    }
+}
+
+void QuarryZIPArchiveResponse::finish(HTTPResponse response) {
+    // Taken out first: done may release this response.
+    std::function<void(HTTPResponse)> done = std::move(m_done);
+    m_done = nullptr;
+    if (done)
+        done(std::move(response));
+}

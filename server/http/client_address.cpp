@@ -1,0 +1,56 @@
+#include "server/http/client_address.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+
+namespace {
+
+// Longer than any spelling of an IPv6 address with an IPv4 tail.
+constexpr qsizetype kMaxAddressText = 64;
+
+QString ipv4Text(const unsigned char* bytes) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, bytes, text, sizeof(text));
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+namespace QuarryHTTP {
+
+std::optional<QString> canonicalAddress(const QString& text) {
+    if (text.isEmpty() || text.size() > kMaxAddressText)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (!c.isDigit() && !(c >= QLatin1Char('a') && c <= QLatin1Char('f')) &&
+            !(c >= QLatin1Char('A') && c <= QLatin1Char('F')) && c != QLatin1Char('.') &&
+            c != QLatin1Char(':'))
+            return std::nullopt;
+    }
+    const QByteArray ascii = text.toLatin1();
+    // inet_pton takes dotted decimal only: no octal, hexadecimal or shortened forms, no leading zeros.
+    unsigned char ipv4[4];
+    if (::inet_pton(AF_INET, ascii.constData(), ipv4) == 1)
+        return ipv4Text(ipv4);
+    unsigned char ipv6[16];
+    if (::inet_pton(AF_INET6, ascii.constData(), ipv6) != 1)
+        return std::nullopt;
+    static const unsigned char mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::memcmp(ipv6, mappedPrefix, sizeof(mappedPrefix)) == 0)
+        return ipv4Text(ipv6 + 12);
+    char canonical[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, ipv6, canonical, sizeof(canonical));
+    return QString::fromLatin1(canonical);
+}
+
+QString canonicalAddress(const QHostAddress& address) {
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    if (isIPv4)
+        return QHostAddress(ipv4).toString();
+    QHostAddress plain = address;
+    plain.setScopeId(QString());
+    return canonicalAddress(plain.toString()).value_or(plain.toString());
+}
+
+} // namespace QuarryHTTP

@@ -1,0 +1,376 @@
+#include "server/http/connection.h"
+
+#include "core/diagnostics.h"
+
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kHeadEnd("\r\n\r\n");
+constexpr qsizetype kReadChunk = 64 * 1024;
+// Most bytes read, and most bytes written, in one turn of the event loop, so that one fast transfer
+// never keeps the other connections waiting.
+constexpr qint64 kReadPerTurn = 1024 * 1024;
+constexpr qint64 kWritePerTurn = 4 * 1024 * 1024;
+constexpr qint64 kCopyChunk = 256 * 1024;
+
+// A SIGPIPE raised by a failed write stays pending on the server thread, where it is blocked; take it so
+// that nothing is left for whoever might unblock it later.
+void discardPendingBrokenPipe() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    const timespec noWait{0, 0};
+    while (::sigtimedwait(&pipe, nullptr, &noWait) == SIGPIPE) {
+    }
+}
+
+QHostAddress peerAddress(int descriptor) {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof(storage);
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+        return QHostAddress();
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&storage));
+}
+
+} // namespace
+
+QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
+                                           QObject* parent)
+    : QuarryHTTPConnection(descriptor, peerAddress(descriptor), std::move(responder), limits, parent) {
+    ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_descriptor, F_SETFD, ::fcntl(m_descriptor, F_GETFD) | FD_CLOEXEC);
+}
+
+QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, const QHostAddress& peer, Responder responder,
+                                           QuarryConnectionLimits limits, QObject* parent)
+    : QObject(parent)
+    , m_descriptor(descriptor)
+    , m_responder(std::move(responder))
+    , m_limits(limits)
+    , m_peer(peer)
+    , m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
+    , m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this)) {
+    m_writeNotifier->setEnabled(false);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &QuarryHTTPConnection::readable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &QuarryHTTPConnection::writeMore);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::sending) {
+            // Waiting for the body's maker is not the client's doing; only a client that takes nothing
+            // for the whole limit is let go.
+            const auto now = std::chrono::steady_clock::now();
+            if (!m_writeNotifier->isEnabled())
+                m_lastProgress = now;
+            const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_lastProgress);
+            if (idle < m_limits.sendTimeout) {
+                m_timer.start(m_limits.sendTimeout - idle);
+                return;
+            }
+        }
+        // No complete request in time, a client that stopped taking the answer, or one that does not
+        // close after it.
+        closeNow();
+    });
+    m_timer.start(m_limits.requestTimeout);
+}
+
+QuarryHTTPConnection::~QuarryHTTPConnection() {
+    stopStream();
+    if (m_descriptor >= 0) {
+        m_readNotifier->setEnabled(false);
+        m_writeNotifier->setEnabled(false);
+        ::close(m_descriptor);
+    }
+}
+
+void QuarryHTTPConnection::readable() {
+    char chunk[kReadChunk];
+    qint64 readThisTurn = 0;
+    while (readThisTurn < kReadPerTurn) {
+        const ssize_t got = ::recv(m_descriptor, chunk, sizeof(chunk), 0);
+        if (got > 0) {
+            readThisTurn += got;
+            // Once the request is in, later bytes are read only to notice the peer closing, then dropped.
+            if (m_phase == Phase::reading)
+                m_buffer.append(chunk, got);
+            continue;
+        }
+        if (got == 0) {
+            m_peerFinished = true;
+            m_readNotifier->setEnabled(false);
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        if (m_phase != Phase::reading) {
+            closeNow();
+            return;
+        }
+        logDiagnostic(QStringLiteral("Connection receive error: ") +
+                      QString::fromLocal8Bit(std::strerror(errno)));
+        m_readNotifier->setEnabled(false);
+        respond(HTTPResponse::internalServerError(
+            QStringLiteral("An error occurred while processing the request.")));
+        return;
+    }
+    if (m_phase == Phase::reading) {
+        evaluateRequest();
+    } else if (m_phase == Phase::lingering && m_peerFinished) {
+        closeNow();
+    } else if (m_phase == Phase::answering && m_peerFinished && m_deferred &&
+               m_deferred->endsWhenVisitorLeaves()) {
+        closeNow();
+    }
+}
+
+void QuarryHTTPConnection::evaluateRequest() {
+    // Made only when it is the answer: most requests are sound.
+    const auto tooLarge = [] { return HTTPResponse::badRequest(QStringLiteral("Could not parse request.")); };
+    if (m_headEnd < 0) {
+        m_headEnd = m_buffer.indexOf(kHeadEnd);
+        if (m_headEnd < 0) {
+            if (m_buffer.size() > m_limits.maxHeadBytes + kHeadEnd.size())
+                respond(tooLarge());
+            else if (m_peerFinished)
+                respond(tooLarge());
+            return;
+        }
+        if (m_headEnd > m_limits.maxHeadBytes) {
+            respond(tooLarge());
+            return;
+        }
+        const QByteArray head = m_buffer.left(m_headEnd);
+        m_head = HTTPRequest::parseHead(head);
+        if (m_head && !HTTPRequest::hasSoundFraming(head)) {
+            respond(tooLarge());
+            return;
+        }
+    }
+
+    const qsizetype bodyStart = m_headEnd + kHeadEnd.size();
+    if (!m_head) {
+        // A malformed head is answered only when the peer has finished sending, as an unfinished one
+        // would be; the bytes it may still send are bounded all the same.
+        if (m_peerFinished || m_buffer.size() - bodyStart > m_limits.maxBodyBytes)
+            respond(tooLarge());
+        return;
+    }
+    const qint64 length = HTTPRequest::contentLength(m_head->headers);
+    if (length < 0 || length > m_limits.maxBodyBytes) {
+        respond(tooLarge());
+        return;
+    }
+    if (m_buffer.size() - bodyStart < length) {
+        if (m_peerFinished)
+            respond(tooLarge());
+        return;
+    }
+    HTTPRequest request = *m_head;
+    request.body = m_buffer.mid(bodyStart, static_cast<qsizetype>(length));
+    m_buffer.clear();
+    m_buffer.squeeze();
+    m_headOnly = request.method == QLatin1String("HEAD");
+    m_requestWhole = true;
+    respond(m_responder(request, m_peer));
+}
+
+void QuarryHTTPConnection::respond(HTTPResponse response) {
+    m_phase = Phase::answering;
+    m_timer.stop();
+    Q_EMIT requestArrived();
+    if (!response.deferred) {
+        beginSending(std::move(response));
+        return;
+    }
+    m_deferred = response.deferred;
+    m_deferred->start([this](HTTPResponse final) { beginSending(std::move(final)); });
+}
+
+void QuarryHTTPConnection::beginSending(HTTPResponse response) {
+    if (m_phase != Phase::answering)
+        return;
+    m_phase = Phase::sending;
+    m_out = response.serializedHead();
+    if (m_headOnly) {
+        // HEAD: the head alone; a file stays closed and an archive is never made.
+    } else if (response.fileBody) {
+        m_file = response.fileBody;
+    } else if (response.stream) {
+        m_stream = response.stream;
+        // Called from the thread that makes the body: more is ready, so write on this thread.
+        m_stream->setWaker([this] {
+            QMetaObject::invokeMethod(this, &QuarryHTTPConnection::writeMore, Qt::QueuedConnection);
+        });
+    } else {
+        m_out += response.body;
+    }
+    m_outOffset = 0;
+    m_fileOffset = 0;
+    m_lastProgress = std::chrono::steady_clock::now();
+    m_timer.start(m_limits.sendTimeout);
+    writeMore();
+}
+
+void QuarryHTTPConnection::writeMore() {
+    if (m_phase != Phase::sending)
+        return;
+    qint64 writtenThisTurn = 0;
+    const auto noteProgress = qScopeGuard([&] {
+        if (writtenThisTurn > 0)
+            m_lastProgress = std::chrono::steady_clock::now();
+    });
+    while (writtenThisTurn < kWritePerTurn) {
+        if (m_outOffset < m_out.size()) {
+            // With a file to follow, the head waits for its first bytes and leaves in the same packet.
+            const bool fileFollows = m_file && m_useSendfile && m_fileOffset < m_file->length();
+            const ssize_t sent = ::send(m_descriptor, m_out.constData() + m_outOffset,
+                                        static_cast<size_t>(m_out.size() - m_outOffset),
+                                        MSG_NOSIGNAL | (fileFollows ? MSG_MORE : 0));
+            if (sent < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    m_writeNotifier->setEnabled(true);
+                    return;
+                }
+                closeNow();
+                return;
+            }
+            m_outOffset += sent;
+            writtenThisTurn += sent;
+            continue;
+        }
+        if (m_stream && !m_streamEnded) {
+            if (!takeFromStream())
+                return;
+            if (m_outOffset < m_out.size())
+                continue;
+            // Nothing is ready: the waker brings this back once the maker has more.
+            m_writeNotifier->setEnabled(false);
+            return;
+        }
+        if (!m_file || m_fileOffset >= m_file->length())
+            break;
+        const qint64 remaining = m_file->length() - m_fileOffset;
+        if (m_useSendfile) {
+            off_t offset = static_cast<off_t>(m_file->offset() + m_fileOffset);
+            const ssize_t sent = ::sendfile(m_descriptor, m_file->descriptor(), &offset,
+                                            static_cast<size_t>(qMin(remaining, kWritePerTurn)));
+            if (sent > 0) {
+                m_fileOffset += sent;
+                writtenThisTurn += sent;
+                continue;
+            }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                m_writeNotifier->setEnabled(true);
+                return;
+            }
+            if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // Not every file system can splice into a socket: copy through a small buffer instead.
+                m_useSendfile = false;
+                continue;
+            }
+            // The file ended early (it shrank) or the peer is gone: the answer cannot be completed.
+            if (sent < 0 && errno == EPIPE)
+                discardPendingBrokenPipe();
+            closeNow();
+            return;
+        }
+        m_out.resize(static_cast<qsizetype>(qMin(remaining, kCopyChunk)));
+        const ssize_t got = ::pread(m_file->descriptor(), m_out.data(), static_cast<size_t>(m_out.size()),
+                                    static_cast<off_t>(m_file->offset() + m_fileOffset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            closeNow();
+            return;
+        }
+        m_out.truncate(got);
+        m_outOffset = 0;
+        m_fileOffset += got;
+    }
+    if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length()) ||
+        (m_stream && !m_streamEnded)) {
+        // More to send, but other connections get their turn first.
+        m_writeNotifier->setEnabled(true);
+        return;
+    }
+    finishSending();
+}
+
+bool QuarryHTTPConnection::takeFromStream() {
+    QByteArray piece;
+    switch (m_stream->take(piece, kCopyChunk)) {
+    case QuarryHTTPBodySource::Status::data:
+        m_out = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        break;
+    case QuarryHTTPBodySource::Status::waiting:
+        m_out.clear();
+        break;
+    case QuarryHTTPBodySource::Status::finished:
+        m_out = QByteArrayLiteral("0\r\n\r\n");
+        m_streamEnded = true;
+        break;
+    case QuarryHTTPBodySource::Status::failed:
+        // Without the last chunk the client can tell the body was cut short.
+        closeNow();
+        return false;
+    }
+    m_outOffset = 0;
+    return true;
+}
+
+void QuarryHTTPConnection::stopStream() {
+    if (m_stream)
+        m_stream->setWaker({});
+    m_stream.reset();
+}
+
+void QuarryHTTPConnection::finishSending() {
+    m_writeNotifier->setEnabled(false);
+    stopStream();
+    m_file.reset();
+    m_out.clear();
+    m_out.squeeze();
+    // After a whole request with nothing of the client's unread, closing ends the answer gracefully at
+    // once. Input arriving after the close would reset the connection and could destroy the answer in
+    // flight: when some is waiting, or the answer came before the request was whole (the rest of a body
+    // may be on its way), only the sending side ends and the client's close is waited for.
+    char next = 0;
+    const bool inputWaiting = ::recv(m_descriptor, &next, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    if (m_peerFinished || (m_requestWhole && !inputWaiting)) {
+        closeNow();
+        return;
+    }
+    ::shutdown(m_descriptor, SHUT_WR);
+    m_phase = Phase::lingering;
+    m_timer.start(m_limits.lingerTimeout);
+}
+
+void QuarryHTTPConnection::closeNow() {
+    if (m_phase == Phase::closed)
+        return;
+    m_phase = Phase::closed;
+    m_timer.stop();
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    ::close(m_descriptor);
+    m_descriptor = -1;
+    m_file.reset();
+    stopStream();
+    deleteLater();
+    Q_EMIT closed();
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "server/http/http_request.h"
+#include "server/http/http_response.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// Bounds on what one connection may cost.
+struct QuarryConnectionLimits {
+    qsizetype maxHeadBytes = 64 * 1024;
+    qint64 maxBodyBytes = 1024 * 1024;
+    // Without a complete request by then, the connection is closed without an answer.
+    std::chrono::milliseconds requestTimeout = std::chrono::seconds(30);
+    // After the answer, how long the client may take to close its side before the socket is closed.
+    std::chrono::milliseconds lingerTimeout = std::chrono::seconds(2);
+    // While answering, how long the client may take no bytes before the connection (and its file) is
+    // closed.
+    std::chrono::milliseconds sendTimeout = std::chrono::seconds(60);
+};
+
+// One accepted connection: reads one request, answers it, closes. Works on the raw non-blocking socket
+// so that bodies can stream from files with sendfile and the write side can be ended on its own.
+// It deletes itself when done. Threads: server thread only.
+class QuarryHTTPConnection : public QObject {
+    Q_OBJECT
+public:
+    using Responder = std::function<HTTPResponse(const HTTPRequest&, const QHostAddress& peer)>;
+
+    // Takes ownership of the connected socket descriptor.
+    QuarryHTTPConnection(int descriptor, Responder responder, QuarryConnectionLimits limits,
+                         QObject* parent = nullptr);
+    // For a socket accepted non-blocking and close-on-exec, whose peer is known already.
+    QuarryHTTPConnection(int descriptor, const QHostAddress& peer, Responder responder,
+                         QuarryConnectionLimits limits, QObject* parent = nullptr);
+    ~QuarryHTTPConnection() override;
+
+    // Closes the connection at once, without an answer; it deletes itself later.
+    void abandon() { closeNow(); }
+    // Reads what the client has sent so far without waiting for the next turn: a request often arrives
+    // with the connection itself. Call it once whoever watches requestArrived is listening.
+    void readWaiting() { readable(); }
+
+Q_SIGNALS:
+    // The request is whole (or refused): from here on the connection is answering, not waiting.
+    void requestArrived();
+    // The socket is closed: the connection holds nothing any more, though it is deleted only later.
+    void closed();
+
+private:
+    enum class Phase { reading, answering, sending, lingering, closed };
+
+    void readable();
+    void evaluateRequest();
+    void respond(HTTPResponse response);
+    void beginSending(HTTPResponse response);
+    void writeMore();
+    // Frames the next piece of a streamed body as one chunk; false when the connection was closed.
+    bool takeFromStream();
+    void stopStream();
+    void finishSending();
+    void closeNow();
+
+    int m_descriptor;
+    Responder m_responder;
+    QuarryConnectionLimits m_limits;
+    QHostAddress m_peer;
+    Phase m_phase = Phase::reading;
+    bool m_peerFinished = false;
+    // HEAD: the answer's head goes out without its body.
+    bool m_headOnly = false;
+    // The request was read whole, body and all, before it was answered.
+    bool m_requestWhole = false;
+
+    QByteArray m_buffer;
+    std::optional<HTTPRequest> m_head;
+    qsizetype m_headEnd = -1;
+
+    std::shared_ptr<QuarryHTTPDeferredResponse> m_deferred;
+    QByteArray m_out;
+    qsizetype m_outOffset = 0;
+    std::shared_ptr<QuarryHTTPFileBody> m_file;
+    qint64 m_fileOffset = 0;
+    std::shared_ptr<QuarryHTTPBodySource> m_stream;
+    bool m_streamEnded = false;
+    bool m_useSendfile = true;
+
+    QSocketNotifier* m_readNotifier;
+    QSocketNotifier* m_writeNotifier;
+    QTimer m_timer;
+    // When the client last took bytes of the answer.
+    std::chrono::steady_clock::time_point m_lastProgress;
+};

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// One Set-Cookie line.
+struct HTTPCookieHeader {
+    QString name;
+    QString value;
+    QStringList attributes;
+
+    // name=value followed by each attribute, items separated by "; ".
+    QString stringValue() const;
+    bool operator==(const HTTPCookieHeader&) const = default;
+};
+
+// A body that the connection sends straight from an open file, so memory never grows with its size.
+// The descriptor is closed when the last response holding it is gone.
+class QuarryHTTPFileBody {
+public:
+    // Takes ownership of an open descriptor; the body is length bytes from offset on.
+    QuarryHTTPFileBody(int descriptor, qint64 length, qint64 offset = 0);
+    ~QuarryHTTPFileBody();
+    QuarryHTTPFileBody(const QuarryHTTPFileBody&) = delete;
+    QuarryHTTPFileBody& operator=(const QuarryHTTPFileBody&) = delete;
+
+    int descriptor() const { return m_descriptor; }
+    qint64 length() const { return m_length; }
+    qint64 offset() const { return m_offset; }
+    // The whole content, for callers that want it in memory (small bodies, tests).
+    QByteArray readAll() const;
+
+private:
+    int m_descriptor;
+    qint64 m_length;
+    qint64 m_offset;
+};
+
+// A body made while it is sent (a folder archive), whose length is not known in advance. The connection
+// takes what is ready and is woken when there is more; whoever makes it stops when its owner drops it.
+class QuarryHTTPBodySource {
+public:
+    enum class Status { data, waiting, finished, failed };
+    virtual ~QuarryHTTPBodySource() = default;
+    // data: out holds the next bytes (at most maxBytes); waiting: nothing is ready yet, and the waker
+    // will be called when something is; finished: the body is complete; failed: it never will be.
+    virtual Status take(QByteArray& out, qsizetype maxBytes) = 0;
+    // wake is called from any thread whenever take would answer something new. Once setWaker returns,
+    // the previous function is neither running nor ever called again; an empty one stops the calls.
+    virtual void setWaker(std::function<void()> wake) = 0;
+};
+
+struct HTTPResponse;
+
+// The Content-Security-Policy of a response that carries a shared file's bytes. Shared folders are
+// filled by other people's devices, so no policy lets a file run script on this origin, where the
+// unlock cookies live; each one still lets the browser show what it is meant to show.
+namespace QuarryHTTP::SharedFilePolicy {
+// Attachments, images, text, thumbnails: no script, and a sandbox with an opaque origin besides.
+inline const QString sandboxed = QStringLiteral("default-src 'none'; style-src 'unsafe-inline'; sandbox");
+// Audio and video opened on their own: Chromium's player fetches the file again from the document,
+// which a sandbox's opaque origin would be refused, so the player document keeps the origin and only
+// loses script.
+inline const QString media =
+    QStringLiteral("default-src 'none'; media-src 'self'; style-src 'unsafe-inline'");
+// PDF opened on its own: the viewer's document keeps the origin and loses script.
+inline const QString document = QStringLiteral("default-src 'none'; style-src 'unsafe-inline'");
+} // namespace QuarryHTTP::SharedFilePolicy
+
+// A response that is only known after asynchronous work (a folder archive). The connection starts it
+// once and keeps it alive until the final response has been sent; destroying it cancels the work.
+class QuarryHTTPDeferredResponse {
+public:
+    virtual ~QuarryHTTPDeferredResponse() = default;
+    // Calls done exactly once, later, on the calling thread's event loop.
+    virtual void start(std::function<void(HTTPResponse)> done) = 0;
+    // Whether the connection ends, dropping this work, when the visitor closes its side before the
+    // answer is ready. Work whose answer is wanted after a half-close (a client that ends its sending
+    // direction and waits) says no.
+    virtual bool endsWhenVisitorLeaves() const { return false; }
+};
+
+struct HTTPResponse {
+    int statusCode = 200;
+    QString reasonPhrase = QStringLiteral("OK");
+    QMap<QString, QString> headers;
+    QList<HTTPCookieHeader> cookieHeaders;
+    QByteArray body;
+    // When set, the body is this file's content instead of `body`.
+    std::shared_ptr<QuarryHTTPFileBody> fileBody;
+    // When set, this response only stands for the one that the deferred work will produce.
+    std::shared_ptr<QuarryHTTPDeferredResponse> deferred;
+    // When set, the body is made while it is sent and goes out with chunked transfer coding.
+    std::shared_ptr<QuarryHTTPBodySource> stream;
+    // Transfer-Encoding: chunked instead of Content-Length (a stream, or a HEAD answer standing for one).
+    bool chunked = false;
+
+    qint64 bodyLength() const { return fileBody ? fileBody->length() : body.size(); }
+    // The body bytes, read from the file when the body streams from one.
+    QByteArray bodyBytes() const { return fileBody ? fileBody->readAll() : body; }
+
+    // Status line, headers (Content-Length set, or Transfer-Encoding for a chunked body, none for 304;
+    // Connection: close unless given; sorted by name), Set-Cookie lines and the blank line.
+    QByteArray serializedHead() const;
+    // The head followed by the in-memory body.
+    QByteArray serialized() const { return serializedHead() + body; }
+
+    static QString reasonPhraseFor(int statusCode);
+    static const QMap<QString, QString>& securityHeaders();
+
+    static HTTPResponse html(const QString& text, int status = 200);
+    static HTTPResponse notFound(const QString& html);
+    static HTTPResponse badRequest(const QString& message);
+    static HTTPResponse internalServerError(const QString& message);
+    static HTTPResponse json(const QMap<QString, QString>& pairs, int status = 200);
+    static HTTPResponse jsonData(const QByteArray& bytes, int status = 200);
+    static HTTPResponse binary(const QByteArray& bytes, const QString& contentType,
+                               const std::optional<QString>& disposition = std::nullopt);
+    // A shared file's bytes streamed from an open file: as binary, with the file's own policy.
+    static HTTPResponse file(std::shared_ptr<QuarryHTTPFileBody> body, const QString& contentType,
+                             const std::optional<QString>& disposition = std::nullopt,
+                             const QString& policy = QuarryHTTP::SharedFilePolicy::sandboxed);
+    // Bytes made from a shared file (a thumbnail), held in memory, with the file's own policy.
+    static HTTPResponse fileBytes(const QByteArray& bytes, const QString& contentType,
+                                  const std::optional<QString>& disposition = std::nullopt,
+                                  const QString& policy = QuarryHTTP::SharedFilePolicy::sandboxed);
+    // A body made from shared files while it is sent (a folder archive), with the files' policy.
+    static HTTPResponse streamed(std::shared_ptr<QuarryHTTPBodySource> body, const QString& contentType,
+                                 const std::optional<QString>& disposition = std::nullopt);
+    static HTTPResponse redirect(const QString& location, const QList<HTTPCookieHeader>& cookies = {});
+    static HTTPResponse later(std::shared_ptr<QuarryHTTPDeferredResponse> work);
+};

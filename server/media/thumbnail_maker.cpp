@@ -1,0 +1,79 @@
+#include "server/media/thumbnail_maker.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSet>
+
+namespace {
+
+// Raster formats only: a vector format (SVG) would be rendered by a far larger parser, and the rare
+// others are not photos anybody shares.
+const QSet<QByteArray>& decodedFormats() {
+    static const QSet<QByteArray> formats{"jpeg", "png", "gif", "webp", "bmp", "tiff"};
+    return formats;
+}
+
+bool canWriteWebP() {
+    static const bool supported = QImageWriter::supportedImageFormats().contains("webp");
+    return supported;
+}
+
+// JPEG has no transparency: what was see-through shows as white, as on most pages.
+QImage flattened(const QImage& image) {
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return flat;
+}
+
+} // namespace
+
+namespace QuarryThumbnailMaker {
+
+std::optional<QuarryThumbnail> make(QIODevice* device) {
+    const QByteArray format = QImageReader::imageFormat(device);
+    if (!decodedFormats().contains(format))
+        return std::nullopt;
+    QImageReader reader(device, format);
+    reader.setAutoTransform(true);
+    // The size before the orientation is applied, which is also what the scaled size refers to.
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty())
+        return std::nullopt;
+    if (size.width() > kMaxSide || size.height() > kMaxSide)
+        reader.setScaledSize(size.scaled(kMaxSide, kMaxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    // Not every reader decodes at the size asked for.
+    if (image.width() > kMaxSide || image.height() > kMaxSide)
+        image = image.scaled(kMaxSide, kMaxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+
+    const bool webp = image.hasAlphaChannel() && canWriteWebP();
+    if (!webp && image.hasAlphaChannel())
+        image = flattened(image);
+    QuarryThumbnail thumbnail;
+    QBuffer buffer(&thumbnail.bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, webp ? "webp" : "jpeg");
+    writer.setQuality(80);
+    if (!writer.write(image))
+        return std::nullopt;
+    thumbnail.contentType = webp ? QStringLiteral("image/webp") : QStringLiteral("image/jpeg");
+    return thumbnail;
+}
+
+QString contentTypeOf(const QByteArray& firstBytes) {
+    if (firstBytes.startsWith("\xFF\xD8\xFF"))
+        return QStringLiteral("image/jpeg");
+    if (firstBytes.startsWith("RIFF") && firstBytes.mid(8, 4) == "WEBP")
+        return QStringLiteral("image/webp");
+    return QString();
+}
+
+} // namespace QuarryThumbnailMaker

@@ -1,0 +1,70 @@
+#include "server/media/thumbnails.h"
+
+#include "server/files/beneath.h"
+#include "server/media/thumbnail_maker.h"
+
+#include <QFile>
+
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+HTTPResponse thumbnailResponse(const QuarryThumbnail& thumbnail) {
+    return HTTPResponse::fileBytes(thumbnail.bytes, thumbnail.contentType);
+}
+
+std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file) {
+    QFile device;
+    if (!device.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        return std::nullopt;
+    return QuarryThumbnailMaker::make(&device);
+}
+
+} // namespace
+
+QuarryThumbnails::QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapacity, int threads)
+    : m_cache(cacheFolder, cacheCapacity)
+    , m_work(threads) {}
+
+HTTPResponse QuarryThumbnails::none() {
+    // A short answer: rows ask for many thumbnails, and a 404 only tells the client to keep its icon.
+    return HTTPResponse::notFound(QStringLiteral("<h1>Not Found</h1><p>No thumbnail for this item.</p>"));
+}
+
+HTTPResponse QuarryThumbnails::answerUncached(const QString& location) {
+    struct stat status {};
+    const QuarryDescriptor file = QuarryBeneath::openRegularFile(location, status);
+    if (!file.isOpen())
+        return none();
+    const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(file);
+    return thumbnail ? thumbnailResponse(*thumbnail) : none();
+}
+
+HTTPResponse QuarryThumbnails::answer(const QString& location) {
+    struct stat status {};
+    // Closed with the last job holding it, run or dropped.
+    auto file = std::make_shared<QuarryDescriptor>(QuarryBeneath::openRegularFile(location, status));
+    if (!file->isOpen())
+        return none();
+    // Keyed by what was opened, so a file replaced meanwhile is never served another's thumbnail.
+    const QString key = QuarryThumbnailCache::keyFor(location, status);
+    if (const std::optional<QuarryThumbnailCache::Entry> cached = m_cache.find(key)) {
+        if (cached->descriptor < 0)
+            return none();
+        return HTTPResponse::file(std::make_shared<QuarryHTTPFileBody>(cached->descriptor, cached->length),
+                                  cached->contentType);
+    }
+    QuarryThumbnailCache* cache = &m_cache;
+    // A thumbnail nobody waits for any more is not worth making.
+    return m_work.offload(
+        [file, key, cache](const std::atomic_bool& cancelled) {
+            if (cancelled)
+                return none();
+            const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(*file);
+            cache->store(key, thumbnail ? thumbnail->bytes : QByteArray());
+            return thumbnail ? thumbnailResponse(*thumbnail) : none();
+        },
+        true);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "core/share_records.h"
+#include "server/files/folder_listing.h"
+#include "server/http/http_request.h"
+#include "server/http/http_response.h"
+#include "server/site/server_snapshot.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct DirectoryListingPayload {
+    QString shareSlug;
+    QString directoryPath;
+    QList<DirectoryListingItem> items;
+    QByteArray toData() const;
+    bool operator==(const DirectoryListingPayload&) const = default;
+};
+
+struct ItemMetadataPayload {
+    QString shareSlug;
+    QString name;
+    QString relativePath;
+    bool isDirectory = false;
+    std::optional<qint64> size;
+    std::optional<QDateTime> modifiedAt;
+    QString path;
+    QString downloadURL;
+    QByteArray toData() const;
+    bool operator==(const ItemMetadataPayload&) const = default;
+};
+
+namespace QuarryHTTP {
+class JSONWriter;
+} // namespace QuarryHTTP
+
+// The JSON API of folder listings and item details.
+namespace QuarrySite {
+
+// One listing item as a JSON object.
+void writeListingItem(QuarryHTTP::JSONWriter& json, const DirectoryListingItem& item);
+
+HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
+                              const QuarryShareServerSnapshot& snapshot);
+HTTPResponse handleMetadataJSON(const HTTPRequest& request, const QString& slug,
+                                const QuarryShareServerSnapshot& snapshot);
+
+// The path pieces after the slug joined with "/"; nothing is decoded again.
+QString decodeRelativePath(const QStringList& segments);
+
+std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderShare& share,
+                                                             const QString& relativePath);
+std::optional<ItemMetadataPayload> buildItemMetadata(const QuarryFolderShare& share,
+                                                     const QString& relativePath);
+
+} // namespace QuarrySite

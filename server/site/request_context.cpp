@@ -1,0 +1,12 @@
+#include "server/site/request_context.h"
+
+namespace QuarrySite {
+
+HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work, bool endsWhenVisitorLeaves) {
+    if (context.work)
+        return context.work->offload(std::move(work), endsWhenVisitorLeaves);
+    const std::atomic_bool waiting{false};
+    return work(waiting);
+}
+
+} // namespace QuarrySite

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "server/archives/archive_writers.h"
+#include "server/files/name_walk.h"
+#include "server/http/http_response.h"
+#include "server/media/thumbnails.h"
+#include "server/site/unlock_throttle.h"
+#include "server/work/work_pool.h"
+
+#include <QPointer>
+#include <QString>
+
+class QuarrySearchGate;
+
+namespace QuarrySite {
+
+// What a handler needs besides the request: who is asking (for throttling unlock attempts, sharing out
+// archive places and taking turns at searching), the throttle itself (none: unthrottled), where
+// archives are written (none: a folder download answers the server-error page), and the pool and
+// bounds of per-request work.
+struct RequestContext {
+    QString client;
+    QuarryUnlockThrottle* throttle = nullptr;
+    QPointer<QuarryArchiveWriters> archives;
+    QuarryArchiveLimits archiveLimits;
+    // Where per-request work runs off the server thread; none: on the caller's thread.
+    QuarryWorkPool* work = nullptr;
+    // Where searches take turns; none: each search runs as soon as it arrives.
+    QuarrySearchGate* searches = nullptr;
+    QuarrySearchLimits searchLimits;
+    // Where thumbnails are made and kept; none: made on the caller's thread, not kept.
+    QuarryThumbnails* thumbnails = nullptr;
+};
+
+// An answer made by work on the context's pool, or right here without one.
+HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work,
+                       bool endsWhenVisitorLeaves = false);
+
+} // namespace QuarrySite

@@ -1,0 +1,167 @@
+#include "server/work/search_gate.h"
+
+#include "core/mailbox.h"
+
+#include <QHash>
+#include <QObject>
+
+#include <algorithm>
+#include <deque>
+#include <mutex>
+
+namespace {
+class SearchTicket;
+}
+
+struct QuarrySearchGateState : std::enable_shared_from_this<QuarrySearchGateState> {
+    std::mutex lock;
+    int maxRunning = 1;
+    int running = 0;
+    QHash<QString, int> runningKeys;
+    std::deque<SearchTicket*> waiting;
+    // The flag of the newest search of each key, which the next one of that key sets.
+    QHash<QString, std::shared_ptr<std::atomic_bool>> newest;
+
+    void admitWaitingLocked();
+    void release(const QString& key);
+};
+
+namespace {
+
+// A search's place among the running ones; it gives the place up when the last copy is gone.
+class TurnToken {
+public:
+    TurnToken(std::shared_ptr<QuarrySearchGateState> state, QString key)
+        : m_state(std::move(state))
+        , m_key(std::move(key)) {}
+    ~TurnToken() { m_state->release(m_key); }
+    TurnToken(const TurnToken&) = delete;
+    TurnToken& operator=(const TurnToken&) = delete;
+
+private:
+    std::shared_ptr<QuarrySearchGateState> m_state;
+    QString m_key;
+};
+
+class SearchTicket : public QuarryHTTPDeferredResponse {
+public:
+    SearchTicket(std::shared_ptr<QuarrySearchGateState> state, QString key, QuarrySearchGate::Begin begin)
+        : m_state(std::move(state))
+        , m_key(std::move(key))
+        , m_begin(std::move(begin)) {}
+
+    ~SearchTicket() override {
+        QuarrySearchGate::Turn turn; // given up after the lock is released: giving it up takes the lock
+        {
+            const std::lock_guard locker(m_state->lock);
+            auto& waiting = m_state->waiting;
+            waiting.erase(std::remove(waiting.begin(), waiting.end(), this), waiting.end());
+            const auto newest = m_state->newest.constFind(m_key);
+            if (newest != m_state->newest.cend() && newest.value() == m_superseded)
+                m_state->newest.erase(newest);
+            // Deleted under the lock, so an admission never posts to a receiver that is going away.
+            delete m_receiver;
+            m_receiver = nullptr;
+            turn = std::move(m_turn);
+        }
+        // The work it began, if any, is dropped (and so cancelled) before the turn goes.
+        m_inner = HTTPResponse();
+    }
+
+    void start(std::function<void(HTTPResponse)> done) override {
+        m_done = std::move(done);
+        m_receiver = new QuarryMailbox;
+        const std::lock_guard locker(m_state->lock);
+        std::shared_ptr<std::atomic_bool>& newest = m_state->newest[m_key];
+        if (newest)
+            newest->store(true);
+        newest = m_superseded;
+        m_state->waiting.push_back(this);
+        m_state->admitWaitingLocked();
+    }
+
+    bool endsWhenVisitorLeaves() const override { return true; }
+
+    const QString& key() const { return m_key; }
+    bool isSuperseded() const { return m_superseded->load(); }
+
+    // Called with the state's lock held; the search begins on the server thread, in a later turn of its
+    // event loop.
+    void admitLocked(QuarrySearchGate::Turn turn) {
+        m_turn = std::move(turn);
+        m_receiver->post([this] { begin(); });
+    }
+
+private:
+    void begin() {
+        QuarrySearchGate::Turn turn;
+        {
+            const std::lock_guard locker(m_state->lock);
+            turn = std::move(m_turn);
+        }
+        m_inner = m_begin(std::move(turn), m_superseded);
+        if (!m_inner.deferred) {
+            finish(m_inner);
+            return;
+        }
+        m_inner.deferred->start([this](HTTPResponse response) { finish(std::move(response)); });
+    }
+
+    void finish(HTTPResponse response) {
+        // Taken out first: done may release this response.
+        std::function<void(HTTPResponse)> done = std::move(m_done);
+        m_done = nullptr;
+        if (done)
+            done(std::move(response));
+    }
+
+    std::shared_ptr<QuarrySearchGateState> m_state;
+    QString m_key;
+    QuarrySearchGate::Begin m_begin;
+    std::shared_ptr<std::atomic_bool> m_superseded = std::make_shared<std::atomic_bool>(false);
+    QuarryMailbox* m_receiver = nullptr;
+    QuarrySearchGate::Turn m_turn;
+    HTTPResponse m_inner;
+    std::function<void(HTTPResponse)> m_done;
+};
+
+} // namespace
+
+void QuarrySearchGateState::admitWaitingLocked() {
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        SearchTicket* ticket = *it;
+        // A superseded search walks nothing, so it needs no turn: it answers at once.
+        if (ticket->isSuperseded()) {
+            it = waiting.erase(it);
+            ticket->admitLocked(nullptr);
+            continue;
+        }
+        if (running < maxRunning && !runningKeys.contains(ticket->key())) {
+            ++running;
+            ++runningKeys[ticket->key()];
+            it = waiting.erase(it);
+            ticket->admitLocked(std::make_shared<const TurnToken>(shared_from_this(), ticket->key()));
+            continue;
+        }
+        ++it;
+    }
+}
+
+void QuarrySearchGateState::release(const QString& key) {
+    const std::lock_guard locker(lock);
+    --running;
+    if (--runningKeys[key] <= 0)
+        runningKeys.remove(key);
+    admitWaitingLocked();
+}
+
+QuarrySearchGate::QuarrySearchGate(int maxRunning)
+    : m_state(std::make_shared<QuarrySearchGateState>()) {
+    m_state->maxRunning = qMax(1, maxRunning);
+}
+
+QuarrySearchGate::~QuarrySearchGate() = default;
+
+HTTPResponse QuarrySearchGate::admit(const QString& key, Begin begin) {
+    return HTTPResponse::later(std::make_shared<SearchTicket>(m_state, key, std::move(begin)));
+}

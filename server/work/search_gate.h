@@ -1,0 +1,38 @@
+#pragma once
+
+#include "server/http/http_response.h"
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+struct QuarrySearchGateState;
+
+// Searches take turns. At most a few walk at once in the whole server, the others wait in the order they
+// came; and a visitor's new search of a share stops the one it has running there (which then answers with
+// what it found) and starts only once that one has stopped, so typing ahead never stacks walks up.
+// Threads: admit and every response it gives live on the server thread; a turn may end on any thread.
+class QuarrySearchGate {
+public:
+    // Held by the work of a search while it walks: the search counts as running until the last copy of
+    // its turn is gone.
+    using Turn = std::shared_ptr<const void>;
+    using Superseded = std::shared_ptr<const std::atomic_bool>;
+    // Makes the search's response once its turn has come (usually work offloaded to a pool, which keeps
+    // the turn). `superseded` is set when a newer search with the same key arrives.
+    using Begin = std::function<HTTPResponse(Turn turn, Superseded superseded)>;
+
+    explicit QuarrySearchGate(int maxRunning);
+    ~QuarrySearchGate();
+    QuarrySearchGate(const QuarrySearchGate&) = delete;
+    QuarrySearchGate& operator=(const QuarrySearchGate&) = delete;
+
+    // A response that stands for begin's once the search's turn comes. `key` names whose search of what
+    // it is (the visitor and the share). A visitor that leaves ends the response, waiting or not.
+    HTTPResponse admit(const QString& key, Begin begin);
+
+private:
+    std::shared_ptr<QuarrySearchGateState> m_state;
+};
