@@ -3,6 +3,7 @@
 // link to a photo; picking with a long press; a folder of 10,000 photos whose grid costs a screenful
 // and asks only for the thumbnails in sight. Screenshots of the grid and the viewer in both themes.
 import { test } from 'node:test';
+import { execFileSync } from 'node:child_process';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -19,6 +20,10 @@ function galleryTree() {
   const root = writeTree({ 'Holiday/notes.txt': 'packing list', 'Holiday/Day 2/': null, 'docs/readme.md': '# hi' });
   writePhotos(path.join(root, 'Holiday'), 'IMG_%04d.jpg', 12, '1200x900', 7);
   writeVideo(path.join(root, 'Holiday', 'clip.webm'), 2);
+  // What an iPhone takes: HEIC, which the server shows as JPEG.
+  fs.mkdirSync(path.join(root, 'iphone'));
+  const heic = path.join(root, 'iphone', 'IMG_0001.HEIC');
+  execFileSync('heif-enc', ['-q', '60', path.join(root, 'Holiday', 'IMG_0002.jpg'), '-o', heic]);
   fs.mkdirSync(path.join(root, 'odd'));
   const photo = path.join(root, 'Holiday', 'IMG_0001.jpg');
   for (const name of [HOSTILE, 'a+b.jpg']) fs.copyFileSync(photo, path.join(root, 'odd', name));
@@ -176,6 +181,15 @@ test('a link to a photo opens the viewer, which a long press and taps leave for 
   assert.equal(new URL(request.url()).search, '?download=1&pick=Day%202&pick=IMG_0004.jpg&pick=IMG_0006.jpg');
   await page.tap('[data-action="pick-cancel"]');
   assert.equal(await page.$$eval('.grid-tile[aria-checked]', (tiles) => tiles.length), 0);
+
+  // A HEIC photo shows its thumbnail and opens in the viewer at display size.
+  await page.goto(session.server.origin + '/g/iphone/');
+  await page.waitForSelector('.grid-tile.has-thumb img[alt="IMG_0001.HEIC"]');
+  await page.tap('.grid-tile[data-path="iphone/IMG_0001.HEIC"]');
+  const shown = '.viewer-slide:not([aria-hidden]) img';
+  await page.waitForFunction((image) => document.querySelector(image)?.naturalWidth === 1200, shown);
+  assert.equal(await page.$eval(shown, (image) => new URL(image.src).search), '?preview=1');
+  await page.keyboard.press('Escape');
 
   // Hostile names are shown as they are, travel the URL intact and pick as themselves.
   await page.goto(session.server.origin + '/g/odd/?view=' + encodeURIComponent(HOSTILE));
