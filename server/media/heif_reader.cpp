@@ -60,9 +60,21 @@ struct ContextFree {
 struct HandleRelease {
     void operator()(const heif_image_handle* handle) const { heif_image_handle_release(handle); }
 };
-struct ImageRelease {
-    void operator()(const heif_image* image) const { heif_image_release(image); }
+// A decoded picture and the budget it holds, kept until the picture made of it goes.
+struct Decoded {
+    explicit Decoded(qint64 pixels)
+        : hold(pixels) {}
+    ~Decoded() { heif_image_release(image); }
+    Decoded(const Decoded&) = delete;
+    Decoded& operator=(const Decoded&) = delete;
+    PixelHold hold;
+    heif_image* image = nullptr;
 };
+
+void releaseDecoded(void* decoded) {
+    delete static_cast<Decoded*>(decoded);
+}
+
 struct OptionsFree {
     void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
 };
@@ -292,29 +304,28 @@ std::optional<QImage> read(QIODevice* device, int maxSide) {
     const int orientation = ownTransform ? 1 : exifOrientation(handle.get());
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
 
-    const PixelHold hold(width * height);
+    auto decoding = std::make_unique<Decoded>(width * height);
     const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
     options->convert_hdr_to_8bit = 1;
-    heif_image* decoded = nullptr;
-    if (heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+    if (heif_decode_image(handle.get(), &decoding->image, heif_colorspace_RGB,
                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
             .code != heif_error_Ok) {
         return std::nullopt;
     }
-    const std::unique_ptr<heif_image, ImageRelease> image(decoded);
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int decodedWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int decodedHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    uint8_t* plane = heif_image_get_plane(decoding->image, heif_channel_interleaved, &stride);
+    const int decodedWidth = heif_image_get_width(decoding->image, heif_channel_interleaved);
+    const int decodedHeight = heif_image_get_height(decoding->image, heif_channel_interleaved);
     if (!plane || decodedWidth <= 0 || decodedHeight <= 0)
         return std::nullopt;
-    // A view of libheif's pixels; what is kept is a copy, scaled first when asked to.
+    // libheif's pixels themselves, not a copy of them: the picture releases them (and their share of
+    // the budget) when it goes, unless scaling made a smaller one first.
     const QImage pixels(plane, decodedWidth, decodedHeight, stride,
-                        alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+                        alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888, releaseDecoded,
+                        decoding.release());
     const bool shrink = maxSide > 0 && (decodedWidth > maxSide || decodedHeight > maxSide);
-    const QImage kept = shrink
-                            ? pixels.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                            : pixels.copy();
+    const QImage kept =
+        shrink ? pixels.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation) : pixels;
     if (kept.isNull())
         return std::nullopt;
     return oriented(kept, orientation);
