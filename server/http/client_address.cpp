@@ -1,5 +1,7 @@
 #include "server/http/client_address.h"
 
+#include "server/http/http_request.h"
+
 #include <arpa/inet.h>
 #include <cstring>
 
@@ -51,6 +53,18 @@ QString canonicalAddress(const QHostAddress& address) {
     QHostAddress plain = address;
     plain.setScopeId(QString());
     return canonicalAddress(plain.toString()).value_or(plain.toString());
+}
+
+Client clientOf(const HTTPRequest& request, const QHostAddress& peer) {
+    bool isIPv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
+    if ((isIPv4 ? QHostAddress(ipv4) : peer).isLoopback()) {
+        if (const auto forwarded =
+                canonicalAddress(request.header(QStringLiteral("cf-connecting-ip")).trimmed()))
+            return Client{*forwarded, Via::publicLink};
+        return Client{canonicalAddress(peer), Via::local};
+    }
+    return Client{canonicalAddress(peer), Via::lan};
 }
 
 } // namespace QuarryHTTP
