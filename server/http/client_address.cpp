@@ -55,6 +55,18 @@ QString canonicalAddress(const QHostAddress& address) {
     return canonicalAddress(plain.toString()).value_or(plain.toString());
 }
 
+QString networkOf(const QString& canonical) {
+    if (!canonical.contains(QLatin1Char(':')))
+        return canonical;
+    unsigned char ipv6[16];
+    if (::inet_pton(AF_INET6, canonical.toLatin1().constData(), ipv6) != 1)
+        return canonical;
+    std::memset(ipv6 + 8, 0, 8);
+    char prefix[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, ipv6, prefix, sizeof(prefix));
+    return QString::fromLatin1(prefix) + QStringLiteral("/64");
+}
+
 Client clientOf(const HTTPRequest& request, const QHostAddress& peer) {
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
