@@ -65,18 +65,6 @@ void QuarryServerCore::closeListener() {
     m_listener = nullptr;
 }
 
-QString QuarryServerCore::clientAddress(const HTTPRequest& request, const QHostAddress& peer) {
-    // Only an address counts, in its one spelling: any other text would let one client pose as many.
-    bool isIPv4 = false;
-    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
-    if ((isIPv4 ? QHostAddress(ipv4) : peer).isLoopback()) {
-        if (const auto forwarded =
-                QuarryHTTP::canonicalAddress(request.header(QStringLiteral("cf-connecting-ip")).trimmed()))
-            return *forwarded;
-    }
-    return QuarryHTTP::canonicalAddress(peer);
-}
-
 QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
     return new QuarryHTTPConnection(
         descriptor, peer,
@@ -86,7 +74,7 @@ QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddres
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
-    const QuarrySite::RequestContext context{clientAddress(request, peer),
+    const QuarrySite::RequestContext context{QuarryHTTP::clientOf(request, peer),
                                              &m_throttle,
                                              &m_archives,
                                              options.archiveLimits,

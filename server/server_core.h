@@ -39,9 +39,6 @@ public:
     void listen(const QUuid& token, int port);
     void closeListener();
 
-    // Who is asking: the peer, or on a loopback connection from the tunnel, the visitor it names.
-    static QString clientAddress(const HTTPRequest& request, const QHostAddress& peer);
-
 private:
     QuarryHTTPConnection* accept(int descriptor, const QHostAddress& peer);
     HTTPResponse answer(const HTTPRequest& request, const QHostAddress& peer);

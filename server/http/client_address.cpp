@@ -1,5 +1,7 @@
 #include "server/http/client_address.h"
 
+#include "server/http/http_request.h"
+
 #include <arpa/inet.h>
 #include <cstring>
 
@@ -51,6 +53,30 @@ QString canonicalAddress(const QHostAddress& address) {
     QHostAddress plain = address;
     plain.setScopeId(QString());
     return canonicalAddress(plain.toString()).value_or(plain.toString());
+}
+
+QString networkOf(const QString& canonical) {
+    if (!canonical.contains(QLatin1Char(':')))
+        return canonical;
+    unsigned char ipv6[16];
+    if (::inet_pton(AF_INET6, canonical.toLatin1().constData(), ipv6) != 1)
+        return canonical;
+    std::memset(ipv6 + 8, 0, 8);
+    char prefix[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, ipv6, prefix, sizeof(prefix));
+    return QString::fromLatin1(prefix) + QStringLiteral("/64");
+}
+
+Client clientOf(const HTTPRequest& request, const QHostAddress& peer) {
+    bool isIPv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
+    if ((isIPv4 ? QHostAddress(ipv4) : peer).isLoopback()) {
+        if (const auto forwarded =
+                canonicalAddress(request.header(QStringLiteral("cf-connecting-ip")).trimmed()))
+            return Client{*forwarded, Via::publicLink};
+        return Client{canonicalAddress(peer), Via::local};
+    }
+    return Client{canonicalAddress(peer), Via::lan};
 }
 
 } // namespace QuarryHTTP

@@ -3,6 +3,8 @@
 #include <QHostAddress>
 #include <QString>
 
+class HTTPRequest;
+
 #include <optional>
 
 namespace QuarryHTTP {
@@ -14,5 +16,29 @@ std::optional<QString> canonicalAddress(const QString& text);
 
 // The canonical spelling of a connection's peer.
 QString canonicalAddress(const QHostAddress& address);
+
+// An address's network as limits count it (see `Client::network`): an IPv6 address's /64 prefix
+// ("2001:db8:1:2::/64"), any other text as it is.
+QString networkOf(const QString& canonical);
+
+// How a visitor reached the server: from this computer, from the local network, or through the public
+// link, whose tunnel delivers every visitor on loopback with the visitor's own address in
+// `Cf-Connecting-Ip`.
+enum class Via { local, lan, publicLink };
+
+// Who is asking and how they came. The one rule every part of the server uses: `Cf-Connecting-Ip`
+// counts only on loopback, and only when it is an address in its one spelling (any other text would
+// let one client pose as many); then the visitor came through the public link.
+struct Client {
+    QString address;
+    Via via = Via::local;
+
+    bool viaPublicLink() const { return via == Via::publicLink; }
+    // What limits count by: one IPv6 network hands a single visitor a whole /64 to rotate through, so
+    // an IPv6 address counts by its /64; IPv4 stays per address, as NAT puts many people behind one.
+    QString network() const { return networkOf(address); }
+};
+
+Client clientOf(const HTTPRequest& request, const QHostAddress& peer);
 
 } // namespace QuarryHTTP

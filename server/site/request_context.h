@@ -2,6 +2,7 @@
 
 #include "server/archives/archive_writers.h"
 #include "server/files/name_walk.h"
+#include "server/http/client_address.h"
 #include "server/http/http_response.h"
 #include "server/media/thumbnails.h"
 #include "server/site/unlock_throttle.h"
@@ -19,7 +20,7 @@ namespace QuarrySite {
 // archives are written (none: a folder download answers the server-error page), and the pool and
 // bounds of per-request work.
 struct RequestContext {
-    QString client;
+    QuarryHTTP::Client client;
     QuarryUnlockThrottle* throttle = nullptr;
     QPointer<QuarryArchiveWriters> archives;
     QuarryArchiveLimits archiveLimits;

@@ -135,15 +135,15 @@ HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
 
     // A locked-out client is answered exactly like a wrong password, without the password being checked.
     const QString shareKey = uuidText(share->id);
-    if (context.throttle && context.throttle->isLockedOut(context.client, shareKey))
+    if (context.throttle && context.throttle->isLockedOut(context.client.address, shareKey))
         return refused;
     if (!verify(password, *share)) {
         if (context.throttle)
-            context.throttle->recordFailure(context.client, shareKey);
+            context.throttle->recordFailure(context.client.address, shareKey);
         return refused;
     }
     if (context.throttle)
-        context.throttle->recordSuccess(context.client, shareKey);
+        context.throttle->recordSuccess(context.client.address, shareKey);
     return HTTPResponse::redirect(
         target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), authCookieAttributes()}});
 }

@@ -68,7 +68,7 @@ HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
     }
 
     // One visitor's searches of one share run one after another, a newer one stopping the older.
-    const QString key = context.client + QLatin1Char('\n') + uuidText(share.id);
+    const QString key = context.client.address + QLatin1Char('\n') + uuidText(share.id);
     return context.searches->admit(
         key, [context, search](QuarrySearchGate::Turn turn, QuarrySearchGate::Superseded superseded) {
             return offloaded(

@@ -115,6 +115,10 @@ TEST(ClientAddress, EverySpellingOfAnAddressIsOneClientAndNothingElseIsAClient) 
         EXPECT_FALSE(canonicalAddress(QString::fromLatin1(junk))) << junk;
     EXPECT_FALSE(canonicalAddress(QString(16 * 1024, QLatin1Char('1'))));
     EXPECT_EQ(canonicalAddress(QHostAddress(QStringLiteral("::ffff:127.0.0.1"))), "127.0.0.1");
+    // Limits count an IPv6 visitor by its /64, which one visitor can rotate through at will.
+    EXPECT_EQ(QuarryHTTP::networkOf("2001:db8:1:2:aaaa::5"), "2001:db8:1:2::/64");
+    EXPECT_EQ(QuarryHTTP::networkOf("2001:db8:1:2:ffff:1:2:3"), QuarryHTTP::networkOf("2001:db8:1:2::1"));
+    EXPECT_EQ(QuarryHTTP::networkOf("5.5.5.5"), "5.5.5.5");
 }
 
 TEST(Utf8Text, ValidatesWhatBrowsersCanHold) {
