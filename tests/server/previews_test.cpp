@@ -99,6 +99,20 @@ QImage imageOf(const Reply& reply) {
     return image;
 }
 
+// A sideways photo's picture as it must come back: an upright JPEG of that size, its red half on top.
+void expectUprightJPEG(const Reply& reply, QSize size) {
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("Content-Type"), "image/jpeg");
+    EXPECT_EQ(reply.header("Content-Security-Policy"), kSandboxed);
+    EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff");
+    const QImage upright = imageOf(reply);
+    EXPECT_EQ(upright.size(), size);
+    const QPoint top(size.width() / 2, size.height() / 8);
+    EXPECT_GT(qRed(upright.pixel(top)), 200);
+    EXPECT_LT(qGreen(upright.pixel(top)), 60);
+    EXPECT_GT(qGreen(upright.pixel(size.width() / 2, size.height() * 7 / 8)), 200);
+}
+
 QString thumbnailFolder() {
     return qEnvironmentVariable("XDG_CACHE_HOME") + "/brightloom Share/thumbnails";
 }
@@ -209,17 +223,9 @@ TEST_F(Previews, ViewShowsWhatABrowserShowsSafelyAndDownloadsEverythingElse) {
 }
 
 TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
+    // Stored 800 by 400 on its side: upright it stands 160 by 320.
     const Reply first = get(port(), "/media/photo.jpg?thumb=1");
-    ASSERT_EQ(first.status, 200);
-    EXPECT_EQ(first.header("Content-Type"), "image/jpeg");
-    EXPECT_EQ(first.header("Content-Security-Policy"), kSandboxed);
-    EXPECT_EQ(first.header("X-Content-Type-Options"), "nosniff");
-    // Stored 800 by 400 on its side: upright it stands 160 by 320, its red half on top.
-    const QImage upright = imageOf(first);
-    EXPECT_EQ(upright.size(), QSize(160, 320));
-    EXPECT_GT(qRed(upright.pixel(80, 40)), 200);
-    EXPECT_LT(qGreen(upright.pixel(80, 40)), 60);
-    EXPECT_GT(qGreen(upright.pixel(80, 280)), 200);
+    expectUprightJPEG(first, QSize(160, 320));
 
     struct stat status {};
     ASSERT_EQ(::stat(QFile::encodeName(thumbnailFolder()).constData(), &status), 0);
@@ -274,14 +280,7 @@ TEST_F(Previews, DisplayRenditionsFitAScreenUprightAndAreKeptBesideTheThumbnails
          {std::pair{"big.jpg", QSize(1024, 2048)}, std::pair{"photo.jpg", QSize(400, 800)}}) {
         SCOPED_TRACE(name);
         const Reply reply = get(port(), QString("/media/") + name + "?preview=1");
-        ASSERT_EQ(reply.status, 200);
-        EXPECT_EQ(reply.header("Content-Type"), "image/jpeg");
-        EXPECT_EQ(reply.header("Content-Security-Policy"), kSandboxed);
-        const QImage upright = imageOf(reply);
-        EXPECT_EQ(upright.size(), size);
-        EXPECT_GT(qRed(upright.pixel(size.width() / 2, size.height() / 8)), 200);
-        EXPECT_LT(qGreen(upright.pixel(size.width() / 2, size.height() / 8)), 60);
-        EXPECT_GT(qGreen(upright.pixel(size.width() / 2, size.height() * 7 / 8)), 200);
+        expectUprightJPEG(reply, size);
         EXPECT_EQ(get(port(), QString("/media/") + name + "?preview=1").body, reply.body);
     }
     get(port(), "/media/photo.jpg?thumb=1");
@@ -308,14 +307,7 @@ TEST_F(Previews, HEICPhotosShowUprightAsJPEGsAndDownloadAsThemselves) {
              {std::pair{"thumb", QSize(180, 320)}, std::pair{"preview", QSize(360, 640)},
               std::pair{"view", QSize(360, 640)}}) {
             SCOPED_TRACE((name + "?" + form).toStdString());
-            const Reply reply = get(port(), "/media/" + name + "?" + form + "=1");
-            ASSERT_EQ(reply.status, 200);
-            EXPECT_EQ(reply.header("Content-Type"), "image/jpeg");
-            const QImage upright = imageOf(reply);
-            EXPECT_EQ(upright.size(), size);
-            EXPECT_GT(qRed(upright.pixel(size.width() / 2, size.height() / 8)), 200);
-            EXPECT_LT(qGreen(upright.pixel(size.width() / 2, size.height() / 8)), 60);
-            EXPECT_GT(qGreen(upright.pixel(size.width() / 2, size.height() * 7 / 8)), 200);
+            expectUprightJPEG(get(port(), "/media/" + name + "?" + form + "=1"), size);
         }
     }
     QFile original(root + "/camera.heic");
