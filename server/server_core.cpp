@@ -80,7 +80,7 @@ QString QuarryServerCore::clientAddress(const HTTPRequest& request, const QHostA
 QuarryHttpConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
     return new QuarryHttpConnection(
         descriptor, peer,
-        [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
+        [this](const HTTPRequest& request, const QHostAddress& from) { return answer(request, from); },
         m_server->options().limits, this);
 }
 

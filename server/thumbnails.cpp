@@ -27,8 +27,8 @@ HTTPResponse thumbnailResponse(const QuarryThumbnail& thumbnail) {
 
 // An open descriptor that closes with the last job holding it, run or dropped.
 struct OpenFile {
-    explicit OpenFile(int descriptor)
-        : descriptor(descriptor) {}
+    explicit OpenFile(int opened)
+        : descriptor(opened) {}
     ~OpenFile() { ::close(descriptor); }
     OpenFile(const OpenFile&) = delete;
     OpenFile& operator=(const OpenFile&) = delete;

@@ -180,43 +180,43 @@ protected:
     // One client holds 1,000 connections that never finish a request; another is answered all the same,
     // the server resting meanwhile, and every descriptor comes back once the flood is gone.
     void floodAndAsk(const QStringList& extra, const QList<QByteArray>& targets) {
-        LimitedServer server(root, extra);
-        ASSERT_NE(server.port(), 0);
+        LimitedServer served(root, extra);
+        ASSERT_NE(served.port(), 0);
         for (const QByteArray& target : targets)
-            ASSERT_EQ(askOn(connectTo(server.port()), target).status, 200);
-        const qsizetype descriptorsBefore = descriptorCount(server.pid());
+            ASSERT_EQ(askOn(connectTo(served.port()), target).status, 200);
+        const qsizetype descriptorsBefore = descriptorCount(served.pid());
 
         std::vector<int> flood;
         for (int i = 0; i < 1000; ++i) {
-            const int socket = connectFrom("127.0.0.1", server.port(), false);
+            const int socket = connectFrom("127.0.0.1", served.port(), false);
             ASSERT_GE(socket, 0);
             flood.push_back(socket);
         }
         QThread::msleep(500);
 
-        const auto cpuBefore = cpuTime(server.pid());
+        const auto cpuBefore = cpuTime(served.pid());
         QElapsedTimer window;
         window.start();
         for (const QByteArray& target : targets) {
             QElapsedTimer answered;
             answered.start();
-            const Reply reply = askOn(connectTo(server.port()), target);
+            const Reply reply = askOn(connectTo(served.port()), target);
             EXPECT_EQ(reply.status, 200) << target.toStdString();
             EXPECT_LT(answered.elapsed(), 1000) << target.toStdString() << " waited behind the flood";
         }
         QThread::msleep(2000);
-        const auto cpu = cpuTime(server.pid()) - cpuBefore;
+        const auto cpu = cpuTime(served.pid()) - cpuBefore;
         EXPECT_LT(cpu.count() * 100, window.elapsed() * 5)
             << "the server used " << cpu.count() << " ms of CPU in " << window.elapsed() << " ms";
         // The server held no more than its limit allows.
-        EXPECT_LE(descriptorCount(server.pid()), 256);
+        EXPECT_LE(descriptorCount(served.pid()), 256);
 
         for (const int socket : flood)
             ::close(socket);
         EXPECT_TRUE(testing_support::waitUntil(
-            [&] { return descriptorCount(server.pid()) <= descriptorsBefore; }, std::chrono::seconds(20)))
-            << descriptorCount(server.pid()) << " descriptors, " << descriptorsBefore << " before the flood";
-        EXPECT_EQ(askOn(connectTo(server.port()), targets.first()).status, 200);
+            [&] { return descriptorCount(served.pid()) <= descriptorsBefore; }, std::chrono::seconds(20)))
+            << descriptorCount(served.pid()) << " descriptors, " << descriptorsBefore << " before the flood";
+        EXPECT_EQ(askOn(connectTo(served.port()), targets.first()).status, 200);
     }
 
     QString root;
@@ -235,10 +235,10 @@ TEST_F(Flood, OutOfDescriptorsTheLongestWaitingConnectionMakesRoom) {
 }
 
 TEST_F(Flood, MadeUpClientsByTheThousandLeaveMemoryFlatAndLockoutsInPlace) {
-    LimitedServer server(root, {"--password", "right"});
-    ASSERT_NE(server.port(), 0);
+    LimitedServer served(root, {"--password", "right"});
+    ASSERT_NE(served.port(), 0);
     const auto unlock = [&](const QByteArray& client, const QByteArray& password) {
-        return request(server.port(), "POST", "/__unlock/s", "Cf-Connecting-Ip: " + client + "\r\n",
+        return request(served.port(), "POST", "/__unlock/s", "Cf-Connecting-Ip: " + client + "\r\n",
                        "password=" + password);
     };
     // Two clients at once, each failing with addresses of its own; lean, as there are many.
@@ -253,7 +253,7 @@ TEST_F(Flood, MadeUpClientsByTheThousandLeaveMemoryFlatAndLockoutsInPlace) {
                                                QByteArray::number(i / 65536, 16) + ":" +
                                                QByteArray::number(i % 65536, 16) +
                                                "\r\nContent-Length: 14\r\n\r\npassword=wrong";
-                    const int socket = connectTo(server.port());
+                    const int socket = connectTo(served.port());
                     sendAll(socket, attempt);
                     qsizetype received = 0;
                     for (ssize_t got = 1; got > 0 && received < qsizetype(sizeof(answer));) {
@@ -270,13 +270,13 @@ TEST_F(Flood, MadeUpClientsByTheThousandLeaveMemoryFlatAndLockoutsInPlace) {
             client.join();
     };
     failMany(0, 1000);
-    const qint64 before = residentKiB(server.pid());
+    const qint64 before = residentKiB(served.pid());
     failMany(1000, 15000);
     // A lockout taken while the table is full stays while newcomers keep coming.
     for (int i = 0; i < 5; ++i)
         unlock("9.9.9.9", "wrong");
     failMany(16000, 5000);
-    const qint64 grown = residentKiB(server.pid()) - before;
+    const qint64 grown = residentKiB(served.pid()) - before;
     EXPECT_EQ(refused.load(), 21000);
 #if !defined(__SANITIZE_THREAD__)
     // (ThreadSanitizer keeps a history of the accesses it watched, so there resident memory grows anyway.)

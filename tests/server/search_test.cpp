@@ -295,8 +295,8 @@ namespace {
 // the test says so.
 struct PlayedSearch {
     struct Walk : HTTPDeferredResponse {
-        explicit Walk(PlayedSearch* owner)
-            : owner(owner) {}
+        explicit Walk(PlayedSearch* played)
+            : owner(played) {}
         void start(std::function<void(HTTPResponse)> done) override { owner->deliver = std::move(done); }
         PlayedSearch* owner;
     };
