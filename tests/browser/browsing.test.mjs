@@ -5,7 +5,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import { sessionForTests, writeTree } from './support/harness.mjs';
+import { screenshot, sessionForTests, writeTree } from './support/harness.mjs';
 import { readBreadcrumb, readColumns, readInspector, waitForView } from './support/view.mjs';
 
 // Names on disk are the visitor's enemy: quotes, angle brackets, ampersands and percent signs.
@@ -224,17 +224,26 @@ test('hostile names show as typed everywhere and their rows and breadcrumb butto
   await page.close();
 });
 
-// The theme as the page's colours show it. "System" follows the browser's preference, with the
-// brighter status colours of the dark variant.
+// The theme as the page shows it: the button, the stored choice and the colours painted (as #rrggbb).
+// "System" follows the browser's preference, with the brighter status colours of the dark variant.
 function look(page) {
   return page.evaluate(() => {
-    const style = getComputedStyle(document.documentElement);
+    const canvas = document.createElement('canvas').getContext('2d');
+    const painted = (token) => {
+      const probe = document.body.appendChild(document.createElement('i'));
+      probe.style.color = 'var(' + token + ')';
+      canvas.fillStyle = getComputedStyle(probe).color;
+      probe.remove();
+      canvas.fillRect(0, 0, 1, 1);
+      return '#' + [...canvas.getImageData(0, 0, 1, 1).data.slice(0, 3)].map((v) => v.toString(16).padStart(2, '0')).join('');
+    };
+    const button = document.getElementById('theme-toggle');
     return {
       attribute: document.documentElement.getAttribute('data-theme'),
-      label: document.getElementById('theme-toggle').textContent,
-      icon: document.querySelector('#theme-toggle svg').classList.contains('icon-sun') ? 'sun' : 'moon',
-      background: style.getPropertyValue('--bg').trim(),
-      good: style.getPropertyValue('--good').trim(),
+      label: button.textContent,
+      icon: button.querySelector('svg').classList.contains('icon-sun') ? 'sun' : 'moon',
+      background: painted('--bg'),
+      good: painted('--good'),
       stored: localStorage.getItem('quarry-share-theme'),
     };
   });
@@ -246,14 +255,17 @@ const SYSTEM = { attribute: null, label: 'System', icon: 'moon', background: '#1
 test('the theme button cycles dark, light and system; ?theme= forces one; the choice survives', async () => {
   const page = await session.browser.newPage();
   await page.emulateMedia({ colorScheme: 'dark' });
-  await page.goto(session.server.origin + '/docs/');
+  await page.goto(session.server.origin + '/docs/a/b/c/deep.txt');
+  await waitForView(page, ['Team Docs', 'a', 'b', 'c'], 'deep.txt');
   assert.deepEqual(await look(page), DARK);
+  await screenshot(page, 'share-dark.png');
   await page.click('#theme-toggle');
   assert.deepEqual(await look(page), LIGHT);
+  await screenshot(page, 'share-light.png');
   await page.click('#theme-toggle');
   assert.deepEqual(await look(page), SYSTEM);
   await page.emulateMedia({ colorScheme: 'light' });
-  assert.equal((await look(page)).background, '#edf0f4');
+  assert.deepEqual(await look(page), { ...SYSTEM, background: '#edf0f4', good: '#0e925d' });
   await page.reload();
   assert.equal((await look(page)).label, 'System');
   await page.click('#theme-toggle');
