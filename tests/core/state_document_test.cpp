@@ -10,7 +10,7 @@
 
 namespace {
 
-QByteArray shareJson(const QString& extra = {}) {
+QByteArray shareJSON(const QString& extra = {}) {
     return QStringLiteral(R"({"id":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427","source":"custom","name":"Docs",)"
                           R"("path":"/srv/docs","urlSlug":"docs","isEnabled":true,"createdAt":10%1})")
         .arg(extra)
@@ -38,11 +38,11 @@ TEST(StateDocument, MissingKeysOfTheRootTakeTheirDefaults) {
 }
 
 TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
-    ASSERT_TRUE(decodeAppState(documentWithShare(shareJson())));
-    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace(",\"createdAt\":10", ""))));
-    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("\"custom\"", "\"dropbox\""))));
-    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("1B4E28BA-", "not-a-uuid-"))));
-    EXPECT_FALSE(decodeAppState(documentWithShare(shareJson().replace("true", "\"yes\""))));
+    ASSERT_TRUE(decodeAppState(documentWithShare(shareJSON())));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace(",\"createdAt\":10", ""))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("\"custom\"", "\"dropbox\""))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("1B4E28BA-", "not-a-uuid-"))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("true", "\"yes\""))));
     EXPECT_FALSE(decodeAppState(R"({"port":"48173"})"));
     EXPECT_FALSE(decodeAppState(R"({"shares":{}})"));
     EXPECT_FALSE(decodeAppState("not json"));
@@ -54,7 +54,7 @@ TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
 }
 
 TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
-    const auto decoded = decodeAppState(documentWithShare(shareJson(R"(,"passwordSalt":null)")));
+    const auto decoded = decodeAppState(documentWithShare(shareJSON(R"(,"passwordSalt":null)")));
     ASSERT_TRUE(decoded);
     const QuarryFolderShare& share = decoded->shares.first();
     EXPECT_FALSE(share.passwordSalt);
@@ -89,7 +89,7 @@ TEST(StateDocument, AFarDateKeepsItsShareAndReadsBackTheSame) {
     // A hand-edited or damaged date must not cost the share, nor overflow converting it.
     for (const char* far : {"1e300", "-1e300", "1.7976931348623157e308", "9.3e15"}) {
         const auto decoded = decodeAppState(
-            documentWithShare(shareJson().replace("\"createdAt\":10", QByteArray("\"createdAt\":") + far)));
+            documentWithShare(shareJSON().replace("\"createdAt\":10", QByteArray("\"createdAt\":") + far)));
         ASSERT_TRUE(decoded) << far;
         const QDateTime date = decoded->shares.first().createdAt;
         ASSERT_TRUE(date.isValid()) << far;
