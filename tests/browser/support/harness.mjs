@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { after, before } from 'node:test';
+import { after, afterEach, before } from 'node:test';
 import { chromium } from 'playwright-core';
 import { startServing } from '../../support/serve.mjs';
 
@@ -97,9 +97,20 @@ async function launchBrowser({ expected = [] } = {}) {
 // done that no page logged an error or tripped the security policy.
 export function sessionForTests(serverOptions, browserOptions) {
   const session = {};
+  const opened = [];
+  // A new page, on `target` of the server when given; it is closed when the test ends.
+  session.open = async (target) => {
+    const page = await session.browser.newPage();
+    opened.push(page);
+    if (target !== undefined) await page.goto(session.server.origin + target);
+    return page;
+  };
   before(async () => {
     session.server = await startServer(serverOptions());
     session.browser = await launchBrowser(browserOptions);
+  });
+  afterEach(async () => {
+    for (const page of opened.splice(0)) await page.close();
   });
   after(async () => {
     const problems = session.browser?.problems ?? [];
