@@ -52,8 +52,8 @@ QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folde
         share.urlSlug = QuarryShareUtilities::uniqueSlug(folder.slug.value_or(share.name), taken);
         share.isEnabled = true;
         if (folder.password) {
-            share.passwordSalt = newUuidText();
-            share.passwordDigest = QuarryShareWeb::passwordDigest(*folder.password, *share.passwordSalt);
+            share.passwordSalt = newUUIDText();
+            share.passwordDigest = QuarryDigests::passwordDigest(*folder.password, *share.passwordSalt);
         }
         taken.insert(share.urlSlug);
         shares.append(share);

@@ -78,9 +78,9 @@ void QuarryShareStore::setPassword(const QUuid& id, const QString& password) {
         setErrorMessage(QStringLiteral("Enter a password before turning password protection on."));
         return;
     }
-    const QString salt = newUuidText().remove(QLatin1Char('-'));
+    const QString salt = newUUIDText().remove(QLatin1Char('-'));
     share->passwordSalt = salt;
-    share->passwordDigest = QuarryShareWeb::passwordDigest(trimmed, salt);
+    share->passwordDigest = QuarryDigests::passwordDigest(trimmed, salt);
     const QString name = share->displayName();
     Q_EMIT appStateChanged();
     save();

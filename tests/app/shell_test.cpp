@@ -36,8 +36,8 @@ void setDesktopWindowColour(const char* colour) {
 
 // An updater that only counts; it stands for the platform's update service.
 struct CountingUpdater : BrightloomShareUpdater {
-    explicit CountingUpdater(int* checks)
-        : checks(checks) {}
+    explicit CountingUpdater(int* counter)
+        : checks(counter) {}
     bool canCheckForUpdates() const override { return true; }
     void checkForUpdates() override { ++*checks; }
     int* checks;

@@ -206,7 +206,7 @@ TEST_F(StorePublicLink, ALinkRunsWithItsTokenHiddenAndResumesAtTheNextStartWitho
     // Wanted, but the token is gone (a new installation id, another keyring): nothing happens, quietly.
     QuarryShareAppState state = *readState();
     state.publicTunnel.isEnabled = true;
-    state.installationID = newUuidText();
+    state.installationID = newUUIDText();
     writeState(state);
     auto store = startAgain();
     testing_support::spin(300ms);
