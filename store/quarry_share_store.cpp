@@ -6,6 +6,7 @@
 #include "store/system_wake.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -24,7 +25,7 @@ QList<QuarryFolderShare> withSource(const QList<QuarryFolderShare>& shares, Quar
 }
 
 QSettings preferences() {
-    return QSettings(QStringLiteral("brightloom"), QStringLiteral("brightloom Share"));
+    return QSettings(QuarryShareStore::preferencesFilePath(), QSettings::IniFormat);
 }
 
 } // namespace
@@ -78,6 +79,13 @@ QuarryShareStore::~QuarryShareStore() {
     m_webServer.reset();
     m_tunnelService->setStatusHandler({});
     m_tunnelService.reset();
+}
+
+QString QuarryShareStore::preferencesFilePath() {
+    // Where QSettings("brightloom", "brightloom Share") keeps it, found anew each time: QSettings fixes
+    // its own idea of the configuration folder at its first use in the process.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/brightloom/brightloom Share.conf");
 }
 
 void QuarryShareStore::setFolderChooser(QuarryFolderChooser* chooser) {

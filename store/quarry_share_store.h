@@ -72,6 +72,10 @@ public:
     explicit QuarryShareStore(QuarryShareStoreEnvironment environment = {}, QObject* parent = nullptr);
     ~QuarryShareStore() override;
 
+    // The user preferences file that keeps the appearance mode: $XDG_CONFIG_HOME/brightloom/brightloom
+    // Share.conf.
+    static QString preferencesFilePath();
+
     // Desktop services the windows provide; without them adding folders and copying do nothing.
     void setFolderChooser(QuarryFolderChooser* chooser);
     void setClipboard(QuarryClipboard* clipboard);

@@ -21,7 +21,7 @@ bool looksDark(QQuickWindow* window) {
 }
 
 QSettings preferences() {
-    return QSettings("brightloom", "brightloom Share");
+    return QSettings(QuarryShareStore::preferencesFilePath(), QSettings::IniFormat);
 }
 
 QString storedAppearance() {
