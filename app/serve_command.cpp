@@ -3,6 +3,7 @@
 #include "app/qr_code.h"
 #include "app/server_process.h"
 #include "app/signal_watcher.h"
+#include "core/mailbox.h"
 #include "core/password_digest.h"
 #include "core/share_records.h"
 #include "server/web_server.h"
@@ -133,6 +134,8 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
     // Without --port: the application's port, or any free one when the application itself has it.
     bool fallBack = !options.port.has_value();
     int exitCode = 0;
+    // Declared before the server, so it outlives every report the server thread may still post.
+    QuarryMailbox reports;
     QuarryShareWebServer server;
     const auto handle = [&](const QuarryShareWebServer::State& state) {
         if (state.kind == QuarryShareWebServer::State::Kind::running) {
@@ -148,10 +151,9 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
             app.quit();
         }
     };
-    // Reported on the server thread: acted on here.
-    server.setStateHandler([&app, handle](const QuarryShareWebServer::State& state) {
-        QMetaObject::invokeMethod(
-            &app, [handle, state] { handle(state); }, Qt::QueuedConnection);
+    // Reported on the server thread: handed over through the mailbox and acted on here.
+    server.setStateHandler([&reports, handle](const QuarryShareWebServer::State& state) {
+        reports.post([handle, state] { handle(state); });
     });
     const QuarryResult<void> started = server.start(options.port.value_or(kDefaultPort), snapshot);
     if (!started) {
