@@ -36,10 +36,10 @@ QString printable(QString text) {
 }
 
 // The folders as enabled shares, or the message for the first one that cannot be served.
-QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folders) {
+QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<QuarryServeFolder>& folders) {
     QList<QuarryFolderShare> shares;
     QSet<QString> taken;
-    for (const ServeFolder& folder : folders) {
+    for (const QuarryServeFolder& folder : folders) {
         const QFileInfo info(folder.path);
         if (!info.exists())
             return QuarryError{QStringLiteral("serve"), 2,
@@ -107,7 +107,7 @@ QString banner(const QList<QuarryFolderShare>& shares, int port, bool withQRCode
     if (lan == origins.end())
         return text + QStringLiteral("\nNo network address to show a QR code for.\n");
     const QString url = *lan + shares.first().urlSlug + QLatin1Char('/');
-    if (const auto code = BrightloomShareQRCode::encode(url))
+    if (const auto code = QuarryQRCode::encode(url))
         text += QStringLiteral("\nScan to open %1 on a phone on the same network:\n\n%2")
                     .arg(url, qrCodeTerminalText(*code, colours));
     return text;
@@ -115,7 +115,7 @@ QString banner(const QList<QuarryFolderShare>& shares, int port, bool withQRCode
 
 } // namespace
 
-int runServe(int argc, char** argv, const ServeOptions& options) {
+int runServe(int argc, char** argv, const QuarryServeOptions& options) {
     prepareServerProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brightloom Share"));
@@ -124,8 +124,8 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
         print(stderr, QStringLiteral("brightloom-share serve: %1\n").arg(shares.error().message));
         return 2;
     }
-    BrightloomShareSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &BrightloomShareSignalWatcher::received, &app, &QCoreApplication::quit);
+    QuarrySignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &QuarrySignalWatcher::received, &app, &QCoreApplication::quit);
     endWithInputPipe(app);
 
     QuarryShareServerSnapshot snapshot;

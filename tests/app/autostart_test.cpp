@@ -73,10 +73,10 @@ TEST(StartAtLogin, TheSwitchWritesReadsAndRemovesTheAutostartEntry) {
 }
 
 TEST(StartAtLogin, ProgramPathsAreQuotedAsDesktopEntriesRequire) {
-    const QByteArray entry = BrightloomShareAutostart::entryFor("/opt/my apps/$HOME/100%/brightloom-share");
+    const QByteArray entry = QuarryAutostart::entryFor("/opt/my apps/$HOME/100%/brightloom-share");
     EXPECT_TRUE(entry.contains("\nExec=\"/opt/my apps/\\\\$HOME/100%%/brightloom-share\" --hidden\n"))
         << entry.data();
-    EXPECT_TRUE(BrightloomShareAutostart::entryIsEnabled(entry));
-    EXPECT_FALSE(BrightloomShareAutostart::entryIsEnabled(entry + "X-GNOME-Autostart-enabled=false\n"));
-    EXPECT_FALSE(BrightloomShareAutostart::entryIsEnabled("Hidden=false\n")) << "no entry group at all";
+    EXPECT_TRUE(QuarryAutostart::entryIsEnabled(entry));
+    EXPECT_FALSE(QuarryAutostart::entryIsEnabled(entry + "X-GNOME-Autostart-enabled=false\n"));
+    EXPECT_FALSE(QuarryAutostart::entryIsEnabled("Hidden=false\n")) << "no entry group at all";
 }

@@ -19,7 +19,8 @@ using namespace testing_support;
 
 class Desktop {
 public:
-    // The only cloudflared it looks for is <sandbox>/bin/cloudflared, a fake some tests write.
+    // Unless the environment brings a tunnel service, the only cloudflared it looks for is
+    // <sandbox>/bin/cloudflared, a fake some tests write.
     explicit Desktop(QuarryShareStoreEnvironment environment = {},
                      std::unique_ptr<BrightloomShareUpdateController> updates = nullptr);
     ~Desktop();
@@ -56,7 +57,16 @@ void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Q
 // Opens a menu of the menu bar and returns its item of that name.
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName);
 
-// Saves what the window shows as screenshots/<name>.png under the test build folder.
-void screenshot(QQuickWindow* window, const QString& name);
+// Counts the times state.json is written (each save replaces it whole) from its construction on.
+class StateWrites {
+public:
+    StateWrites();
+    ~StateWrites();
+    int count();
+
+private:
+    int m_descriptor = -1;
+    int m_count = 0;
+};
 
 } // namespace desktop_testing

@@ -33,7 +33,7 @@ TEST(QRCodes, EveryURLOfTheSelectedShareOpensACodeThatScansInBothThemes) {
     writeState(state);
     Desktop desktop;
     ASSERT_TRUE(desktop.waitForServer());
-    const QStringList origins = desktop.store().availableOrigins();
+    const QStringList origins = desktop.store().server()->availableOrigins();
     ASSERT_GE(origins.size(), 2);
     QList<std::pair<QString, QString>> buttons = {
         {"headerQRButton", origins[0] + "docs/"},
@@ -65,7 +65,7 @@ TEST(QRCodes, EveryURLOfTheSelectedShareOpensACodeThatScansInBothThemes) {
 
 TEST(QRCodes, TheTerminalCodeScansWithAndWithoutColours) {
     const QString url = "http://192.168.1.20:48173/family-photos/";
-    const auto code = BrightloomShareQRCode::encode(url);
+    const auto code = QuarryQRCode::encode(url);
     ASSERT_TRUE(code);
     for (const bool colours : {false, true}) {
         QStringList lines = qrCodeTerminalText(*code, colours).split('\n', Qt::SkipEmptyParts);
@@ -80,5 +80,5 @@ TEST(QRCodes, TheTerminalCodeScansWithAndWithoutColours) {
         EXPECT_EQ(decodeQRCode(app_testing::halfBlockPicture(lines.join('\n'))), url)
             << "colours " << colours;
     }
-    EXPECT_FALSE(BrightloomShareQRCode::encode(QString(5000, 'x'))) << "longer than any QR code holds";
+    EXPECT_FALSE(QuarryQRCode::encode(QString(5000, 'x'))) << "longer than any QR code holds";
 }

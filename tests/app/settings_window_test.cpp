@@ -32,7 +32,7 @@ TEST(SettingsWindow, FailedStartRetriedOnActivationThenAPortAppliedOnRestart) {
     QuarryShareStoreEnvironment slowRecovery;
     slowRecovery.timings.retryAfterFailure = slowRecovery.timings.retryAfterStop = 1h;
     slowRecovery.timings.failureAlertDelay = 1h;
-    Desktop desktop(slowRecovery);
+    Desktop desktop(std::move(slowRecovery));
     desktop.openSettings();
     QQuickWindow* settings = desktop.settings();
     EXPECT_EQ(settings->size(), QSize(620, 430));
@@ -48,19 +48,21 @@ TEST(SettingsWindow, FailedStartRetriedOnActivationThenAPortAppliedOnRestart) {
     auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
     spin(200ms);
-    EXPECT_FALSE(desktop.store().isServerRunning()) << "only becoming active counts";
+    EXPECT_FALSE(desktop.store().server()->isServerRunning()) << "only becoming active counts";
     Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
     const QString listening = "Listening on %1 (#0e925d)";
     ASSERT_TRUE(waitUntil([&] { return serverPill(desktop) == listening.arg(port); }))
         << "activation retries at once instead of in an hour";
 
-    EXPECT_EQ(text(item(settings, "primaryAddressValue")), desktop.store().availableOrigins().first());
+    EXPECT_EQ(text(item(settings, "primaryAddressValue")),
+              desktop.store().server()->availableOrigins().first());
     typeInto(item(settings, "portField"), "80");
     pressKey(settings, Qt::Key_Tab);
     EXPECT_EQ(readState()->port, port) << "ports below 1025 are ignored";
     EXPECT_EQ(text(item(settings, "portField")), QString::number(port)) << "the field shows the port kept";
     const int next = freePort();
     typeInto(item(settings, "portField"), " " + QString::number(next));
+    pressKey(settings, Qt::Key_Return);
     EXPECT_EQ(readState()->port, next);
     EXPECT_TRUE(text(item(settings, "primaryAddressValue")).endsWith(QString(":%1/").arg(next)));
     EXPECT_EQ(serverPill(desktop), listening.arg(port)) << "until restarted";

@@ -35,7 +35,7 @@ void setDesktopWindowColour(const char* colour) {
 }
 
 // An updater that only counts; it stands for the platform's update service.
-struct CountingUpdater : BrightloomShareUpdater {
+struct CountingUpdater : QuarryUpdater {
     explicit CountingUpdater(int* checks)
         : checks(checks) {}
     bool canCheckForUpdates() const override { return true; }
@@ -58,9 +58,9 @@ TEST(Shell, StartsTheStoreOnlyOnceTheMainWindowAppearsDarkUnlessAValidModeIsStor
     QuarryShareApp::useWindowStyle();
     QuarryShareApp shell;
     spin(300ms);
-    EXPECT_EQ(shell.store().serverState().kind, QuarryShareWebServer::State::Kind::stopped);
+    EXPECT_EQ(shell.store().server()->serverState().kind, QuarryShareWebServer::State::Kind::stopped);
     ASSERT_TRUE(shell.openWindows());
-    EXPECT_TRUE(waitUntil([&] { return shell.store().isServerRunning(); }));
+    EXPECT_TRUE(waitUntil([&] { return shell.store().server()->isServerRunning(); }));
     EXPECT_FALSE(shell.settingsWindow()->isVisible()) << "settings open only on request";
     EXPECT_TRUE(looksDark(shell.mainWindow()));
 }

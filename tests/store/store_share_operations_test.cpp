@@ -30,7 +30,7 @@ TEST(StoreShares, AddedFoldersAndEditedSlugsGetTheFirstFreeSlug) {
     store.updateSlug(b, QStringLiteral("?!"));
     EXPECT_EQ(store.appState().shares[1].urlSlug, QStringLiteral("share-2"));
     // An id that names no share changes nothing.
-    store.updateSlug(QStringLiteral("not an id"), QStringLiteral("x"));
+    store.updateSlug(QUuid::createUuid(), QStringLiteral("x"));
     EXPECT_EQ(store.appState().shares, readState()->shares);
 }
 

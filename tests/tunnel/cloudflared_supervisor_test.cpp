@@ -1,6 +1,6 @@
 #include "support/fake_cloudflared.h"
 #include "support/test_support.h"
-#include "tunnel/tunnel_service.h"
+#include "tunnel/cloudflared_supervisor.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,7 +12,7 @@
 
 #include <csignal>
 
-using Status = QuarryShareTunnelService::Status;
+using Status = QuarryTunnelStatus;
 using testing_support::launchesIn;
 using testing_support::pidOf;
 using testing_support::spin;
@@ -57,7 +57,7 @@ protected:
     }
 
     QTemporaryDir m_folder{testing_support::sandboxRoot() + QStringLiteral("/cloudflared-XXXXXX")};
-    std::unique_ptr<QuarryShareTunnelService> service = std::make_unique<QuarryShareTunnelService>();
+    std::unique_ptr<QuarryCloudflaredSupervisor> service = std::make_unique<QuarryCloudflaredSupervisor>();
     QList<Status> reports;
 };
 
@@ -134,7 +134,7 @@ TEST(CloudflaredSupervisorLifetime, HelperHoldsAChildUntilKilled) {
     const QString folder = qEnvironmentVariable("BRIGHTLOOM_TUNNEL_HELPER_FOLDER");
     if (folder.isEmpty())
         GTEST_SKIP() << "runs only as a helper process";
-    QuarryShareTunnelService service;
+    QuarryCloudflaredSupervisor service;
     service.setCloudflaredCandidates({folder + "/cloudflared"});
     ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("h")));
     spin(30s);
