@@ -17,6 +17,21 @@ namespace desktop_testing {
 
 using namespace testing_support;
 
+// Points the session bus at nowhere until the end of the scope, so secrets go to the keychain's file in
+// the sandbox; the variable is the process's, and the next test gets it back as it was.
+class NoSessionBus {
+public:
+    NoSessionBus();
+    ~NoSessionBus();
+
+private:
+    const QByteArray m_saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const bool m_wasSet = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+};
+
+// A share of a Syncthing space, its folder id being its slug.
+QuarryFolderShare spaceShare(const QString& slug, const QString& name, bool enabled = true);
+
 class Desktop {
 public:
     // Unless the environment brings a tunnel service, the only cloudflared it looks for is

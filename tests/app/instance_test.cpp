@@ -87,8 +87,7 @@ TEST(Signals, EndTheDesktopApplicationLikeQuitWithItsPublicLinkChild) {
     ASSERT_TRUE(QFile::copy(BRIGHTLOOM_SHARE_BINARY, program));
     testing_support::writeFakeCloudflared(folder, "exec sleep 600");
     // The public link was on when the application last ran; its token waits in the secret-store file.
-    const QByteArray noBus = "unix:path=" + testing_support::sandboxRoot().toUtf8() + "/no-bus";
-    qputenv("DBUS_SESSION_BUS_ADDRESS", noBus);
+    const NoSessionBus noBus;
     QuarryShareAppState state = servedState();
     state.shares[0] = makeShare({.slug = "docs", .name = "Docs", .password = "secret"});
     state.publicTunnel.isEnabled = true;

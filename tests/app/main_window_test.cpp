@@ -61,15 +61,9 @@ TEST(MainWindow, TheEmptyStateGivesWayToAnAddedFolderAndComesBackWhenItIsRemoved
 // menus and cards, and each control acting on them.
 TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     enum { photos, music, notes }; // their places in the state document
-    QuarryShareAppState state = stateWith(
-        {makeShare(
-             {.slug = "photos", .name = "Photos", .source = QuarryShareSource::quarry, .folderID = "photos"}),
-         makeShare({.slug = "music",
-                    .name = "Music",
-                    .enabled = false,
-                    .source = QuarryShareSource::quarry,
-                    .folderID = "music"}),
-         makeShare({.slug = "notes", .name = "Notes", .password = "letmein"})});
+    QuarryShareAppState state =
+        stateWith({spaceShare("photos", "Photos"), spaceShare("music", "Music", false),
+                   makeShare({.slug = "notes", .name = "Notes", .password = "letmein"})});
     writeState(state);
     writeSyncthingConfig({state.shares[photos], state.shares[music]});
     const auto stored = [](int index) { return readState()->shares.value(index); };
@@ -157,12 +151,7 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     click(item(window, "removePasswordButton"));
     EXPECT_FALSE(stored(photos).isPasswordProtected());
 
-    writeSyncthingConfig({state.shares[photos], state.shares[music],
-                          makeShare({.slug = "films",
-                                     .name = "Films",
-                                     .enabled = false,
-                                     .source = QuarryShareSource::quarry,
-                                     .folderID = "films"})});
+    writeSyncthingConfig({state.shares[photos], state.shares[music], spaceShare("films", "Films", false)});
     click(item(window, "refreshSpacesButton"));
     EXPECT_TRUE(waitUntil([&] { return find(window, "shareRow_films") != nullptr; }));
     desktop.openSettings();

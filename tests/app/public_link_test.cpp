@@ -17,10 +17,8 @@ namespace {
 
 constexpr char reservation[] = R"({"hostname":"docs-team.example.net","tunnelID":"t-1","token":"tok"})";
 
-// One enabled share, protected unless told otherwise, and the fake broker. Secrets go to the private
-// file in the sandbox: no session bus is reachable.
+// One enabled share, protected unless told otherwise, and the fake broker.
 QuarryShareAppState linkState(const FakeBroker& broker, bool protectedShare = true) {
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + testing_support::sandboxRoot().toUtf8() + "/no-bus");
     QuarryShareAppState state = stateWith(
         {makeShare({.slug = "docs",
                     .name = "Docs",
@@ -53,6 +51,7 @@ bool statusIs(Desktop& desktop, const char* name) {
 } // namespace
 
 TEST(PublicLink, ReconnectingThenOffWithoutCloudflaredSaysWhyWhileSubdomainAndChecksWorkFromBothWindows) {
+    const NoSessionBus noBus;
     FakeBroker broker;
     broker.answerFor("api/tunnels/availability", 200, R"({"available":false})");
     QuarryShareAppState state = linkState(broker);
@@ -99,6 +98,7 @@ TEST(PublicLink, ReconnectingThenOffWithoutCloudflaredSaysWhyWhileSubdomainAndCh
 }
 
 TEST(PublicLink, AnUnprotectedShareWaitsForAPasswordThenTheLinkGoesOnlineOffFailsAndStarts) {
+    const NoSessionBus noBus;
     FakeBroker broker;
     broker.answerFor("api/tunnels/reserve", 200, reservation);
     writeState(linkState(broker, false));

@@ -25,8 +25,7 @@ QImage codeOnScreen(QQuickWindow* window) {
 } // namespace
 
 TEST(QRCodes, EveryURLOfTheSelectedShareOpensACodeThatScansInBothThemes) {
-    // Secrets go to the private file in the sandbox: no session bus is reachable.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + testing_support::sandboxRoot().toUtf8() + "/no-bus");
+    const NoSessionBus noBus;
     QuarryShareAppState state = stateWith({makeShare({.slug = "docs", .name = "Docs"})});
     state.publicTunnel.isEnabled = true;
     state.publicTunnel.hostname = "docs-team.example.net";

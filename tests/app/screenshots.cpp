@@ -28,18 +28,13 @@ void screenshot(QQuickWindow* window, const QString& name) {
 // Both windows, dark and light, with shares of both sources (one protected, one off), a QR code, start
 // at login, then an alert.
 TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
-    const QuarryShareAppState state =
-        stateWith({makeShare({.slug = "family-photos",
-                              .name = "Family Photos",
-                              .password = "sunflower",
-                              .source = QuarryShareSource::quarry,
-                              .folderID = "family-photos"}),
-                   makeShare({.slug = "music",
-                              .name = "Music",
-                              .enabled = false,
-                              .source = QuarryShareSource::quarry,
-                              .folderID = "music"}),
-                   makeShare({.slug = "project-notes", .name = "Project Notes"})});
+    const QuarryShareAppState state = stateWith(
+        {makeShare({.slug = "family-photos",
+                    .name = "Family Photos",
+                    .password = "sunflower",
+                    .source = QuarryShareSource::quarry,
+                    .folderID = "family-photos"}),
+         spaceShare("music", "Music", false), makeShare({.slug = "project-notes", .name = "Project Notes"})});
     writeState(state);
     writeSyncthingConfig({state.shares[0], state.shares[1]});
     Desktop desktop;
