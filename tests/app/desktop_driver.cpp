@@ -15,7 +15,7 @@
 
 using testing_support::waitUntil;
 
-namespace desktop_testing {
+namespace app_testing {
 
 static QStringList capturedWarnings;
 static QtMessageHandler previousHandler = nullptr;
@@ -210,4 +210,4 @@ int StateWrites::count() {
     return m_count;
 }
 
-} // namespace desktop_testing
+} // namespace app_testing

@@ -13,7 +13,7 @@
 
 // Runs the real windows over a real store in the test's sandbox and acts on them the way a person
 // does: finds controls by object name, clicks, types, reads what is on screen.
-namespace desktop_testing {
+namespace app_testing {
 
 using namespace testing_support;
 
@@ -84,4 +84,4 @@ private:
     int m_count = 0;
 };
 
-} // namespace desktop_testing
+} // namespace app_testing

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using testing_support::FakeBroker;
 using testing_support::waitUntil;
 

@@ -8,8 +8,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
-using app_testing::decodeQRCode;
+using namespace app_testing;
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using testing_support::spin;
 using testing_support::waitUntil;
 using namespace std::chrono_literals;

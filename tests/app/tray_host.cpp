@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace app_testing {
+
 namespace {
 
 constexpr char kConnection[] = "fake-desktop";
@@ -107,5 +109,7 @@ void FakeDesktopServices::clear() {
     m_items.clear();
     m_shown.clear();
 }
+
+} // namespace app_testing
 
 #include "tray_host.moc"

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace app_testing {
+
 // What a desktop offers the application on its session bus: a tray host (org.kde.StatusNotifierWatcher,
 // which Qt asks whether a tray is there) and a notification server (org.freedesktop.Notifications),
 // both answering from a thread of their own as a real desktop's processes would. Lives on the test
@@ -37,3 +39,5 @@ private:
     friend class FakeWatcher;
     friend class FakeNotifications;
 };
+
+} // namespace app_testing

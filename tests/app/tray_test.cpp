@@ -13,9 +13,8 @@
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using namespace std::chrono_literals;
-using app_testing::httpGet;
 
 namespace {
 
