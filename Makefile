@@ -28,14 +28,13 @@ test: deps
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
-# The server, tunnel, store and app tests under ThreadSanitizer, in a build of their own (not part of
-# `make test`). A race report fails the test; nothing of our own code is suppressed
-# (tests/support/test_main.cpp). The tray's tests stay out: they need an Xvfb and a tray host on threads
-# of their own, and Qt's X11 connection thread is invisible to ThreadSanitizer.
+# The server, tunnel, store and app tests (the tray's among them, under their own Xvfb) with
+# ThreadSanitizer, in a build of their own (not part of `make test`). A race report fails the test;
+# nothing of our own code is suppressed (tests/support/test_main.cpp).
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_TSAN=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_server test_store test_tunnel test_app
-	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 900 -L '^(server|store|tunnel|app)$$'
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_server test_store test_tunnel test_app test_app_tray
+	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 900 -L '^(server|store|tunnel|app|app_tray)$$'
 
 # Pictures of both windows, dark and light, with a QR code, start at login and an alert, for a person to
 # look at: $(TEST_DIR)/tests/screenshots/*.png. Not part of `make test`: it compares nothing.

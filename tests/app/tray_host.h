@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QMutex>
 #include <QObject>
 #include <QStringList>
 #include <QThread>
 
 #include <functional>
+#include <mutex>
+
+class QuarryMailbox;
 
 namespace app_testing {
 
@@ -30,9 +32,11 @@ private:
     void onServiceThread(const std::function<void()>& work);
 
     QThread m_thread;
+    // Work for the service thread goes through it, as every hand-over between threads does.
+    QuarryMailbox* m_mailbox = nullptr;
     QObject* m_watcher = nullptr;
     QObject* m_notifications = nullptr;
-    mutable QMutex m_lock;
+    mutable std::mutex m_lock;
     QStringList m_items;
     QStringList m_shown;
 
