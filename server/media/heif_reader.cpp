@@ -43,9 +43,10 @@ PixelBudget& pixelBudget() {
     return budget;
 }
 
+// Room for one decode's pixels, held until it is destroyed.
 struct PixelHold {
-    explicit PixelHold(qint64 pixels)
-        : pixels(qMin(pixels, kPixelsAtOnce)) {
+    explicit PixelHold(qint64 count)
+        : pixels(qMin(count, kPixelsAtOnce)) {
         pixelBudget().acquire(pixels);
     }
     ~PixelHold() { pixelBudget().release(pixels); }
@@ -53,6 +54,16 @@ struct PixelHold {
     PixelHold& operator=(const PixelHold&) = delete;
     const qint64 pixels;
 };
+
+// The one check a HEIF decode passes before a pixel of it is decoded: what the file declares is weighed,
+// a picture past kMaxPixels is refused, and any other waits until the decodes running in the process
+// leave room for its pixels. Nothing when refused.
+std::unique_ptr<PixelHold> admitDecode(qint64 declaredWidth, qint64 declaredHeight) {
+    if (declaredWidth <= 0 || declaredHeight <= 0 ||
+        declaredWidth * declaredHeight > QuarryHEIFReader::kMaxPixels)
+        return nullptr;
+    return std::make_unique<PixelHold>(declaredWidth * declaredHeight);
+}
 
 struct ContextFree {
     void operator()(heif_context* context) const { heif_context_free(context); }
@@ -62,12 +73,12 @@ struct HandleRelease {
 };
 // A decoded picture and the budget it holds, kept until the picture made of it goes.
 struct Decoded {
-    explicit Decoded(qint64 pixels)
-        : hold(pixels) {}
+    explicit Decoded(std::unique_ptr<PixelHold> admitted)
+        : hold(std::move(admitted)) {}
     ~Decoded() { heif_image_release(image); }
     Decoded(const Decoded&) = delete;
     Decoded& operator=(const Decoded&) = delete;
-    PixelHold hold;
+    std::unique_ptr<PixelHold> hold;
     heif_image* image = nullptr;
 };
 
@@ -296,15 +307,14 @@ std::optional<QImage> read(QIODevice* device, int maxSide) {
         return std::nullopt;
     const std::unique_ptr<heif_image_handle, HandleRelease> handle(primary);
 
-    // What it declares decides before a pixel is decoded.
-    const qint64 width = heif_image_handle_get_width(handle.get());
-    const qint64 height = heif_image_handle_get_height(handle.get());
-    if (width <= 0 || height <= 0 || width * height > kMaxPixels)
+    std::unique_ptr<PixelHold> admitted =
+        admitDecode(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+    if (!admitted)
         return std::nullopt;
     const int orientation = ownTransform ? 1 : exifOrientation(handle.get());
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
 
-    auto decoding = std::make_unique<Decoded>(width * height);
+    auto decoding = std::make_unique<Decoded>(std::move(admitted));
     const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
     options->convert_hdr_to_8bit = 1;
     if (heif_decode_image(handle.get(), &decoding->image, heif_colorspace_RGB,
