@@ -9,7 +9,7 @@ import path from 'node:path';
 import { accessibilityViolations } from './support/audit.mjs';
 import { screenshot, sessionForTests, writeTree } from './support/harness.mjs';
 import { writePhotos } from './support/media.mjs';
-import { activeItem, waitForView } from './support/view.mjs';
+import { activeItem, photoShown, readViewer, SHOWN, waitForView } from './support/view.mjs';
 
 const MANY = 1500; // names long enough together to need a form
 const longName = (index) => 'a long file name number ' + index + '.jpg';
@@ -30,17 +30,8 @@ const session = sessionForTests(() => ({
 
 const pressed = (page) =>
   page.$$eval('.view-toggle-button', (buttons) => buttons.map((b) => b.textContent + ':' + b.ariaPressed));
-const viewerState = (page) =>
-  page.evaluate(() => {
-    const viewer = document.querySelector('.viewer');
-    return viewer && [viewer.getAttribute('aria-label'), viewer.querySelector('.viewer-counter').textContent];
-  });
-const SHOWN = '.viewer-slide:not([aria-hidden]) img';
-const imageShown = (page) => page.waitForFunction((shown) => document.querySelector(shown)?.naturalWidth > 0, SHOWN);
-
 test('the toggle is kept per share; the keys walk the grid and the viewer, full size on demand', async () => {
-  const page = await session.browser.newPage();
-  await page.goto(session.server.origin + '/g/Holiday/');
+  const page = await session.open('/g/Holiday/');
   await waitForView(page, ['Gallery', 'Holiday'], 'Holiday');
   assert.deepEqual(await pressed(page), ['Columns:true', 'Grid:false']);
   // Enter on a photo's row opens the viewer; Escape gives the focus back to its column.
@@ -74,14 +65,14 @@ test('the toggle is kept per share; the keys walk the grid and the viewer, full 
     assert.equal(await activeItem(page), 'Holiday/' + heading);
   }
   await page.keyboard.press('Enter');
-  await imageShown(page);
-  assert.deepEqual(await viewerState(page), ['IMG_0004.jpg', '4 of 9']);
+  await photoShown(page);
+  assert.deepEqual(await readViewer(page), ['IMG_0004.jpg', '4 of 9']);
   await page.click('text=Full size');
   await page.waitForFunction((shown) => new URL(document.querySelector(shown).src).search === '?view=1', SHOWN);
   assert.equal(await page.getAttribute('.viewer-full', 'aria-pressed'), 'true');
   assert.equal(await page.$eval(SHOWN, (image) => image.naturalWidth), 2400);
   await page.click('[aria-label="Next"]');
-  assert.deepEqual(await viewerState(page), ['IMG_0005.jpg', '5 of 9']);
+  assert.deepEqual(await readViewer(page), ['IMG_0005.jpg', '5 of 9']);
   assert.equal(await page.getAttribute('.viewer-full', 'aria-pressed'), 'false');
   assert.equal(await page.getAttribute('.viewer-download', 'href'), '/g/Holiday/IMG_0005.jpg?download=1');
   await page.keyboard.press('End');
@@ -93,12 +84,10 @@ test('the toggle is kept per share; the keys walk the grid and the viewer, full 
   await page.keyboard.press('Enter');
   await waitForView(page, ['Gallery', 'Holiday', 'Day 2'], 'Day 2');
   await page.waitForSelector('.grid-tile[data-path="Holiday/Day 2/inside.txt"]');
-  await page.close();
 });
 
 test('picks made with Ctrl, Shift, a box and Space download as one ZIP, in the URL or as a form', async () => {
-  const page = await session.browser.newPage();
-  await page.goto(session.server.origin + '/g/Holiday/');
+  const page = await session.open('/g/Holiday/');
   await page.waitForSelector('.grid-tile img[alt="IMG_0001.jpg"]');
   const tile = (name) => '.grid-tile[data-path="Holiday/' + name + '"]';
   await page.click(tile('IMG_0002.jpg'), { modifiers: ['Control'] });
@@ -127,6 +116,7 @@ test('picks made with Ctrl, Shift, a box and Space download as one ZIP, in the U
 
   // 1,500 names make a URL of some 40 KB: they go as a form's body to the same address.
   await page.goto(session.server.origin + '/g/many/');
+  await page.waitForSelector('.column-entry[data-path^="many/"]');
   await page.click('[data-action="pick-start"]');
   await page.click('[data-action="pick-all"]');
   assert.equal(await page.textContent('#pick-count'), '1,500 selected');
@@ -136,14 +126,12 @@ test('picks made with Ctrl, Shift, a box and Space download as one ZIP, in the U
   assert.equal(fields.get('download'), '1');
   const names = Array.from({ length: MANY }, (_, index) => longName(index + 1));
   assert.deepEqual(fields.getAll('pick').sort(), names.sort());
-  await page.close();
 });
 
 const NO_PICKED_ARCHIVES = 'the server does not make archives of picked entries yet';
 
 test('three photos and a folder picked download as a ZIP of exactly those', { skip: NO_PICKED_ARCHIVES }, async () => {
-  const page = await session.browser.newPage();
-  await page.goto(session.server.origin + '/g/Holiday/');
+  const page = await session.open('/g/Holiday/');
   await page.click('[data-mode="grid"]');
   for (const name of ['IMG_0001.jpg', 'IMG_0003.jpg', 'IMG_0007.jpg', 'Day 2']) {
     await page.click('.grid-tile[data-path="Holiday/' + name + '"]', { modifiers: ['Control'] });
@@ -155,11 +143,10 @@ test('three photos and a folder picked download as a ZIP of exactly those', { sk
   const names = execFileSync('unzip', ['-Z1', file], { encoding: 'utf8' }).trim().split('\n').sort();
   const photos = ['IMG_0001.jpg', 'IMG_0003.jpg', 'IMG_0007.jpg'].map((name) => 'Holiday/' + name);
   assert.deepEqual(names, ['Holiday/Day 2/', 'Holiday/Day 2/inside.txt', ...photos]);
-  await page.close();
 });
 
 test('the grid and the viewer on a desktop in both themes: screenshots and audits', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   for (const theme of ['dark', 'light']) {
     await page.goto(session.server.origin + '/g/Holiday/IMG_0003.jpg?theme=' + theme);
     if (theme === 'dark') await page.click('[data-mode="grid"]');
@@ -170,9 +157,11 @@ test('the grid and the viewer on a desktop in both themes: screenshots and audit
     await screenshot(page, 'grid-' + theme + '.png');
     await page.click('[data-action="pick-cancel"]');
     await page.click('.grid-tile[data-path="Holiday/IMG_0006.jpg"]');
-    await imageShown(page);
+    await photoShown(page);
+    // The whole photo is in sight: a landscape photo on a wide screen fits its height.
+    const rect = await page.$eval(SHOWN, (image) => image.getBoundingClientRect().toJSON());
+    assert.ok(rect.bottom <= 900 && rect.right <= 1440 && rect.height > 700, JSON.stringify(rect));
     assert.deepEqual(await accessibilityViolations(page), [], 'viewer, ' + theme);
     await screenshot(page, 'viewer-' + theme + '.png');
   }
-  await page.close();
 });

@@ -10,7 +10,7 @@ import path from 'node:path';
 import { accessibilityViolations } from './support/audit.mjs';
 import { screenshot, sessionForTests, writeTree } from './support/harness.mjs';
 import { writePhotos, writeVideo } from './support/media.mjs';
-import { activeItem } from './support/view.mjs';
+import { activeItem, photoShown, readViewer, SHOWN } from './support/view.mjs';
 
 const MANY = 10000;
 // A name that is markup, an entity, a percent escape and URL syntax at once.
@@ -40,10 +40,9 @@ const session = sessionForTests(
 );
 
 // What the visitor sees: the pane, its back control and title, and the viewer's name and counter.
-function readPhone(page) {
-  return page.evaluate(() => {
+async function readPhone(page) {
+  const seen = await page.evaluate(() => {
     const shown = (element) => !!element && element.getClientRects().length > 0;
-    const viewer = document.querySelector('.viewer');
     const back = [...document.querySelectorAll('.pane-back')].find(shown);
     return {
       pane: document.querySelector('.app-shell').dataset.pane,
@@ -52,11 +51,11 @@ function readPhone(page) {
         .map((selector) => selector.replace(/[.]|:.*/g, '')),
       back: back ? back.getAttribute('aria-label') : null,
       title: document.querySelector('.browser .pane-title')?.textContent ?? null,
-      viewer: viewer && [viewer.getAttribute('aria-label'), viewer.querySelector('.viewer-counter').textContent],
       path: location.pathname + location.search,
       sideways: document.documentElement.scrollWidth > window.innerWidth,
     };
   });
+  return { ...seen, viewer: await readViewer(page) };
 }
 
 async function until(page, expected) {
@@ -87,8 +86,7 @@ async function touch(page, points, holdMs = 0) {
 const swipeLeft = (page) => touch(page, [[330, 420], [280, 422], [200, 425], [120, 425], [60, 426]]);
 
 test('a phone walks share, folder, viewer and back, one pane at a time', async () => {
-  const page = await session.browser.newPage();
-  await page.goto(session.server.origin + '/');
+  const page = await session.open('/');
   await until(page, { pane: 'shares', panes: ['sidebar', 'welcome-panel'], back: null, sideways: false });
   assert.deepEqual(await accessibilityViolations(page), [], 'shares');
   await page.tap('.share-row[data-slug="g"]');
@@ -142,15 +140,14 @@ test('a phone walks share, folder, viewer and back, one pane at a time', async (
   await page.goForward();
   await until(page, { pane: 'folder', path: '/g/' });
   assert.equal(await page.evaluate(() => window.__samePage), marker);
-  await page.close();
 });
 
 test('a link to a photo opens the viewer, which a long press and taps leave for picking', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   for (const theme of ['dark', 'light']) {
     await page.goto(session.server.origin + '/g/Holiday/?view=IMG_0005.jpg&theme=' + theme);
     await until(page, { viewer: ['IMG_0005.jpg', '6 of 13'] });
-    await page.waitForFunction(() => document.querySelector('.viewer-slide:not([aria-hidden]) img')?.naturalWidth > 0);
+    await photoShown(page);
     assert.deepEqual(await accessibilityViolations(page), [], 'viewer, ' + theme);
     await screenshot(page, 'phone-viewer-' + theme + '.png');
     const entries = await page.evaluate(() => history.length);
@@ -186,9 +183,8 @@ test('a link to a photo opens the viewer, which a long press and taps leave for 
   await page.goto(session.server.origin + '/g/iphone/');
   await page.waitForSelector('.grid-tile.has-thumb img[alt="IMG_0001.HEIC"]');
   await page.tap('.grid-tile[data-path="iphone/IMG_0001.HEIC"]');
-  const shown = '.viewer-slide:not([aria-hidden]) img';
-  await page.waitForFunction((image) => document.querySelector(image)?.naturalWidth === 1200, shown);
-  assert.equal(await page.$eval(shown, (image) => new URL(image.src).search), '?preview=1');
+  await photoShown(page, 1200);
+  assert.equal(await page.$eval(SHOWN, (image) => new URL(image.src).search), '?preview=1');
   await page.keyboard.press('Escape');
 
   // Hostile names are shown as they are, travel the URL intact and pick as themselves.
@@ -205,11 +201,10 @@ test('a link to a photo opens the viewer, which a long press and taps leave for 
   await page.tap('[data-action="pick-all"]');
   const [odd] = await Promise.all([page.waitForRequest(/download=1/), page.tap('#pick-download')]);
   assert.equal(new URL(odd.url()).search, '?download=1&pick=a%2Bb.jpg&pick=' + encodeURIComponent(HOSTILE));
-  await page.close();
 });
 
 test('a grid of 10,000 photos costs a screenful, asks for the thumbnails in sight and drops the rest', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   const asked = [];
   const dropped = [];
   let holding = false;
@@ -239,5 +234,4 @@ test('a grid of 10,000 photos costs a screenful, asks for the thumbnails in sigh
   for (let waited = 0; dropped.length < landed.length && waited < 5000; waited += 100) await page.waitForTimeout(100);
   assert.deepEqual(dropped.map(Number).sort(), [...landed].sort());
   assert.ok((await elements()) < 3000, 'elements at the end: ' + (await elements()));
-  await page.close();
 });

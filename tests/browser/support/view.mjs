@@ -58,3 +58,13 @@ export function activeItem(page) {
     return id ? document.getElementById(id)?.dataset.path : undefined;
   });
 }
+
+// The open viewer's name and counter, null when it is closed; and its photo on screen.
+export const readViewer = (page) =>
+  page.evaluate(() => {
+    const viewer = document.querySelector('.viewer');
+    return viewer && [viewer.getAttribute('aria-label'), viewer.querySelector('.viewer-counter').textContent];
+  });
+export const SHOWN = '.viewer-slide:not([aria-hidden]) img';
+export const photoShown = (page, width = 1) =>
+  page.waitForFunction(([shown, least]) => document.querySelector(shown)?.naturalWidth >= least, [SHOWN, width]);
