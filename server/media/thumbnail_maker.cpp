@@ -104,6 +104,9 @@ QString contentTypeOf(const QByteArray& firstBytes) {
         return QStringLiteral("image/jpeg");
     if (firstBytes.startsWith("RIFF") && firstBytes.mid(8, 4) == "WEBP")
         return QStringLiteral("image/webp");
+    // A video's facts, kept beside its frames.
+    if (firstBytes.startsWith("{\"duration\""))
+        return QStringLiteral("application/json");
     return QString();
 }
 

@@ -35,7 +35,8 @@ inline constexpr int kDisplaySide = 2048;
 std::optional<QuarryThumbnail> make(QIODevice* device,
                                     QuarryRendition rendition = QuarryRendition::thumbnail);
 
-// image/jpeg or image/webp from a thumbnail's first bytes; "" for anything else.
+// image/jpeg or image/webp from a thumbnail's first bytes, application/json from a video's facts; "" for
+// anything else.
 QString contentTypeOf(const QByteArray& firstBytes);
 
 } // namespace QuarryThumbnailMaker

@@ -1,6 +1,7 @@
 #include "server/media/thumbnails.h"
 
 #include "server/files/beneath.h"
+#include "server/media/video_facts.h"
 
 #include <QFile>
 
@@ -22,9 +23,11 @@ std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file, QuarryR
 }
 
 // Each picture of a file has a name of its own in the cache; a thumbnail's is the file's key itself.
-QString keyOf(const QString& location, const struct stat& status, QuarryRendition rendition) {
+QString keyOf(const QString& location, const struct stat& status, std::optional<QuarryRendition> rendition) {
     const QString key = QuarryThumbnailCache::keyFor(location, status);
-    switch (rendition) {
+    if (!rendition)
+        return key + QStringLiteral("-facts");
+    switch (*rendition) {
     case QuarryRendition::thumbnail:
         break;
     case QuarryRendition::display:
@@ -33,6 +36,27 @@ QString keyOf(const QString& location, const struct stat& status, QuarryRenditio
         return key + QStringLiteral("-whole");
     }
     return key;
+}
+
+// A video's facts, from the cache or from ffprobe (then kept).
+std::optional<QByteArray> factsOf(QuarryThumbnailCache* cache, const QString& location,
+                                  const QuarryDescriptor& file, const std::atomic_bool& cancelled) {
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0)
+        return std::nullopt;
+    const QString key = keyOf(location, status, std::nullopt);
+    if (const std::optional<QuarryThumbnailCache::Entry> cached = cache->find(key)) {
+        const QuarryDescriptor kept(cached->descriptor);
+        if (!kept.isOpen())
+            return std::nullopt;
+        QByteArray bytes(static_cast<qsizetype>(cached->length), '\0');
+        if (::pread(kept.get(), bytes.data(), static_cast<size_t>(bytes.size()), 0) == cached->length)
+            return bytes;
+    }
+    std::optional<QByteArray> facts = QuarryVideoFacts::probe(file.get(), &cancelled);
+    if (!cancelled)
+        cache->store(key, facts.value_or(QByteArray()));
+    return facts;
 }
 
 } // namespace
@@ -56,6 +80,32 @@ HTTPResponse QuarryThumbnails::answerUncached(const QString& location, QuarryRen
 }
 
 HTTPResponse QuarryThumbnails::answer(const QString& location, QuarryRendition rendition) {
+    return answerMade(location, rendition,
+                      [rendition](const QuarryDescriptor& file, const std::atomic_bool&) {
+                          return thumbnailOf(file, rendition);
+                      });
+}
+
+HTTPResponse QuarryThumbnails::answerVideo(const QString& location, QuarryRendition rendition,
+                                           Purpose purpose) {
+    // The frame needs the clip's length, so its facts are kept too: the client asks for both.
+    QuarryThumbnailCache* cache = &m_cache;
+    return answerMade(location,
+                      purpose == Purpose::facts ? std::nullopt : std::optional<QuarryRendition>(rendition),
+                      [cache, location, rendition, purpose](const QuarryDescriptor& file,
+                                                            const std::atomic_bool& cancelled) {
+                          const std::optional<QByteArray> facts = factsOf(cache, location, file, cancelled);
+                          if (purpose == Purpose::facts || !facts) {
+                              return facts ? std::optional<QuarryThumbnail>(
+                                                 QuarryThumbnail{*facts, QStringLiteral("application/json")})
+                                           : std::nullopt;
+                          }
+                          return QuarryVideoFacts::frame(file.get(), *facts, rendition, &cancelled);
+                      });
+}
+
+HTTPResponse QuarryThumbnails::answerMade(const QString& location, std::optional<QuarryRendition> rendition,
+                                          Maker make) {
     struct stat status {};
     // Closed with the last job holding it, run or dropped.
     auto file = std::make_shared<QuarryDescriptor>(QuarryBeneath::openRegularFile(location, status));
@@ -72,10 +122,13 @@ HTTPResponse QuarryThumbnails::answer(const QString& location, QuarryRendition r
     QuarryThumbnailCache* cache = &m_cache;
     // A thumbnail nobody waits for any more is not worth making.
     return m_work.offload(
-        [file, key, cache, rendition](const std::atomic_bool& cancelled) {
+        [file, key, cache, make = std::move(make)](const std::atomic_bool& cancelled) {
             if (cancelled)
                 return none();
-            const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(*file, rendition);
+            const std::optional<QuarryThumbnail> thumbnail = make(*file, cancelled);
+            // What failed only because its visitor went is tried again by the next.
+            if (cancelled)
+                return none();
             cache->store(key, thumbnail ? thumbnail->bytes : QByteArray());
             return thumbnail ? thumbnailResponse(*thumbnail) : none();
         },

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "server/files/descriptor.h"
 #include "server/http/http_response.h"
 #include "server/media/thumbnail_cache.h"
 #include "server/media/thumbnail_maker.h"
 #include "server/work/work_pool.h"
 
 #include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
 
 // The thumbnail form of an image file's URL (?thumb=1), its display rendition (?preview=1) and, for a
 // photo a browser cannot show, the whole picture as a JPEG. They are made on a few threads of their
@@ -20,6 +25,12 @@ public:
     // the pool; 404 when the file is no image that can be decoded.
     HTTPResponse answer(const QString& location, QuarryRendition rendition = QuarryRendition::thumbnail);
 
+    // A video's frame as the rendition, or with Purpose::facts its facts as JSON, made by guarded
+    // children on the pool; 404 when the file holds no video they can read.
+    enum class Purpose { frame, facts };
+    HTTPResponse answerVideo(const QString& location, QuarryRendition rendition = QuarryRendition::thumbnail,
+                             Purpose purpose = Purpose::frame);
+
     // The picture made right here, without a cache.
     static HTTPResponse answerUncached(const QString& location,
                                        QuarryRendition rendition = QuarryRendition::thumbnail);
@@ -29,6 +40,11 @@ public:
     QuarryThumbnailCache& cache() { return m_cache; }
 
 private:
+    using Maker = std::function<std::optional<QuarryThumbnail>(const QuarryDescriptor& file,
+                                                               const std::atomic_bool& cancelled)>;
+    // From the cache under the file's key for the rendition (none: a video's facts), or made on the pool.
+    HTTPResponse answerMade(const QString& location, std::optional<QuarryRendition> rendition, Maker make);
+
     QuarryThumbnailCache m_cache;
     QuarryWorkPool m_work;
 };

@@ -149,11 +149,27 @@ HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& rela
     const QFileInfo info(location.value_or(QString()));
     if (!location || !info.exists())
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
-    // Anything that is not named as an image is turned away before a byte of it is read.
-    if (info.isDir() || !mayHaveThumbnail(lastPathComponent(*location)))
+    if (info.isDir())
+        return QuarryThumbnails::none();
+    // A video's frame comes from a guarded child, never from a decoder in this process.
+    if (previewKind(lastPathComponent(*location)) == PreviewKind::video)
+        return thumbnails ? thumbnails->answerVideo(*location, rendition) : QuarryThumbnails::none();
+    // Anything that is not named as an image or a video is turned away before a byte of it is read.
+    if (!mayHaveThumbnail(lastPathComponent(*location)))
         return QuarryThumbnails::none();
     return thumbnails ? thumbnails->answer(*location, rendition)
                       : QuarryThumbnails::answerUncached(*location, rendition);
+}
+
+HTTPResponse handleProbe(const QuarryFolderShare& share, const QString& relativePath,
+                         const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails) {
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
+    const QFileInfo info(location.value_or(QString()));
+    if (!location || !info.exists())
+        return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    if (info.isDir() || !thumbnails || previewKind(lastPathComponent(*location)) != PreviewKind::video)
+        return QuarryThumbnails::none();
+    return thumbnails->answerVideo(*location, QuarryRendition::thumbnail, QuarryThumbnails::Purpose::facts);
 }
 
 } // namespace QuarrySite

@@ -38,4 +38,8 @@ HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& rela
                              const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails,
                              QuarryRendition rendition = QuarryRendition::thumbnail);
 
+// A video's facts as JSON (?probe=1); 404 for anything else. share is enabled and already authorised.
+HTTPResponse handleProbe(const QuarryFolderShare& share, const QString& relativePath,
+                         const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails);
+
 } // namespace QuarrySite

@@ -73,6 +73,8 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails);
     if (query.value(QStringLiteral("preview")) == QLatin1String("1"))
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails, QuarryRendition::display);
+    if (query.value(QStringLiteral("probe")) == QLatin1String("1"))
+        return handleProbe(*share, relativePath, snapshot, context.thumbnails);
 
     return offloadedWithSnapshot(
         context, snapshot, [share = *share, relativePath](const QuarryShareServerSnapshot& arrivedWith) {

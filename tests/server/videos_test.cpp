@@ -1,0 +1,155 @@
+#include "server_fixture.h"
+
+#include "server/media/media_child.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace server_testing;
+
+namespace {
+
+// Tiny clips made once per build folder, so the suite stays fast.
+QString madeVideo(const QString& name, const QStringList& arguments) {
+    const QString folder = QStringLiteral(BRIGHTLOOM_TEST_VIDEOS);
+    const QString path = folder + "/" + name;
+    if (!QFile::exists(path)) {
+        QDir().mkpath(folder);
+        const QString part = path + ".part." + QString::number(::getpid()) + "." + name.section('.', -1);
+        EXPECT_EQ(QProcess::execute("ffmpeg", QStringList{"-v", "error", "-y", "-nostdin"} + arguments +
+                                                  QStringList{part}),
+                  0);
+        QFile::rename(part, path);
+    }
+    return path;
+}
+
+// Stored 96 by 64 with its left half red, tagged to be shown a quarter turn to the right.
+QString sidewaysHEVC() {
+    const QString plain =
+        madeVideo("plain-hevc.mov", {"-f", "lavfi", "-i", "color=red:size=48x64:rate=10,pad=96:64:48:0:blue",
+                                     "-t", "4", "-c:v", "libx265", "-preset", "ultrafast", "-x265-params",
+                                     "log-level=error", "-tag:v", "hvc1", "-pix_fmt", "yuv420p"});
+    return madeVideo("sideways-hevc.mov", {"-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+}
+
+// Media tool children of this process, zombies included.
+int mediaChildren() {
+    int count = 0;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + entry + "/stat");
+        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == ::getpid() && !line.contains("(test_server)"))
+            ++count;
+    }
+    return count;
+}
+
+QJsonObject probed(int port, const QString& path) {
+    return QJsonDocument::fromJson(get(port, path + "?probe=1").body).object();
+}
+
+} // namespace
+
+TEST_F(ServedFolder, VideosShowUprightFramesAndTheirFactsAndHostileOnesOnly404) {
+    const QString root = folder.path() + "/videos";
+    QDir().mkpath(root);
+    const QStringList tiny{"-f", "lavfi", "-i", "testsrc=size=96x64:rate=10"};
+    QFile::copy(madeVideo("h264.mp4", tiny + QStringList{"-f", "lavfi", "-i", "sine=sample_rate=8000", "-t",
+                                                         "4", "-pix_fmt", "yuv420p", "-c:v", "libx264",
+                                                         "-preset", "ultrafast", "-c:a", "aac"}),
+                root + "/h264.mp4");
+    QFile::copy(madeVideo("vp9.webm", tiny + QStringList{"-t", "2", "-pix_fmt", "yuv420p", "-c:v",
+                                                         "libvpx-vp9", "-deadline", "realtime"}),
+                root + "/vp9.webm");
+    QFile::copy(sidewaysHEVC(), root + "/sideways.mov");
+    QFile whole(root + "/h264.mp4");
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    writeFile(root + "/corrupt.mp4", whole.read(3000) + QByteArray(20000, '\x5a'));
+    // Text under a video's name: a playlist that would lead the tool to a clip outside the share.
+    const QString outside = madeVideo("outside.ts", {"-i", root + "/h264.mp4", "-c", "copy"});
+    writeFile(root + "/text.mp4", "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\n" +
+                                      QFile::encodeName(outside) + "\n#EXT-X-ENDLIST\n");
+    snapshot.shares = {makeShare({.slug = "videos", .path = root})};
+    serve();
+
+    for (const auto& [name, size] :
+         {std::pair{"h264.mp4", QSize(96, 64)}, std::pair{"vp9.webm", QSize(96, 64)},
+          std::pair{"sideways.mov", QSize(64, 96)}}) {
+        SCOPED_TRACE(name);
+        for (const QString form : {"?thumb=1", "?preview=1"}) {
+            const Reply reply = get(port(), QString("/videos/") + name + form);
+            ASSERT_EQ(reply.status, 200);
+            EXPECT_EQ(reply.header("Content-Type"), "image/jpeg");
+            QImage frame;
+            frame.loadFromData(reply.body);
+            EXPECT_EQ(frame.size(), size);
+        }
+    }
+    // Upright: the stored left half stands on top.
+    QImage upright;
+    upright.loadFromData(get(port(), "/videos/sideways.mov?thumb=1").body);
+    EXPECT_GT(qRed(upright.pixel(32, 10)), 200);
+    EXPECT_GT(qBlue(upright.pixel(32, 86)), 200);
+
+    const QJsonObject h264 = probed(port(), "/videos/h264.mp4");
+    EXPECT_NEAR(h264["duration"].toDouble(), 4.0, 0.2);
+    EXPECT_EQ(h264["video"], "h264");
+    EXPECT_EQ(h264["audio"], "aac");
+    EXPECT_TRUE(h264["playable"][0].toString().startsWith(R"(video/mp4; codecs="avc1.)"));
+    EXPECT_TRUE(h264["playable"][0].toString().endsWith(R"(, mp4a.40.2")"));
+    const QJsonObject sideways = probed(port(), "/videos/sideways.mov");
+    EXPECT_EQ(sideways["video"], "hevc");
+    EXPECT_TRUE(sideways["audio"].isNull());
+    EXPECT_EQ(QSize(sideways["width"].toInt(), sideways["height"].toInt()), QSize(64, 96));
+    EXPECT_EQ(sideways["rotation"].toInt() % 180, 90);
+    EXPECT_TRUE(probed(port(), "/videos/vp9.webm")["playable"].toArray().contains(
+        R"(video/webm; codecs="vp09.00.10.08")"));
+
+    // A broken clip or a text under a video's name is no frame and no facts, and the server goes on.
+    for (const QString path : {"corrupt.mp4", "text.mp4"}) {
+        for (const QString form : {"?thumb=1", "?preview=1", "?probe=1"})
+            EXPECT_EQ(get(port(), "/videos/" + path + form).status, 404)
+                << path.toStdString() << form.toStdString();
+    }
+    EXPECT_EQ(get(port(), "/videos/h264.mp4?thumb=1").status, 200);
+    EXPECT_EQ(mediaChildren(), 0);
+}
+
+TEST(MediaChild, SeesOnlyItsFileWithinItsLimitsAndIsReapedWhenCancelledOrLate) {
+    const QString path = QDir::tempPath() + "/media-child-" + QString::number(::getpid());
+    writeFile(path, "x");
+    const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    // Whatever else the server holds open, the tool sees its three standard streams and the file.
+    const int stray = ::open("/dev/null", O_RDONLY);
+    const std::optional<QByteArray> seen =
+        QuarryMediaChild::run("/bin/sh",
+                              {"-c", "ls /proc/$$/fd; readlink /proc/$$/fd/3; read x && echo stdin; grep "
+                                     "'address space' /proc/$$/limits"},
+                              file, {.addressSpace = 512LL << 20});
+    ::close(stray);
+    ASSERT_TRUE(seen);
+    const QList<QByteArray> lines = seen->split('\n');
+    EXPECT_EQ(lines.mid(0, 4), (QList<QByteArray>{"0", "1", "2", "3"})) << seen->constData();
+    EXPECT_EQ(lines.value(4), QFile::encodeName(path));
+    EXPECT_FALSE(seen->contains("stdin"));
+    EXPECT_TRUE(seen->contains(QByteArray::number(512LL << 20)));
+    // A tool that outlives its wall time or its visitor is killed and reaped.
+    EXPECT_FALSE(QuarryMediaChild::run("/bin/sleep", {"30"}, file, {.wallMilliseconds = 100}));
+    const std::atomic_bool gone = true;
+    EXPECT_FALSE(QuarryMediaChild::run("/bin/sleep", {"30"}, file, {}, &gone));
+    EXPECT_FALSE(QuarryMediaChild::run("/bin/false", {}, file));
+    EXPECT_EQ(mediaChildren(), 0);
+    ::close(file);
+    QFile::remove(path);
+}
