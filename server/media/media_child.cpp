@@ -69,10 +69,42 @@ QByteArrayList inputOptions() {
             "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,avi,mpeg,mpegts,flv,asf,ogg"};
 }
 
-std::optional<QByteArray> run(const QByteArray& program, const QByteArrayList& arguments, int fileDescriptor,
-                              const Limits& limits, const std::atomic_bool* cancelled) {
+Running::~Running() {
+    kill();
+}
+
+void Running::kill() {
+    m_output = QuarryDescriptor();
+    if (m_child <= 0)
+        return;
+    ::kill(m_child, SIGKILL);
+    int status = 0;
+    while (::waitpid(m_child, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_child = 0;
+}
+
+bool Running::exitedWell(std::chrono::steady_clock::time_point deadline, const std::atomic_bool* cancelled) {
+    m_output = QuarryDescriptor();
+    int status = 0;
+    for (;;) {
+        const pid_t reaped = ::waitpid(m_child, &status, WNOHANG);
+        if (reaped == m_child) {
+            m_child = 0;
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        }
+        if (reaped < 0 || (cancelled && cancelled->load()) || std::chrono::steady_clock::now() >= deadline) {
+            kill();
+            return false;
+        }
+        ::usleep(5000);
+    }
+}
+
+std::unique_ptr<Running> start(const QByteArray& program, const QByteArrayList& arguments, int fileDescriptor,
+                               const Limits& limits) {
     if (program.isEmpty() || fileDescriptor < 0)
-        return std::nullopt;
+        return nullptr;
     // Everything the child needs is made before the fork: it may not allocate.
     QByteArrayList strings{program};
     strings += arguments;
@@ -90,69 +122,47 @@ std::optional<QByteArray> run(const QByteArray& program, const QByteArrayList& a
 
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0)
-        return std::nullopt;
+        return nullptr;
     const pid_t child = ::fork();
     if (child == 0)
         becomeTool(program.constData(), argv.data(), environment, fileDescriptor, pipe[1], limits,
                    highestDescriptor);
     ::close(pipe[1]);
-    if (child < 0) {
-        ::close(pipe[0]);
-        return std::nullopt;
-    }
-    ::fcntl(pipe[0], F_SETFL, O_NONBLOCK);
+    QuarryDescriptor output(pipe[0]);
+    if (child < 0)
+        return nullptr;
+    ::fcntl(output.get(), F_SETFL, O_NONBLOCK);
+    return std::make_unique<Running>(child, std::move(output));
+}
 
+std::optional<QByteArray> run(const QByteArray& program, const QByteArrayList& arguments, int fileDescriptor,
+                              const Limits& limits, const std::atomic_bool* cancelled) {
+    const std::unique_ptr<Running> child = start(program, arguments, fileDescriptor, limits);
+    if (!child)
+        return std::nullopt;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
     QByteArray output;
-    bool whole = false;
-    bool failed = false;
     char buffer[65536];
-    while (!whole && !failed) {
-        if ((cancelled && cancelled->load()) || Clock::now() >= deadline) {
-            failed = true;
-            break;
-        }
-        pollfd readable{pipe[0], POLLIN, 0};
-        const int ready = ::poll(&readable, 1, 20);
-        if (ready < 0 && errno != EINTR)
-            failed = true;
-        if (ready <= 0)
-            continue;
-        for (;;) {
-            const ssize_t got = ::read(pipe[0], buffer, sizeof buffer);
-            if (got > 0) {
-                output.append(buffer, got);
-                if (output.size() > limits.maxOutput) {
-                    failed = true;
-                    break;
-                }
-                continue;
-            }
-            if (got == 0)
-                whole = true;
-            else if (errno != EAGAIN && errno != EINTR)
-                failed = true;
-            break;
-        }
-    }
-    ::close(pipe[0]);
-    // The output ended; a tool that still lingers gets the rest of its wall time to exit.
-    int status = 0;
-    pid_t reaped = 0;
-    while (!failed && (reaped = ::waitpid(child, &status, WNOHANG)) == 0) {
+    for (;;) {
         if ((cancelled && cancelled->load()) || Clock::now() >= deadline)
-            failed = true;
-        else
-            ::usleep(5000);
-    }
-    if (failed || reaped != child) {
-        ::kill(child, SIGKILL);
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            return std::nullopt;
+        pollfd readable{child->output(), POLLIN, 0};
+        if (::poll(&readable, 1, 20) < 0 && errno != EINTR)
+            return std::nullopt;
+        const ssize_t got = ::read(child->output(), buffer, sizeof buffer);
+        if (got > 0) {
+            output.append(buffer, got);
+            if (output.size() > limits.maxOutput)
+                return std::nullopt;
+        } else if (got == 0) {
+            break;
+        } else if (errno != EAGAIN && errno != EINTR) {
+            return std::nullopt;
         }
-        return std::nullopt;
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    // The output ended; a tool that still lingers gets the rest of its wall time to exit.
+    if (!child->exitedWell(deadline, cancelled))
         return std::nullopt;
     return output;
 }

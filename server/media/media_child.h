@@ -3,8 +3,13 @@
 #include <QByteArray>
 #include <QByteArrayList>
 
+#include "server/files/descriptor.h"
+
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <optional>
+#include <sys/types.h>
 
 // The one way the server runs a media tool (ffmpeg, ffprobe) on a shared file. A hostile file may crash
 // or hang the tool, never the server: the child runs without a shell, with limits on memory, CPU and
@@ -19,6 +24,31 @@ struct Limits {
     int wallMilliseconds = 10'000;
     qint64 maxOutput = 16LL * 1024 * 1024;
 };
+
+// A tool whose output is read while it runs (a stream). Killed and reaped when destroyed.
+class Running {
+public:
+    Running(pid_t child, QuarryDescriptor output)
+        : m_child(child)
+        , m_output(std::move(output)) {}
+    ~Running();
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+    // Its standard output, non-blocking.
+    int output() const { return m_output.get(); }
+    // Whether it exits with status 0 by the deadline; killed when not, or when cancelled.
+    bool exitedWell(std::chrono::steady_clock::time_point deadline, const std::atomic_bool* cancelled);
+    void kill();
+
+private:
+    pid_t m_child;
+    QuarryDescriptor m_output;
+};
+
+// A tool started as run starts it; nothing when it cannot be. The wall time is the caller's to keep.
+std::unique_ptr<Running> start(const QByteArray& program, const QByteArrayList& arguments, int fileDescriptor,
+                               const Limits& limits);
 
 // The tool's standard output when it exits with status 0 within its limits; nothing when it fails, is
 // killed, writes more than maxOutput, or cancelled becomes true (checked every few milliseconds).

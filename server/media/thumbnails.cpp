@@ -2,8 +2,12 @@
 
 #include "server/files/beneath.h"
 #include "server/media/video_facts.h"
+#include "server/media/video_stream.h"
 
 #include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QThread>
 
 #include <memory>
 #include <sys/stat.h>
@@ -61,9 +65,64 @@ std::optional<QByteArray> factsOf(QuarryThumbnailCache* cache, const QString& lo
 
 } // namespace
 
+struct QuarryThumbnails::StreamSlots {
+    std::mutex lock;
+    QHash<QString, int> perVisitor;
+    int total = 0;
+    const int most = qMax(1, QThread::idealThreadCount());
+
+    // A token held while a stream runs; nothing when the visitor or the server has all it may.
+    static std::shared_ptr<void> take(const std::shared_ptr<StreamSlots>& slots, const QString& visitor) {
+        const std::lock_guard guard(slots->lock);
+        if (slots->total >= slots->most || slots->perVisitor.value(visitor) > 0)
+            return nullptr;
+        ++slots->total;
+        ++slots->perVisitor[visitor];
+        return std::shared_ptr<void>(slots.get(), [slots, visitor](void*) {
+            const std::lock_guard released(slots->lock);
+            --slots->total;
+            if (--slots->perVisitor[visitor] <= 0)
+                slots->perVisitor.remove(visitor);
+        });
+    }
+};
+
 QuarryThumbnails::QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapacity, int threads)
     : m_cache(cacheFolder, cacheCapacity)
-    , m_work(threads) {}
+    , m_work(threads)
+    , m_streams(std::make_shared<StreamSlots>()) {}
+
+HTTPResponse QuarryThumbnails::answerStream(const QString& location, double from, const QString& visitor) {
+    struct stat status {};
+    auto file = std::make_shared<QuarryDescriptor>(QuarryBeneath::openRegularFile(location, status));
+    if (!file->isOpen())
+        return none();
+    std::shared_ptr<void> taken = StreamSlots::take(m_streams, visitor);
+    if (!taken) {
+        HTTPResponse busy =
+            HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Too many streams")}}, 503);
+        busy.headers.insert(QStringLiteral("Retry-After"), QStringLiteral("5"));
+        return busy;
+    }
+    QuarryThumbnailCache* cache = &m_cache;
+    return m_work.offload(
+        [file, location, from, held = std::make_shared<std::shared_ptr<void>>(std::move(taken)),
+         cache](const std::atomic_bool& cancelled) {
+            // Held by the stream from here on, or given back with this answer: the job may outlive it.
+            const std::shared_ptr<void> slot = std::exchange(*held, nullptr);
+            const std::optional<QByteArray> facts = factsOf(cache, location, *file, cancelled);
+            std::shared_ptr<QuarryVideoStream> stream =
+                facts && !cancelled ? QuarryVideoStream::start(file->get(), *facts, from, slot) : nullptr;
+            if (!stream)
+                return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("No video to play")}},
+                                          404);
+            HTTPResponse response = HTTPResponse::streamed(stream, QStringLiteral("video/mp4"));
+            response.headers.insert(QStringLiteral("Content-Security-Policy"),
+                                    QuarryHTTP::SharedFilePolicy::media);
+            return response;
+        },
+        true);
+}
 
 HTTPResponse QuarryThumbnails::none() {
     // A short answer: rows ask for many thumbnails, and a 404 only tells the client to keep its icon.

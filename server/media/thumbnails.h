@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The thumbnail form of an image file's URL (?thumb=1), its display rendition (?preview=1) and, for a
@@ -31,6 +32,11 @@ public:
     HTTPResponse answerVideo(const QString& location, QuarryRendition rendition = QuarryRendition::thumbnail,
                              Purpose purpose = Purpose::frame);
 
+    // The video as a stream every browser plays (?play=1), from `from` seconds on. One stream per
+    // visitor (by network) and one per core at a time: past that 503 with a Retry-After; 404 when the
+    // file holds no video the tools can read.
+    HTTPResponse answerStream(const QString& location, double from, const QString& visitor);
+
     // The picture made right here, without a cache.
     static HTTPResponse answerUncached(const QString& location,
                                        QuarryRendition rendition = QuarryRendition::thumbnail);
@@ -45,6 +51,9 @@ private:
     // From the cache under the file's key for the rendition (none: a video's facts), or made on the pool.
     HTTPResponse answerMade(const QString& location, std::optional<QuarryRendition> rendition, Maker make);
 
+    struct StreamSlots;
+
     QuarryThumbnailCache m_cache;
     QuarryWorkPool m_work;
+    std::shared_ptr<StreamSlots> m_streams;
 };

@@ -11,6 +11,8 @@
 #include <QMimeDatabase>
 #include <QSet>
 
+#include <cmath>
+
 #include <sys/stat.h>
 
 namespace {
@@ -170,6 +172,20 @@ HTTPResponse handleProbe(const QuarryFolderShare& share, const QString& relative
     if (info.isDir() || !thumbnails || previewKind(lastPathComponent(*location)) != PreviewKind::video)
         return QuarryThumbnails::none();
     return thumbnails->answerVideo(*location, QuarryRendition::thumbnail, QuarryThumbnails::Purpose::facts);
+}
+
+HTTPResponse handlePlay(const QuarryFolderShare& share, const QString& relativePath,
+                        const QuarryShareServerSnapshot& snapshot, const RequestContext& context,
+                        double from) {
+    const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
+    const QFileInfo info(location.value_or(QString()));
+    if (!location || !info.exists())
+        return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    if (info.isDir() || !context.thumbnails ||
+        previewKind(lastPathComponent(*location)) != PreviewKind::video)
+        return QuarryThumbnails::none();
+    return context.thumbnails->answerStream(*location, std::isfinite(from) ? from : 0.0,
+                                            context.client.network());
 }
 
 } // namespace QuarrySite

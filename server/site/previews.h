@@ -38,6 +38,11 @@ HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& rela
                              const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails,
                              QuarryRendition rendition = QuarryRendition::thumbnail);
 
+// A video as a stream every browser plays (?play=1&t=SECONDS); 404 for anything else.
+HTTPResponse handlePlay(const QuarryFolderShare& share, const QString& relativePath,
+                        const QuarryShareServerSnapshot& snapshot, const RequestContext& context,
+                        double from);
+
 // A video's facts as JSON (?probe=1); 404 for anything else. share is enabled and already authorised.
 HTTPResponse handleProbe(const QuarryFolderShare& share, const QString& relativePath,
                          const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails);

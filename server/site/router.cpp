@@ -73,6 +73,9 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails);
     if (query.value(QStringLiteral("preview")) == QLatin1String("1"))
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails, QuarryRendition::display);
+    if (query.value(QStringLiteral("play")) == QLatin1String("1"))
+        return handlePlay(*share, relativePath, snapshot, context,
+                          query.value(QStringLiteral("t")).toDouble());
     if (query.value(QStringLiteral("probe")) == QLatin1String("1"))
         return handleProbe(*share, relativePath, snapshot, context.thumbnails);
 

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -58,15 +59,32 @@ QJsonObject probed(int port, const QString& path) {
     return QJsonDocument::fromJson(get(port, path + "?probe=1").body).object();
 }
 
+// The clip as the server streams it, and what ffprobe reads in it: format, codecs, frames.
+QString streamed(int port, const QString& target, const QString& saved) {
+    const SavedAnswer answer = saveAnswer(port, target, saved);
+    EXPECT_TRUE(answer.status == 200 && answer.complete) << target.toStdString();
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-count_frames", "-show_entries",
+                            "format=format_name:stream=codec_name,width,height,nb_read_frames", "-of",
+                            "csv=p=0", saved});
+    probe.waitForFinished();
+    return QString::fromUtf8(probe.readAllStandardOutput()).simplified();
+}
+
+class Videos : public ServedFolder {
+protected:
+    void SetUp() override;
+    QString root = folder.path() + "/videos";
+};
+
 } // namespace
 
-TEST_F(ServedFolder, VideosShowUprightFramesAndTheirFactsAndHostileOnesOnly404) {
-    const QString root = folder.path() + "/videos";
+void Videos::SetUp() {
     QDir().mkpath(root);
     const QStringList tiny{"-f", "lavfi", "-i", "testsrc=size=96x64:rate=10"};
     QFile::copy(madeVideo("h264.mp4", tiny + QStringList{"-f", "lavfi", "-i", "sine=sample_rate=8000", "-t",
                                                          "4", "-pix_fmt", "yuv420p", "-c:v", "libx264",
-                                                         "-preset", "ultrafast", "-c:a", "aac"}),
+                                                         "-preset", "ultrafast", "-g", "10", "-c:a", "aac"}),
                 root + "/h264.mp4");
     QFile::copy(madeVideo("vp9.webm", tiny + QStringList{"-t", "2", "-pix_fmt", "yuv420p", "-c:v",
                                                          "libvpx-vp9", "-deadline", "realtime"}),
@@ -79,9 +97,19 @@ TEST_F(ServedFolder, VideosShowUprightFramesAndTheirFactsAndHostileOnesOnly404) 
     const QString outside = madeVideo("outside.ts", {"-i", root + "/h264.mp4", "-c", "copy"});
     writeFile(root + "/text.mp4", "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\n" +
                                       QFile::encodeName(outside) + "\n#EXT-X-ENDLIST\n");
+    QFile::copy(madeVideo("mpeg4-ac3.mkv", tiny + QStringList{"-f", "lavfi", "-i", "sine=sample_rate=48000",
+                                                              "-t", "4", "-c:v", "mpeg4", "-c:a", "ac3"}),
+                root + "/mpeg4-ac3.mkv");
+    // Noise, losslessly: megabytes a visitor who stops reading leaves unread.
+    QFile::copy(madeVideo("noise.mp4", {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=10", "-t", "2", "-vf",
+                                        "noise=alls=100:allf=t+u", "-pix_fmt", "yuv420p", "-c:v", "libx264",
+                                        "-preset", "ultrafast", "-qp", "0"}),
+                root + "/noise.mp4");
     snapshot.shares = {makeShare({.slug = "videos", .path = root})};
     serve();
+}
 
+TEST_F(Videos, ShowUprightFramesAndTheirFactsAndHostileOnesOnly404) {
     for (const auto& [name, size] :
          {std::pair{"h264.mp4", QSize(96, 64)}, std::pair{"vp9.webm", QSize(96, 64)},
           std::pair{"sideways.mov", QSize(64, 96)}}) {
@@ -117,12 +145,35 @@ TEST_F(ServedFolder, VideosShowUprightFramesAndTheirFactsAndHostileOnesOnly404) 
 
     // A broken clip or a text under a video's name is no frame and no facts, and the server goes on.
     for (const QString path : {"corrupt.mp4", "text.mp4"}) {
-        for (const QString form : {"?thumb=1", "?preview=1", "?probe=1"})
+        for (const QString form : {"?thumb=1", "?preview=1", "?probe=1", "?play=1"})
             EXPECT_EQ(get(port(), "/videos/" + path + form).status, 404)
                 << path.toStdString() << form.toStdString();
     }
     EXPECT_EQ(get(port(), "/videos/h264.mp4?thumb=1").status, 200);
     EXPECT_EQ(mediaChildren(), 0);
+}
+
+TEST_F(Videos, PlayAsH264AndAACInMP4FromAnyTimeOneAtATimeAndStopWhenTheVisitorGoes) {
+    const QString saved = folder.path() + "/saved.mp4";
+    // Transcoded, the video upright; the sound made AAC; copied when it already is H.264 and AAC.
+    EXPECT_EQ(streamed(port(), "/videos/sideways.mov?play=1", saved),
+              R"(h264,64,96,40 "mov,mp4,m4a,3gp,3g2,mj2")");
+    const QString mkv = streamed(port(), "/videos/mpeg4-ac3.mkv?play=1", saved);
+    EXPECT_TRUE(mkv.contains(QRegularExpression(R"(^h264,96,64,40 aac,\d+ "mov,mp4)"))) << mkv.toStdString();
+    const QString later = streamed(port(), "/videos/h264.mp4?play=1&t=2", saved);
+    EXPECT_TRUE(later.contains(QRegularExpression(R"(^h264,96,64,(19|20|21) aac)"))) << later.toStdString();
+
+    // One stream per visitor: a second waits for the first, whose child goes with its visitor.
+    const int watching = ask(port(), "/videos/noise.mp4?play=1");
+    ASSERT_TRUE(hasAnswered(watching, std::chrono::seconds(20)));
+    const Reply refused = get(port(), "/videos/h264.mp4?play=1");
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_EQ(refused.header("Retry-After"), "5");
+    EXPECT_EQ(jsonOf(refused)["error"], "Too many streams");
+    EXPECT_EQ(mediaChildren(), 1);
+    ::close(watching);
+    EXPECT_TRUE(testing_support::waitUntil([] { return mediaChildren() == 0; }));
+    EXPECT_EQ(get(port(), "/videos/h264.mp4?play=1").status, 200);
 }
 
 TEST(MediaChild, SeesOnlyItsFileWithinItsLimitsAndIsReapedWhenCancelledOrLate) {
