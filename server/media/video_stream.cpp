@@ -22,8 +22,10 @@ QByteArrayList streamArguments(const QJsonObject& facts, double from) {
     QByteArrayList arguments{"-nostdin", "-v", "error"};
     arguments += QuarryMediaChild::inputOptions();
     // Seeking before the input decodes nothing before the start.
+    // A time past the end (or a silly one) starts at the last second.
+    const double last = qMax(0.0, facts[QStringLiteral("duration")].toDouble() - 1);
     arguments += {"-ss",
-                  QByteArray::number(qMax(0.0, from), 'f', 3),
+                  QByteArray::number(qBound(0.0, from, last), 'f', 3),
                   "-i",
                   "/proc/self/fd/3",
                   "-map",

@@ -162,6 +162,8 @@ TEST_F(Videos, PlayAsH264AndAACInMP4FromAnyTimeOneAtATimeAndStopWhenTheVisitorGo
     EXPECT_TRUE(mkv.contains(QRegularExpression(R"(^h264,96,64,40 aac,\d+ "mov,mp4)"))) << mkv.toStdString();
     const QString later = streamed(port(), "/videos/h264.mp4?play=1&t=2", saved);
     EXPECT_TRUE(later.contains(QRegularExpression(R"(^h264,96,64,(19|20|21) aac)"))) << later.toStdString();
+    // A time past the end plays the last second.
+    EXPECT_TRUE(streamed(port(), "/videos/h264.mp4?play=1&t=1e308", saved).startsWith("h264,96,64,1"));
 
     // One stream per visitor: a second waits for the first, whose child goes with its visitor.
     const int watching = ask(port(), "/videos/noise.mp4?play=1");
