@@ -75,6 +75,7 @@ bench: build
 	BUILD_DIR=$(BUILD_DIR) node bench/thumbnails.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/phone.mjs || status=1; \
+	BUILD_DIR=$(BUILD_DIR) ./bench/videos.sh || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs || status=1; \
 	exit $$status
 

@@ -38,7 +38,8 @@ void setLimit(int resource, rlim_t value) {
         for (int descriptor = kFileInChild + 1; descriptor <= highestDescriptor; ++descriptor)
             ::close(descriptor);
     }
-    // Dies with the server, whatever becomes of it.
+    // Dies with the server, whatever becomes of it (strictly: with the thread that started it, a pool
+    // thread, which lives as long as the server).
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     setLimit(RLIMIT_AS, static_cast<rlim_t>(limits.addressSpace));
     const rlimit cpu{static_cast<rlim_t>(limits.cpuSeconds), static_cast<rlim_t>(limits.cpuSeconds + 1)};
