@@ -154,7 +154,8 @@ test('a link to a photo opens the viewer, which a long press and taps leave for 
     await page.tap('.viewer-close');
     await until(page, { viewer: null, path: '/g/Holiday/' });
     assert.equal(await page.evaluate(() => history.length), entries);
-    await page.waitForFunction(() => document.querySelectorAll('.grid-tile.has-thumb').length === 12);
+    // Twelve photos and the clip's frame.
+    await page.waitForFunction(() => document.querySelectorAll('.grid-tile.has-thumb').length === 13);
     assert.deepEqual(await accessibilityViolations(page), [], 'grid, ' + theme);
     await screenshot(page, 'phone-grid-' + theme + '.png');
   }
