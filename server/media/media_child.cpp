@@ -48,6 +48,8 @@ void setLimit(int resource, rlim_t value) {
     setLimit(RLIMIT_FSIZE, 0);
     setLimit(RLIMIT_CORE, 0);
     setLimit(RLIMIT_NOFILE, 64);
+    // Below the server's own threads: a transcoder wants every core, and visitors' pages come first.
+    ::setpriority(PRIO_PROCESS, 0, 10);
     // The server ignores SIGPIPE; the tool must die of it when the reader goes.
     ::signal(SIGPIPE, SIG_DFL);
     sigset_t none;
