@@ -50,6 +50,8 @@ struct QuarryFolderShare {
     std::optional<QString> passwordSalt;
     std::optional<QString> passwordDigest;
     QDateTime createdAt = QDateTime::currentDateTimeUtc();
+    // When the share switches itself off; none by default.
+    std::optional<QDateTime> availableUntil;
 
     // The trimmed name, or the last component of the path when the name is blank.
     QString displayName() const;

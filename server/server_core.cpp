@@ -82,5 +82,21 @@ HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAdd
                                              &m_searches,
                                              options.search,
                                              &m_thumbnails};
-    return QuarrySite::route(request, m_server->currentSnapshot(), context);
+    const QuarryShareServerSnapshot snapshot = m_server->currentSnapshot();
+    HTTPResponse response = QuarrySite::route(request, snapshot, context);
+    // Every answer passes here: the ones that hand out a share's content are watched as they go out.
+    if (!m_server->recordsActivity())
+        return response;
+    std::optional<QuarryActivityEvent> event = QuarrySite::activityOf(request, snapshot, context.client);
+    if (!event)
+        return response;
+    event->answer = ++m_answers;
+    if (event->kind == QLatin1String("unlock"))
+        event->unlocked = !response.cookieHeaders.isEmpty();
+    response.delivered = [server = m_server,
+                          event = std::move(*event)](const QuarryHTTPDelivery& delivery) mutable {
+        QuarrySite::completeActivity(event, delivery);
+        server->reportActivity(event);
+    };
+    return response;
 }

@@ -56,4 +56,6 @@ private:
     QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.
     QuarryThumbnails m_thumbnails;
+    // Numbers the answers that are recorded as activity.
+    quint64 m_answers = 0;
 };

@@ -40,7 +40,7 @@ QuarryServerController::QuarryServerController(QuarryShareStore& store,
     setAvailableOrigins(QuarryShareUtilities::localOrigins(m_store.appState().port));
 
     // Reports arrive on the server's thread (or inside stop()); handle them on the main thread.
-    auto* reports = new QuarryMailbox(this);
+    auto* reports = m_reports = new QuarryMailbox(this);
     m_server->setStateHandler([this, reports](const QuarryShareWebServer::State& state) {
         reports->post([this, state] { handleServerStateChange(state); });
     });
@@ -51,6 +51,7 @@ QuarryServerController::QuarryServerController(QuarryShareStore& store,
 
 QuarryServerController::~QuarryServerController() {
     m_server->setStateHandler({});
+    m_server->setActivityHandler({});
     m_server.reset();
 }
 
@@ -128,6 +129,18 @@ void QuarryServerController::ensureServerRunning(std::chrono::milliseconds delay
 
 void QuarryServerController::handleSystemWake() {
     ensureServerRunning(m_timings.checkAfterWake);
+    Q_EMIT systemWoke();
+}
+
+void QuarryServerController::setRecordsActivity(bool records) {
+    if (!records) {
+        m_server->setActivityHandler({});
+        return;
+    }
+    // Told on the server thread; acted on here, in the order told.
+    m_server->setActivityHandler([this, reports = m_reports](const QuarryActivityEvent& event) {
+        reports->post([this, event] { Q_EMIT activityReported(event); });
+    });
 }
 
 void QuarryServerController::scheduleServerRecovery(std::chrono::milliseconds delay) {

@@ -12,6 +12,7 @@
 class QTimer;
 class QuarryShareStore;
 class QuarrySystemWakeWatcher;
+class QuarryMailbox;
 
 // Keeps the store's web server running on the configured port: starts and restarts it with the store's
 // shares, follows its reports, retries by itself after a failure and raises an alert only when the
@@ -42,6 +43,8 @@ public:
     // Schedules a restart after `delay` unless the server is running.
     void ensureServerRunning(std::chrono::milliseconds delay);
     void handleSystemWake();
+    // Whether the server tells of what visitors fetch (activityReported); off by default.
+    void setRecordsActivity(bool records);
 
     // The port as the settings window edits it: text of 1025 to 65535 is kept (and saved), anything else
     // is ignored. The server moves to a new port only at its next restart.
@@ -52,6 +55,9 @@ Q_SIGNALS:
     void serverStateChanged();
     void availableOriginsChanged();
     void portStringChanged();
+    // The computer woke from sleep: clocks may have jumped past what timers wait for.
+    void systemWoke();
+    void activityReported(const QuarryActivityEvent& event);
 
 private:
     QString serverStateName() const;
@@ -72,4 +78,5 @@ private:
     QTimer* m_failureAlertTimer = nullptr;
     QString m_pendingAlertMessage;
     QuarrySystemWakeWatcher* m_wakeWatcher = nullptr;
+    QuarryMailbox* m_reports = nullptr;
 };

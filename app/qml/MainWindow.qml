@@ -19,6 +19,10 @@ ThemedWindow {
         settingsWindow.requestActivate()
     }
 
+    function showActivity() {
+        activityDialog.open()
+    }
+
     function showAbout() {
         aboutDialog.open()
         shell.activateMainWindow()
@@ -81,6 +85,12 @@ ThemedWindow {
                 onClicked: window.store.refreshImportedFolders()
             }
             ToolbarButton {
+                objectName: "activityButton"
+                symbol: "clock"
+                helpText: "Activity"
+                onClicked: window.showActivity()
+            }
+            ToolbarButton {
                 objectName: "settingsButton"
                 symbol: "gearshape"
                 helpText: "Settings"
@@ -115,6 +125,11 @@ ThemedWindow {
     ErrorAlert {
         store: window.store
         shell: window.shell
+    }
+
+    ActivityDialog {
+        id: activityDialog
+        store: window.store
     }
 
     AboutDialog {

@@ -188,6 +188,54 @@ ThemedWindow {
                 }
 
                 SettingsCard {
+                    objectName: "activityCard"
+                    title: "Activity"
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 12
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 3
+                            AppText {
+                                Layout.fillWidth: true
+                                text: "Record what visitors fetch"
+                            }
+                            AppText {
+                                objectName: "recordActivityNote"
+                                Layout.fillWidth: true
+                                text: "Who opened which share, what they downloaded and whether it finished, kept on this computer only. Turning it off removes what was recorded."
+                                size: Theme.caption
+                                secondary: true
+                                wrapMode: Text.Wrap
+                            }
+                        }
+                        AppSwitch {
+                            objectName: "recordActivitySwitch"
+                            Layout.alignment: Qt.AlignVCenter
+                            text: "Record what visitors fetch"
+                            checked: window.store.recordsActivity
+                            onToggled: window.store.recordsActivity = checked
+                        }
+                    }
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 12
+                        AppText {
+                            Layout.fillWidth: true
+                            text: "Tell me when a folder or a file over 100 MB has been downloaded through the public link"
+                            wrapMode: Text.Wrap
+                        }
+                        AppSwitch {
+                            objectName: "notifyDownloadsSwitch"
+                            Layout.alignment: Qt.AlignVCenter
+                            text: "Tell me about downloads"
+                            checked: window.store.notifiesDownloads
+                            onToggled: window.store.notifiesDownloads = checked
+                        }
+                    }
+                }
+
+                SettingsCard {
                     objectName: "webServerCard"
                     title: "Web Server"
 

@@ -55,6 +55,13 @@ function sidebarMarkup(share) {
   );
 }
 
+// When the share ends by itself, in the visitor's own time zone and words.
+function endMarkup(share) {
+  if (!share.availableUntil) return '';
+  const when = share.availableUntil.toLocaleString(undefined, { dateStyle: 'medium', timeStyle: 'short' });
+  return '<p class="share-end">Available until ' + escapeHTML(when) + '</p>';
+}
+
 function browserMarkup(share) {
   const rootURL = shareURL(share.slug, '', true);
   return (
@@ -63,7 +70,9 @@ function browserMarkup(share) {
     escapeHTML(share.name) +
     '">' +
     escapeHTML(share.name) +
-    '</h1><p>Read-only browser for this shared folder.</p></div>' +
+    '</h1><p>Read-only browser for this shared folder.</p>' +
+    endMarkup(share) +
+    '</div>' +
     searchFieldMarkup() +
     '<span class="path-pill mono">/' +
     escapeHTML(share.slug) +

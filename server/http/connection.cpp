@@ -4,6 +4,7 @@
 
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace {
 
@@ -21,6 +24,8 @@ constexpr qsizetype kReadChunk = 64 * 1024;
 constexpr qint64 kReadPerTurn = 1024 * 1024;
 constexpr qint64 kWritePerTurn = 4 * 1024 * 1024;
 constexpr qint64 kCopyChunk = 256 * 1024;
+// How often a running answer's watcher hears of its progress, at most.
+constexpr auto kDeliveryReportInterval = std::chrono::milliseconds(250);
 
 // A SIGPIPE raised by a failed write stays pending on the server thread, where it is blocked; take it so
 // that nothing is left for whoever might unblock it later.
@@ -188,6 +193,8 @@ void QuarryHTTPConnection::evaluateRequest() {
 void QuarryHTTPConnection::respond(HTTPResponse response) {
     m_phase = Phase::answering;
     m_timer.stop();
+    m_delivered = std::move(response.delivered);
+    m_answerStarted = std::chrono::steady_clock::now();
     Q_EMIT requestArrived();
     if (!response.deferred) {
         beginSending(std::move(response));
@@ -202,6 +209,11 @@ void QuarryHTTPConnection::beginSending(HTTPResponse response) {
         return;
     m_phase = Phase::sending;
     m_out = response.serializedHead();
+    if (response.delivered && !m_delivered)
+        m_delivered = std::move(response.delivered);
+    m_delivery.status = response.statusCode;
+    m_delivery.bytesPromised = m_headOnly ? 0 : response.stream ? -1 : response.bodyLength();
+    m_headBytes = m_out.size();
     if (m_headOnly) {
         // HEAD: the head alone; a file stays closed and an archive is never made.
     } else if (response.fileBody) {
@@ -226,9 +238,20 @@ void QuarryHTTPConnection::writeMore() {
     if (m_phase != Phase::sending)
         return;
     qint64 writtenThisTurn = 0;
+    // Body bytes only: the head and the chunk framing are taken off first.
+    const auto countSent = [this](qint64 sent) {
+        const qint64 overhead = std::min(sent, m_headBytes + m_framing);
+        const qint64 fromHead = std::min(overhead, m_headBytes);
+        m_headBytes -= fromHead;
+        m_framing -= overhead - fromHead;
+        m_delivery.bytesSent += sent - overhead;
+    };
     const auto noteProgress = qScopeGuard([&] {
-        if (writtenThisTurn > 0)
+        if (writtenThisTurn > 0) {
             m_lastProgress = std::chrono::steady_clock::now();
+            if (m_phase == Phase::sending)
+                reportDelivery(false);
+        }
     });
     while (writtenThisTurn < kWritePerTurn) {
         if (m_outOffset < m_out.size()) {
@@ -249,6 +272,7 @@ void QuarryHTTPConnection::writeMore() {
             }
             m_outOffset += sent;
             writtenThisTurn += sent;
+            countSent(sent);
             continue;
         }
         if (m_stream && !m_streamEnded) {
@@ -270,6 +294,7 @@ void QuarryHTTPConnection::writeMore() {
             if (sent > 0) {
                 m_fileOffset += sent;
                 writtenThisTurn += sent;
+                countSent(sent);
                 continue;
             }
             if (sent < 0 && errno == EINTR)
@@ -316,12 +341,14 @@ bool QuarryHTTPConnection::takeFromStream() {
     switch (m_stream->take(piece, kCopyChunk)) {
     case QuarryHTTPBodySource::Status::data:
         m_out = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        m_framing += m_out.size() - piece.size();
         break;
     case QuarryHTTPBodySource::Status::waiting:
         m_out.clear();
         break;
     case QuarryHTTPBodySource::Status::finished:
         m_out = QByteArrayLiteral("0\r\n\r\n");
+        m_framing += m_out.size();
         m_streamEnded = true;
         break;
     case QuarryHTTPBodySource::Status::failed:
@@ -340,6 +367,7 @@ void QuarryHTTPConnection::stopStream() {
 }
 
 void QuarryHTTPConnection::finishSending() {
+    reportDelivery(true, true);
     m_writeNotifier->setEnabled(false);
     stopStream();
     m_file.reset();
@@ -364,6 +392,7 @@ void QuarryHTTPConnection::closeNow() {
     if (m_phase == Phase::closed)
         return;
     m_phase = Phase::closed;
+    reportDelivery(true);
     m_timer.stop();
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
@@ -373,4 +402,19 @@ void QuarryHTTPConnection::closeNow() {
     stopStream();
     deleteLater();
     Q_EMIT closed();
+}
+
+void QuarryHTTPConnection::reportDelivery(bool ended, bool complete) {
+    if (!m_delivered)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!ended && now - m_lastDeliveryReport < kDeliveryReportInterval)
+        return;
+    m_lastDeliveryReport = now;
+    m_delivery.duration = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_answerStarted);
+    m_delivery.ended = ended;
+    m_delivery.complete = complete;
+    // The end is told once: whoever watches is let go with it.
+    const auto watcher = ended ? std::exchange(m_delivered, {}) : m_delivered;
+    watcher(m_delivery);
 }

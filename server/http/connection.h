@@ -67,6 +67,8 @@ private:
     void stopStream();
     void finishSending();
     void closeNow();
+    // Tells the answer's watcher how it went: progress at most a few times a second, then its end once.
+    void reportDelivery(bool ended, bool complete = false);
 
     int m_descriptor;
     Responder m_responder;
@@ -97,4 +99,12 @@ private:
     QTimer m_timer;
     // When the client last took bytes of the answer.
     std::chrono::steady_clock::time_point m_lastProgress;
+
+    // Who watches the answer go out, and what it has been told so far.
+    std::function<void(const QuarryHTTPDelivery&)> m_delivered;
+    QuarryHTTPDelivery m_delivery;
+    qint64 m_headBytes = 0; // head bytes still to be counted out of what is written
+    qint64 m_framing = 0;   // chunk framing bytes still to be counted out of what is written
+    std::chrono::steady_clock::time_point m_answerStarted;
+    std::chrono::steady_clock::time_point m_lastDeliveryReport;
 };

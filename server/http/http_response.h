@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -87,6 +88,20 @@ public:
     virtual bool endsWhenVisitorLeaves() const { return false; }
 };
 
+// How an answer went out, as its connection tells whoever asked to know: while the body is sent (a few
+// times a second at most) and once when the connection is done with it (`ended`).
+struct QuarryHTTPDelivery {
+    int status = 0;
+    // Body bytes the head announced; -1 when it announced no length (a streamed body).
+    qint64 bytesPromised = -1;
+    // Body bytes written to the socket (no head, no chunk framing).
+    qint64 bytesSent = 0;
+    std::chrono::milliseconds duration{0};
+    bool ended = false;
+    // Ended with the whole answer sent.
+    bool complete = false;
+};
+
 struct HTTPResponse {
     int statusCode = 200;
     QString reasonPhrase = QStringLiteral("OK");
@@ -101,6 +116,9 @@ struct HTTPResponse {
     std::shared_ptr<QuarryHTTPBodySource> stream;
     // Transfer-Encoding: chunked instead of Content-Length (a stream, or a HEAD answer standing for one).
     bool chunked = false;
+    // Told how the answer goes out (see QuarryHTTPDelivery); kept from a deferred response for the one
+    // it stands for. Called on the connection's thread.
+    std::function<void(const QuarryHTTPDelivery&)> delivered;
 
     qint64 bodyLength() const { return fileBody ? fileBody->length() : body.size(); }
     // The body bytes, read from the file when the body streams from one.

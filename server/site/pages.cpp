@@ -105,10 +105,17 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
     }
     sortByDisplayName(enabled);
     QJsonArray shares;
+    // An end is sent only when there is one, so the pages of shares without one stay as they were.
+    const auto endText = [](const QuarryFolderShare& share) {
+        return share.availableUntil->toUTC().toString(Qt::ISODate);
+    };
     for (const QuarryFolderShare& share : enabled) {
-        shares.append(QJsonObject{{QStringLiteral("slug"), share.urlSlug},
-                                  {QStringLiteral("name"), share.displayName()},
-                                  {QStringLiteral("isPasswordProtected"), share.isPasswordProtected()}});
+        QJsonObject summary{{QStringLiteral("slug"), share.urlSlug},
+                            {QStringLiteral("name"), share.displayName()},
+                            {QStringLiteral("isPasswordProtected"), share.isPasswordProtected()}};
+        if (share.availableUntil)
+            summary.insert(QStringLiteral("availableUntil"), endText(share));
+        shares.append(summary);
     }
     QJsonObject payload{{QStringLiteral("appName"), snapshot.appName},
                         {QStringLiteral("shares"), shares},
@@ -117,6 +124,8 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
         payload.insert(QStringLiteral("currentShareSlug"), currentShare->urlSlug);
         payload.insert(QStringLiteral("currentShareName"), currentShare->displayName());
         payload.insert(QStringLiteral("currentSharePath"), currentShare->path);
+        if (currentShare->availableUntil)
+            payload.insert(QStringLiteral("currentShareAvailableUntil"), endText(*currentShare));
     }
     if (selectedRelativePath)
         payload.insert(QStringLiteral("selectedRelativePath"), *selectedRelativePath);

@@ -86,10 +86,15 @@ TEST(Serve, AMissingFolderIsRefusedClearlyAndNoCodeWhenAskedNotTo) {
     EXPECT_EQ(refused.finish(), 2);
     EXPECT_EQ(refused.output(), "brightloom-share serve: there is no folder at " + missing.toUtf8() + "\n");
 
-    // A folder whose name would drive the terminal: its escape is shown, not obeyed.
+    // A folder whose name would drive the terminal: its escape is shown, not obeyed, also when the
+    // folder reaches its end.
     AppProcess plain;
-    ASSERT_TRUE(plain.start({"serve", "--port", "0", "--no-qr", makeFolder("Notes\x1b]0;owned\x07")}));
+    const QString end = QDateTime::currentDateTimeUtc().addSecs(2).toString(Qt::ISODate);
+    ASSERT_TRUE(plain.start(
+        {"serve", "--port", "0", "--no-qr", "--until", end, makeFolder("Notes\x1b]0;owned\x07")}));
     ASSERT_TRUE(plain.waitForOutput("/notes-0-owned/\n")) << plain.output().data();
+    ASSERT_TRUE(plain.waitForOutput("Notes?]0;owned? reached its end and is no longer shared.\n"))
+        << plain.output().data();
     plain.closeInput(); // the script that started it ended
     EXPECT_EQ(plain.finish(), 0);
     EXPECT_TRUE(plain.output().contains("\nNotes?]0;owned? (")) << plain.output().data();
@@ -100,6 +105,6 @@ TEST(Serve, AMissingFolderIsRefusedClearlyAndNoCodeWhenAskedNotTo) {
     AppProcess unknown;
     ASSERT_TRUE(unknown.start({"serve", "--name", "Lonely"}));
     EXPECT_EQ(unknown.finish(), 2);
-    EXPECT_TRUE(unknown.output().contains("--name and --slug apply to the folder after them"))
+    EXPECT_TRUE(unknown.output().contains("--name, --slug and --until apply to the folder after them"))
         << unknown.output().data();
 }

@@ -43,6 +43,7 @@ TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("\"custom\"", "\"dropbox\""))));
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("1B4E28BA-", "not-a-uuid-"))));
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("true", "\"yes\""))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON(R"(,"availableUntil":"tomorrow")"))));
     EXPECT_FALSE(decodeAppState(R"({"port":"48173"})"));
     EXPECT_FALSE(decodeAppState(R"({"shares":{}})"));
     EXPECT_FALSE(decodeAppState("not json"));
@@ -64,11 +65,18 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
     const QJsonObject writtenShare = written.value("shares").toArray().first().toObject();
     EXPECT_FALSE(writtenShare.contains("passwordSalt"));
     EXPECT_FALSE(writtenShare.contains("sourceFolderID"));
+    EXPECT_FALSE(writtenShare.contains("availableUntil"));
     EXPECT_EQ(writtenShare.value("createdAt").toDouble(), 10.0);
     EXPECT_EQ(writtenShare.value("id").toString(), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
     EXPECT_FALSE(written.value("publicTunnel").toObject().contains("hostname"));
 
     EXPECT_EQ(decodeAppState(encodeAppState(*decoded)), decoded);
+    // An end is kept in the same form as the creation date.
+    const auto ending = decodeAppState(documentWithShare(shareJSON(R"(,"availableUntil":3600.5)")));
+    EXPECT_EQ(ending->shares.first().availableUntil,
+              QDateTime(QDate(2001, 1, 1), QTime(1, 0, 0, 500), Qt::UTC));
+    EXPECT_EQ(QJsonDocument::fromJson(encodeAppState(*ending))["shares"][0]["availableUntil"].toDouble(),
+              3600.5);
     // Every field present survives as well: the fuzz target's corpus (typical.json) reads back unchanged.
 
     // A salt without a digest (a hand-edited file) leaves the share open, not locked for good.

@@ -20,8 +20,10 @@ protected:
         writeFile(folder.path() + "/docs/sub/b.txt", "b");
         writeFile(folder.path() + "/private/secret.txt", "s");
         snapshot.appName = "brightloom Share";
+        QuarryFolderShare docs = makeShare({.slug = "docs", .name = kTeam, .path = folder.path() + "/docs"});
+        docs.availableUntil = QDateTime(QDate(2031, 5, 6), QTime(7, 8, 9, 250), Qt::UTC);
         snapshot.shares = {
-            makeShare({.slug = "docs", .name = kTeam, .path = folder.path() + "/docs"}),
+            docs,
             makeShare({.slug = "off", .name = "Aaa off", .path = folder.path() + "/docs", .enabled = false}),
             makeShare({.slug = "private", .path = folder.path() + "/private", .password = "a b"}),
             makeShare(
@@ -46,7 +48,8 @@ TEST_F(Routing, PagesCarryTheDataTheClientStartsFrom) {
         "shares":[{"slug":"plus","name":"Plus","isPasswordProtected":true},
                   {"slug":"private","name":"private","isPasswordProtected":true},
                   {"slug":"docs","name":")" +
-                                kTeam.toUtf8().replace('"', "\\\"") + R"(","isPasswordProtected":false}]})")
+                                kTeam.toUtf8().replace('"', "\\\"") + R"(","isPasswordProtected":false,
+                   "availableUntil":"2031-05-06T07:08:09Z"}]})")
             .object();
     EXPECT_EQ(page_texts::bootstrap(root.text()), expectedRoot);
     for (const char* method : {"POST", "DELETE"})
@@ -60,6 +63,7 @@ TEST_F(Routing, PagesCarryTheDataTheClientStartsFrom) {
     expectedFile["currentShareSlug"] = "docs";
     expectedFile["currentShareName"] = kTeam;
     expectedFile["currentSharePath"] = folder.path() + "/docs";
+    expectedFile["currentShareAvailableUntil"] = "2031-05-06T07:08:09Z";
     expectedFile["initialDirectory"] = "sub";
     expectedFile["selectedRelativePath"] = "sub/b.txt";
     EXPECT_EQ(page_texts::bootstrap(file), expectedFile);

@@ -35,13 +35,14 @@ export function writeTree(entries) {
   return root;
 }
 
-// Serves the shares: each share's slug, name and password go before its folder (a password stays for
-// the folders after it, so every share names its own, empty for none).
-function startServer({ shares = {}, names = {}, passwords = {} }) {
+// Serves the shares: each share's slug, name, password and end go before its folder (a password stays
+// for the folders after it, so every share names its own, empty for none).
+function startServer({ shares = {}, names = {}, passwords = {}, ends = {} }) {
   const args = [];
   for (const [slug, folder] of Object.entries(shares)) {
     args.push('--slug', slug, '--password', passwords[slug] ?? '');
     if (slug in names) args.push('--name', names[slug]);
+    if (slug in ends) args.push('--until', ends[slug]);
     args.push(folder); // an absolute path: never taken for an option
   }
   // Listings sort in the server's locale; give it the visitor-facing one the tests expect.
