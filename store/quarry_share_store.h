@@ -42,6 +42,9 @@ class QuarryShareStore : public QObject {
     // Whether what visitors fetch is recorded (in memory and in activity.jsonl beside state.json).
     Q_PROPERTY(
         bool recordsActivity READ recordsActivity WRITE setRecordsActivity NOTIFY recordsActivityChanged)
+    // Whether a notification tells of archives and large files downloaded whole through the public link.
+    Q_PROPERTY(bool notifiesDownloads READ notifiesDownloads WRITE setNotifiesDownloads NOTIFY
+                   notifiesDownloadsChanged)
 
 public:
     static constexpr const char* appearanceModeDefaultsKey = "brightloomShareAppearanceMode";

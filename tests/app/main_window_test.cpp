@@ -201,37 +201,3 @@ TEST(FolderChooser, AnswersWithTheChosenFolderOnly) {
     EXPECT_EQ(answers, (QList<std::optional<QString>>{folder, std::nullopt, std::nullopt, std::nullopt,
                                                       std::nullopt, folder}));
 }
-
-TEST(MainWindow, TheActivityViewShowsRunningAndFinishedDownloadsAndResetsItsTotals) {
-    const QuarryShareAppState state = stateWith({makeShare({.slug = "photos", .name = "Photos"})});
-    writeState(state);
-    Desktop desktop;
-    QQuickWindow* window = desktop.main();
-    // A finished archive and a file being sent, as the log reads them back.
-    const auto event = [&](const QString& fields) {
-        return *QuarryActivityLog::fromJSONLine(
-            QStringLiteral(
-                R"({"time":"2026-01-02T03:04:05Z","share":"%1","slug":"photos","client":"192.0.2.4",)"
-                R"("via":"lan","status":200,%2})")
-                .arg(uuidText(state.shares[0].id), fields)
-                .toUtf8());
-    };
-    QuarryActivityEvent running =
-        event(R"("kind":"file","path":"album/big.mov","bytesPromised":1000,"bytesSent":250)");
-    running.ended = false;
-    desktop.store().activity()->add(running);
-    desktop.store().activity()->add(
-        event(R"("kind":"archive","path":"album","bytesSent":5000,"complete":true)"));
-
-    click(item(window, "activityButton"));
-    QQuickItem* dialog = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (dialog = find(window, "activityDialog")) != nullptr; }));
-    EXPECT_EQ(item(dialog, "runningDownloadProgress")->property("value").toDouble(), 0.25);
-    EXPECT_EQ(text(item(dialog, "runningDownloadText")),
-              "big.mov (Photos) to 192.0.2.4 via local network: 250 B of 1.0 kB");
-    EXPECT_EQ(text(item(dialog, "shareTotal_0")), "Photos: 1 visitor, 1 completed download, 5.0 kB sent");
-    EXPECT_TRUE(text(item(dialog, "visitor_0")).endsWith(": album"))
-        << text(item(dialog, "visitor_0")).toStdString();
-    click(item(dialog, "resetTotalsButton"));
-    EXPECT_FALSE(find(dialog, "shareTotal_0"));
-}
