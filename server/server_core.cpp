@@ -2,6 +2,7 @@
 
 #include "core/descriptor_limit.h"
 #include "server/http/client_address.h"
+#include "server/site/download_request.h"
 #include "server/site/router.h"
 #include "server/web_server.h"
 
@@ -29,6 +30,7 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     , m_throttle([server] { return server->options().clock(); })
     , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
+    , m_checksums(QuarryChecksumCache::defaultPath())
     , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
                    thumbnailThreads()) {}
@@ -66,10 +68,15 @@ void QuarryServerCore::closeListener() {
 }
 
 QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
+    QuarryConnectionLimits limits = m_server->options().limits;
+    // The picks form names up to 10,000 entries; every other request keeps the common limit.
+    limits.maxBodyBytesFor = [common = limits.maxBodyBytes](const HTTPRequest& head) {
+        return QuarrySite::mayCarryPicksForm(head) ? qMax(common, QuarrySite::kPicksFormMaxBytes) : common;
+    };
     return new QuarryHTTPConnection(
         descriptor, peer,
         [this](const HTTPRequest& request, const QHostAddress& from) { return answer(request, from); },
-        m_server->options().limits, this);
+        std::move(limits), this);
 }
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
@@ -81,6 +88,7 @@ HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAdd
                                              &m_work,
                                              &m_searches,
                                              options.search,
-                                             &m_thumbnails};
+                                             &m_thumbnails,
+                                             &m_checksums};
     return QuarrySite::route(request, m_server->currentSnapshot(), context);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/archives/archive_writers.h"
+#include "server/archives/checksum_cache.h"
 #include "server/http/connection_slots.h"
 #include "server/http/http_request.h"
 #include "server/http/http_response.h"
@@ -52,6 +53,8 @@ private:
     QuarryWorkPool m_work;
     // Fewer searches than the pool has threads, so a thread stays free for other work.
     QuarrySearchGate m_searches;
+    // Before the archive writers, so it outlives every writer that uses it.
+    QuarryChecksumCache m_checksums;
     // A child of this object, so it moves to the server thread with it.
     QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.

@@ -167,7 +167,9 @@ void QuarryHTTPConnection::evaluateRequest() {
         return;
     }
     const qint64 length = HTTPRequest::contentLength(m_head->headers);
-    if (length < 0 || length > m_limits.maxBodyBytes) {
+    const qint64 maxBody =
+        m_limits.maxBodyBytesFor ? m_limits.maxBodyBytesFor(*m_head) : m_limits.maxBodyBytes;
+    if (length < 0 || length > maxBody) {
         respond(tooLarge());
         return;
     }
@@ -208,6 +210,7 @@ void QuarryHTTPConnection::beginSending(HTTPResponse response) {
         m_file = response.fileBody;
     } else if (response.stream) {
         m_stream = response.stream;
+        m_streamRemaining = response.chunked ? -1 : response.streamLength;
         // Called from the thread that makes the body: more is ready, so write on this thread.
         m_stream->setWaker([this] {
             QMetaObject::invokeMethod(this, &QuarryHTTPConnection::writeMore, Qt::QueuedConnection);
@@ -251,56 +254,60 @@ void QuarryHTTPConnection::writeMore() {
             writtenThisTurn += sent;
             continue;
         }
+        if (m_file && m_fileOffset < m_file->length()) {
+            const qint64 remaining = m_file->length() - m_fileOffset;
+            if (m_useSendfile) {
+                off_t offset = static_cast<off_t>(m_file->offset() + m_fileOffset);
+                const ssize_t sent = ::sendfile(m_descriptor, m_file->descriptor(), &offset,
+                                                static_cast<size_t>(qMin(remaining, kWritePerTurn)));
+                if (sent > 0) {
+                    m_fileOffset += sent;
+                    writtenThisTurn += sent;
+                    continue;
+                }
+                if (sent < 0 && errno == EINTR)
+                    continue;
+                if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                    m_writeNotifier->setEnabled(true);
+                    return;
+                }
+                if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                    // Not every file system can splice into a socket: copy through a small buffer instead.
+                    m_useSendfile = false;
+                    continue;
+                }
+                // The file ended early (it shrank) or the peer is gone: the answer cannot be completed.
+                if (sent < 0 && errno == EPIPE)
+                    discardPendingBrokenPipe();
+                closeNow();
+                return;
+            }
+            m_out.resize(static_cast<qsizetype>(qMin(remaining, kCopyChunk)));
+            const ssize_t got = ::pread(m_file->descriptor(), m_out.data(), static_cast<size_t>(m_out.size()),
+                                        static_cast<off_t>(m_file->offset() + m_fileOffset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                closeNow();
+                return;
+            }
+            m_out.truncate(got);
+            m_outOffset = 0;
+            m_fileOffset += got;
+            continue;
+        }
         if (m_stream && !m_streamEnded) {
             if (!takeFromStream())
                 return;
-            if (m_outOffset < m_out.size())
+            if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length()))
                 continue;
+            if (m_streamEnded)
+                break;
             // Nothing is ready: the waker brings this back once the maker has more.
             m_writeNotifier->setEnabled(false);
             return;
         }
-        if (!m_file || m_fileOffset >= m_file->length())
-            break;
-        const qint64 remaining = m_file->length() - m_fileOffset;
-        if (m_useSendfile) {
-            off_t offset = static_cast<off_t>(m_file->offset() + m_fileOffset);
-            const ssize_t sent = ::sendfile(m_descriptor, m_file->descriptor(), &offset,
-                                            static_cast<size_t>(qMin(remaining, kWritePerTurn)));
-            if (sent > 0) {
-                m_fileOffset += sent;
-                writtenThisTurn += sent;
-                continue;
-            }
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                m_writeNotifier->setEnabled(true);
-                return;
-            }
-            if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) {
-                // Not every file system can splice into a socket: copy through a small buffer instead.
-                m_useSendfile = false;
-                continue;
-            }
-            // The file ended early (it shrank) or the peer is gone: the answer cannot be completed.
-            if (sent < 0 && errno == EPIPE)
-                discardPendingBrokenPipe();
-            closeNow();
-            return;
-        }
-        m_out.resize(static_cast<qsizetype>(qMin(remaining, kCopyChunk)));
-        const ssize_t got = ::pread(m_file->descriptor(), m_out.data(), static_cast<size_t>(m_out.size()),
-                                    static_cast<off_t>(m_file->offset() + m_fileOffset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            closeNow();
-            return;
-        }
-        m_out.truncate(got);
-        m_outOffset = 0;
-        m_fileOffset += got;
+        break;
     }
     if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length()) ||
         (m_stream && !m_streamEnded)) {
@@ -313,23 +320,50 @@ void QuarryHTTPConnection::writeMore() {
 
 bool QuarryHTTPConnection::takeFromStream() {
     QByteArray piece;
-    switch (m_stream->take(piece, kCopyChunk)) {
+    const QuarryHTTPBodySource::Status status = m_stream->take(piece, kCopyChunk);
+    // A file span sent whole is let go before the next piece.
+    m_file.reset();
+    m_out.clear();
+    m_outOffset = 0;
+    m_fileOffset = 0;
+    switch (status) {
     case QuarryHTTPBodySource::Status::data:
-        m_out = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        if (m_streamRemaining < 0) {
+            m_out = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        } else if (piece.size() <= m_streamRemaining) {
+            m_streamRemaining -= piece.size();
+            m_out = std::move(piece);
+        } else {
+            closeNow();
+            return false;
+        }
+        break;
+    case QuarryHTTPBodySource::Status::file:
+        // Spans are sent straight from their file, so only a body of a known length may hold them.
+        m_file = m_stream->takeFile();
+        if (!m_file || m_streamRemaining < m_file->length()) {
+            closeNow();
+            return false;
+        }
+        m_streamRemaining -= m_file->length();
         break;
     case QuarryHTTPBodySource::Status::waiting:
-        m_out.clear();
         break;
     case QuarryHTTPBodySource::Status::finished:
-        m_out = QByteArrayLiteral("0\r\n\r\n");
+        // Fewer bytes than the head promised are never passed off as the whole body.
+        if (m_streamRemaining > 0) {
+            closeNow();
+            return false;
+        }
+        if (m_streamRemaining < 0)
+            m_out = QByteArrayLiteral("0\r\n\r\n");
         m_streamEnded = true;
         break;
     case QuarryHTTPBodySource::Status::failed:
-        // Without the last chunk the client can tell the body was cut short.
+        // Without the last chunk, or short of its length, the client can tell the body was cut short.
         closeNow();
         return false;
     }
-    m_outOffset = 0;
     return true;
 }
 

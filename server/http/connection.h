@@ -17,6 +17,9 @@
 struct QuarryConnectionLimits {
     qsizetype maxHeadBytes = 64 * 1024;
     qint64 maxBodyBytes = 1024 * 1024;
+    // When set, the most body bytes of a request by its head (a route whose form may be larger than
+    // others'); maxBodyBytes otherwise.
+    std::function<qint64(const HTTPRequest& head)> maxBodyBytesFor;
     // Without a complete request by then, the connection is closed without an answer.
     std::chrono::milliseconds requestTimeout = std::chrono::seconds(30);
     // After the answer, how long the client may take to close its side before the socket is closed.
@@ -62,7 +65,8 @@ private:
     void respond(HTTPResponse response);
     void beginSending(HTTPResponse response);
     void writeMore();
-    // Frames the next piece of a streamed body as one chunk; false when the connection was closed.
+    // Takes the next piece of a streamed body (framed as one chunk when chunked); false when the
+    // connection was closed.
     bool takeFromStream();
     void stopStream();
     void finishSending();
@@ -90,6 +94,8 @@ private:
     qint64 m_fileOffset = 0;
     std::shared_ptr<QuarryHTTPBodySource> m_stream;
     bool m_streamEnded = false;
+    // Bytes of a stream's known length still to send; -1 for a chunked stream.
+    qint64 m_streamRemaining = -1;
     bool m_useSendfile = true;
 
     QSocketNotifier* m_readNotifier;

@@ -43,15 +43,19 @@ private:
     qint64 m_offset;
 };
 
-// A body made while it is sent (a folder archive), whose length is not known in advance. The connection
-// takes what is ready and is woken when there is more; whoever makes it stops when its owner drops it.
+// A body made while it is sent (a folder archive), whose length may or may not be known in advance. The
+// connection takes what is ready and is woken when there is more; whoever makes it stops when its owner
+// drops it.
 class QuarryHTTPBodySource {
 public:
-    enum class Status { data, waiting, finished, failed };
+    enum class Status { data, file, waiting, finished, failed };
     virtual ~QuarryHTTPBodySource() = default;
-    // data: out holds the next bytes (at most maxBytes); waiting: nothing is ready yet, and the waker
-    // will be called when something is; finished: the body is complete; failed: it never will be.
+    // data: out holds the next bytes (at most maxBytes); file: the next bytes are a span of a file, which
+    // takeFile hands over (the connection sends it whole before it takes again); waiting: nothing is
+    // ready yet, and the waker will be called when something is; finished: the body is complete;
+    // failed: it never will be.
     virtual Status take(QByteArray& out, qsizetype maxBytes) = 0;
+    virtual std::shared_ptr<QuarryHTTPFileBody> takeFile() { return nullptr; }
     // wake is called from any thread whenever take would answer something new. Once setWaker returns,
     // the previous function is neither running nor ever called again; an empty one stops the calls.
     virtual void setWaker(std::function<void()> wake) = 0;
@@ -101,8 +105,13 @@ struct HTTPResponse {
     std::shared_ptr<QuarryHTTPBodySource> stream;
     // Transfer-Encoding: chunked instead of Content-Length (a stream, or a HEAD answer standing for one).
     bool chunked = false;
+    // The length of a stream that is not chunked (or of the body a HEAD answer stands for): the
+    // connection is cut rather than sending more or less than this.
+    qint64 streamLength = -1;
 
-    qint64 bodyLength() const { return fileBody ? fileBody->length() : body.size(); }
+    qint64 bodyLength() const {
+        return fileBody ? fileBody->length() : streamLength >= 0 ? streamLength : body.size();
+    }
     // The body bytes, read from the file when the body streams from one.
     QByteArray bodyBytes() const { return fileBody ? fileBody->readAll() : body; }
 

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 
+class QuarryChecksumCache;
 class QuarrySearchGate;
 
 namespace QuarrySite {
@@ -31,6 +32,8 @@ struct RequestContext {
     QuarrySearchLimits searchLimits;
     // Where thumbnails are made and kept; none: made on the caller's thread, not kept.
     QuarryThumbnails* thumbnails = nullptr;
+    // Where archives keep the CRCs of the files they send; none: not kept.
+    QuarryChecksumCache* checksums = nullptr;
 };
 
 // An answer made by work on the context's pool, or right here without one.

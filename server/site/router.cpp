@@ -2,6 +2,7 @@
 
 #include "server/site/access.h"
 #include "server/site/browse_api.h"
+#include "server/site/download_request.h"
 #include "server/site/downloads.h"
 #include "server/site/pages.h"
 #include "server/site/previews.h"
@@ -65,8 +66,14 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
     }
 
     const QString relativePath = decodeRelativePath(pieces);
-    if (query.value(QStringLiteral("download")) == QLatin1String("1"))
-        return handleDownload(request, *share, relativePath, snapshot, context);
+    const DownloadRequest download = downloadRequestOf(request, query);
+    if (download.download) {
+        if (download.problem == DownloadRequest::Problem::invalidPick)
+            return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Invalid pick")}}, 400);
+        if (download.problem == DownloadRequest::Problem::tooManyPicks)
+            return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Too many picks")}}, 400);
+        return handleDownload(request, *share, relativePath, snapshot, context, download);
+    }
     if (query.value(QStringLiteral("view")) == QLatin1String("1"))
         return handleView(request, *share, relativePath, snapshot, context);
     if (query.value(QStringLiteral("thumb")) == QLatin1String("1"))

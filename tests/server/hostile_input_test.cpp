@@ -182,7 +182,7 @@ TEST_F(HostileInput, NamesThatAreNotUtf8AreLeftOutOfEverythingOffered) {
     // The archive holds what the listing offers, and nothing else.
     const Reply archive = get(port(), "/docs/?download=1");
     EXPECT_EQ(archive.status, 200);
-    QStringList entries = archiveEntries(dechunked(archive.body).value_or(QByteArray()));
+    QStringList entries = archiveEntries(archive.body);
     entries.sort();
     EXPECT_EQ(entries, (QStringList{"docs/", "docs/caf" + replacement + ".txt", "docs/good.txt", "docs/ok/",
                                     "docs/ok/fine.txt", "docs/real" + replacement + ".txt"}));

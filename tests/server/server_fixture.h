@@ -91,13 +91,17 @@ QStringList temporaryLeftovers(const QTemporaryDir& besides);
 // The body of a chunked answer, decoded; nothing when its framing is broken or its last chunk missing.
 std::optional<QByteArray> dechunked(const QByteArray& body);
 
-// Receives an answer's chunked body straight into a file, so that archives of any size can be checked.
+// Receives an answer's body (chunked, or of its Content-Length) straight into a file, runs of zeros left
+// as holes, so that archives of any size can be checked without taking room.
 struct SavedAnswer {
     int status = 0;
-    bool complete = false; // the last chunk arrived
+    bool complete = false; // the last chunk, or exactly the promised length, arrived
     qint64 bytes = 0;
+    qint64 length = -1; // Content-Length, when given
+    QString entityTag;
 };
-SavedAnswer saveAnswer(int port, const QString& target, const QString& path);
+SavedAnswer saveAnswer(int port, const QString& target, const QString& path,
+                       const QByteArray& extraHead = {});
 
 // The entries of a ZIP file as the real unzip lists them, sorted; none unless `unzip -t` finds it whole.
 QStringList zipFileEntries(const QString& path);
@@ -105,5 +109,8 @@ QStringList archiveEntries(const QByteArray& bytes);
 // One line per entry as Python's zipfile reads it: name, "utf8" when flagged so, "stored" or
 // "deflated", the size; none unless every entry's CRC checks out (when checkContent) and it opens.
 QStringList pythonZipReport(const QString& path, bool checkContent = true);
+// Which of unzip -t, Python's zipfile (every CRC checked), bsdtar -tf and 7z t (where installed) reject
+// the ZIP file.
+QStringList zipToolsRejecting(const QString& path);
 
 } // namespace server_testing

@@ -133,5 +133,7 @@ TEST_F(LargeShare, SlowOrVanishingVisitorsNeitherHoldUpOthersNorLeaveAnythingBeh
     EXPECT_TRUE(temporaryLeftovers(folder).isEmpty());
     const QByteArray cut = readUntilClosed(archiving, std::chrono::seconds(5));
     ::close(archiving);
-    EXPECT_FALSE(dechunked(cut.mid(cut.indexOf("\r\n\r\n") + 4)).has_value());
+    const qsizetype end = cut.indexOf("\r\n\r\n");
+    EXPECT_LT(cut.size() - end - 4,
+              parseReply(cut.left(end + 4)).value_or(Reply()).header("Content-Length").toLongLong());
 }
