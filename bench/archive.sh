@@ -134,7 +134,7 @@ restart
 rm -f "$XDG_CACHE_HOME/brightloom Share/checksums"
 read -r cold_head cold_first _ < <(first_bytes "/bench/big/?download=1" "Range: bytes=$middle-")
 
-resume=$(python3 tests/server/resume_through_cuts.py "$port" "/bench/big/set-1/?download=1" 64 240 2>&1 |
+resume=$(python3 bench/resume_through_cuts.py "$port" "/bench/big/set-1/?download=1" 64 240 2>&1 |
     tail -n 1) || true
 
 suffixes=".jpg:.jpeg:.png:.gif:.webp:.heic:.heif:.avif:.mp4:.m4v:.mov:.mkv:.webm:.avi:.mp3:.m4a:.aac:.ogg"

@@ -4,7 +4,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QThread>
@@ -377,20 +376,4 @@ TEST_F(Archives, ArchivesWaitTheirTurnAndNoClientTakesEveryPlace) {
     EXPECT_EQ(refused->status, 500);
     EXPECT_EQ(refused->reason, "Internal Server Error");
     EXPECT_EQ(refused->text(), "<h1>Server Error</h1><p>Could not create a ZIP for victim.</p>");
-}
-
-TEST_F(Archives, ADownloadCutEvery64MiBResumesToTheSameBytes) {
-    share();
-    // Photos of random bytes and a sparse video: 280 MiB, cut four times on the way.
-    for (int i = 0; i < 6; ++i)
-        writeFile(root + QString("/trip/IMG_%1.jpg").arg(i), randomBytes((5 << 20) + i * 4099));
-    makeSparseFile(root + "/trip/clip.mp4", qint64(250) << 20);
-    QProcess resume;
-    resume.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    resume.start("python3", {BRIGHTLOOM_TEST_SOURCE_DIR "/server/resume_through_cuts.py",
-                             QString::number(port()), "/s/trip/?download=1", "64", "100"});
-    ASSERT_TRUE(resume.waitForFinished(120000));
-    const QString report = QString::fromUtf8(resume.readAllStandardOutput());
-    EXPECT_EQ(resume.exitCode(), 0) << report.toStdString();
-    EXPECT_TRUE(report.contains("same bytes after 4 cuts")) << report.toStdString();
 }
