@@ -128,9 +128,7 @@ test('picks made with Ctrl, Shift, a box and Space download as one ZIP, in the U
   assert.deepEqual(fields.getAll('pick').sort(), names.sort());
 });
 
-const NO_PICKED_ARCHIVES = 'the server does not make archives of picked entries yet';
-
-test('three photos and a folder picked download as a ZIP of exactly those', { skip: NO_PICKED_ARCHIVES }, async () => {
+test('three photos and a folder picked download as a ZIP of exactly those', async () => {
   const page = await session.open('/g/Holiday/');
   await page.click('[data-mode="grid"]');
   for (const name of ['IMG_0001.jpg', 'IMG_0003.jpg', 'IMG_0007.jpg', 'Day 2']) {
