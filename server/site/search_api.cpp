@@ -67,8 +67,10 @@ HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
             true);
     }
 
-    // One visitor's searches of one share run one after another, a newer one stopping the older.
-    const QString key = context.client.address + QLatin1Char('\n') + uuidText(share.id);
+    // One visitor's searches of one share run one after another, a newer one stopping the older. A
+    // visitor is its network, as every limit counts it: addresses rotated within one IPv6 /64 take
+    // one turn, not one each.
+    const QString key = context.client.network() + QLatin1Char('\n') + uuidText(share.id);
     return context.searches->admit(
         key, [context, search](QuarrySearchGate::Turn turn, QuarrySearchGate::Superseded superseded) {
             return offloaded(

@@ -81,6 +81,7 @@ public:
     }
 
     bool endsWhenVisitorLeaves() const override { return true; }
+    void setTurnTaken(std::function<void()> taken) override { m_taken = std::move(taken); }
 
     const QString& key() const { return m_key; }
     bool isSuperseded() const { return m_superseded->load(); }
@@ -104,6 +105,13 @@ private:
             finish(m_inner);
             return;
         }
+        // Admitted, the search may still wait for a thread of the pool: its turn comes with the thread.
+        m_inner.deferred->setTurnTaken([this] {
+            std::function<void()> taken = std::move(m_taken);
+            m_taken = nullptr;
+            if (taken)
+                taken();
+        });
         m_inner.deferred->start([this](HTTPResponse response) { finish(std::move(response)); });
     }
 
@@ -122,6 +130,7 @@ private:
     QuarryMailbox* m_receiver = nullptr;
     QuarrySearchGate::Turn m_turn;
     HTTPResponse m_inner;
+    std::function<void()> m_taken;
     std::function<void(HTTPResponse)> m_done;
 };
 
