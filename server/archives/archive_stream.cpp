@@ -34,7 +34,11 @@ void QuarryArchiveStream::flushIfIdle() {
 }
 
 bool QuarryArchiveStream::pushLocked(std::unique_lock<std::mutex>& lock, QByteArray piece) {
-    m_roomFreed.wait(lock, [this] { return m_cancelled || m_readyBytes < m_capacity; });
+    if (!m_cancelled && m_readyBytes >= m_capacity) {
+        m_waitingSince = std::chrono::steady_clock::now();
+        m_roomFreed.wait(lock, [this] { return m_cancelled || m_readyBytes < m_capacity; });
+        m_waitingSince = {};
+    }
     if (m_cancelled)
         return false;
     const bool wasEmpty = m_ready.empty();
@@ -71,6 +75,12 @@ void QuarryArchiveStream::fail() {
 bool QuarryArchiveStream::isCancelled() const {
     std::lock_guard lock(m_lock);
     return m_cancelled;
+}
+
+bool QuarryArchiveStream::waitsForReader(std::chrono::steady_clock::duration longerThan) const {
+    std::lock_guard lock(m_lock);
+    return m_waitingSince != std::chrono::steady_clock::time_point() &&
+           std::chrono::steady_clock::now() - m_waitingSince > longerThan;
 }
 
 void QuarryArchiveStream::cancel() {

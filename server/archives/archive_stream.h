@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -32,6 +33,9 @@ public:
     // The archive cannot be completed: before start, the visitor gets an error page instead.
     void fail();
     bool isCancelled() const;
+    // Whether the writer has waited longer than this, and waits still, for the connection to take what
+    // it made: its visitor reads slowly, and it needs neither disk nor processor meanwhile.
+    bool waitsForReader(std::chrono::steady_clock::duration longerThan) const;
 
     // Owner side: the visitor is gone; the writer stops at its next write.
     void cancel();
@@ -54,6 +58,8 @@ private:
     Phase m_phase = Phase::preparing;
     bool m_cancelled = false;
     bool m_started = false;
+    // Since when the writer waits for room; the epoch while it does not.
+    std::chrono::steady_clock::time_point m_waitingSince;
     std::function<void()> m_wake;
     // Small writes gathered on the writer's thread before they are handed over; only it touches them.
     QByteArray m_gathered;

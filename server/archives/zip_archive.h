@@ -25,6 +25,9 @@ public:
     ~QuarryZIPArchiveResponse() override;
 
     void start(std::function<void(HTTPResponse)> done) override;
+    // Waiting for a writer is waiting; a visitor who leaves meanwhile wants no archive.
+    void setTurnTaken(std::function<void()> taken) override { m_taken = std::move(taken); }
+    bool endsWhenVisitorLeaves() const override { return true; }
 
     // The headers of the archive's answer: what a HEAD request for the folder gets too.
     static HTTPResponse answerHead(const QString& fileName);
@@ -42,6 +45,7 @@ private:
     QString m_client;
     QuarryArchiveLimits m_limits;
     std::shared_ptr<QuarryArchiveStream> m_stream;
+    std::function<void()> m_taken;
     std::function<void(HTTPResponse)> m_done;
     // Receives the writer's news on the server thread; it dies with this response.
     QuarryMailbox* m_receiver = nullptr;

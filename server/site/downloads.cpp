@@ -94,7 +94,7 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
                                                : QuarryZIPArchiveResponse::failure(name);
     }
     return HTTPResponse::later(std::make_shared<QuarryZIPArchiveResponse>(
-        std::move(job), fileName, name, context.archives, context.client.address, context.archiveLimits));
+        std::move(job), fileName, name, context.archives, context.client.network(), context.archiveLimits));
 }
 
 } // namespace
