@@ -7,6 +7,7 @@
 #include "server/media/thumbnails.h"
 #include "server/site/unlock_throttle.h"
 #include "server/work/search_gate.h"
+#include "server/work/shared_work.h"
 #include "server/work/work_pool.h"
 
 #include <QHostAddress>
@@ -52,6 +53,8 @@ private:
     QuarryWorkPool m_work;
     // Fewer searches than the pool has threads, so a thread stays free for other work.
     QuarrySearchGate m_searches;
+    // Listings on the pool, each made once however many ask for it at once, a couple per client.
+    QuarrySharedWork m_listings;
     // A child of this object, so it moves to the server thread with it.
     QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.
