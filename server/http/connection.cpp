@@ -380,8 +380,8 @@ void QuarryHTTPConnection::writeMore() {
         m_outOffset = 0;
         m_fileOffset += got;
     }
-    if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length()) ||
-        (m_stream && !m_streamEnded)) {
+    if (m_outOffset < m_out.size() || m_bodyOffset < m_body.size() ||
+        (m_file && m_fileOffset < m_file->length()) || (m_stream && !m_streamEnded)) {
         // More to send, but other connections get their turn first.
         m_writeNotifier->setEnabled(true);
         return;

@@ -11,7 +11,9 @@
 
 namespace {
 class SearchTicket;
-}
+// Keys whose last turn is remembered.
+constexpr qsizetype kRememberedKeys = 4096;
+} // namespace
 
 struct QuarrySearchGateState : std::enable_shared_from_this<QuarrySearchGateState> {
     std::mutex lock;
@@ -21,6 +23,9 @@ struct QuarrySearchGateState : std::enable_shared_from_this<QuarrySearchGateStat
     std::deque<SearchTicket*> waiting;
     // The flag of the newest search of each key, which the next one of that key sets.
     QHash<QString, std::shared_ptr<std::atomic_bool>> newest;
+    // When each key last had a turn, counted in turns: the key that had one longest ago goes first.
+    QHash<QString, quint64> lastTurn;
+    quint64 turns = 0;
 
     void admitWaitingLocked();
     void release(const QString& key);
@@ -137,22 +142,42 @@ private:
 } // namespace
 
 void QuarrySearchGateState::admitWaitingLocked() {
+    // A superseded search walks nothing, so it needs no turn: it answers at once.
     for (auto it = waiting.begin(); it != waiting.end();) {
         SearchTicket* ticket = *it;
-        // A superseded search walks nothing, so it needs no turn: it answers at once.
-        if (ticket->isSuperseded()) {
-            it = waiting.erase(it);
-            ticket->admitLocked(nullptr);
+        if (!ticket->isSuperseded()) {
+            ++it;
             continue;
         }
-        if (running < maxRunning && !runningKeys.contains(ticket->key())) {
-            ++running;
-            ++runningKeys[ticket->key()];
-            it = waiting.erase(it);
-            ticket->admitLocked(std::make_shared<const TurnToken>(shared_from_this(), ticket->key()));
-            continue;
+        it = waiting.erase(it);
+        ticket->admitLocked(nullptr);
+    }
+    // Then whoever has searched least lately: many visitors searching back to back each wait behind the
+    // others, not a visitor who searches now and then. Among equals, the first to come.
+    while (running < maxRunning) {
+        auto next = waiting.end();
+        quint64 nextTurn = 0;
+        for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+            const QString& key = (*it)->key();
+            if (runningKeys.contains(key))
+                continue;
+            const quint64 turn = lastTurn.value(key, 0);
+            if (next == waiting.end() || turn < nextTurn) {
+                next = it;
+                nextTurn = turn;
+            }
         }
-        ++it;
+        if (next == waiting.end())
+            return;
+        SearchTicket* ticket = *next;
+        waiting.erase(next);
+        ++running;
+        ++runningKeys[ticket->key()];
+        // Forgotten all at once now and then, so that many visitors cost no memory: each starts afresh.
+        if (lastTurn.size() >= kRememberedKeys)
+            lastTurn.clear();
+        lastTurn.insert(ticket->key(), ++turns);
+        ticket->admitLocked(std::make_shared<const TurnToken>(shared_from_this(), ticket->key()));
     }
 }
 

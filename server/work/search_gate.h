@@ -10,9 +10,11 @@
 
 struct QuarrySearchGateState;
 
-// Searches take turns. At most a few walk at once in the whole server, the others wait in the order they
-// came; and a visitor's new search of a share stops the one it has running there (which then answers with
-// what it found) and starts only once that one has stopped, so typing ahead never stacks walks up.
+// Searches take turns. At most a few walk at once in the whole server; of the others, the visitor who had
+// a turn longest ago goes first (then the first to come), so many visitors searching back to back do not
+// keep one who searches now and then waiting behind them all. A visitor's new search of a share stops the
+// one it has running there (which then answers with what it found) and starts only once that one has
+// stopped, so typing ahead never stacks walks up.
 // Threads: admit and every response it gives live on the server thread; a turn may end on any thread.
 class QuarrySearchGate {
 public:

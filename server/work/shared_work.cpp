@@ -15,9 +15,8 @@ struct SharedJob {
     QString key;
     QString client;
     QuarryWorkPool::Work work;
+    // Handed to the pool, whose thread the first asker waits for.
     bool running = false;
-    // It has a thread: those who join it wait for nothing else.
-    bool taken = false;
     // The pool's response while it runs; dropping it cancels the work.
     HTTPResponse inner;
     std::vector<SharedTicket*> askers;
@@ -97,7 +96,8 @@ std::shared_ptr<SharedJob> QuarrySharedWorkState::join(SharedTicket* ticket, con
     if (const auto found = jobs.constFind(key); found != jobs.cend()) {
         const std::shared_ptr<SharedJob> job = *found;
         job->askers.push_back(ticket);
-        if (job->taken)
+        // Work under way already: this asker rides on another's turn and waits for nothing of its own.
+        if (job->running)
             ticket->takeTurn();
         return job;
     }
@@ -158,7 +158,6 @@ void QuarrySharedWorkState::run(const std::shared_ptr<SharedJob>& job) {
     SharedJob* running = job.get();
     // The pool's response lives in the job, so these are never called once the job is dropped.
     job->inner.deferred->setTurnTaken([running] {
-        running->taken = true;
         // Copied: an asker told of its turn may leave at once.
         const std::vector<SharedTicket*> askers = running->askers;
         for (SharedTicket* asker : askers)

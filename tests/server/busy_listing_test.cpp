@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <vector>
+
 using namespace server_testing;
 
 namespace {
@@ -68,6 +70,45 @@ TEST_F(BusyShare, OtherVisitorsAreAnsweredWhileALargeListingIsBuilt) {
         ::close(ask(port(), "/__browse/s?path=many"));
     EXPECT_EQ(itemField(jsonOf(get(port(), "/__browse/s?path=few")), "name"),
               (QStringList{"a.txt", "b.txt"}));
+}
+
+TEST_F(BusyShare, ListingsAskedForTogetherAreMadeOnceAndAClientMakesACoupleAtOnce) {
+    QuarryShareWebServer::Options options;
+    options.connections.maxQueuedPerClient = 4;
+    serve(options);
+    // Thirty visitors of one address asking for the same large listing at once share one: none of them
+    // waits in line, where only four could.
+    std::vector<int> same;
+    for (int i = 0; i < 30; ++i)
+        same.push_back(ask(port(), "/__browse/s?path=many"));
+    QSet<QByteArray> bodies;
+    for (const int socket : same) {
+        const Reply reply = answerOf(socket);
+        EXPECT_EQ(reply.status, 200);
+        bodies.insert(reply.body);
+    }
+    ASSERT_EQ(bodies.size(), 1);
+    EXPECT_EQ(jsonOf(get(port(), "/__browse/s?path=many")).value("items").toArray().size(), kManyEntries);
+
+    // Eight different listings of one client: two are made at once and four may wait (the two being
+    // made wait too until the pool takes them), the rest are told the server is busy, in the API's words.
+    std::vector<int> different;
+    for (const char* path : {"many", "many/", "/many", "many//", "//many", "many///", "///many", "many////"})
+        different.push_back(ask(port(), QByteArray("/__browse/s?path=") + path));
+    int busy = 0;
+    for (const int socket : different) {
+        const Reply reply = answerOf(socket);
+        if (reply.status == 503) {
+            ++busy;
+            EXPECT_EQ(reply.reason, "Service Unavailable");
+            EXPECT_EQ(reply.header("Retry-After"), "5");
+            EXPECT_EQ(reply.body, R"({"error":"Server busy"})");
+        } else {
+            EXPECT_EQ(jsonOf(reply).value("items").toArray().size(), kManyEntries);
+        }
+    }
+    EXPECT_GE(busy, 2);
+    EXPECT_LE(busy, 4);
 }
 
 TEST_F(BusyShare, ALargeFolderOfEveryKindOfEntryIsListedAsASmallOneIs) {
