@@ -71,7 +71,7 @@ void QuarryServerCore::closeListener() {
 QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
     return new QuarryHTTPConnection(
         descriptor, peer,
-        [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
+        [this](const HTTPRequest& request, const QHostAddress& from) { return answer(request, from); },
         m_server->options().limits, this);
 }
 

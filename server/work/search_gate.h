@@ -14,7 +14,8 @@ struct QuarrySearchGateState;
 // a turn longest ago goes first (then the first to come), so many visitors searching back to back do not
 // keep one who searches now and then waiting behind them all. A visitor's new search of a share stops the
 // one it has running there (which then answers with what it found) and starts only once that one has
-// stopped, so typing ahead never stacks walks up.
+// stopped, so typing ahead never stacks walks up. New is by arrival here: two searches sent at once on two
+// connections may be read in either order.
 // Threads: admit and every response it gives live on the server thread; a turn may end on any thread.
 class QuarrySearchGate {
 public:
