@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 namespace {
 class SearchTicket;
@@ -21,8 +22,13 @@ struct QuarrySearchGateState : std::enable_shared_from_this<QuarrySearchGateStat
     int running = 0;
     QHash<QString, int> runningKeys;
     std::deque<SearchTicket*> waiting;
-    // The flag of the newest search of each key, which the next one of that key sets.
-    QHash<QString, std::shared_ptr<std::atomic_bool>> newest;
+    // The newest search of each key: its flag, which the next one of that key sets, and the number its
+    // page gave it, if any.
+    struct Newest {
+        std::shared_ptr<std::atomic_bool> superseded;
+        std::optional<quint64> number;
+    };
+    QHash<QString, Newest> newest;
     // When each key last had a turn, counted in turns: the key that had one longest ago goes first.
     QHash<QString, quint64> lastTurn;
     quint64 turns = 0;
@@ -50,10 +56,12 @@ private:
 
 class SearchTicket : public QuarryHTTPDeferredResponse {
 public:
-    SearchTicket(std::shared_ptr<QuarrySearchGateState> state, QString key, QuarrySearchGate::Begin begin)
+    SearchTicket(std::shared_ptr<QuarrySearchGateState> state, QString key, QuarrySearchGate::Begin begin,
+                 std::optional<quint64> number)
         : m_state(std::move(state))
         , m_key(std::move(key))
-        , m_begin(std::move(begin)) {}
+        , m_begin(std::move(begin))
+        , m_number(number) {}
 
     ~SearchTicket() override {
         QuarrySearchGate::Turn turn; // given up after the lock is released: giving it up takes the lock
@@ -62,7 +70,7 @@ public:
             auto& waiting = m_state->waiting;
             waiting.erase(std::remove(waiting.begin(), waiting.end(), this), waiting.end());
             const auto newest = m_state->newest.constFind(m_key);
-            if (newest != m_state->newest.cend() && newest.value() == m_superseded)
+            if (newest != m_state->newest.cend() && newest->superseded == m_superseded)
                 m_state->newest.erase(newest);
             // Deleted under the lock, so an admission never posts to a receiver that is going away.
             delete m_receiver;
@@ -77,10 +85,16 @@ public:
         m_done = std::move(done);
         m_receiver = new QuarryMailbox;
         const std::lock_guard locker(m_state->lock);
-        std::shared_ptr<std::atomic_bool>& newest = m_state->newest[m_key];
-        if (newest)
-            newest->store(true);
-        newest = m_superseded;
+        QuarrySearchGateState::Newest& newest = m_state->newest[m_key];
+        // Numbered by the visitor's page in the order they were typed, two searches read in reverse
+        // order (two connections promise none) still leave the one typed last: the other stops.
+        if (newest.superseded && m_number && newest.number && *m_number < *newest.number) {
+            m_superseded->store(true);
+        } else {
+            if (newest.superseded)
+                newest.superseded->store(true);
+            newest = {m_superseded, m_number};
+        }
         m_state->waiting.push_back(this);
         m_state->admitWaitingLocked();
     }
@@ -131,6 +145,7 @@ private:
     std::shared_ptr<QuarrySearchGateState> m_state;
     QString m_key;
     QuarrySearchGate::Begin m_begin;
+    std::optional<quint64> m_number;
     std::shared_ptr<std::atomic_bool> m_superseded = std::make_shared<std::atomic_bool>(false);
     QuarryMailbox* m_receiver = nullptr;
     QuarrySearchGate::Turn m_turn;
@@ -196,6 +211,6 @@ QuarrySearchGate::QuarrySearchGate(int maxRunning)
 
 QuarrySearchGate::~QuarrySearchGate() = default;
 
-HTTPResponse QuarrySearchGate::admit(const QString& key, Begin begin) {
-    return HTTPResponse::later(std::make_shared<SearchTicket>(m_state, key, std::move(begin)));
+HTTPResponse QuarrySearchGate::admit(const QString& key, Begin begin, std::optional<quint64> number) {
+    return HTTPResponse::later(std::make_shared<SearchTicket>(m_state, key, std::move(begin), number));
 }

@@ -215,6 +215,15 @@ TEST_F(SearchShare, TakesTurnsWithoutHoldingUpListingsOrWaitingForVisitorsWhoLef
                                "192.0.2." + QByteArray::number(visitor));
     EXPECT_EQ(get(port(), "/__browse/docs?path=f7").status, 200);
     EXPECT_FALSE(hasAnswered(searches.last())) << "the listing came after the searches";
+    // Meanwhile a visitor's two searches, from two addresses of its /64, read in reverse order: the one
+    // its page numbered last is answered whole, the other as stopped at once.
+    const int newer = sendSearch(port(), "/__search/docs?q=nothing-at-all&n=8", "2001:db8:1:2::9");
+    testing_support::spin(std::chrono::milliseconds(100));
+    const QJsonObject older =
+        jsonOf(answerOf(sendSearch(port(), "/__search/docs?q=nothing&n=7", "2001:db8:1:2::a")));
+    EXPECT_EQ(older.value("stopped"), QJsonValue(true));
+    EXPECT_EQ(older.value("searchedEntries"), 0);
+    searches << newer;
     for (const int socket : searches) {
         const QJsonObject answer = jsonOf(answerOf(socket));
         EXPECT_EQ(answer.value("truncated"), QJsonValue(false));
