@@ -55,18 +55,17 @@ bool closedByServer(int socket) {
     return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
-// Reads what has arrived without waiting, keeping the first bytes; whether the server has closed.
-bool drainedAndClosed(int socket, QByteArray& first) {
-    char buffer[65536];
-    for (;;) {
+// Reads what has arrived without waiting, into first: whether the server has closed, or has begun an
+// archive, of which this client reads no more (the writers tell when the server let it go).
+bool endedOrStreaming(int socket, QByteArray& first) {
+    char buffer[4096];
+    while (!first.startsWith("HTTP/1.1 200")) {
         const ssize_t got = ::recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT);
-        if (got > 0) {
-            if (first.size() < 4096)
-                first.append(buffer, qMin<ssize_t>(got, 4096));
-            continue;
-        }
-        return got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        if (got <= 0)
+            return got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        first.append(buffer, got);
     }
+    return true;
 }
 
 Reply askOn(int socket, const QByteArray& target) {
@@ -329,32 +328,32 @@ TEST_F(ServedFolder, QueuedWorkHoldsNoSlotAndEndsWithinTheWaitingLimit) {
     serve(options);
     const QByteArray request = "GET /s/big/?download=1 HTTP/1.1\r\nHost: x\r\n";
 
-    // Four clients that stop reading their archives and a thousand more archives asked for by the same
-    // client and never read: from one address, then through the tunnel with one forwarded address.
+    // Archives asked for by one client, more than the connection ceiling, and never read: from one
+    // address, then through the tunnel with one forwarded address.
     for (const auto& [source, forwarded] : {std::pair<const char*, QByteArray>{"127.0.0.2", ""},
                                             {"127.0.0.1", "CF-Connecting-IP: 198.51.100.7\r\n"}}) {
         std::vector<int> flood;
-        for (int i = 0; i < 1004; ++i) {
+        for (int i = 0; i < 700; ++i) {
             flood.push_back(connectFrom(source, port()));
             ASSERT_GE(flood.back(), 0) << "connection " << i;
             sendAll(flood.back(), request + forwarded + "\r\n");
         }
         // Another visitor is answered throughout; every connection of the flood is ended within the
-        // waiting limit (and the readers' window below the floor), most with the busy answer.
+        // waiting limit (those given a writer, once below the floor for a window), most with the busy answer.
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(askOn(connectFrom("127.0.0.3", port()), "/__browse/s?path=docs").status, 200) << source;
         std::vector<QByteArray> first(flood.size());
         const auto allEnded = [&] {
             bool ended = true;
             for (size_t i = 0; i < flood.size(); ++i)
-                ended = drainedAndClosed(flood[i], first[i]) && ended;
-            return ended;
+                ended = endedOrStreaming(flood[i], first[i]) && ended;
+            return ended && QuarryArchiveWriters::runningThreads() == 0;
         };
         EXPECT_TRUE(testing_support::waitUntil(allEnded, std::chrono::seconds(30))) << source;
         const auto busy = std::count_if(first.begin(), first.end(), [](const QByteArray& bytes) {
             return bytes.startsWith("HTTP/1.1 503 Service Unavailable\r\n");
         });
-        EXPECT_GT(busy, 800) << source;
+        EXPECT_GT(busy, 600) << source;
         const auto busyAnswer = std::find_if(first.begin(), first.end(), [](const QByteArray& bytes) {
             return bytes.startsWith("HTTP/1.1 503");
         });
@@ -366,5 +365,4 @@ TEST_F(ServedFolder, QueuedWorkHoldsNoSlotAndEndsWithinTheWaitingLimit) {
         for (const int socket : flood)
             ::close(socket);
     }
-    EXPECT_TRUE(testing_support::waitUntil([] { return QuarryArchiveWriters::runningThreads() == 0; }));
 }
