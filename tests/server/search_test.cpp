@@ -246,33 +246,6 @@ TEST_F(SearchShare, TakesTurnsWithoutHoldingUpListingsOrWaitingForVisitorsWhoLef
     EXPECT_LT(QuarryNameWalk::walksBegun() - walksBefore, 10);
 }
 
-// A visitor's two searches of a share, read by the server in this order, before the event loop turns
-// (two connections give no order of their own: whichever the server reads last is the newest).
-TEST_F(SearchShare, ANewSearchStopsTheVisitorsOlderOneAndWalksWhole) {
-    generateTree(root, 20, 100);
-    snapshot.shares = {makeShare({.slug = "docs", .path = root})};
-    QuarryWorkPool pool(2);
-    QuarrySearchGate gate(1);
-    QuarrySite::RequestContext context;
-    context.client = {"192.0.2.9", QuarryHTTP::Via::lan};
-    context.work = &pool;
-    context.searches = &gate;
-    QMap<QString, QJsonObject> answers;
-    QList<HTTPResponse> responses; // held as a connection holds them
-    for (const QString query : {"nothing", "nothing-at-all"}) {
-        HTTPRequest request;
-        request.target = "/__search/docs?q=" + query;
-        responses << QuarrySite::handleSearchJSON(request, "docs", snapshot, context);
-        responses.last().deferred->start(
-            [&answers, query](HTTPResponse answer) { answers[query] = jsonOf(answer.body); });
-    }
-    ASSERT_TRUE(testing_support::waitUntil([&] { return answers.size() == 2; }));
-    EXPECT_EQ(answers["nothing"].value("truncated"), QJsonValue(true));
-    EXPECT_EQ(answers["nothing"].value("searchedEntries"), 0);
-    EXPECT_EQ(answers["nothing-at-all"].value("truncated"), QJsonValue(false));
-    EXPECT_EQ(answers["nothing-at-all"].value("searchedEntries"), 20 * 101);
-}
-
 namespace {
 
 // A search at the gate whose walk the test plays out, as the pool's job would: it begins with its turn,
@@ -368,6 +341,23 @@ TEST(SearchGate, AVisitorsNewestSearchIsNeverTheOneStoppedWhateverMomentItArrive
         EXPECT_EQ(newer.answer, "whole");
         EXPECT_EQ(older.answer, olderAnswer);
     }
+}
+
+TEST(SearchGate, TheVisitorWhoHadATurnLongestAgoGoesFirst) {
+    QuarrySearchGate gate(1);
+    PlayedSearch a, b, aAgain, c;
+    a.admit(gate, "a");
+    b.admit(gate, "b");
+    settle();
+    a.turn.reset();
+    settle();
+    aAgain.admit(gate, "a");
+    c.admit(gate, "c");
+    b.turn.reset();
+    settle();
+    // c never had a turn: it goes before a, who came first.
+    EXPECT_TRUE(c.begun);
+    EXPECT_FALSE(aAgain.begun);
 }
 
 TEST(NameWalk, NeverReadsAFolderSwappedForALinkLeadingOutWhileTheWalkRuns) {

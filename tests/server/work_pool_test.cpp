@@ -1,7 +1,6 @@
 #include "server_fixture.h"
 
 #include "server/http/connection.h"
-#include "server/work/search_gate.h"
 #include "server/work/shared_work.h"
 #include "server/work/work_pool.h"
 
@@ -134,70 +133,26 @@ TEST(WorkPool, AnAnswerOfManyMegabytesReachesAClientThatReadsFastWhole) {
     EXPECT_TRUE(received.endsWith(body)) << received.size() << " bytes";
 }
 
-TEST(SharedWork, IsDoneOnceForEveryoneWhoAsksOneClientsAtATimeAndCancelledWhenAllHaveLeft) {
+// Made once for everyone who asks and a couple at once per client: the busy listing tests show it.
+TEST(SharedWork, WorkEveryoneWhoAskedForHasLeftIsCancelled) {
     QuarryWorkPool pool(2);
     QuarrySharedWork shared(&pool, 1);
     std::atomic_int runs{0};
-    std::atomic_bool release{false};
     std::atomic_bool sawCancel{false};
     std::vector<HTTPResponse> responses;
-    QList<QByteArray> answers;
-    const auto offload = [&](const QString& key) {
-        responses.push_back(shared.offload(key, "client", [&, key](const std::atomic_bool& cancelled) {
+    for (int asker = 0; asker < 2; ++asker) {
+        responses.push_back(shared.offload("key", "client", [&](const std::atomic_bool& cancelled) {
             ++runs;
-            awaitOnWorker(key == "gone" ? cancelled : release);
-            sawCancel = sawCancel || cancelled;
-            return HTTPResponse::html(key);
+            awaitOnWorker(cancelled);
+            sawCancel = cancelled.load();
+            return HTTPResponse();
         }));
-        responses.back().deferred->start([&](HTTPResponse answer) { answers << answer.body; });
-    };
-    // Three ask for the same work, then the same client for other work, which waits for the first.
-    for (const char* key : {"same", "same", "same", "other"})
-        offload(key);
+        responses.back().deferred->start([](HTTPResponse) {});
+    }
     EXPECT_TRUE(waitUntil([&] { return runs.load() == 1; }));
-    testing_support::spin(std::chrono::milliseconds(100));
-    EXPECT_EQ(runs.load(), 1);
-    release = true;
-    EXPECT_TRUE(waitUntil([&] { return answers.size() == 4; }));
-    EXPECT_EQ(answers, (QList<QByteArray>{"same", "same", "same", "other"}));
-
-    // Work that everyone who asked for has left is cancelled.
-    responses.clear();
-    offload("gone");
-    offload("gone");
-    EXPECT_TRUE(waitUntil([&] { return runs.load() == 3; }));
     responses.clear();
     EXPECT_TRUE(waitUntil([&] { return sawCancel.load(); }));
-}
-
-TEST(SearchGate, AVisitorWhoSearchedLongestAgoGoesFirst) {
-    QuarrySearchGate gate(1);
-    QStringList order;
-    std::vector<HTTPResponse> responses;
-    QList<QuarrySearchGate::Turn> turns;
-    const auto search = [&](const QString& key) {
-        responses.push_back(
-            gate.admit(key, [&, key](QuarrySearchGate::Turn turn, QuarrySearchGate::Superseded) {
-                order << key;
-                turns << std::move(turn);
-                return HTTPResponse::html(key);
-            }));
-        responses.back().deferred->start([](HTTPResponse) {});
-    };
-    // a searches, b waits; once a is done, b's turn; a asks again, then c: c, who never had a turn, first.
-    search("a");
-    search("b");
-    EXPECT_TRUE(waitUntil([&] { return order.size() == 1; }));
-    turns.clear();
-    EXPECT_TRUE(waitUntil([&] { return order.size() == 2; }));
-    search("a");
-    search("c");
-    testing_support::spin(std::chrono::milliseconds(50));
-    turns.clear();
-    EXPECT_TRUE(waitUntil([&] { return order.size() == 3; }));
-    turns.clear();
-    EXPECT_TRUE(waitUntil([&] { return order.size() == 4; }));
-    EXPECT_EQ(order, (QStringList{"a", "b", "c", "a"}));
+    EXPECT_EQ(runs.load(), 1);
 }
 
 TEST(WorkPool, RunsAtMostItsThreadsAtOnceAndEndsWithoutTheJobsThatWait) {
