@@ -5,7 +5,9 @@ nothing stayed behind.
 The server serves two generated folders in a temporary HOME: "open" without a password and "locked" with
 one. Clients (threads) send listings, metadata, pages, searches, downloads with and without ranges, HEADs,
 folder archives, unlocks, wrong passwords up to the throttle and past it; others vanish mid-request,
-mid-body and mid-download, read slowly or send slowly. Every answer to a well-formed request is checked
+mid-body and mid-download, read slowly or send slowly; public-link visitors (a forwarded address each)
+ask for dozens of folder archives they hardly read, send searches and close at once, or ask for one
+listing together. Every answer to a well-formed request is checked
 (status, and the bytes of downloads and ranges, archives opened with zipfile).
 
 Reports requests by outcome, peak memory, memory after the first minute and at the end, descriptors and
@@ -457,6 +459,84 @@ class Soak:
         self.expect(answer, 200 if what == "listing" else 303, f"slow {what}")
         return "slow-sender"
 
+    def hoarder(self, rng, number):
+        """A public-link visitor asking for dozens of folder archives at once and taking about a kilobyte a
+        second of each: every one must end (busy, or let go below the floor rate) within the waiting limit
+        and the floor's window, and take no turn from anyone else."""
+        headers = {"Cf-Connecting-Ip": f"198.51.100.{number % 250 + 1}"}
+        sockets = []
+        try:
+            for _ in range(rng.randint(20, 60)):
+                sock = connect(self.port, receive_buffer=4096)
+                sock.sendall(request_bytes("GET", "/open/large?download=1", headers))
+                sock.setblocking(False)
+                sockets.append(sock)
+            first = {}
+            open_ones = set(range(len(sockets)))
+            deadline = time.monotonic() + 80
+            while open_ones and time.monotonic() < deadline:
+                time.sleep(5)
+                for n in list(open_ones):
+                    try:
+                        while True:
+                            chunk = sockets[n].recv(65536)
+                            if not chunk:
+                                open_ones.discard(n)
+                                break
+                            first.setdefault(n, chunk[:12])
+                    except BlockingIOError:
+                        pass
+                    except OSError:
+                        open_ones.discard(n)
+            if open_ones:
+                raise Failure(f"{len(open_ones)} of {len(sockets)} hoarded archives still held after 80 s")
+            for n in range(len(sockets)):
+                self.tally.add("hoarded-busy" if first.get(n, b"").startswith(b"HTTP/1.1 503") else "hoarded-cut",
+                               "abandoned")
+        finally:
+            for sock in sockets:
+                sock.close()
+        return "hoarder"
+
+    def leaver(self, rng, number):
+        """Public-link visitors sending searches and closing at once: no walk should follow."""
+        for n in range(rng.randint(10, 30)):
+            sock = connect(self.port)
+            try:
+                word = rng.choice(["notes", "zz-nothing", "report"])
+                sock.sendall(request_bytes("GET", f"/__search/open?q={word}",
+                                           {"Cf-Connecting-Ip": f"203.0.113.{(number * 31 + n) % 250 + 1}"}))
+            finally:
+                abort(sock) if rng.random() < 0.5 else sock.close()
+            self.tally.add("search-and-leave", "abandoned")
+        time.sleep(0.5)
+
+    def crowd(self, rng):
+        """Visitors asking for one listing at the same moment: each gets it whole, the same bytes."""
+        self.doing("crowd")
+        folder = rng.choice(self.open.folders)
+        target = f"/__browse/open?path={urllib.parse.quote(folder, safe='')}"
+        answers = [None] * 8
+
+        def ask(n):
+            try:
+                answers[n] = exchange(self.port, "GET", target, {"Cf-Connecting-Ip": f"192.0.2.{n + 1}"})
+            except OSError as error:
+                answers[n] = error
+
+        threads = [threading.Thread(target=ask, args=(n,), daemon=True) for n in range(len(answers))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(IO_TIMEOUT * 3)
+        for answer in answers:
+            if not isinstance(answer, Answer):
+                raise Failure(f"crowd listing: {answer}")
+            self.expect(answer, 200, "crowd listing")
+        if len({answer.body for answer in answers}) != 1:
+            raise Failure("crowd listing: not the same bytes for all")
+        return "crowd"
+
     def warm_up(self):
         """One round of every kind of request, so that what the server opens once and keeps (pool
         threads, caches) is there before its descriptors and threads are counted."""
@@ -503,6 +583,16 @@ class Soak:
                 self.checked_kind(role, lambda: self.slow_reader(rng))
             elif role == "slow-sender":
                 self.checked_kind(role, lambda: self.slow_sender(rng))
+            elif role == "hoarder":
+                self.checked_kind(role, lambda: self.hoarder(rng, number))
+            elif role == "leaver":
+                try:
+                    self.leaver(rng, number)
+                except OSError:
+                    self.tally.add("search-and-leave", "abandoned")
+            elif role == "crowd":
+                self.checked_kind(role, lambda: self.crowd(rng))
+                time.sleep(0.2)
 
     def doing(self, kind):
         self.current.kind = kind
@@ -637,7 +727,8 @@ def main():
 
         deadline = time.monotonic() + seconds
         soak.deadline = deadline
-        roles = ["browser", "downloader", "archiver", "unlocker", "attacker", "vandal", "slow-reader", "slow-sender"]
+        roles = ["browser", "downloader", "archiver", "unlocker", "attacker", "vandal", "slow-reader", "slow-sender",
+                 "hoarder", "leaver", "crowd"]
         clients = []
         for role in roles:
             count = arguments.clients_per_role * (2 if role == "browser" else 1)

@@ -16,6 +16,8 @@ namespace {
 constexpr int kListenBacklog = 512;
 // Searches walking at once, at most; the others wait their turn.
 constexpr int kMaxSearches = 3;
+// Listings one client has made at once, at most: a browser asks for the folders of its open columns.
+constexpr int kListingsPerClient = 2;
 
 // Half the machine at most: decoding photos should leave room for everything else.
 int thumbnailThreads() {
@@ -31,6 +33,7 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
     , m_checksums(QuarryChecksumCache::defaultPath())
+    , m_listings(&m_work, kListingsPerClient)
     , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
                    thumbnailThreads()) {}
@@ -81,14 +84,15 @@ QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddres
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
-    const QuarrySite::RequestContext context{QuarryHTTP::clientOf(request, peer),
-                                             &m_throttle,
-                                             &m_archives,
-                                             options.archiveLimits,
-                                             &m_work,
-                                             &m_searches,
-                                             options.search,
-                                             &m_thumbnails,
-                                             &m_checksums};
+    const QuarrySite::RequestContext context{.client = QuarryHTTP::clientOf(request, peer),
+                                             .throttle = &m_throttle,
+                                             .archives = &m_archives,
+                                             .archiveLimits = options.archiveLimits,
+                                             .work = &m_work,
+                                             .searches = &m_searches,
+                                             .listings = &m_listings,
+                                             .searchLimits = options.search,
+                                             .thumbnails = &m_thumbnails,
+                                             .checksums = &m_checksums};
     return QuarrySite::route(request, m_server->currentSnapshot(), context);
 }

@@ -8,6 +8,7 @@
 #include "server/media/thumbnails.h"
 #include "server/site/unlock_throttle.h"
 #include "server/work/search_gate.h"
+#include "server/work/shared_work.h"
 #include "server/work/work_pool.h"
 
 #include <QHostAddress>
@@ -55,6 +56,8 @@ private:
     QuarrySearchGate m_searches;
     // Before the archive writers, so it outlives every writer that uses it.
     QuarryChecksumCache m_checksums;
+    // Listings on the pool, each made once however many ask for it at once, a couple per client.
+    QuarrySharedWork m_listings;
     // A child of this object, so it moves to the server thread with it.
     QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.

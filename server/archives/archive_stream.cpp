@@ -34,7 +34,7 @@ bool QuarryArchiveStream::writeFile(std::shared_ptr<QuarryHTTPFileBody> span,
     if (!flushLocked(lock))
         return false;
     // A span holds no memory here, but an open file: only a couple go ahead of the connection.
-    m_roomFreed.wait(lock, [this] { return m_cancelled || m_spans < kSpansAhead; });
+    waitForRoomLocked(lock, [this] { return m_spans < kSpansAhead; });
     if (m_cancelled || m_phase == Phase::failed)
         return false;
     const bool wasEmpty = m_ready.empty();
@@ -60,7 +60,7 @@ bool QuarryArchiveStream::flushLocked(std::unique_lock<std::mutex>& lock) {
 }
 
 bool QuarryArchiveStream::pushLocked(std::unique_lock<std::mutex>& lock, Piece piece) {
-    m_roomFreed.wait(lock, [this] { return m_cancelled || m_readyBytes < m_capacity; });
+    waitForRoomLocked(lock, [this] { return m_readyBytes < m_capacity; });
     // Nothing more joins an archive that has failed: the connection is cut after what it has.
     if (m_cancelled || m_phase == Phase::failed)
         return false;
@@ -106,6 +106,12 @@ void QuarryArchiveStream::fail() {
 bool QuarryArchiveStream::isCancelled() const {
     std::lock_guard lock(m_lock);
     return m_cancelled;
+}
+
+bool QuarryArchiveStream::waitsForReader(std::chrono::steady_clock::duration longerThan) const {
+    std::lock_guard lock(m_lock);
+    return m_waitingSince != std::chrono::steady_clock::time_point() &&
+           std::chrono::steady_clock::now() - m_waitingSince > longerThan;
 }
 
 void QuarryArchiveStream::cancel() {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -45,6 +46,9 @@ public:
     // the connection is cut before the end.
     void fail();
     bool isCancelled() const;
+    // Whether the writer has waited longer than this, and waits still, for the connection to take what
+    // it made: its visitor reads slowly, and it needs neither disk nor processor meanwhile.
+    bool waitsForReader(std::chrono::steady_clock::duration longerThan) const;
 
     // Owner side: the visitor is gone; the writer stops at its next write.
     void cancel();
@@ -66,6 +70,14 @@ private:
     };
 
     bool pushLocked(std::unique_lock<std::mutex>& lock, Piece piece);
+    // Waits until there is room or the visitor is gone; the wait counts as waiting for the reader.
+    template <typename Room> void waitForRoomLocked(std::unique_lock<std::mutex>& lock, Room room) {
+        if (m_cancelled || room())
+            return;
+        m_waitingSince = std::chrono::steady_clock::now();
+        m_roomFreed.wait(lock, [&] { return m_cancelled || room(); });
+        m_waitingSince = {};
+    }
     bool flushLocked(std::unique_lock<std::mutex>& lock);
     void wakeLocked();
 
@@ -84,6 +96,8 @@ private:
     bool m_cancelled = false;
     bool m_started = false;
     std::optional<HTTPResponse> m_head;
+    // Since when the writer waits for room; the epoch while it does not.
+    std::chrono::steady_clock::time_point m_waitingSince;
     std::function<void()> m_wake;
     // Small writes gathered on the writer's thread before they are handed over; only it touches them.
     QByteArray m_gathered;

@@ -29,8 +29,16 @@ void QuarryZIPArchiveResponse::start(std::function<void(HTTPResponse)> done) {
         receiver->post([this] { finish(failure(m_job.failureName)); });
         return;
     }
-    m_writers->submit(m_client, m_limits, m_stream,
-                      [job = m_job](QuarryArchiveStream& stream) { QuarryArchiveAnswer::run(job, stream); });
+    m_writers->submit(
+        m_client, m_limits, m_stream,
+        [job = m_job](QuarryArchiveStream& stream) { QuarryArchiveAnswer::run(job, stream); },
+        [this] {
+            // Only while this response holds the stream, which the writers hold weakly until then.
+            std::function<void()> taken = std::move(m_taken);
+            m_taken = nullptr;
+            if (taken)
+                taken();
+        });
 }
 
 void QuarryZIPArchiveResponse::evaluate() {

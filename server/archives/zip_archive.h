@@ -24,6 +24,9 @@ public:
     ~QuarryZIPArchiveResponse() override;
 
     void start(std::function<void(HTTPResponse)> done) override;
+    // Waiting for a writer is waiting; a visitor who leaves meanwhile wants no archive.
+    void setTurnTaken(std::function<void()> taken) override { m_taken = std::move(taken); }
+    bool endsWhenVisitorLeaves() const override { return true; }
 
     // The answer when the archive could not be begun.
     static HTTPResponse failure(const QString& failureName);
@@ -37,6 +40,7 @@ private:
     QString m_client;
     QuarryArchiveLimits m_limits;
     std::shared_ptr<QuarryArchiveStream> m_stream;
+    std::function<void()> m_taken;
     std::function<void(HTTPResponse)> m_done;
     // Receives the writer's news on the server thread; it dies with this response.
     QuarryMailbox* m_receiver = nullptr;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -64,6 +65,11 @@ QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, const QHostAddress& p
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &QuarryHTTPConnection::writeMore);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::answering) {
+            // Only work waiting for its turn is timed: once it runs, its answer is on its way.
+            answerBusy();
+            return;
+        }
         if (m_phase == Phase::sending) {
             // Waiting for the body's maker is not the client's doing; only a client that takes nothing
             // for the whole limit is let go.
@@ -81,6 +87,7 @@ QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, const QHostAddress& p
         closeNow();
     });
     m_timer.start(m_limits.requestTimeout);
+    connect(&m_floorTimer, &QTimer::timeout, this, &QuarryHTTPConnection::checkStreamFloor);
 }
 
 QuarryHTTPConnection::~QuarryHTTPConnection() {
@@ -184,6 +191,7 @@ void QuarryHTTPConnection::evaluateRequest() {
     m_buffer.squeeze();
     m_headOnly = request.method == QLatin1String("HEAD");
     m_requestWhole = true;
+    m_client = QuarryHTTP::clientOf(request, m_peer);
     respond(m_responder(request, m_peer));
 }
 
@@ -195,8 +203,54 @@ void QuarryHTTPConnection::respond(HTTPResponse response) {
         beginSending(std::move(response));
         return;
     }
+    // The request and the client's close may have been read together: a visitor already gone is not
+    // worth starting any work for.
+    if (m_peerFinished && response.deferred->endsWhenVisitorLeaves()) {
+        closeNow();
+        return;
+    }
     m_deferred = response.deferred;
-    m_deferred->start([this](HTTPResponse final) { beginSending(std::move(final)); });
+    m_whenBusy = response.whenBusy;
+    m_queued = true;
+    m_deferred->setTurnTaken([this] { turnTaken(); });
+    m_deferred->start([this](HTTPResponse final) {
+        turnTaken();
+        beginSending(std::move(final));
+    });
+    if (m_queued && m_phase == Phase::answering) {
+        m_timer.start(m_limits.queueTimeout);
+        Q_EMIT queued();
+    }
+}
+
+void QuarryHTTPConnection::turnTaken() {
+    if (!m_queued)
+        return;
+    m_queued = false;
+    if (m_phase == Phase::answering)
+        m_timer.stop();
+    Q_EMIT leftQueue();
+}
+
+void QuarryHTTPConnection::answerBusy() {
+    if (m_phase != Phase::answering || !m_queued)
+        return;
+    HTTPResponse busy = m_whenBusy ? *m_whenBusy : HTTPResponse::busy();
+    // Dropping the work takes it out of its line.
+    m_deferred.reset();
+    turnTaken();
+    beginSending(std::move(busy));
+}
+
+void QuarryHTTPConnection::abandon() {
+    if (m_phase == Phase::answering && m_queued) {
+        const HTTPResponse busy = m_whenBusy ? *m_whenBusy : HTTPResponse::busy();
+        const QByteArray bytes = busy.serializedHead() + (m_headOnly ? QByteArray() : busy.body);
+        // Its slot is wanted now: what the socket does not take at once is not waited for.
+        [[maybe_unused]] const ssize_t sent = ::send(
+            m_descriptor, bytes.constData(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    closeNow();
 }
 
 void QuarryHTTPConnection::beginSending(HTTPResponse response) {
@@ -215,10 +269,13 @@ void QuarryHTTPConnection::beginSending(HTTPResponse response) {
         m_stream->setWaker([this] {
             QMetaObject::invokeMethod(this, &QuarryHTTPConnection::writeMore, Qt::QueuedConnection);
         });
+        if (m_limits.streamFloorBytesPerSecond > 0 && m_limits.streamFloorWindow.count() > 0)
+            m_floorTimer.start(qMax<qint64>(1, m_limits.streamFloorWindow.count() / kFloorSlices));
     } else {
-        m_out += response.body;
+        m_body = response.body;
     }
     m_outOffset = 0;
+    m_bodyOffset = 0;
     m_fileOffset = 0;
     m_lastProgress = std::chrono::steady_clock::now();
     m_timer.start(m_limits.sendTimeout);
@@ -232,14 +289,28 @@ void QuarryHTTPConnection::writeMore() {
     const auto noteProgress = qScopeGuard([&] {
         if (writtenThisTurn > 0)
             m_lastProgress = std::chrono::steady_clock::now();
+        if (m_stream)
+            m_sliceBytes[static_cast<size_t>(m_slice)] += writtenThisTurn;
     });
     while (writtenThisTurn < kWritePerTurn) {
-        if (m_outOffset < m_out.size()) {
+        if (m_outOffset < m_out.size() || m_bodyOffset < m_body.size()) {
             // With a file to follow, the head waits for its first bytes and leaves in the same packet.
             const bool fileFollows = m_file && m_useSendfile && m_fileOffset < m_file->length();
-            const ssize_t sent = ::send(m_descriptor, m_out.constData() + m_outOffset,
-                                        static_cast<size_t>(m_out.size() - m_outOffset),
-                                        MSG_NOSIGNAL | (fileFollows ? MSG_MORE : 0));
+            iovec pieces[2];
+            int count = 0;
+            if (m_outOffset < m_out.size())
+                pieces[count++] = {m_out.data() + m_outOffset,
+                                   static_cast<size_t>(m_out.size() - m_outOffset)};
+            if (m_bodyOffset < m_body.size()) {
+                pieces[count++] = {
+                    const_cast<char*>(m_body.constData()) + m_bodyOffset,
+                    static_cast<size_t>(qMin<qint64>(m_body.size() - m_bodyOffset, kWritePerTurn))};
+            }
+            msghdr message{};
+            message.msg_iov = pieces;
+            message.msg_iovlen = static_cast<size_t>(count);
+            const ssize_t sent =
+                ::sendmsg(m_descriptor, &message, MSG_NOSIGNAL | (fileFollows ? MSG_MORE : 0));
             if (sent < 0) {
                 if (errno == EINTR)
                     continue;
@@ -250,8 +321,15 @@ void QuarryHTTPConnection::writeMore() {
                 closeNow();
                 return;
             }
-            m_outOffset += sent;
+            const qsizetype ofHead = qMin<qsizetype>(sent, m_out.size() - m_outOffset);
+            m_outOffset += ofHead;
+            m_bodyOffset += sent - ofHead;
             writtenThisTurn += sent;
+            if (m_bodyOffset >= m_body.size() && !m_body.isNull()) {
+                // Let go of the bytes as soon as they are sent: others may still hold them.
+                m_body = QByteArray();
+                m_bodyOffset = 0;
+            }
             continue;
         }
         if (m_file && m_fileOffset < m_file->length()) {
@@ -309,8 +387,8 @@ void QuarryHTTPConnection::writeMore() {
         }
         break;
     }
-    if (m_outOffset < m_out.size() || (m_file && m_fileOffset < m_file->length()) ||
-        (m_stream && !m_streamEnded)) {
+    if (m_outOffset < m_out.size() || m_bodyOffset < m_body.size() ||
+        (m_file && m_fileOffset < m_file->length()) || (m_stream && !m_streamEnded)) {
         // More to send, but other connections get their turn first.
         m_writeNotifier->setEnabled(true);
         return;
@@ -348,6 +426,7 @@ bool QuarryHTTPConnection::takeFromStream() {
         m_streamRemaining -= m_file->length();
         break;
     case QuarryHTTPBodySource::Status::waiting:
+        m_sliceStarved[static_cast<size_t>(m_slice)] = true;
         break;
     case QuarryHTTPBodySource::Status::finished:
         // Fewer bytes than the head promised are never passed off as the whole body.
@@ -367,7 +446,32 @@ bool QuarryHTTPConnection::takeFromStream() {
     return true;
 }
 
+void QuarryHTTPConnection::checkStreamFloor() {
+    if (m_phase != Phase::sending || !m_stream || m_streamEnded) {
+        m_floorTimer.stop();
+        return;
+    }
+    m_slice = (m_slice + 1) % kFloorSlices;
+    if (++m_slicesSeen >= kFloorSlices) {
+        // A whole window seen: the bytes of its slices, unless the maker kept the client waiting.
+        qint64 taken = 0;
+        bool starved = false;
+        for (int i = 0; i < kFloorSlices; ++i) {
+            taken += m_sliceBytes[static_cast<size_t>(i)];
+            starved = starved || m_sliceStarved[static_cast<size_t>(i)];
+        }
+        if (!starved &&
+            taken * 1000 < m_limits.streamFloorBytesPerSecond * m_limits.streamFloorWindow.count()) {
+            closeNow();
+            return;
+        }
+    }
+    m_sliceBytes[static_cast<size_t>(m_slice)] = 0;
+    m_sliceStarved[static_cast<size_t>(m_slice)] = false;
+}
+
 void QuarryHTTPConnection::stopStream() {
+    m_floorTimer.stop();
     if (m_stream)
         m_stream->setWaker({});
     m_stream.reset();
@@ -379,6 +483,7 @@ void QuarryHTTPConnection::finishSending() {
     m_file.reset();
     m_out.clear();
     m_out.squeeze();
+    m_body = QByteArray();
     // After a whole request with nothing of the client's unread, closing ends the answer gracefully at
     // once. Input arriving after the close would reset the connection and could destroy the answer in
     // flight: when some is waiting, or the answer came before the request was whole (the rest of a body
@@ -404,6 +509,7 @@ void QuarryHTTPConnection::closeNow() {
     ::close(m_descriptor);
     m_descriptor = -1;
     m_file.reset();
+    m_body = QByteArray();
     stopStream();
     deleteLater();
     Q_EMIT closed();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/http/client_address.h"
 #include "server/http/http_request.h"
 #include "server/http/http_response.h"
 
@@ -9,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -27,6 +29,14 @@ struct QuarryConnectionLimits {
     // While answering, how long the client may take no bytes before the connection (and its file) is
     // closed.
     std::chrono::milliseconds sendTimeout = std::chrono::seconds(60);
+    // How long a request may wait for its work's turn (a thread of a pool, an archive writer) before it
+    // is answered busy.
+    std::chrono::milliseconds queueTimeout = std::chrono::seconds(30);
+    // A body made while it is sent (a folder archive) holds a writer: a client that takes less than
+    // this rate over the last window, while the writer had more for it all along, is let go so that the
+    // writer serves someone who reads. 0: no floor.
+    qint64 streamFloorBytesPerSecond = 16 * 1024;
+    std::chrono::milliseconds streamFloorWindow = std::chrono::seconds(30);
 };
 
 // One accepted connection: reads one request, answers it, closes. Works on the raw non-blocking socket
@@ -45,15 +55,24 @@ public:
                          QuarryConnectionLimits limits, QObject* parent = nullptr);
     ~QuarryHTTPConnection() override;
 
-    // Closes the connection at once, without an answer; it deletes itself later.
-    void abandon() { closeNow(); }
+    // Closes the connection at once; it deletes itself later. A request waiting for its turn is told
+    // the server is busy, when the socket takes the few bytes at once.
+    void abandon();
+    // A request waiting for its turn gets none: its work is dropped and it is answered busy.
+    void answerBusy();
+    // Who sent the request; known once the request is whole.
+    const QuarryHTTP::Client& client() const { return m_client; }
     // Reads what the client has sent so far without waiting for the next turn: a request often arrives
     // with the connection itself. Call it once whoever watches requestArrived is listening.
     void readWaiting() { readable(); }
 
 Q_SIGNALS:
-    // The request is whole (or refused): from here on the connection is answering, not waiting.
+    // The request is whole (or refused): from here on the connection is answering, not reading.
     void requestArrived();
+    // The answer's work waits for its turn: the connection waits too, though its request is whole.
+    void queued();
+    // The work has its turn (or was dropped): the connection is answering, not waiting.
+    void leftQueue();
     // The socket is closed: the connection holds nothing any more, though it is deleted only later.
     void closed();
 
@@ -63,6 +82,8 @@ private:
     void readable();
     void evaluateRequest();
     void respond(HTTPResponse response);
+    void turnTaken();
+    void checkStreamFloor();
     void beginSending(HTTPResponse response);
     void writeMore();
     // Takes the next piece of a streamed body (framed as one chunk when chunked); false when the
@@ -87,9 +108,18 @@ private:
     std::optional<HTTPRequest> m_head;
     qsizetype m_headEnd = -1;
 
+    QuarryHTTP::Client m_client;
     std::shared_ptr<QuarryHTTPDeferredResponse> m_deferred;
+    std::shared_ptr<const HTTPResponse> m_whenBusy;
+    // The deferred work waits for its turn.
+    bool m_queued = false;
+    // The head, or a chunk of a streamed body.
     QByteArray m_out;
     qsizetype m_outOffset = 0;
+    // An in-memory body, sent from the response's own bytes: one listing shared by many connections is
+    // never copied for each.
+    QByteArray m_body;
+    qsizetype m_bodyOffset = 0;
     std::shared_ptr<QuarryHTTPFileBody> m_file;
     qint64 m_fileOffset = 0;
     std::shared_ptr<QuarryHTTPBodySource> m_stream;
@@ -103,4 +133,12 @@ private:
     QTimer m_timer;
     // When the client last took bytes of the answer.
     std::chrono::steady_clock::time_point m_lastProgress;
+    // A streamed body's rate, over the last window, in slices: bytes taken in each, and whether its maker
+    // had nothing ready during it (then a slow client was not what held the maker up).
+    QTimer m_floorTimer;
+    static constexpr int kFloorSlices = 10;
+    std::array<qint64, kFloorSlices> m_sliceBytes{};
+    std::array<bool, kFloorSlices> m_sliceStarved{};
+    int m_slice = 0;
+    int m_slicesSeen = 0;
 };

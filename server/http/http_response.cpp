@@ -139,6 +139,8 @@ QString HTTPResponse::reasonPhraseFor(int statusCode) {
         return QStringLiteral("Not Found");
     case 416:
         return QStringLiteral("Range Not Satisfiable");
+    case 503:
+        return QStringLiteral("Service Unavailable");
     default:
         return QStringLiteral("Internal Server Error");
     }
@@ -242,5 +244,25 @@ HTTPResponse HTTPResponse::redirect(const QString& location, const QList<HTTPCoo
 HTTPResponse HTTPResponse::later(std::shared_ptr<QuarryHTTPDeferredResponse> work) {
     HTTPResponse response;
     response.deferred = std::move(work);
+    return response;
+}
+
+namespace {
+
+// Seconds a client is asked to wait before it asks again.
+const QString kRetryAfter = QStringLiteral("5");
+
+} // namespace
+
+HTTPResponse HTTPResponse::busy() {
+    HTTPResponse response = html(
+        QStringLiteral("<h1>Service Unavailable</h1><p>The server is busy. Try again in a moment.</p>"), 503);
+    response.headers.insert(QStringLiteral("Retry-After"), kRetryAfter);
+    return response;
+}
+
+HTTPResponse HTTPResponse::busyJSON() {
+    HTTPResponse response = json({{QStringLiteral("error"), QStringLiteral("Server busy")}}, 503);
+    response.headers.insert(QStringLiteral("Retry-After"), kRetryAfter);
     return response;
 }

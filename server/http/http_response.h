@@ -89,6 +89,12 @@ public:
     // answer is ready. Work whose answer is wanted after a half-close (a client that ends its sending
     // direction and waits) says no.
     virtual bool endsWhenVisitorLeaves() const { return false; }
+    // Work that waits for its turn (a thread of a pool, an archive writer) holds no place while it
+    // waits: until `taken` is called the connection counts as waiting, not as being answered, so it may
+    // be closed to make room, and it is answered busy once it has waited too long. Set before start;
+    // `taken` is called at most once, on the thread that started the work, and an answer implies it.
+    // Work that never waits has its turn at once.
+    virtual void setTurnTaken(std::function<void()> taken) { taken(); }
 };
 
 struct HTTPResponse {
@@ -108,6 +114,8 @@ struct HTTPResponse {
     // The length of a stream that is not chunked (or of the body a HEAD answer stands for): the
     // connection is cut rather than sending more or less than this.
     qint64 streamLength = -1;
+    // With deferred work: the answer when the work gets no turn in time; none: the busy page.
+    std::shared_ptr<const HTTPResponse> whenBusy;
 
     qint64 bodyLength() const {
         return fileBody ? fileBody->length() : streamLength >= 0 ? streamLength : body.size();
@@ -145,4 +153,8 @@ struct HTTPResponse {
                                  const std::optional<QString>& disposition = std::nullopt);
     static HTTPResponse redirect(const QString& location, const QList<HTTPCookieHeader>& cookies = {});
     static HTTPResponse later(std::shared_ptr<QuarryHTTPDeferredResponse> work);
+    // 503 with Retry-After: the server has no turn for the request now. As a page, or as the JSON API's
+    // error object.
+    static HTTPResponse busy();
+    static HTTPResponse busyJSON();
 };

@@ -80,7 +80,7 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
     job.failureName = name;
     job.checksums = context.checksums;
     return HTTPResponse::later(std::make_shared<QuarryZIPArchiveResponse>(
-        std::move(job), context.archives, context.client.address, context.archiveLimits));
+        std::move(job), context.archives, context.client.network(), context.archiveLimits));
 }
 
 } // namespace

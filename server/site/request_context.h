@@ -13,6 +13,7 @@
 
 class QuarryChecksumCache;
 class QuarrySearchGate;
+class QuarrySharedWork;
 
 namespace QuarrySite {
 
@@ -29,6 +30,8 @@ struct RequestContext {
     QuarryWorkPool* work = nullptr;
     // Where searches take turns; none: each search runs as soon as it arrives.
     QuarrySearchGate* searches = nullptr;
+    // Where listings are made, shared by those who ask for the same one at once; none: on the pool.
+    QuarrySharedWork* listings = nullptr;
     QuarrySearchLimits searchLimits;
     // Where thumbnails are made and kept; none: made on the caller's thread, not kept.
     QuarryThumbnails* thumbnails = nullptr;
@@ -39,5 +42,8 @@ struct RequestContext {
 // An answer made by work on the context's pool, or right here without one.
 HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work,
                        bool endsWhenVisitorLeaves = false);
+
+// A JSON API answer made later: when its work gets no turn, the API's busy error instead of the page.
+HTTPResponse answeringBusyAsJSON(HTTPResponse response);
 
 } // namespace QuarrySite

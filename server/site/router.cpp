@@ -107,22 +107,18 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
             return HTTPResponse::binary(*icon, QStringLiteral("image/png"));
         return HTTPResponse::notFound(renderNotFoundPage(snapshot));
     }
-    if (get && path.startsWith(kBrowsePrefix)) {
-        return offloadedWithSnapshot(
-            context, snapshot,
-            [request, slug = path.mid(kBrowsePrefix.size())](const QuarryShareServerSnapshot& arrivedWith) {
-                return handleBrowseJSON(request, slug, arrivedWith);
-            });
-    }
+    if (get && path.startsWith(kBrowsePrefix))
+        return handleBrowseJSON(request, path.mid(kBrowsePrefix.size()), snapshot, context);
     if (get && path.startsWith(kMetaPrefix)) {
-        return offloadedWithSnapshot(
+        return answeringBusyAsJSON(offloadedWithSnapshot(
             context, snapshot,
             [request, slug = path.mid(kMetaPrefix.size())](const QuarryShareServerSnapshot& arrivedWith) {
                 return handleMetadataJSON(request, slug, arrivedWith);
-            });
+            }));
     }
     if (get && path.startsWith(kSearchPrefix))
-        return handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context);
+        return answeringBusyAsJSON(
+            handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context));
     return shareBranch(request, path, snapshot, context);
 }
 

@@ -57,11 +57,12 @@ std::pair<qint64, qint64> bodyAndLength(const QByteArray& raw) {
 
 class Archives : public ServedFolder {
 protected:
-    void share(const QuarryArchiveLimits& limits = {}) {
+    void share(const QuarryArchiveLimits& limits = {}, const QuarryConnectionLimits& connections = {}) {
         root = folder.path() + "/share";
         QDir().mkpath(root);
         snapshot.shares = {makeShare({.slug = "s", .path = root})};
         options.archiveLimits = limits;
+        options.limits = connections;
         serve(options);
     }
 
@@ -339,7 +340,8 @@ TEST_F(Archives, AVisitorWhoLeavesStopsTheArchiveAndLeavesNothingBehind) {
 }
 
 TEST_F(Archives, ArchivesWaitTheirTurnAndNoClientTakesEveryPlace) {
-    share({.atOnce = 2, .perClient = 1});
+    // Visitors who read nothing keep their places here, as slow readers do for a second.
+    share({.atOnce = 2, .perClient = 1, .yieldAfter = std::chrono::minutes(1)});
     makeSparseFile(root + "/big/huge.bin", qint64(1) << 30);
     writeFile(root + "/small/a.txt", "a");
 
@@ -376,4 +378,37 @@ TEST_F(Archives, ArchivesWaitTheirTurnAndNoClientTakesEveryPlace) {
     EXPECT_EQ(refused->status, 500);
     EXPECT_EQ(refused->reason, "Internal Server Error");
     EXPECT_EQ(refused->text(), "<h1>Server Error</h1><p>Could not create a ZIP for victim.</p>");
+}
+
+TEST_F(Archives, SlowReadersHoldNoWriterFromAnotherVisitorAndAreLetGoBelowTheFloor) {
+    QuarryConnectionLimits connections;
+    connections.streamFloorWindow = std::chrono::seconds(8);
+    share({.atOnce = 2, .perClient = 2}, connections);
+    for (int i = 0; i < 2; ++i)
+        makeSparseFile(root + QString("/big/film%1.mp4").arg(i), qint64(1) << 30);
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        writeFile(root + "/three/" + name, name);
+
+    // Four visitors who take a byte and no more hold twice as many writers as there are places; another
+    // visitor's archive is made all the same, long before the floor lets them go.
+    std::vector<int> slow;
+    for (int i = 0; i < 4; ++i) {
+        slow.push_back(askAs(port(), "/s/big/?download=1", "203.0.113." + QByteArray::number(i + 1)));
+        const int small = 4096;
+        ::setsockopt(slow.back(), SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    }
+    char byte = 0;
+    for (const int socket : slow)
+        ASSERT_EQ(::recv(socket, &byte, 1, 0), 1);
+    const Reply other =
+        answerOf(askAs(port(), "/s/three/?download=1", "203.0.113.9"), std::chrono::seconds(5));
+    EXPECT_EQ(archiveEntries(other.body),
+              (QStringList{"three/", "three/a.txt", "three/b.txt", "three/c.txt"}));
+
+    // Taking less than the floor over a whole window, they are let go with their writers (what their
+    // sockets still hold reaches them only as slowly as they read: their connections' ends are not seen).
+    EXPECT_TRUE(
+        waitUntil([] { return QuarryArchiveWriters::runningThreads() == 0; }, std::chrono::seconds(30)));
+    for (const int socket : slow)
+        ::close(socket);
 }
