@@ -66,10 +66,12 @@ void QuarryServerCore::closeListener() {
 }
 
 QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
+    QuarryConnectionLimits limits = m_server->options().limits;
+    limits.bodyLimit = QuarrySite::bodyLimit;
     return new QuarryHTTPConnection(
         descriptor, peer,
         [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
-        m_server->options().limits, this);
+        limits, this);
 }
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {

@@ -18,6 +18,18 @@ const QString kMetaPrefix = QStringLiteral("/__meta/");
 const QString kSearchPrefix = QStringLiteral("/__search/");
 const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
 
+// Which requests carry a body worth reading, and how much of one.
+struct BodyRoute {
+    QLatin1StringView method;
+    bool (*matches)(const QString& path);
+    qint64 limit;
+};
+const BodyRoute kBodyRoutes[] = {
+    // The unlock form: a password and where to go next, about a hundred bytes.
+    {QLatin1StringView("POST"), [](const QString& path) { return path.startsWith(kUnlockPrefix); },
+     QuarrySite::kUnlockFormBytes},
+};
+
 HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
     return HTTPResponse::html(QuarrySite::renderAppPage(snapshot, std::nullopt, QString(), std::nullopt));
 }
@@ -115,6 +127,14 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
     if (get && path.startsWith(kSearchPrefix))
         return handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context);
     return shareBranch(request, path, snapshot, context);
+}
+
+qint64 bodyLimit(const HTTPRequest& head) {
+    for (const BodyRoute& route : kBodyRoutes) {
+        if (head.method == route.method && route.matches(head.path()))
+            return route.limit;
+    }
+    return 0;
 }
 
 HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
