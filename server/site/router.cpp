@@ -162,8 +162,12 @@ HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
     }
     if (context.throttle)
         context.throttle->recordSuccess(context.client.address, shareKey);
+    QStringList attributes = authCookieAttributes();
+    // The public link is HTTPS from the browser to the tunnel: its cookie must never travel in the clear.
+    if (context.client.viaPublicLink())
+        attributes << QStringLiteral("Secure");
     return HTTPResponse::redirect(
-        target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), authCookieAttributes()}});
+        target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), attributes}});
 }
 
 } // namespace QuarrySite

@@ -149,6 +149,10 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     const QString cookieValue = "f9c090a822399310be5cb6a650c93917caecab39017adc5a59dc07dd1d1877da";
     EXPECT_EQ(right.header("Set-Cookie"),
               "blnshare_private=" + cookieValue + "; Path=/; HttpOnly; SameSite=Lax; Max-Age=604800");
+    // Through the public link, whose visitors all come over HTTPS, the cookie never travels in the clear.
+    EXPECT_EQ(request(port(), "POST", "/__unlock/private", "Cf-Connecting-Ip: 8.8.8.8\r\n", "password=a+b")
+                  .header("Set-Cookie"),
+              "blnshare_private=" + cookieValue + "; Path=/; HttpOnly; SameSite=Lax; Max-Age=604800; Secure");
 
     // Header names are read in any case.
     const QByteArray cookie =
