@@ -27,6 +27,7 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_slots([this](int descriptor, const QHostAddress& peer) { return accept(descriptor, peer); }, this)
     , m_throttle([server] { return server->options().clock(); })
+    , m_unlockTurns(&m_throttle, this)
     , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
     , m_archives(this)
@@ -78,6 +79,7 @@ HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAdd
     const QuarryShareWebServer::Options options = m_server->options();
     const QuarrySite::RequestContext context{QuarryHTTP::clientOf(request, peer),
                                              &m_throttle,
+                                             &m_unlockTurns,
                                              &m_archives,
                                              options.archiveLimits,
                                              &m_work,

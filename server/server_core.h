@@ -6,6 +6,7 @@
 #include "server/http/http_response.h"
 #include "server/media/thumbnails.h"
 #include "server/site/unlock_throttle.h"
+#include "server/site/unlock_turns.h"
 #include "server/work/search_gate.h"
 #include "server/work/work_pool.h"
 
@@ -48,6 +49,8 @@ private:
     // Takes the listener's connections within a ceiling, fairly between clients.
     QuarryConnectionSlots m_slots;
     QuarryUnlockThrottle m_throttle;
+    // A child of this object, so it moves to the server thread with it.
+    QuarryUnlockTurns m_unlockTurns;
     // Sized to the machine, two at least, so one long listing never holds up every other page.
     QuarryWorkPool m_work;
     // Fewer searches than the pool has threads, so a thread stays free for other work.

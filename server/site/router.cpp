@@ -150,24 +150,36 @@ HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
         redirectField == form.cend() ? std::nullopt : std::optional<QString>(*redirectField),
         shareRoot(*share));
     const HTTPResponse refused = HTTPResponse::redirect(shareRoot(*share) + QStringLiteral("?failed=1"));
-
-    // A locked-out client is answered exactly like a wrong password, without the password being checked.
-    const QString shareKey = uuidText(share->id);
-    if (context.throttle && context.throttle->isLockedOut(context.client.address, shareKey))
-        return refused;
-    if (!verify(password, *share)) {
-        if (context.throttle)
-            context.throttle->recordFailure(context.client.address, shareKey);
-        return refused;
-    }
-    if (context.throttle)
-        context.throttle->recordSuccess(context.client.address, shareKey);
     QStringList attributes = authCookieAttributes();
     // The public link is HTTPS from the browser to the tunnel: its cookie must never travel in the clear.
     if (context.client.viaPublicLink())
         attributes << QStringLiteral("Secure");
-    return HTTPResponse::redirect(
+    const HTTPResponse opened = HTTPResponse::redirect(
         target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), attributes}});
+    if (!context.throttle)
+        return verify(password, *share) ? opened : refused;
+
+    // A locked-out client is answered exactly like a wrong password, without the password being checked.
+    // Clients count by network: one visitor may hold a whole IPv6 /64.
+    QuarryUnlockThrottle* throttle = context.throttle;
+    const QString shareKey = uuidText(share->id);
+    const QString network = context.client.network();
+    if (throttle->isLockedOut(network, shareKey))
+        return refused;
+    auto check = [throttle, shareKey, network, password, share = *share, refused, opened] {
+        // A turn may come after this client was locked out by another of its attempts.
+        if (throttle->isLockedOut(network, shareKey))
+            return refused;
+        if (!verify(password, share)) {
+            throttle->recordFailure(network, shareKey);
+            return refused;
+        }
+        throttle->recordSuccess(network, shareKey);
+        return opened;
+    };
+    if (context.unlockTurns)
+        return context.unlockTurns->attempt(shareKey, network, std::move(check), refused);
+    return check();
 }
 
 } // namespace QuarrySite
