@@ -1,5 +1,8 @@
 #include "server/media/thumbnail_maker.h"
 
+#include "server/media/decode_gate.h"
+#include "server/media/image_cost.h"
+
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
@@ -35,7 +38,7 @@ QImage flattened(const QImage& image) {
 
 namespace QuarryThumbnailMaker {
 
-std::optional<QuarryThumbnail> make(QIODevice* device) {
+std::optional<QuarryThumbnail> make(QIODevice* device, const std::atomic_bool* cancelled) {
     const QByteArray format = QImageReader::imageFormat(device);
     if (!decodedFormats().contains(format))
         return std::nullopt;
@@ -45,8 +48,20 @@ std::optional<QuarryThumbnail> make(QIODevice* device) {
     const QSize size = reader.size();
     if (!size.isValid() || size.isEmpty())
         return std::nullopt;
-    if (size.width() > kMaxSide || size.height() > kMaxSide)
-        reader.setScaledSize(size.scaled(kMaxSide, kMaxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    QSize decoded = size;
+    if (size.width() > kMaxSide || size.height() > kMaxSide) {
+        decoded = size.scaled(kMaxSide, kMaxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        reader.setScaledSize(decoded);
+    }
+    // What the file declares decides whether it is decoded at all, before a byte of pixels is.
+    const std::optional<QuarryDecodeGate::Cost> cost = QuarryImageCost::ofRead(reader, decoded);
+    if (!cost)
+        return std::nullopt;
+    QuarryDecodeGate& gate = QuarryDecodeGate::process();
+    const QuarryDecodeGate::Permit permit = gate.admit(*cost, cancelled);
+    if (!permit)
+        return std::nullopt;
+    reader.setAllocationLimit(static_cast<int>(gate.limits().maxBytes >> 20));
     QImage image = reader.read();
     if (image.isNull())
         return std::nullopt;

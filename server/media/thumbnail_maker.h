@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 // A small picture of an image file, for rows and the inspector.
@@ -19,9 +20,10 @@ inline constexpr int kMaxSide = 320;
 
 // Decodes the image on the device at reduced size (a JPEG is decoded at a fraction of its size, never
 // whole), turns it upright as its orientation tag says and encodes it again. Nothing when the content
-// is not a JPEG, PNG, GIF, WebP, BMP or TIFF image, cannot be decoded, or would take more memory than
-// the image reader's allocation limit. The device is open, readable and seekable.
-std::optional<QuarryThumbnail> make(QIODevice* device);
+// is not a JPEG, PNG, GIF, WebP, BMP or TIFF image, cannot be decoded, or is refused by the decode
+// gate (QuarryDecodeGate) for what it declares; nothing too when *cancelled is set while it waits for
+// room to decode. The device is open, readable and seekable.
+std::optional<QuarryThumbnail> make(QIODevice* device, const std::atomic_bool* cancelled = nullptr);
 
 // image/jpeg or image/webp from a thumbnail's first bytes; "" for anything else.
 QString contentTypeOf(const QByteArray& firstBytes);

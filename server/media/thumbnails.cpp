@@ -15,11 +15,12 @@ HTTPResponse thumbnailResponse(const QuarryThumbnail& thumbnail) {
     return HTTPResponse::fileBytes(thumbnail.bytes, thumbnail.contentType);
 }
 
-std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file) {
+std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file,
+                                           const std::atomic_bool* cancelled = nullptr) {
     QFile device;
     if (!device.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return std::nullopt;
-    return QuarryThumbnailMaker::make(&device);
+    return QuarryThumbnailMaker::make(&device, cancelled);
 }
 
 } // namespace
@@ -57,14 +58,17 @@ HTTPResponse QuarryThumbnails::answer(const QString& location) {
                                   cached->contentType);
     }
     QuarryThumbnailCache* cache = &m_cache;
-    // A thumbnail nobody waits for any more is not worth making.
-    return m_work.offload(
-        [file, key, cache](const std::atomic_bool& cancelled) {
+    return m_flights.answer(key, [&] {
+        // A thumbnail nobody waits for any more is not worth making.
+        return m_work.offload([file, key, cache](const std::atomic_bool& cancelled) {
             if (cancelled)
                 return none();
-            const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(*file);
+            const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(*file, &cancelled);
+            // Given up while waiting for room to decode: not known to be undecodable, so not remembered.
+            if (!thumbnail && cancelled)
+                return none();
             cache->store(key, thumbnail ? thumbnail->bytes : QByteArray());
             return thumbnail ? thumbnailResponse(*thumbnail) : none();
-        },
-        true);
+        });
+    });
 }
