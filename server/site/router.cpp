@@ -177,8 +177,11 @@ HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
         throttle->recordSuccess(network, shareKey);
         return opened;
     };
+    // While the share's guesses are scarce, turns go round wider networks: a holder of a whole /48 or
+    // /24 takes one place in line, not thousands.
     if (context.unlockTurns)
-        return context.unlockTurns->attempt(shareKey, network, std::move(check), refused);
+        return context.unlockTurns->attempt(shareKey, QuarryHTTP::wideNetworkOf(context.client.address),
+                                            std::move(check), refused);
     return check();
 }
 

@@ -22,6 +22,8 @@ struct QuarryUnlockTurns::Line {
 
     void enqueue(WaitingAttempt* attempt);
     void remove(WaitingAttempt* attempt);
+    // Whether a newcomer from the network may wait, making room when another network holds more places.
+    bool makeRoom(const QString& share, const QString& network);
     // Takes the attempt whose turn is next; none when none waits.
     WaitingAttempt* next(const QString& share);
 
@@ -35,11 +37,12 @@ namespace {
 class WaitingAttempt : public QuarryHTTPDeferredResponse {
 public:
     WaitingAttempt(std::weak_ptr<QuarryUnlockTurns::Line> line, QString share, QString network,
-                   QuarryUnlockTurns::Check check)
+                   QuarryUnlockTurns::Check check, HTTPResponse refused)
         : share(std::move(share))
         , network(std::move(network))
         , m_line(std::move(line))
-        , m_check(std::move(check)) {}
+        , m_check(std::move(check))
+        , m_refused(std::move(refused)) {}
 
     ~WaitingAttempt() override {
         if (const auto line = m_line.lock())
@@ -55,19 +58,23 @@ public:
     // A visitor who leaves gives its place to the next.
     bool endsWhenVisitorLeaves() const override { return true; }
 
-    void takeTurn() {
-        std::function<void(HTTPResponse)> done = std::move(m_done);
-        m_done = nullptr;
-        if (done)
-            done(m_check());
-    }
+    void takeTurn() { answer(m_check()); }
+    void refuse() { answer(m_refused); }
 
     const QString share;
     const QString network;
 
 private:
+    void answer(const HTTPResponse& response) {
+        std::function<void(HTTPResponse)> done = std::move(m_done);
+        m_done = nullptr;
+        if (done)
+            done(response);
+    }
+
     std::weak_ptr<QuarryUnlockTurns::Line> m_line;
     QuarryUnlockTurns::Check m_check;
+    HTTPResponse m_refused;
     std::function<void(HTTPResponse)> m_done;
 };
 
@@ -102,6 +109,25 @@ void QuarryUnlockTurns::Line::remove(WaitingAttempt* attempt) {
     }
     if (share->waiting == 0)
         shares.erase(share);
+}
+
+bool QuarryUnlockTurns::Line::makeRoom(const QString& shareKey, const QString& network) {
+    const auto share = shares.find(shareKey);
+    if (share == shares.end() || share->waiting < kMostWaiting)
+        return true;
+    const auto mine = share->byNetwork.constFind(network);
+    const size_t held = mine == share->byNetwork.cend() ? 0 : mine->size();
+    auto most = share->byNetwork.end();
+    for (auto it = share->byNetwork.begin(); it != share->byNetwork.end(); ++it) {
+        if (most == share->byNetwork.end() || it->size() > most->size())
+            most = it;
+    }
+    if (most == share->byNetwork.end() || most->size() <= held + 1)
+        return false;
+    WaitingAttempt* evicted = most->back();
+    remove(evicted);
+    evicted->refuse();
+    return true;
 }
 
 WaitingAttempt* QuarryUnlockTurns::Line::next(const QString& shareKey) {
@@ -142,17 +168,12 @@ QuarryUnlockTurns::~QuarryUnlockTurns() {
 
 HTTPResponse QuarryUnlockTurns::attempt(const QString& share, const QString& network, Check check,
                                         const HTTPResponse& refused) {
-    const auto waiting = m_line->shares.constFind(share);
-    if (waiting == m_line->shares.cend()) {
-        if (m_throttle->untilGuess(share).count() == 0)
-            return check();
-    } else if (waiting->waiting >= kMostWaiting) {
+    if (!m_line->shares.contains(share) && m_throttle->untilGuess(share).count() == 0)
+        return check();
+    if (!m_line->makeRoom(share, network))
         return refused;
-    } else if (const auto mine = waiting->byNetwork.constFind(network);
-               mine != waiting->byNetwork.cend() && mine->size() >= size_t(kMostWaitingPerNetwork)) {
-        return refused;
-    }
-    return HTTPResponse::later(std::make_shared<WaitingAttempt>(m_line, share, network, std::move(check)));
+    return HTTPResponse::later(
+        std::make_shared<WaitingAttempt>(m_line, share, network, std::move(check), refused));
 }
 
 void QuarryUnlockTurns::serve() {
