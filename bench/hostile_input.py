@@ -159,7 +159,9 @@ def flood_guesses(server, address_of, guesses, workers):
                 return
             try:
                 opened = unlock(server.port, address_of(i), PASSWORD if i % 25 == 24 else f"guess {i}")
-            except OSError:
+            except Exception as error:  # noqa: BLE001 - a failure is counted, not fatal
+                with lock:
+                    counts[type(error).__name__] = counts.get(type(error).__name__, 0) + 1
                 continue
             with lock:
                 counts["answered"] += 1
@@ -185,6 +187,7 @@ def guesses(server, count):
         took = time.monotonic() - started
         print(f"Unlock guesses from {name}: {counts['answered']} of {count} answered in {took:.1f} s; "
               f"{counts['opened']} of the {count // 25} right ones among them checked; "
+              f"{ {k: v for k, v in counts.items() if k not in ('answered', 'opened')} or 'no failure'}; "
               f"a visitor from elsewhere {'got in' if visitor_in else 'was refused'} in {visitor_took * 1000:.0f} ms")
 
 
@@ -193,10 +196,11 @@ def bodies(server, count):
     for what, target, length, sent in [
             ("1 MiB bodies to the unlock form", "/__unlock/vault", 1 << 20, (1 << 20) - 1),
             ("16 KiB bodies to the unlock form", "/__unlock/vault", 16 << 10, 8 << 10),
-            ("1 MiB bodies to a page", "/open/", 1 << 20, (1 << 20) - 1)]:
+            ("1 MiB bodies to a listing", "/__browse/open?path=", 1 << 20, (1 << 20) - 1)]:
         reset_peak(server.pid)
         before = server.figures()
-        head = f"POST {target} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: {length}\r\n\r\n".encode()
+        method = "GET" if target.startswith("/__browse/") else "POST"
+        head = f"{method} {target} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: {length}\r\n\r\n".encode()
         selector = selectors.DefaultSelector()
         sockets = []
         for _ in range(count):

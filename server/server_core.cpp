@@ -7,6 +7,7 @@
 
 #include <QThread>
 
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -15,6 +16,9 @@ namespace {
 constexpr int kListenBacklog = 512;
 // Searches walking at once, at most; the others wait their turn.
 constexpr int kMaxSearches = 3;
+// How often the allocator's free memory is looked at, and how much more of it is handed back.
+constexpr std::chrono::seconds kGiveBackInterval(3);
+constexpr qint64 kGiveBackAfter = 8 << 20;
 
 // Half the machine at most: decoding photos should leave room for everything else.
 int thumbnailThreads() {
@@ -32,7 +36,23 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
     , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
-                   thumbnailThreads()) {}
+                   thumbnailThreads())
+    , m_giveBack(this) {
+    // A flood of connections leaves its buffers in the allocator's free lists, scattered between what is
+    // still in use, where the allocator keeps them for good; once much more lies free than at the last
+    // look, it goes back to the system.
+    connect(&m_giveBack, &QTimer::timeout, this, [this] {
+        const auto freeBytes = static_cast<qint64>(::mallinfo2().fordblks);
+        // Pages handed back still count as free: only what is freed beyond them is worth another trim.
+        if (freeBytes - m_freeBytes > kGiveBackAfter) {
+            ::malloc_trim(0);
+            m_freeBytes = freeBytes;
+        } else {
+            m_freeBytes = qMin(m_freeBytes, freeBytes);
+        }
+    });
+    m_giveBack.start(kGiveBackInterval);
+}
 
 QuarryServerCore::~QuarryServerCore() = default;
 

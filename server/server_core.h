@@ -13,6 +13,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 #include <QUuid>
 
 class QuarryShareWebServer;
@@ -59,4 +60,8 @@ private:
     QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.
     QuarryThumbnails m_thumbnails;
+    // Now and then hands memory that connections gave back to the system (a child, so it moves with this).
+    QTimer m_giveBack;
+    // What the allocator held free after the last trim, or less when it has used some of it since.
+    qint64 m_freeBytes = 0;
 };
