@@ -18,15 +18,17 @@ const QString kMetaPrefix = QStringLiteral("/__meta/");
 const QString kSearchPrefix = QStringLiteral("/__search/");
 const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
 
-// Which requests carry a body worth reading, and how much of one.
+// Which requests carry a body worth reading, judged from their head, and how much of one. A route that
+// takes a form adds its row here; every body it allows may be held by each connection at once.
 struct BodyRoute {
-    QLatin1StringView method;
-    bool (*matches)(const QString& path);
+    bool (*matches)(const HTTPRequest& head);
     qint64 limit;
 };
 const BodyRoute kBodyRoutes[] = {
     // The unlock form: a password and where to go next, about a hundred bytes.
-    {QLatin1StringView("POST"), [](const QString& path) { return path.startsWith(kUnlockPrefix); },
+    {[](const HTTPRequest& head) {
+         return head.method == QLatin1String("POST") && head.path().startsWith(kUnlockPrefix);
+     },
      QuarrySite::kUnlockFormBytes},
 };
 
@@ -131,7 +133,7 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
 
 qint64 bodyLimit(const HTTPRequest& head) {
     for (const BodyRoute& route : kBodyRoutes) {
-        if (head.method == route.method && route.matches(head.path()))
+        if (route.matches(head))
             return route.limit;
     }
     return 0;
