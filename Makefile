@@ -12,7 +12,7 @@ FUZZ_DIR   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_FINDINGS ?= $(or $(TMPDIR),/tmp)/brightloom-share-fuzz
 
-.PHONY: all deps build test tsan soak fuzz run package format format-check clean bench bench-browser bench-search bench-thumbnails bench-hostile
+.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-search bench-thumbnails bench-hostile
 
 all: build
 
@@ -28,12 +28,21 @@ test: deps
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
-# The server, store and tunnel tests under ThreadSanitizer, in a build of their own (not part of `make test`).
-# A race report fails the test; nothing of our own code is suppressed (tests/support/test_main.cpp).
+# The server, tunnel, store and app tests (the tray's among them, under their own Xvfb) with
+# ThreadSanitizer, in a build of their own (not part of `make test`). A race report fails the test;
+# nothing of our own code is suppressed (tests/support/test_main.cpp).
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_TSAN=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_server test_store test_tunnel
-	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 900 -L '^(server|store|tunnel)$$'
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_server test_store test_tunnel test_app test_app_tray
+	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 900 -L '^(server|store|tunnel|app|app_tray)$$'
+
+# Pictures of both windows, dark and light, with a QR code, start at login and an alert, for a person to
+# look at: $(TEST_DIR)/tests/screenshots/*.png. Not part of `make test`: it compares nothing.
+screenshots: deps
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRIGHTLOOM_SANITIZE=ON -DBRIGHTLOOM_TESTS=ON -DBRIGHTLOOM_WARNINGS_AS_ERRORS=ON
+	cmake --build $(TEST_DIR) -j $(JOBS) --target app_screenshots
+	$(TEST_DIR)/tests/app_screenshots
+	@ls $(TEST_DIR)/tests/screenshots/
 
 # Mixed traffic against `brightloom-share serve` for SOAK_SECONDS (make soak SOAK_SECONDS=120), then a
 # check that nothing was left behind: memory, descriptors, temporary files, child processes.

@@ -50,25 +50,25 @@ QString entryValue(const QByteArray& entry, const QByteArray& key) {
 
 } // namespace
 
-BrightloomShareAutostart::BrightloomShareAutostart(QString executable, QObject* parent)
+QuarryAutostart::QuarryAutostart(QString executable, QObject* parent)
     : QObject(parent)
     , m_executable(std::move(executable)) {
     refresh();
 }
 
-QString BrightloomShareAutostart::filePath() {
+QString QuarryAutostart::filePath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/app.brightloom.share.desktop");
 }
 
-bool BrightloomShareAutostart::entryIsEnabled(const QByteArray& entry) {
+bool QuarryAutostart::entryIsEnabled(const QByteArray& entry) {
     if (!entry.contains("[Desktop Entry]"))
         return false;
     return entryValue(entry, "Hidden") != QLatin1String("true") &&
            entryValue(entry, "X-GNOME-Autostart-enabled") != QLatin1String("false");
 }
 
-QByteArray BrightloomShareAutostart::entryFor(const QString& executable) {
+QByteArray QuarryAutostart::entryFor(const QString& executable) {
     // The installed command by name, so the entry survives upgrades; anything else by its path.
     const QString installed = QStandardPaths::findExecutable(QString::fromLatin1(kCommand));
     const QString canonical = QFileInfo(executable).canonicalFilePath();
@@ -87,12 +87,12 @@ QByteArray BrightloomShareAutostart::entryFor(const QString& executable) {
         .toUtf8();
 }
 
-void BrightloomShareAutostart::refresh() {
+void QuarryAutostart::refresh() {
     QFile file(filePath());
     setState(file.open(QIODevice::ReadOnly) && entryIsEnabled(file.read(64 * 1024)));
 }
 
-void BrightloomShareAutostart::setEnabled(bool enabled) {
+void QuarryAutostart::setEnabled(bool enabled) {
     const QString path = filePath();
     if (enabled) {
         if (m_executable.contains(QLatin1Char('\n')) || m_executable.contains(QLatin1Char('\r'))) {
@@ -113,7 +113,7 @@ void BrightloomShareAutostart::setEnabled(bool enabled) {
     refresh();
 }
 
-void BrightloomShareAutostart::setState(bool enabled) {
+void QuarryAutostart::setState(bool enabled) {
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;

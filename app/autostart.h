@@ -7,14 +7,14 @@
 // Start at login through XDG Autostart: $XDG_CONFIG_HOME/autostart/app.brightloom.share.desktop starts
 // the application with --hidden. The state is whatever that file says, read again on refresh(): a file
 // with Hidden=true (or that the desktop's own settings turned off) counts as off.
-class BrightloomShareAutostart : public QObject {
+class QuarryAutostart : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool enabled READ isEnabled WRITE setEnabled NOTIFY enabledChanged)
 
 public:
     // `executable` is what the entry starts: the installed command when it is this program, else this
     // program's path.
-    explicit BrightloomShareAutostart(QString executable, QObject* parent = nullptr);
+    explicit QuarryAutostart(QString executable, QObject* parent = nullptr);
 
     static QString filePath();
 

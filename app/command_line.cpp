@@ -2,9 +2,9 @@
 
 namespace {
 
-CommandLine invalid(const QString& problem) {
-    CommandLine result;
-    result.mode = CommandLine::Mode::invalid;
+QuarryCommandLine invalid(const QString& problem) {
+    QuarryCommandLine result;
+    result.mode = QuarryCommandLine::Mode::invalid;
     result.problem = problem;
     return result;
 }
@@ -12,10 +12,10 @@ CommandLine invalid(const QString& problem) {
 // `serve [--port N] [--password TEXT] [--name TEXT] [--slug TEXT] [--no-qr] FOLDER...`. A name and a
 // slug belong to the folder after them; a password to every folder after it, until the next one (an
 // empty one ends it), so that `--password x a b` never leaves b open by surprise.
-CommandLine parseServe(const QStringList& arguments) {
-    CommandLine result;
-    result.mode = CommandLine::Mode::serve;
-    ServeFolder next;
+QuarryCommandLine parseServe(const QStringList& arguments) {
+    QuarryCommandLine result;
+    result.mode = QuarryCommandLine::Mode::serve;
+    QuarryServeFolder next;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -32,7 +32,7 @@ CommandLine parseServe(const QStringList& arguments) {
             continue;
         }
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            result.mode = CommandLine::Mode::help;
+            result.mode = QuarryCommandLine::Mode::help;
             return result;
         }
         if (argument == QLatin1String("--no-qr")) {
@@ -70,8 +70,8 @@ CommandLine parseServe(const QStringList& arguments) {
 
 } // namespace
 
-CommandLine CommandLine::parse(const QStringList& arguments) {
-    CommandLine result;
+QuarryCommandLine QuarryCommandLine::parse(const QStringList& arguments) {
+    QuarryCommandLine result;
     if (arguments.size() > 1 && arguments.at(1) == QLatin1String("serve"))
         return parseServe(arguments.mid(2));
     for (const QString& argument : arguments.mid(1)) {
@@ -93,7 +93,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     return result;
 }
 
-QString CommandLine::helpText() {
+QString QuarryCommandLine::helpText() {
     return QStringLiteral(
         "Usage: brightloom-share [--hidden | --headless | --help | --version]\n"
         "       brightloom-share serve [--port N] [--password TEXT] [--name TEXT] [--slug TEXT] [--no-qr]\n"
@@ -122,6 +122,6 @@ QString CommandLine::helpText() {
         "  --no-qr          print no QR code\n");
 }
 
-QString CommandLine::versionText() {
+QString QuarryCommandLine::versionText() {
     return QStringLiteral("brightloom Share %1\n").arg(QStringLiteral(BRIGHTLOOM_VERSION));
 }

@@ -9,7 +9,7 @@
 #include <QApplication>
 #include <QIcon>
 
-int runDesktop(int argc, char** argv, BrightloomShareInstance& instance, bool hidden) {
+int runDesktop(int argc, char** argv, QuarrySingleInstance& instance, bool hidden) {
     QuarryDescriptorLimit::raiseToHardLimit();
     QApplication::setApplicationName(QStringLiteral("brightloom Share"));
     QApplication::setApplicationDisplayName(QStringLiteral("brightloom Share"));
@@ -18,14 +18,14 @@ int runDesktop(int argc, char** argv, BrightloomShareInstance& instance, bool hi
     QApplication::setDesktopFileName(QStringLiteral("app.brightloom.share"));
     // A QApplication, not a QGuiApplication: the tray icon and its menu are Qt Widgets.
     QApplication application(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/BrightloomShare/app.brightloom.share.svg")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/QuarryDesktop/app.brightloom.share.svg")));
     QuarryShareApp::useWindowStyle();
 
     // Declared before the shell, so it outlives the shell's teardown: a signal during it waits its turn.
-    BrightloomShareSignalWatcher signalWatcher;
+    QuarrySignalWatcher signalWatcher;
     QuarryShareApp shell;
     // Logging out sends SIGTERM (or SIGHUP): end as "Quit" does, the public link's child with us.
-    QObject::connect(&signalWatcher, &BrightloomShareSignalWatcher::received, &shell, [&shell](int signal) {
+    QObject::connect(&signalWatcher, &QuarrySignalWatcher::received, &shell, [&shell](int signal) {
         logDiagnostic(QStringLiteral("Quitting on signal %1.").arg(signal));
         shell.quit();
     });

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
-namespace BrightloomShareNotifier {
+namespace QuarryDesktopNotifier {
 
 void notify(const QString& summary, const QString& body) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -21,4 +21,4 @@ void notify(const QString& summary, const QString& body) {
     bus.send(message);
 }
 
-} // namespace BrightloomShareNotifier
+} // namespace QuarryDesktopNotifier

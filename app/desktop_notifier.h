@@ -4,8 +4,8 @@
 
 // Desktop notifications through the session's org.freedesktop.Notifications service. Sent without
 // waiting for an answer; without a notification service nothing is shown and nothing fails.
-namespace BrightloomShareNotifier {
+namespace QuarryDesktopNotifier {
 
 void notify(const QString& summary, const QString& body);
 
-} // namespace BrightloomShareNotifier
+} // namespace QuarryDesktopNotifier

@@ -5,19 +5,19 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
-BrightloomShareFolderChooser::~BrightloomShareFolderChooser() {
+QuarryDialogFolderChooser::~QuarryDialogFolderChooser() {
     // Nobody will answer any more; the store's callback must not wait for ever nor run late.
     m_pending = nullptr;
 }
 
-void BrightloomShareFolderChooser::chooseFolder(std::function<void(std::optional<QString>)> done) {
+void QuarryDialogFolderChooser::chooseFolder(std::function<void(std::optional<QString>)> done) {
     // One dialog at a time: a new request ends the previous one as cancelled.
     answer(std::nullopt);
     m_pending = std::move(done);
     Q_EMIT chooseRequested();
 }
 
-void BrightloomShareFolderChooser::finish(const QUrl& folder) {
+void QuarryDialogFolderChooser::finish(const QUrl& folder) {
     const QString path = folder.isLocalFile() ? folder.toLocalFile() : QString();
     if (path.isEmpty() || !QFileInfo(path).isDir()) {
         answer(std::nullopt);
@@ -27,11 +27,11 @@ void BrightloomShareFolderChooser::finish(const QUrl& folder) {
     answer(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
 }
 
-void BrightloomShareFolderChooser::cancel() {
+void QuarryDialogFolderChooser::cancel() {
     answer(std::nullopt);
 }
 
-void BrightloomShareFolderChooser::answer(std::optional<QString> path) {
+void QuarryDialogFolderChooser::answer(std::optional<QString> path) {
     if (!m_pending)
         return;
     auto done = std::move(m_pending);
@@ -39,6 +39,6 @@ void BrightloomShareFolderChooser::answer(std::optional<QString> path) {
     done(std::move(path));
 }
 
-void BrightloomShareClipboard::setText(const QString& text) {
+void QuarrySystemClipboard::setText(const QString& text) {
     QGuiApplication::clipboard()->setText(text);
 }

@@ -7,12 +7,12 @@
 
 // The store's folder chooser, answered by the main window's FolderDialog: the store asks, the window
 // shows the dialog on `chooseRequested` and reports back through `finish` or `cancel`.
-class BrightloomShareFolderChooser : public QObject, public QuarryFolderChooser {
+class QuarryDialogFolderChooser : public QObject, public QuarryFolderChooser {
     Q_OBJECT
 
 public:
     using QObject::QObject;
-    ~BrightloomShareFolderChooser() override;
+    ~QuarryDialogFolderChooser() override;
 
     void chooseFolder(std::function<void(std::optional<QString> path)> done) override;
 
@@ -30,7 +30,7 @@ private:
 };
 
 // The system clipboard, as plain text.
-class BrightloomShareClipboard : public QuarryClipboard {
+class QuarrySystemClipboard : public QuarryClipboard {
 public:
     void setText(const QString& text) override;
 };

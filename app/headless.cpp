@@ -21,25 +21,27 @@ void reportChanges(QuarryShareStore& store) {
         if (const auto message = store.errorMessage())
             logDiagnostic(QStringLiteral("Error: ") + *message);
     });
-    QObject::connect(&store, &QuarryShareStore::serverStateChanged, &store, [&store] {
-        const QuarryShareWebServer::State state = store.serverState();
+    QuarryServerController* server = store.server();
+    QObject::connect(server, &QuarryServerController::serverStateChanged, &store, [server] {
+        const QuarryShareWebServer::State state = server->serverState();
         if (state.kind == QuarryShareWebServer::State::Kind::running)
             logDiagnostic(QStringLiteral("Listening on port %1.").arg(state.port));
     });
-    QObject::connect(&store, &QuarryShareStore::publicTunnelStatusChanged, &store, [&store] {
-        logDiagnostic(QStringLiteral("Public link: %1.").arg(store.publicTunnelStatus().label()));
+    QuarryPublicLinkController* link = store.publicLink();
+    QObject::connect(link, &QuarryPublicLinkController::publicTunnelStatusChanged, &store, [link] {
+        logDiagnostic(QStringLiteral("Public link: %1.").arg(link->publicTunnelStatus().label()));
     });
 }
 
 } // namespace
 
-int runHeadless(int argc, char** argv, BrightloomShareInstance& instance) {
+int runHeadless(int argc, char** argv, QuarrySingleInstance& instance) {
     prepareServerProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brightloom Share"));
     // SIGINT and SIGTERM end the event loop, so the store is torn down normally (a running cloudflared
     // child is stopped with it); SIGHUP reads Syncthing's configuration again.
-    BrightloomShareSignalWatcher signalWatcher;
+    QuarrySignalWatcher signalWatcher;
     if (!signalWatcher.isInstalled()) {
         logDiagnostic(QStringLiteral("Could not install the signal handlers."));
         return 1;
@@ -48,7 +50,7 @@ int runHeadless(int argc, char** argv, BrightloomShareInstance& instance) {
     int status = 0;
     {
         QuarryShareStore store;
-        QObject::connect(&signalWatcher, &BrightloomShareSignalWatcher::received, &app, [&](int signal) {
+        QObject::connect(&signalWatcher, &QuarrySignalWatcher::received, &app, [&](int signal) {
             if (signal == SIGHUP) {
                 logDiagnostic(QStringLiteral("Refreshing spaces."));
                 store.refreshImportedFolders();

@@ -15,7 +15,7 @@
 namespace {
 
 // A later start for the same state folder: the running one gets the arguments; no second server.
-int handOver(const BrightloomShareInstance& instance, const QStringList& arguments) {
+int handOver(const QuarrySingleInstance& instance, const QStringList& arguments) {
     const std::optional<QString> reply = instance.handOver(arguments.mid(1), std::chrono::seconds(10));
     if (!reply) {
         logDiagnostic(QStringLiteral("brightloom Share is already running for this state folder but does not "
@@ -55,30 +55,30 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    const CommandLine command = CommandLine::parse(arguments);
+    const QuarryCommandLine command = QuarryCommandLine::parse(arguments);
     switch (command.mode) {
-    case CommandLine::Mode::help:
-        std::fputs(CommandLine::helpText().toLocal8Bit().constData(), stdout);
+    case QuarryCommandLine::Mode::help:
+        std::fputs(QuarryCommandLine::helpText().toLocal8Bit().constData(), stdout);
         return 0;
-    case CommandLine::Mode::version:
-        std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
+    case QuarryCommandLine::Mode::version:
+        std::fputs(QuarryCommandLine::versionText().toLocal8Bit().constData(), stdout);
         return 0;
-    case CommandLine::Mode::invalid:
+    case QuarryCommandLine::Mode::invalid:
         std::fprintf(stderr, "brightloom-share: %s\n\n%s", command.problem.toLocal8Bit().constData(),
-                     CommandLine::helpText().toLocal8Bit().constData());
+                     QuarryCommandLine::helpText().toLocal8Bit().constData());
         return 2;
-    case CommandLine::Mode::serve:
+    case QuarryCommandLine::Mode::serve:
         becomeLeanServer(argv);
         return runServe(argc, argv, command.serve);
-    case CommandLine::Mode::headless:
-    case CommandLine::Mode::desktop:
+    case QuarryCommandLine::Mode::headless:
+    case QuarryCommandLine::Mode::desktop:
         break;
     }
     // One application per user and state folder, with or without windows.
-    BrightloomShareInstance instance(QFileInfo(QuarryShareUtilities::appStateURL()).absolutePath());
+    QuarrySingleInstance instance(QFileInfo(QuarryShareUtilities::appStateURL()).absolutePath());
     if (instance.isRunningElsewhere())
         return handOver(instance, arguments);
-    if (command.mode == CommandLine::Mode::headless)
+    if (command.mode == QuarryCommandLine::Mode::headless)
         return runHeadless(argc, argv, instance);
     return runDesktop(argc, argv, instance, command.hidden);
 }

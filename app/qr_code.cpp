@@ -10,13 +10,13 @@ const QRgb kDark = qRgb(0, 0, 0);
 const QRgb kLight = qRgb(255, 255, 255);
 
 // Dark also outside the code's own square is false: that is the quiet zone.
-bool darkAt(const BrightloomShareQRCode& code, int x, int y) {
+bool darkAt(const QuarryQRCode& code, int x, int y) {
     return x >= 0 && y >= 0 && x < code.size && y < code.size && code.isDark(x, y);
 }
 
 } // namespace
 
-std::optional<BrightloomShareQRCode> BrightloomShareQRCode::encode(const QString& text) {
+std::optional<QuarryQRCode> QuarryQRCode::encode(const QString& text) {
     const QByteArray bytes = text.toUtf8();
     const std::unique_ptr<QRcode, decltype(&QRcode_free)> encoded(
         QRcode_encodeData(int(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.constData()), 0,
@@ -24,7 +24,7 @@ std::optional<BrightloomShareQRCode> BrightloomShareQRCode::encode(const QString
         &QRcode_free);
     if (!encoded || encoded->width <= 0)
         return std::nullopt;
-    BrightloomShareQRCode code;
+    QuarryQRCode code;
     code.size = encoded->width;
     code.modules.reserve(qsizetype(code.size) * code.size);
     // Bit 0 of each byte is the module's colour; the other bits say what the module is for.
@@ -33,7 +33,7 @@ std::optional<BrightloomShareQRCode> BrightloomShareQRCode::encode(const QString
     return code;
 }
 
-QImage qrCodeImage(const BrightloomShareQRCode& code, int scale) {
+QImage qrCodeImage(const QuarryQRCode& code, int scale) {
     const int side = (code.size + 2 * kQRCodeQuietZone) * scale;
     QImage image(side, side, QImage::Format_RGB32);
     image.fill(kLight);
@@ -51,7 +51,7 @@ QImage qrCodeImage(const BrightloomShareQRCode& code, int scale) {
     return image;
 }
 
-QString qrCodeTerminalText(const BrightloomShareQRCode& code, bool colours) {
+QString qrCodeTerminalText(const QuarryQRCode& code, bool colours) {
     const int first = -kQRCodeQuietZone, end = code.size + kQRCodeQuietZone;
     QString text;
     for (int y = first; y < end; y += 2) {

@@ -6,31 +6,31 @@
 
 #include <cmath>
 
-BrightloomShareQRCodeItem::BrightloomShareQRCodeItem(QQuickItem* parent)
+QuarryQRCodeItem::QuarryQRCodeItem(QQuickItem* parent)
     : QQuickPaintedItem(parent) {
     // Module edges must stay hard: no smoothing anywhere.
     setAntialiasing(false);
     setFillColor(Qt::white);
 }
 
-void BrightloomShareQRCodeItem::registerType() {
+void QuarryQRCodeItem::registerType() {
     static const bool registered = [] {
-        qmlRegisterType<BrightloomShareQRCodeItem>("BrightloomShare.Graphics", 1, 0, "QRCode");
+        qmlRegisterType<QuarryQRCodeItem>("QuarryDesktop.Graphics", 1, 0, "QRCode");
         return true;
     }();
     Q_UNUSED(registered);
 }
 
-void BrightloomShareQRCodeItem::setText(const QString& text) {
+void QuarryQRCodeItem::setText(const QString& text) {
     if (text == m_text)
         return;
     m_text = text;
-    m_code = text.isEmpty() ? std::nullopt : BrightloomShareQRCode::encode(text);
+    m_code = text.isEmpty() ? std::nullopt : QuarryQRCode::encode(text);
     update();
     Q_EMIT textChanged();
 }
 
-void BrightloomShareQRCodeItem::paint(QPainter* painter) {
+void QuarryQRCodeItem::paint(QPainter* painter) {
     if (!m_code)
         return;
     const qreal ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;

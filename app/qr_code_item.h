@@ -8,15 +8,15 @@
 
 // Draws the QR code of `text` as large as fits the item, each module a whole number of pixels (so the
 // edges stay sharp for a camera), dark modules on a light square in either theme.
-class BrightloomShareQRCodeItem : public QQuickPaintedItem {
+class QuarryQRCodeItem : public QQuickPaintedItem {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
     Q_PROPERTY(bool isValid READ isValid NOTIFY textChanged)
 
 public:
-    explicit BrightloomShareQRCodeItem(QQuickItem* parent = nullptr);
+    explicit QuarryQRCodeItem(QQuickItem* parent = nullptr);
 
-    // Registers the type for QML as BrightloomShare.Graphics/QRCode; safe to call more than once.
+    // Registers the type for QML as QuarryDesktop.Graphics/QRCode; safe to call more than once.
     static void registerType();
 
     QString text() const { return m_text; }
@@ -30,5 +30,5 @@ Q_SIGNALS:
 
 private:
     QString m_text;
-    std::optional<BrightloomShareQRCode> m_code;
+    std::optional<QuarryQRCode> m_code;
 };

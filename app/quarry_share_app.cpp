@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr char kMainQML[] = "qrc:/BrightloomShare/Main.qml";
+constexpr char kMainQML[] = "qrc:/QuarryDesktop/Main.qml";
 
 QString menuIcon(AppearanceMode mode) {
     switch (mode) {
@@ -39,7 +39,7 @@ QuarryShareApp::QuarryShareApp(QuarryShareStoreEnvironment environment,
                                           : std::make_unique<BrightloomShareUpdateController>()) {
     m_store->setFolderChooser(&m_folderChooser);
     m_store->setClipboard(&m_clipboard);
-    connect(&m_autostart, &BrightloomShareAutostart::failed, m_store.get(),
+    connect(&m_autostart, &QuarryAutostart::failed, m_store.get(),
             [store = m_store.get()](const QString& message) { store->setErrorMessage(message); });
     // Closing the main window decides for itself whether the application ends (see eventFilter).
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -72,8 +72,8 @@ void QuarryShareApp::useWindowStyle() {
 bool QuarryShareApp::openWindows(bool hidden) {
     if (m_engine)
         return m_mainWindow != nullptr;
-    BrightloomShareSymbolImage::registerType();
-    BrightloomShareQRCodeItem::registerType();
+    QuarrySymbolImage::registerType();
+    QuarryQRCodeItem::registerType();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->setInitialProperties({
         {QStringLiteral("shell"), QVariant::fromValue(static_cast<QObject*>(this))},
@@ -94,14 +94,14 @@ bool QuarryShareApp::openWindows(bool hidden) {
         return false;
     m_mainWindow->installEventFilter(this);
 
-    m_tray = std::make_unique<BrightloomShareTray>(*m_store);
-    connect(m_tray.get(), &BrightloomShareTray::openRequested, this, &QuarryShareApp::activateMainWindow);
-    connect(m_tray.get(), &BrightloomShareTray::quitRequested, this, &QuarryShareApp::quit);
+    m_tray = std::make_unique<QuarryTray>(*m_store);
+    connect(m_tray.get(), &QuarryTray::openRequested, this, &QuarryShareApp::activateMainWindow);
+    connect(m_tray.get(), &QuarryTray::quitRequested, this, &QuarryShareApp::quit);
     m_tray->showIfPossible();
 
     startWhenMainWindowAppears();
     // Hidden only where the tray can bring the window back.
-    if (hidden && BrightloomShareTray::isAvailable())
+    if (hidden && QuarryTray::isAvailable())
         startStore();
     else
         m_mainWindow->show();
@@ -126,7 +126,7 @@ void QuarryShareApp::startStore() {
 bool QuarryShareApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_mainWindow && event->type() == QEvent::Close) {
         // Whether a tray is there is asked now: a tray host may have come or gone since the start.
-        if (BrightloomShareTray::isAvailable())
+        if (QuarryTray::isAvailable())
             keepServingInBackground();
         else
             QTimer::singleShot(0, this, &QuarryShareApp::quit);
@@ -138,7 +138,7 @@ void QuarryShareApp::keepServingInBackground() {
     m_tray->showIfPossible();
     if (std::exchange(m_toldAboutBackground, true))
         return;
-    BrightloomShareNotifier::notify(
+    QuarryDesktopNotifier::notify(
         QStringLiteral("brightloom Share keeps sharing"),
         QStringLiteral("Your shares stay online while the window is closed. Open brightloom Share from its "
                        "icon in the system tray, or choose Quit there to stop sharing."));

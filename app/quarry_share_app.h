@@ -62,8 +62,8 @@ public:
     // start at login (--hidden). Returns the reply for that start.
     QString handleLaterStart(const QStringList& arguments);
 
-    BrightloomShareTray* tray() const { return m_tray.get(); }
-    BrightloomShareAutostart& autostart() { return m_autostart; }
+    QuarryTray* tray() const { return m_tray.get(); }
+    QuarryAutostart& autostart() { return m_autostart; }
 
 Q_SIGNALS:
     void quitRequested();
@@ -77,16 +77,16 @@ private:
     void startStore();
     void keepServingInBackground();
 
-    BrightloomShareFolderChooser m_folderChooser;
-    BrightloomShareClipboard m_clipboard;
-    BrightloomShareSystemColorScheme m_systemColorScheme;
-    BrightloomShareAutostart m_autostart;
+    QuarryDialogFolderChooser m_folderChooser;
+    QuarrySystemClipboard m_clipboard;
+    QuarrySystemColorScheme m_systemColorScheme;
+    QuarryAutostart m_autostart;
     std::unique_ptr<QuarryShareStore> m_store;
     std::unique_ptr<BrightloomShareUpdateController> m_updateController;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow* m_mainWindow = nullptr;
     QQuickWindow* m_settingsWindow = nullptr;
-    std::unique_ptr<BrightloomShareTray> m_tray;
+    std::unique_ptr<QuarryTray> m_tray;
     bool m_started = false;
     bool m_toldAboutBackground = false;
 };

@@ -3,6 +3,7 @@
 #include "app/qr_code.h"
 #include "app/server_process.h"
 #include "app/signal_watcher.h"
+#include "core/mailbox.h"
 #include "core/password_digest.h"
 #include "core/share_records.h"
 #include "server/web_server.h"
@@ -35,10 +36,10 @@ QString printable(QString text) {
 }
 
 // The folders as enabled shares, or the message for the first one that cannot be served.
-QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folders) {
+QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<QuarryServeFolder>& folders) {
     QList<QuarryFolderShare> shares;
     QSet<QString> taken;
-    for (const ServeFolder& folder : folders) {
+    for (const QuarryServeFolder& folder : folders) {
         const QFileInfo info(folder.path);
         if (!info.exists())
             return QuarryError{QStringLiteral("serve"), 2,
@@ -52,8 +53,8 @@ QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<ServeFolder>& folde
         share.urlSlug = QuarryShareUtilities::uniqueSlug(folder.slug.value_or(share.name), taken);
         share.isEnabled = true;
         if (folder.password) {
-            share.passwordSalt = newUuidText();
-            share.passwordDigest = QuarryShareWeb::passwordDigest(*folder.password, *share.passwordSalt);
+            share.passwordSalt = newUUIDText();
+            share.passwordDigest = QuarryDigests::passwordDigest(*folder.password, *share.passwordSalt);
         }
         taken.insert(share.urlSlug);
         shares.append(share);
@@ -106,7 +107,7 @@ QString banner(const QList<QuarryFolderShare>& shares, int port, bool withQRCode
     if (lan == origins.end())
         return text + QStringLiteral("\nNo network address to show a QR code for.\n");
     const QString url = *lan + shares.first().urlSlug + QLatin1Char('/');
-    if (const auto code = BrightloomShareQRCode::encode(url))
+    if (const auto code = QuarryQRCode::encode(url))
         text += QStringLiteral("\nScan to open %1 on a phone on the same network:\n\n%2")
                     .arg(url, qrCodeTerminalText(*code, colours));
     return text;
@@ -114,7 +115,7 @@ QString banner(const QList<QuarryFolderShare>& shares, int port, bool withQRCode
 
 } // namespace
 
-int runServe(int argc, char** argv, const ServeOptions& options) {
+int runServe(int argc, char** argv, const QuarryServeOptions& options) {
     prepareServerProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brightloom Share"));
@@ -123,8 +124,8 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
         print(stderr, QStringLiteral("brightloom-share serve: %1\n").arg(shares.error().message));
         return 2;
     }
-    BrightloomShareSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &BrightloomShareSignalWatcher::received, &app, &QCoreApplication::quit);
+    QuarrySignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &QuarrySignalWatcher::received, &app, &QCoreApplication::quit);
     endWithInputPipe(app);
 
     QuarryShareServerSnapshot snapshot;
@@ -133,6 +134,8 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
     // Without --port: the application's port, or any free one when the application itself has it.
     bool fallBack = !options.port.has_value();
     int exitCode = 0;
+    // Declared before the server, so it outlives every report the server thread may still post.
+    QuarryMailbox reports;
     QuarryShareWebServer server;
     const auto handle = [&](const QuarryShareWebServer::State& state) {
         if (state.kind == QuarryShareWebServer::State::Kind::running) {
@@ -148,10 +151,9 @@ int runServe(int argc, char** argv, const ServeOptions& options) {
             app.quit();
         }
     };
-    // Reported on the server thread: acted on here.
-    server.setStateHandler([&app, handle](const QuarryShareWebServer::State& state) {
-        QMetaObject::invokeMethod(
-            &app, [handle, state] { handle(state); }, Qt::QueuedConnection);
+    // Reported on the server thread: handed over through the mailbox and acted on here.
+    server.setStateHandler([&reports, handle](const QuarryShareWebServer::State& state) {
+        reports.post([handle, state] { handle(state); });
     });
     const QuarryResult<void> started = server.start(options.port.value_or(kDefaultPort), snapshot);
     if (!started) {

@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    const CommandLine command = CommandLine::parse(arguments);
-    if (command.mode != CommandLine::Mode::serve) {
+    const QuarryCommandLine command = QuarryCommandLine::parse(arguments);
+    if (command.mode != QuarryCommandLine::Mode::serve) {
         std::fputs("brightloom-share-serve: run it as brightloom-share serve [options] FOLDER...\n", stderr);
         return 2;
     }

@@ -32,7 +32,7 @@ bool installHandlers() {
 
 } // namespace
 
-BrightloomShareSignalWatcher::BrightloomShareSignalWatcher(QObject* parent)
+QuarrySignalWatcher::QuarrySignalWatcher(QObject* parent)
     : QObject(parent) {
     if (!installHandlers())
         return;
@@ -44,7 +44,7 @@ BrightloomShareSignalWatcher::BrightloomShareSignalWatcher(QObject* parent)
     });
 }
 
-BrightloomShareSignalWatcher::~BrightloomShareSignalWatcher() {
+QuarrySignalWatcher::~QuarrySignalWatcher() {
     // Signals arriving after the event loop has gone end the process the default way.
     if (!m_notifier)
         return;

@@ -96,7 +96,7 @@ std::optional<QByteArray> receiveLine(int descriptor, std::chrono::steady_clock:
 
 } // namespace
 
-BrightloomShareInstance::BrightloomShareInstance(const QString& stateFolder, QObject* parent)
+QuarrySingleInstance::QuarrySingleInstance(const QString& stateFolder, QObject* parent)
     : QObject(parent)
     , m_basePath(basePathFor(stateFolder)) {
     m_lockDescriptor = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -113,7 +113,7 @@ BrightloomShareInstance::BrightloomShareInstance(const QString& stateFolder, QOb
     }
 }
 
-BrightloomShareInstance::~BrightloomShareInstance() {
+QuarrySingleInstance::~QuarrySingleInstance() {
     if (m_server) {
         m_server->close();
         QLocalServer::removeServer(socketPath());
@@ -122,7 +122,7 @@ BrightloomShareInstance::~BrightloomShareInstance() {
         ::close(m_lockDescriptor); // releases the lock
 }
 
-bool BrightloomShareInstance::listen(Answer answer) {
+bool QuarrySingleInstance::listen(Answer answer) {
     if (m_runningElsewhere || m_server)
         return false;
     m_answer = std::move(answer);
@@ -134,11 +134,11 @@ bool BrightloomShareInstance::listen(Answer answer) {
         logDiagnostic(QStringLiteral("Later starts cannot reach this one: %1").arg(m_server->errorString()));
         return false;
     }
-    connect(m_server, &QLocalServer::newConnection, this, &BrightloomShareInstance::answerConnection);
+    connect(m_server, &QLocalServer::newConnection, this, &QuarrySingleInstance::answerConnection);
     return true;
 }
 
-void BrightloomShareInstance::answerConnection() {
+void QuarrySingleInstance::answerConnection() {
     while (QLocalSocket* connection = m_server->nextPendingConnection()) {
         connect(connection, &QLocalSocket::disconnected, connection, &QObject::deleteLater);
         // A peer that says nothing, or too much, is dropped.
@@ -161,8 +161,8 @@ void BrightloomShareInstance::answerConnection() {
     }
 }
 
-std::optional<QString> BrightloomShareInstance::handOver(const QStringList& arguments,
-                                                         std::chrono::milliseconds timeout) const {
+std::optional<QString> QuarrySingleInstance::handOver(const QStringList& arguments,
+                                                      std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     int descriptor = -1;
     while ((descriptor = connectTo(socketPath())) < 0) {

@@ -14,7 +14,7 @@ class QLocalServer;
 // an flock on a file in the user's runtime folder; the kernel drops it with the process, so it never
 // goes stale. The holder answers later starts on a local socket beside it: a later start finds the lock
 // taken and hands its arguments over instead of starting a second server.
-class BrightloomShareInstance : public QObject {
+class QuarrySingleInstance : public QObject {
     Q_OBJECT
 
 public:
@@ -22,8 +22,8 @@ public:
     using Answer = std::function<QString(const QStringList& arguments)>;
 
     // Takes the lock for the state folder when nobody holds it.
-    explicit BrightloomShareInstance(const QString& stateFolder, QObject* parent = nullptr);
-    ~BrightloomShareInstance() override;
+    explicit QuarrySingleInstance(const QString& stateFolder, QObject* parent = nullptr);
+    ~QuarrySingleInstance() override;
 
     // Another process holds the lock: hand the arguments over and end.
     bool isRunningElsewhere() const { return m_runningElsewhere; }

@@ -21,24 +21,24 @@ void drawInto(QImage& image, QSvgRenderer& renderer, const QColor& color) {
 
 } // namespace
 
-BrightloomShareSymbolImage::BrightloomShareSymbolImage(QQuickItem* parent)
+QuarrySymbolImage::QuarrySymbolImage(QQuickItem* parent)
     : QQuickPaintedItem(parent) {
     setAntialiasing(true);
     connect(this, &QQuickItem::widthChanged, this, [this] { m_cache = QImage(); });
     connect(this, &QQuickItem::heightChanged, this, [this] { m_cache = QImage(); });
 }
 
-BrightloomShareSymbolImage::~BrightloomShareSymbolImage() = default;
+QuarrySymbolImage::~QuarrySymbolImage() = default;
 
-void BrightloomShareSymbolImage::registerType() {
+void QuarrySymbolImage::registerType() {
     static const bool registered = [] {
-        qmlRegisterType<BrightloomShareSymbolImage>("BrightloomShare.Graphics", 1, 0, "SymbolImage");
+        qmlRegisterType<QuarrySymbolImage>("QuarryDesktop.Graphics", 1, 0, "SymbolImage");
         return true;
     }();
     Q_UNUSED(registered);
 }
 
-void BrightloomShareSymbolImage::setSource(const QString& source) {
+void QuarrySymbolImage::setSource(const QString& source) {
     if (source == m_source)
         return;
     m_source = source;
@@ -53,7 +53,7 @@ void BrightloomShareSymbolImage::setSource(const QString& source) {
     Q_EMIT sourceChanged();
 }
 
-void BrightloomShareSymbolImage::setColor(const QColor& color) {
+void QuarrySymbolImage::setColor(const QColor& color) {
     if (color == m_color)
         return;
     m_color = color;
@@ -62,11 +62,11 @@ void BrightloomShareSymbolImage::setColor(const QColor& color) {
     Q_EMIT colorChanged();
 }
 
-bool BrightloomShareSymbolImage::isNull() const {
+bool QuarrySymbolImage::isNull() const {
     return !m_renderer;
 }
 
-void BrightloomShareSymbolImage::paint(QPainter* painter) {
+void QuarrySymbolImage::paint(QPainter* painter) {
     if (!m_renderer || width() <= 0 || height() <= 0)
         return;
     const qreal ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;

@@ -11,17 +11,17 @@ class QSvgRenderer;
 // Draws one of the bundled SVG icons in one colour (every stroke and fill takes `color`), or as drawn
 // when `color` is transparent. Painted rather than loaded as an image so the scene graph holds no
 // texture of its own for it.
-class BrightloomShareSymbolImage : public QQuickPaintedItem {
+class QuarrySymbolImage : public QQuickPaintedItem {
     Q_OBJECT
     Q_PROPERTY(QString source READ source WRITE setSource NOTIFY sourceChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
     Q_PROPERTY(bool isNull READ isNull NOTIFY sourceChanged)
 
 public:
-    explicit BrightloomShareSymbolImage(QQuickItem* parent = nullptr);
-    ~BrightloomShareSymbolImage() override;
+    explicit QuarrySymbolImage(QQuickItem* parent = nullptr);
+    ~QuarrySymbolImage() override;
 
-    // Registers the type for QML as BrightloomShare.Graphics/SymbolImage; safe to call more than once.
+    // Registers the type for QML as QuarryDesktop.Graphics/SymbolImage; safe to call more than once.
     static void registerType();
 
     QString source() const { return m_source; }

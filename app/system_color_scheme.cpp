@@ -5,20 +5,20 @@
 #include <QGuiApplication>
 #include <QPalette>
 
-BrightloomShareSystemColorScheme::BrightloomShareSystemColorScheme(QObject* parent)
+QuarrySystemColorScheme::QuarrySystemColorScheme(QObject* parent)
     : QObject(parent) {
     if (QCoreApplication* application = QCoreApplication::instance())
         application->installEventFilter(this);
     update();
 }
 
-bool BrightloomShareSystemColorScheme::eventFilter(QObject* watched, QEvent* event) {
+bool QuarrySystemColorScheme::eventFilter(QObject* watched, QEvent* event) {
     if (watched == QCoreApplication::instance() && event->type() == QEvent::ApplicationPaletteChange)
         update();
     return QObject::eventFilter(watched, event);
 }
 
-void BrightloomShareSystemColorScheme::update() {
+void QuarrySystemColorScheme::update() {
     // A dark theme paints windows in a dark colour; that is the one hint every platform theme gives.
     const bool dark = QGuiApplication::palette().color(QPalette::Active, QPalette::Window).lightness() < 128;
     if (dark == m_prefersDark)

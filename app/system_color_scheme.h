@@ -4,12 +4,12 @@
 
 // Whether the desktop prefers dark windows, as far as Qt 6.4 can tell: from the lightness of the
 // platform palette's window colour, re-read whenever the application palette changes.
-class BrightloomShareSystemColorScheme : public QObject {
+class QuarrySystemColorScheme : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool prefersDark READ prefersDark NOTIFY prefersDarkChanged)
 
 public:
-    explicit BrightloomShareSystemColorScheme(QObject* parent = nullptr);
+    explicit QuarrySystemColorScheme(QObject* parent = nullptr);
     bool prefersDark() const { return m_prefersDark; }
 
 Q_SIGNALS:

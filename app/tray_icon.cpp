@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr char kAppIcon[] = ":/BrightloomShare/app.brightloom.share.svg";
+constexpr char kAppIcon[] = ":/QuarryDesktop/app.brightloom.share.svg";
 
 // The palette's status colours.
 const QColor kGreen(0x0E, 0x92, 0x5D);
@@ -47,7 +47,7 @@ QIcon stateIcon(const QColor& server, const std::optional<QColor>& publicLink) {
 
 } // namespace
 
-BrightloomShareTray::BrightloomShareTray(QuarryShareStore& store, QObject* parent)
+QuarryTray::QuarryTray(QuarryShareStore& store, QObject* parent)
     : QObject(parent)
     , m_store(store) {
     m_serverStatus = m_menu.addAction(QString());
@@ -63,13 +63,14 @@ BrightloomShareTray::BrightloomShareTray(QuarryShareStore& store, QObject* paren
     m_publicLink->setObjectName(QStringLiteral("trayPublicLinkAction"));
     m_quit->setObjectName(QStringLiteral("trayQuitAction"));
 
-    connect(m_open, &QAction::triggered, this, &BrightloomShareTray::openRequested);
-    connect(m_quit, &QAction::triggered, this, &BrightloomShareTray::quitRequested);
-    connect(m_publicLink, &QAction::triggered, this, [this] {
+    connect(m_open, &QAction::triggered, this, &QuarryTray::openRequested);
+    connect(m_quit, &QAction::triggered, this, &QuarryTray::quitRequested);
+    QuarryPublicLinkController* link = m_store.publicLink();
+    connect(m_publicLink, &QAction::triggered, this, [this, link] {
         if (m_store.appState().publicTunnel.isEnabled)
-            m_store.stopPublicTunnel();
+            link->stopPublicTunnel();
         else
-            m_store.startPublicTunnel();
+            link->startPublicTunnel();
     });
     // A click on the icon itself opens the window too.
     connect(&m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -77,30 +78,31 @@ BrightloomShareTray::BrightloomShareTray(QuarryShareStore& store, QObject* paren
             Q_EMIT openRequested();
     });
 
-    for (const auto signal :
-         {&QuarryShareStore::serverStateChanged, &QuarryShareStore::publicTunnelStatusChanged,
-          &QuarryShareStore::appStateChanged, &QuarryShareStore::publicTunnelRequirementsChanged})
-        connect(&m_store, signal, this, &BrightloomShareTray::update);
+    connect(m_store.server(), &QuarryServerController::serverStateChanged, this, &QuarryTray::update);
+    for (const auto signal : {&QuarryPublicLinkController::publicTunnelStatusChanged,
+                              &QuarryPublicLinkController::publicTunnelEnabledChanged,
+                              &QuarryPublicLinkController::publicTunnelRequirementsChanged})
+        connect(link, signal, this, &QuarryTray::update);
     m_icon.setContextMenu(&m_menu);
     update();
 }
 
-BrightloomShareTray::~BrightloomShareTray() {
+QuarryTray::~QuarryTray() {
     m_icon.hide();
 }
 
-bool BrightloomShareTray::isAvailable() {
+bool QuarryTray::isAvailable() {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void BrightloomShareTray::showIfPossible() {
+void QuarryTray::showIfPossible() {
     // Elsewhere (Wayland without a tray host, offscreen) an icon would show nowhere.
     if (isAvailable() || QGuiApplication::platformName() == QLatin1String("xcb"))
         m_icon.show();
 }
 
-QString BrightloomShareTray::serverText() const {
-    const QuarryShareWebServer::State state = m_store.serverState();
+QString QuarryTray::serverText() const {
+    const QuarryShareWebServer::State state = m_store.server()->serverState();
     switch (state.kind) {
     case QuarryShareWebServer::State::Kind::running:
         return QStringLiteral("Web server: Listening on %1").arg(state.port);
@@ -112,26 +114,27 @@ QString BrightloomShareTray::serverText() const {
     return QStringLiteral("Web server: Stopped");
 }
 
-QString BrightloomShareTray::publicLinkText() const {
-    return QStringLiteral("Public link: %1").arg(m_store.publicTunnelStatus().label());
+QString QuarryTray::publicLinkText() const {
+    return QStringLiteral("Public link: %1").arg(m_store.publicLink()->publicTunnelStatus().label());
 }
 
-void BrightloomShareTray::update() {
+void QuarryTray::update() {
     const bool linkEnabled = m_store.appState().publicTunnel.isEnabled;
     m_serverStatus->setText(serverText());
     m_publicLinkStatus->setText(publicLinkText());
     m_publicLink->setText(linkEnabled ? QStringLiteral("Turn Off Public Link")
                                       : QStringLiteral("Turn On Public Link"));
-    m_publicLink->setEnabled(linkEnabled || m_store.publicTunnelCanStart());
+    m_publicLink->setEnabled(linkEnabled || m_store.publicLink()->publicTunnelCanStart());
     m_icon.setToolTip(QStringLiteral("brightloom Share\n%1\n%2").arg(serverText(), publicLinkText()));
 
     QColor server = kGrey;
-    if (m_store.serverState().kind == QuarryShareWebServer::State::Kind::running)
+    const QuarryShareWebServer::State::Kind serverKind = m_store.server()->serverState().kind;
+    if (serverKind == QuarryShareWebServer::State::Kind::running)
         server = kGreen;
-    else if (m_store.serverState().kind == QuarryShareWebServer::State::Kind::failed)
+    else if (serverKind == QuarryShareWebServer::State::Kind::failed)
         server = kYellow;
     std::optional<QColor> link;
-    switch (m_store.publicTunnelStatus().kind) {
+    switch (m_store.publicLink()->publicTunnelStatus().kind) {
     case QuarryShareTunnelService::Status::Kind::running:
         link = kGreen;
         break;

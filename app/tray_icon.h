@@ -12,12 +12,12 @@ class QuarryShareStore;
 // fallback). Its picture and tool tip show whether the server is serving and whether the public link is
 // on; its menu offers "Open brightloom Share", the public link on and off, and "Quit". The actions are
 // made once and updated in place as the store changes, so a tray host never sees the menu rebuilt.
-class BrightloomShareTray : public QObject {
+class QuarryTray : public QObject {
     Q_OBJECT
 
 public:
-    explicit BrightloomShareTray(QuarryShareStore& store, QObject* parent = nullptr);
-    ~BrightloomShareTray() override;
+    explicit QuarryTray(QuarryShareStore& store, QObject* parent = nullptr);
+    ~QuarryTray() override;
 
     // Whether the desktop shows tray icons at this moment (a tray host may come and go).
     static bool isAvailable();

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr char kMetadataResource[] = ":/BrightloomShare/application_info.json";
+constexpr char kMetadataResource[] = ":/QuarryDesktop/application_info.json";
 
 std::optional<QString> nonBlankText(const QJsonObject& metadata, const char* key) {
     const QJsonValue value = metadata.value(QLatin1String(key));
@@ -46,7 +46,7 @@ QJsonObject BrightloomShareUpdateController::applicationMetadata() {
 
 BrightloomShareUpdateController::UpdaterFactory BrightloomShareUpdateController::platformUpdaterFactory() {
     // No software-update service exists on Linux; distributions update the application.
-    return [](const Configuration&) -> std::unique_ptr<BrightloomShareUpdater> { return nullptr; };
+    return [](const Configuration&) -> std::unique_ptr<QuarryUpdater> { return nullptr; };
 }
 
 bool BrightloomShareUpdateController::canCheckForUpdates() const {

@@ -9,9 +9,9 @@
 #include <optional>
 
 // A software-update service of the platform, set up with the application's feed and signing key.
-class BrightloomShareUpdater {
+class QuarryUpdater {
 public:
-    virtual ~BrightloomShareUpdater() = default;
+    virtual ~QuarryUpdater() = default;
     // Whether a user-initiated check may start now.
     virtual bool canCheckForUpdates() const = 0;
     // Runs a user-initiated check; the service shows its own windows.
@@ -31,7 +31,7 @@ public:
         QString publicEDKey;
         bool operator==(const Configuration&) const = default;
     };
-    using UpdaterFactory = std::function<std::unique_ptr<BrightloomShareUpdater>(const Configuration&)>;
+    using UpdaterFactory = std::function<std::unique_ptr<QuarryUpdater>(const Configuration&)>;
 
     // Reads the configuration from `metadata`; asks `factory` for an updater only when it is complete.
     explicit BrightloomShareUpdateController(const QJsonObject& metadata = applicationMetadata(),
@@ -52,5 +52,5 @@ Q_SIGNALS:
     void canCheckForUpdatesChanged();
 
 private:
-    std::unique_ptr<BrightloomShareUpdater> m_updater;
+    std::unique_ptr<QuarryUpdater> m_updater;
 };

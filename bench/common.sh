@@ -29,11 +29,5 @@ bench_serve() {
     "$SERVE" serve --port 0 --no-qr --slug bench "$1" > "$work/serve.out" 2> "$work/serve.err" < "$work/serve.in" &
     serve_pid=$!
     exec 3> "$work/serve.in"
-    port=""
-    for _ in $(seq 1 100); do
-        port=$(sed -n 's|^  http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/serve.out" | head -n 1)
-        [ -n "$port" ] && break
-        sleep 0.1
-    done
-    [ -n "$port" ] || { echo "bench: brightloom-share serve did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
+    port=$(node tests/support/serve.mjs "$work/serve.out") || { echo "bench: brightloom-share serve did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
 }

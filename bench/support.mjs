@@ -1,12 +1,11 @@
 // What the Node benchmarks share: the binary under test, a private temporary home, a free port and a
 // running `brightloom-share serve`. Everything stays on 127.0.0.1 and in the temporary folder.
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
 import { fileURLToPath } from 'node:url';
+import { startServing } from '../tests/support/serve.mjs';
 
 export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 
@@ -53,19 +52,6 @@ export function freePort() {
 }
 
 // Starts `serve` sharing `folder` under the slug "bench" and resolves once it has printed its address.
-// Its standard input is a pipe, so it ends with this process whatever happens.
-export async function startServe(serve, folder, env) {
-  const child = spawn(serve, ['serve', '--port', '0', '--no-qr', '--slug', 'bench', folder], {
-    env,
-    stdio: ['pipe', 'pipe', 'inherit'],
-  });
-  const port = await new Promise((resolve, reject) => {
-    readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
-      if (match) resolve(Number(match[1]));
-    });
-    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
-    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
-  });
-  return { child, port, origin: 'http://127.0.0.1:' + port, stop: () => child.kill('SIGTERM') };
+export function startServe(serve, folder, env) {
+  return startServing(serve, ['--slug', 'bench', folder], env);
 }

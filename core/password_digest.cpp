@@ -2,7 +2,7 @@
 
 #include <QCryptographicHash>
 
-namespace QuarryShareWeb {
+namespace QuarryDigests {
 
 QString sha256Hex(const QString& text) {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
@@ -12,4 +12,4 @@ QString passwordDigest(const QString& password, const QString& salt) {
     return sha256Hex(salt + QLatin1Char(':') + password);
 }
 
-} // namespace QuarryShareWeb
+} // namespace QuarryDigests

@@ -85,9 +85,9 @@ QString resolvedPathBelow(const QString& resolvedBase, const QString& relative) 
                         QDir::cleanPath(relative).split(QLatin1Char('/'), Qt::SkipEmptyParts));
 }
 
-std::optional<QString> relativePath(const QString& url, const QString& rootURL) {
-    const QString p = resolvedPath(url);
-    const QString r = resolvedPath(rootURL);
+std::optional<QString> relativePath(const QString& path, const QString& rootPath) {
+    const QString p = resolvedPath(path);
+    const QString r = resolvedPath(rootPath);
     if (p == r)
         return QString();
     const QString prefix = r.endsWith(QLatin1Char('/')) ? r : r + QLatin1Char('/');

@@ -16,8 +16,8 @@ QString resolvedPath(const QString& path);
 // components are not read again).
 QString resolvedPathBelow(const QString& resolvedBase, const QString& relative);
 
-// The location of url relative to rootURL after both were cleaned and resolved: "" when they are the
-// same folder, the rest after "root/" when url lies inside root, nothing otherwise.
-std::optional<QString> relativePath(const QString& url, const QString& rootURL);
+// The location of path relative to rootPath after both were cleaned and resolved: "" when they are the
+// same folder, the rest after "root/" when path lies inside the root, nothing otherwise.
+std::optional<QString> relativePath(const QString& path, const QString& rootPath);
 
 } // namespace QuarryShareUtilities

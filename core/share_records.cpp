@@ -9,7 +9,7 @@ QString uuidText(const QUuid& uuid) {
     return uuid.toString(QUuid::WithoutBraces).toUpper();
 }
 
-QString newUuidText() {
+QString newUUIDText() {
     return uuidText(QUuid::createUuid());
 }
 

@@ -12,7 +12,7 @@ inline constexpr const char* kDefaultBrokerURL = "https://broker.brightloom.app"
 inline constexpr int kDefaultPort = 48173;
 
 // A new random UUID in canonical text form: upper-case hexadecimal, 8-4-4-4-12.
-QString newUuidText();
+QString newUUIDText();
 // Canonical upper-case text of a UUID.
 QString uuidText(const QUuid& uuid);
 // Reads a UUID only from its 36-character 8-4-4-4-12 text (either case); anything else gives nothing.
@@ -77,7 +77,7 @@ struct QuarrySharePublicTunnel {
 struct QuarryShareAppState {
     int port = kDefaultPort;
     QList<QuarryFolderShare> shares;
-    QString installationID = newUuidText();
+    QString installationID = newUUIDText();
     QuarrySharePublicTunnel publicTunnel;
 
     bool operator==(const QuarryShareAppState&) const = default;

@@ -61,7 +61,7 @@ void checkCookies(const QByteArray& input) {
         made.isEnabled = true;
         made.passwordSalt = QStringLiteral("c2FsdA==");
         made.passwordDigest =
-            QuarryShareWeb::passwordDigest(QStringLiteral("open sesame"), *made.passwordSalt);
+            QuarryDigests::passwordDigest(QStringLiteral("open sesame"), *made.passwordSalt);
         return made;
     }();
     HTTPRequest request;

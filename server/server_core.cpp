@@ -91,7 +91,7 @@ QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddres
     limits.bodyLimit = QuarrySite::bodyLimit;
     return new QuarryHTTPConnection(
         descriptor, peer,
-        [this](const HTTPRequest& request, const QHostAddress& peer) { return answer(request, peer); },
+        [this](const HTTPRequest& request, const QHostAddress& from) { return answer(request, from); },
         limits, this);
 }
 

@@ -11,6 +11,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -83,12 +84,19 @@ std::optional<QList<QuarryImportedFolder>> QuarryFolderImporter::readFolders(QIO
         return std::nullopt;
 
     folders.removeIf([](const QuarryImportedFolder& folder) { return folder.path.isEmpty(); });
+    // Sorted by position, then moved once: GCC 12 takes the std::optional<QString> that
+    // std::stable_sort moves around for uninitialized, a false warning that would fail release builds.
     const QCollator collator = nameCollator();
-    std::stable_sort(folders.begin(), folders.end(),
-                     [&](const QuarryImportedFolder& a, const QuarryImportedFolder& b) {
-                         return collator.compare(a.name, b.name) < 0;
-                     });
-    return folders;
+    QList<qsizetype> order(folders.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return collator.compare(folders.at(a).name, folders.at(b).name) < 0;
+    });
+    QList<QuarryImportedFolder> sorted;
+    sorted.reserve(folders.size());
+    for (const qsizetype index : order)
+        sorted.append(std::move(folders[index]));
+    return sorted;
 }
 
 std::optional<QList<QuarryImportedFolder>>

@@ -50,13 +50,13 @@ std::optional<QString> numericHost(const QByteArray& address) {
 
 namespace QuarryShareUtilities {
 
-QList<QuarryNetworkInterface> networkInterfaceEntries() {
+QList<NetworkInterface> networkInterfaces() {
     ifaddrs* first = nullptr;
     if (getifaddrs(&first) != 0)
         return {};
-    QList<QuarryNetworkInterface> entries;
+    QList<NetworkInterface> entries;
     for (const ifaddrs* entry = first; entry; entry = entry->ifa_next) {
-        QuarryNetworkInterface copy;
+        NetworkInterface copy;
         copy.name = entry->ifa_name ? QFile::decodeName(entry->ifa_name) : QString();
         copy.flags = entry->ifa_flags;
         if (entry->ifa_addr)
@@ -68,9 +68,9 @@ QList<QuarryNetworkInterface> networkInterfaceEntries() {
     return entries;
 }
 
-QStringList localIPv4Addresses(const QList<QuarryNetworkInterface>& entries) {
+QStringList localIPv4Addresses(const QList<NetworkInterface>& entries) {
     QStringList addresses;
-    for (const QuarryNetworkInterface& entry : entries) {
+    for (const NetworkInterface& entry : entries) {
         if (entry.address.isEmpty())
             continue;
         const bool upAndRunning = (entry.flags & IFF_UP) && (entry.flags & IFF_RUNNING);
@@ -85,11 +85,10 @@ QStringList localIPv4Addresses(const QList<QuarryNetworkInterface>& entries) {
 }
 
 QStringList localIPv4Addresses() {
-    return localIPv4Addresses(networkInterfaceEntries());
+    return localIPv4Addresses(networkInterfaces());
 }
 
-QStringList localOrigins(int port, const QString& computerName,
-                         const QList<QuarryNetworkInterface>& entries) {
+QStringList localOrigins(int port, const QString& computerName, const QList<NetworkInterface>& entries) {
     const QString suffix = QLatin1Char(':') + QString::number(port) + QLatin1Char('/');
     QStringList origins{QStringLiteral("http://127.0.0.1") + suffix,
                         QStringLiteral("http://localhost") + suffix};
@@ -107,7 +106,7 @@ QStringList localOrigins(int port) {
     // The ".local" origin must be a name that resolves: the local network's mDNS responder (Avahi)
     // announces the host name's first label, not the descriptive name a user may have set.
     return localOrigins(port, QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0),
-                        networkInterfaceEntries());
+                        networkInterfaces());
 }
 
 } // namespace QuarryShareUtilities

@@ -1,11 +1,10 @@
 #include "store/quarry_share_store.h"
 
 #include "core/app_paths.h"
-#include "core/mailbox.h"
 #include "core/text_order.h"
-#include "store/system_wake.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -24,7 +23,7 @@ QList<QuarryFolderShare> withSource(const QList<QuarryFolderShare>& shares, Quar
 }
 
 QSettings preferences() {
-    return QSettings(QStringLiteral("brightloom"), QStringLiteral("brightloom Share"));
+    return QSettings(QuarryShareStore::preferencesFilePath(), QSettings::IniFormat);
 }
 
 } // namespace
@@ -33,51 +32,51 @@ QuarryShareStore::QuarryShareStore(QuarryShareStoreEnvironment environment, QObj
     : QObject(parent)
     , m_environment(std::move(environment)) {
     m_persistenceURL = QuarryShareUtilities::appStateURL();
-    m_webServer = std::make_unique<QuarryShareWebServer>();
-    m_tunnelService = std::make_unique<QuarryShareTunnelService>();
-
-    m_recoveryTimer = new QTimer(this);
-    m_recoveryTimer->setSingleShot(true);
-    connect(m_recoveryTimer, &QTimer::timeout, this, &QuarryShareStore::restartServer);
-    m_failureAlertTimer = new QTimer(this);
-    m_failureAlertTimer->setSingleShot(true);
-    connect(m_failureAlertTimer, &QTimer::timeout, this, [this] {
-        if (!isServerRunning())
-            setErrorMessage(m_pendingAlertMessage);
-    });
+    std::unique_ptr<QuarryShareWebServer> webServer = std::move(m_environment.webServer);
+    if (!webServer)
+        webServer = std::make_unique<QuarryShareWebServer>();
+    std::unique_ptr<QuarryShareTunnelService> tunnelService = std::move(m_environment.tunnelService);
+    if (!tunnelService)
+        tunnelService = std::make_unique<QuarryShareTunnelService>();
 
     if (const auto stored = appearanceModeFromRaw(preferences().value(appearanceModeDefaultsKey).toString()))
         m_appearanceMode = *stored;
 
     load();
     mergeImportedQuarryFolders();
-    setAvailableOrigins(localOrigins(m_appState.port));
 
-    // Reports arrive on the server's thread (or inside stop()); handle them on the main thread.
-    auto* serverReports = new QuarryMailbox(this);
-    m_webServer->setStateHandler([this, serverReports](const QuarryShareWebServer::State& state) {
-        serverReports->post([this, state] { handleServerStateChange(state); });
-    });
-    m_tunnelService->setStatusHandler(
-        [this](const QuarryShareTunnelService::Status& status) { setPublicTunnelStatus(status); });
-
-    m_wakeWatcher = new QuarrySystemWakeWatcher(this);
-    connect(m_wakeWatcher, &QuarrySystemWakeWatcher::woke, this, &QuarryShareStore::handleSystemWake);
-
-    connect(this, &QuarryShareStore::appStateChanged, this, &QuarryShareStore::sharesChanged);
-    connect(this, &QuarryShareStore::availableOriginsChanged, this, &QuarryShareStore::sharesChanged);
-    connect(this, &QuarryShareStore::appStateChanged, this,
-            &QuarryShareStore::publicTunnelRequirementsChanged);
-    connect(this, &QuarryShareStore::sharesChanged, this, &QuarryShareStore::selectedShareChanged);
-    connect(this, &QuarryShareStore::selectedShareIDChanged, this, &QuarryShareStore::selectedShareChanged);
+    m_server = new QuarryServerController(*this, std::move(webServer), m_environment.timings, this);
+    m_publicLink =
+        new QuarryPublicLinkController(*this, std::move(tunnelService), m_environment.computerName, this);
+    m_importedShares = new QuarryShareListModel(*this, QuarryShareSource::quarry, this);
+    m_customShares = new QuarryShareListModel(*this, QuarryShareSource::custom, this);
+    for (QuarryShareListModel* list : {m_importedShares, m_customShares}) {
+        connect(this, &QuarryShareStore::sharesChanged, list, &QuarryShareListModel::refresh);
+        connect(this, &QuarryShareStore::publicTunnelChanged, list, &QuarryShareListModel::refresh);
+        connect(m_server, &QuarryServerController::availableOriginsChanged, list,
+                &QuarryShareListModel::refresh);
+    }
+    connect(this, &QuarryShareStore::sharesChanged, this, &QuarryShareStore::updateSelectedShare);
+    connect(this, &QuarryShareStore::publicTunnelChanged, this, &QuarryShareStore::updateSelectedShare);
+    connect(this, &QuarryShareStore::selectedShareIDChanged, this, &QuarryShareStore::updateSelectedShare);
+    connect(m_server, &QuarryServerController::availableOriginsChanged, this,
+            &QuarryShareStore::updateSelectedShare);
+    updateSelectedShare();
 }
 
 QuarryShareStore::~QuarryShareStore() {
-    // The server thread must end before this object does: its reports are posted to it.
-    m_webServer->setStateHandler({});
-    m_webServer.reset();
-    m_tunnelService->setStatusHandler({});
-    m_tunnelService.reset();
+    // The controllers go first, with the server's thread and the cloudflared child: both read the store.
+    delete m_publicLink;
+    m_publicLink = nullptr;
+    delete m_server;
+    m_server = nullptr;
+}
+
+QString QuarryShareStore::preferencesFilePath() {
+    // Where QSettings("brightloom", "brightloom Share") keeps it, found anew each time: QSettings fixes
+    // its own idea of the configuration folder at its first use in the process.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/brightloom/brightloom Share.conf");
 }
 
 void QuarryShareStore::setFolderChooser(QuarryFolderChooser* chooser) {
@@ -89,13 +88,19 @@ void QuarryShareStore::setClipboard(QuarryClipboard* clipboard) {
 }
 
 void QuarryShareStore::start() {
-    restartServer();
-    resumePublicTunnelIfNeeded();
+    m_server->restartServer();
+    m_publicLink->resumePublicTunnelIfNeeded();
 }
 
 void QuarryShareStore::refreshImportedFolders() {
     mergeImportedQuarryFolders();
-    restartServer();
+    m_server->restartServer();
+}
+
+void QuarryShareStore::handleApplicationActivated() {
+    m_server->ensureServerRunning(std::chrono::milliseconds(0));
+    // cloudflared may have been installed while the application was in the background.
+    m_publicLink->refreshRequirements();
 }
 
 QuarryShareServerSnapshot QuarryShareStore::currentSnapshot() const {
@@ -105,31 +110,7 @@ QuarryShareServerSnapshot QuarryShareStore::currentSnapshot() const {
     return snapshot;
 }
 
-void QuarryShareStore::ensureServerRunning(int delayMilliseconds) {
-    if (!isServerRunning())
-        scheduleServerRecovery(delayMilliseconds);
-}
-
-bool QuarryShareStore::isServerRunning() const {
-    return m_serverState.kind == QuarryShareWebServer::State::Kind::running;
-}
-
-void QuarryShareStore::handleSystemWake() {
-    ensureServerRunning(int(m_environment.timings.checkAfterWake.count()));
-}
-
-void QuarryShareStore::handleApplicationActivated() {
-    ensureServerRunning(0);
-    // cloudflared may have been installed while the application was in the background.
-    Q_EMIT publicTunnelRequirementsChanged();
-}
-
-// Observable properties and their change signals.
-
-void QuarryShareStore::assignAppState(QuarryShareAppState state) {
-    m_appState = std::move(state);
-    Q_EMIT appStateChanged();
-}
+// Observable state and its change signals, each emitted only when its value changed.
 
 void QuarryShareStore::setSelectedShareID(std::optional<QUuid> id) {
     if (m_selectedShareID == id)
@@ -138,18 +119,16 @@ void QuarryShareStore::setSelectedShareID(std::optional<QUuid> id) {
     Q_EMIT selectedShareIDChanged();
 }
 
-void QuarryShareStore::setServerState(const QuarryShareWebServer::State& state) {
-    if (m_serverState == state)
+void QuarryShareStore::updateSelectedShare() {
+    // The server controller exists once construction has loaded the state.
+    if (!m_server)
         return;
-    m_serverState = state;
-    Q_EMIT serverStateChanged();
-}
-
-void QuarryShareStore::setPublicTunnelStatus(const QuarryShareTunnelService::Status& status) {
-    if (m_publicTunnelStatus == status)
+    const std::optional<QuarryFolderShare> share = selectedShare();
+    QVariantMap item = share ? QuarryShareListModel::item(*this, *share) : QVariantMap();
+    if (item == m_selectedShareItem)
         return;
-    m_publicTunnelStatus = status;
-    Q_EMIT publicTunnelStatusChanged();
+    m_selectedShareItem = std::move(item);
+    Q_EMIT selectedShareChanged();
 }
 
 void QuarryShareStore::setStatusMessage(std::optional<QString> message) {
@@ -166,18 +145,12 @@ void QuarryShareStore::setErrorMessage(std::optional<QString> message) {
     Q_EMIT errorMessageChanged();
 }
 
-void QuarryShareStore::setAvailableOrigins(const QStringList& origins) {
-    if (m_availableOrigins == origins)
+void QuarryShareStore::setAppearanceMode(const QString& mode) {
+    const std::optional<AppearanceMode> chosen = appearanceModeFromRaw(mode);
+    if (!chosen || *chosen == m_appearanceMode)
         return;
-    m_availableOrigins = origins;
-    Q_EMIT availableOriginsChanged();
-}
-
-void QuarryShareStore::setAppearanceMode(AppearanceMode mode) {
-    if (m_appearanceMode == mode)
-        return;
-    m_appearanceMode = mode;
-    preferences().setValue(appearanceModeDefaultsKey, rawValue(mode));
+    m_appearanceMode = *chosen;
+    preferences().setValue(appearanceModeDefaultsKey, rawValue(*chosen));
     Q_EMIT appearanceModeChanged();
 }
 
@@ -185,9 +158,24 @@ bool QuarryShareStore::isAppearanceModeSelected(const QString& mode) const {
     return appearanceModeFromRaw(mode) == m_appearanceMode;
 }
 
-void QuarryShareStore::setAppearanceModeRaw(const QString& raw) {
-    if (const auto mode = appearanceModeFromRaw(raw))
-        setAppearanceMode(*mode);
+void QuarryShareStore::setPort(int port) {
+    const bool changed = m_appState.port != port;
+    m_appState.port = port;
+    if (changed)
+        Q_EMIT portChanged();
+    save();
+}
+
+void QuarryShareStore::changePublicTunnel(const std::function<void(QuarrySharePublicTunnel&)>& change,
+                                          Saving saving) {
+    QuarrySharePublicTunnel tunnel = m_appState.publicTunnel;
+    change(tunnel);
+    const bool changed = !(tunnel == m_appState.publicTunnel);
+    m_appState.publicTunnel = std::move(tunnel);
+    if (changed)
+        Q_EMIT publicTunnelChanged();
+    if (saving == Saving::now)
+        save();
 }
 
 // Views derived from the state on every read, never stored.
@@ -224,84 +212,18 @@ std::optional<QuarryFolderShare> QuarryShareStore::selectedShare() const {
     return all.first();
 }
 
-// Adaptors for the windows: records as the maps QML reads.
-
-QVariantMap QuarryShareStore::shareItem(const QuarryFolderShare& share) const {
-    return {
-        {QStringLiteral("id"), uuidText(share.id)},
-        {QStringLiteral("name"), share.name},
-        {QStringLiteral("displayName"), share.displayName()},
-        {QStringLiteral("path"), share.path},
-        {QStringLiteral("urlSlug"), share.urlSlug},
-        {QStringLiteral("isEnabled"), share.isEnabled},
-        {QStringLiteral("isPasswordProtected"), share.isPasswordProtected()},
-        {QStringLiteral("source"), rawValue(share.source)},
-        {QStringLiteral("sourceTitle"), title(share.source)},
-        {QStringLiteral("shareURL"), shareURLString(share)},
-        {QStringLiteral("localURLs"), localURLStrings(share)},
-        {QStringLiteral("publicShareURL"), publicShareURLString(share).value_or(QString())},
-    };
-}
-
-QStringList QuarryShareStore::localURLStrings(const QuarryFolderShare& share) const {
-    QStringList urls;
-    for (const QString& origin : m_availableOrigins)
-        urls.append(origin + share.urlSlug + QLatin1Char('/'));
-    return urls;
-}
-
-QVariantList QuarryShareStore::shareItems(const QList<QuarryFolderShare>& shares) const {
-    QVariantList items;
-    for (const QuarryFolderShare& share : shares)
-        items.append(shareItem(share));
-    return items;
-}
+// Adaptors for the windows.
 
 QString QuarryShareStore::selectedShareIDText() const {
     return m_selectedShareID ? uuidText(*m_selectedShareID) : QString();
 }
 
 void QuarryShareStore::setSelectedShareIDText(const QString& id) {
-    setSelectedShareID(idFromText(id));
-}
-
-QVariantMap QuarryShareStore::selectedShareItem() const {
-    const auto share = selectedShare();
-    return share ? shareItem(*share) : QVariantMap();
-}
-
-QString QuarryShareStore::serverStateName() const {
-    switch (m_serverState.kind) {
-    case QuarryShareWebServer::State::Kind::running:
-        return QStringLiteral("running");
-    case QuarryShareWebServer::State::Kind::failed:
-        return QStringLiteral("failed");
-    case QuarryShareWebServer::State::Kind::stopped:
-        return QStringLiteral("stopped");
-    }
-    return {};
+    setSelectedShareID(uuidFromText(id));
 }
 
 void QuarryShareStore::setErrorMessageText(const QString& text) {
     setErrorMessage(text.isEmpty() ? std::nullopt : std::optional<QString>(text));
-}
-
-QString QuarryShareStore::publicTunnelStatusName() const {
-    switch (m_publicTunnelStatus.kind) {
-    case QuarryShareTunnelService::Status::Kind::preparing:
-        return QStringLiteral("preparing");
-    case QuarryShareTunnelService::Status::Kind::running:
-        return QStringLiteral("running");
-    case QuarryShareTunnelService::Status::Kind::failed:
-        return QStringLiteral("failed");
-    case QuarryShareTunnelService::Status::Kind::stopped:
-        return QStringLiteral("stopped");
-    }
-    return {};
-}
-
-std::optional<QUuid> QuarryShareStore::idFromText(const QString& text) {
-    return uuidFromText(text);
 }
 
 QuarryFolderShare* QuarryShareStore::findShare(const QUuid& id) {

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "server/web_server.h"
+#include "tunnel/tunnel_service.h"
+
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The desktop services the store needs from the windows; the windows provide them, tests replace them.
@@ -37,4 +41,9 @@ struct QuarryShareStoreEnvironment {
         std::chrono::milliseconds checkAfterWake{300};
     };
     ServerTimings timings;
+
+    // The web server and the tunnel service the store drives and owns; unset, it makes its own. Whoever
+    // hands one in may keep a pointer to it for as long as the store lives.
+    std::unique_ptr<QuarryShareWebServer> webServer;
+    std::unique_ptr<QuarryShareTunnelService> tunnelService;
 };

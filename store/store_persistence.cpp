@@ -47,26 +47,27 @@ bool writePrivateFileAtomically(const QString& path, const QByteArray& bytes) {
 
 void QuarryShareStore::load() {
     QFile file(m_persistenceURL);
+    // Only construction loads, before anything watches the state.
     if (!file.exists()) {
-        assignAppState(QuarryShareAppState{});
+        m_appState = QuarryShareAppState{};
         return;
     }
     if (!file.open(QIODevice::ReadOnly)) {
         logDiagnostic(QStringLiteral("Could not read %1 (%2); starting from defaults.")
                           .arg(m_persistenceURL, file.errorString()));
-        assignAppState(QuarryShareAppState{});
+        m_appState = QuarryShareAppState{};
         return;
     }
     const QByteArray bytes = file.readAll();
     std::optional<QuarryShareAppState> decoded = decodeAppState(bytes);
     if (!decoded) {
         preserveUnreadableState(bytes);
-        assignAppState(QuarryShareAppState{});
+        m_appState = QuarryShareAppState{};
         return;
     }
     for (QuarryFolderShare& share : decoded->shares)
         share.path = expandTilde(share.path);
-    assignAppState(std::move(*decoded));
+    m_appState = std::move(*decoded);
 }
 
 // An unreadable document is replaced at the next save; keep a copy beside it first, so a typo or a
@@ -142,11 +143,16 @@ void QuarryShareStore::mergeImportedQuarryFolders() {
         shares.append(share);
     }
 
-    QuarryShareAppState state = m_appState;
-    state.shares = shares;
-    assignAppState(std::move(state));
+    assignShares(std::move(shares));
     fixSelection();
     save();
+}
+
+void QuarryShareStore::assignShares(QList<QuarryFolderShare> shares) {
+    if (shares == m_appState.shares)
+        return;
+    m_appState.shares = std::move(shares);
+    Q_EMIT sharesChanged();
 }
 
 // Keeps the selection on a share that exists: the first share in stored order otherwise.

@@ -18,17 +18,23 @@ QString QuarryShareStore::nextUniqueSlug(const QString& seed, std::optional<QUui
     return QuarryShareUtilities::uniqueSlug(seed, taken);
 }
 
+void QuarryShareStore::sharesEdited() {
+    Q_EMIT sharesChanged();
+    save();
+    m_server->restartServer();
+}
+
 void QuarryShareStore::addCustomFolder() {
     if (!m_folderChooser)
         return;
     QPointer<QuarryShareStore> self(this);
     m_folderChooser->chooseFolder([self](std::optional<QString> path) {
         if (self && path && !path->isEmpty())
-            self->addCustomFolder(*path);
+            self->addChosenFolder(*path);
     });
 }
 
-void QuarryShareStore::addCustomFolder(const QString& chosenPath) {
+void QuarryShareStore::addChosenFolder(const QString& chosenPath) {
     const QString folderName = lastPathComponent(chosenPath);
     for (const QuarryFolderShare& share : m_appState.shares) {
         if (share.path == chosenPath) {
@@ -42,10 +48,10 @@ void QuarryShareStore::addCustomFolder(const QString& chosenPath) {
     share.path = chosenPath;
     share.urlSlug = nextUniqueSlug(folderName);
     m_appState.shares.append(share);
-    Q_EMIT appStateChanged();
+    Q_EMIT sharesChanged();
     setSelectedShareID(m_appState.shares.last().id);
     save();
-    restartServer();
+    m_server->restartServer();
 }
 
 void QuarryShareStore::toggleShare(const QUuid& id, bool isEnabled) {
@@ -53,9 +59,7 @@ void QuarryShareStore::toggleShare(const QUuid& id, bool isEnabled) {
     if (!share)
         return;
     share->isEnabled = isEnabled;
-    Q_EMIT appStateChanged();
-    save();
-    restartServer();
+    sharesEdited();
 }
 
 void QuarryShareStore::updateSlug(const QUuid& id, const QString& slug) {
@@ -64,9 +68,7 @@ void QuarryShareStore::updateSlug(const QUuid& id, const QString& slug) {
         return;
     // uniqueSlug slugs its seed; the other shares' slugs are the taken set.
     share->urlSlug = nextUniqueSlug(QuarryShareUtilities::slugify(slug), id);
-    Q_EMIT appStateChanged();
-    save();
-    restartServer();
+    sharesEdited();
 }
 
 void QuarryShareStore::setPassword(const QUuid& id, const QString& password) {
@@ -78,13 +80,11 @@ void QuarryShareStore::setPassword(const QUuid& id, const QString& password) {
         setErrorMessage(QStringLiteral("Enter a password before turning password protection on."));
         return;
     }
-    const QString salt = newUuidText().remove(QLatin1Char('-'));
+    const QString salt = newUUIDText().remove(QLatin1Char('-'));
     share->passwordSalt = salt;
-    share->passwordDigest = QuarryShareWeb::passwordDigest(trimmed, salt);
+    share->passwordDigest = QuarryDigests::passwordDigest(trimmed, salt);
     const QString name = share->displayName();
-    Q_EMIT appStateChanged();
-    save();
-    restartServer();
+    sharesEdited();
     setStatusMessage(QStringLiteral("Password enabled for %1.").arg(name));
 }
 
@@ -95,9 +95,7 @@ void QuarryShareStore::removePassword(const QUuid& id) {
     share->passwordSalt.reset();
     share->passwordDigest.reset();
     const QString name = share->displayName();
-    Q_EMIT appStateChanged();
-    save();
-    restartServer();
+    sharesEdited();
     setStatusMessage(QStringLiteral("Password removed for %1.").arg(name));
 }
 
@@ -106,16 +104,17 @@ void QuarryShareStore::removeShare(const QUuid& id) {
     if (!share || share->source != QuarryShareSource::custom)
         return;
     m_appState.shares.removeIf([&](const QuarryFolderShare& candidate) { return candidate.id == id; });
-    Q_EMIT appStateChanged();
+    Q_EMIT sharesChanged();
     if (m_selectedShareID == id)
         setSelectedShareID(m_appState.shares.isEmpty() ? std::nullopt
                                                        : std::optional<QUuid>(m_appState.shares.first().id));
     save();
-    restartServer();
+    m_server->restartServer();
 }
 
 QString QuarryShareStore::shareURLString(const QuarryFolderShare& share) const {
-    const QString base = m_availableOrigins.isEmpty() ? QStringLiteral("/") : m_availableOrigins.first();
+    const QStringList origins = m_server->availableOrigins();
+    const QString base = origins.isEmpty() ? QStringLiteral("/") : origins.first();
     return base + share.urlSlug + QLatin1Char('/');
 }
 
@@ -128,10 +127,11 @@ std::optional<QString> QuarryShareStore::publicShareURLString(const QuarryFolder
 
 void QuarryShareStore::copyURL(const QUuid& id) {
     const QuarryFolderShare* share = findShare(id);
-    if (!share || m_availableOrigins.isEmpty())
+    const QStringList origins = m_server->availableOrigins();
+    if (!share || origins.isEmpty())
         return;
     if (m_clipboard)
-        m_clipboard->setText(m_availableOrigins.first() + share->urlSlug + QLatin1Char('/'));
+        m_clipboard->setText(origins.first() + share->urlSlug + QLatin1Char('/'));
     setStatusMessage(QStringLiteral("Copied %1 URL.").arg(share->displayName()));
 }
 
@@ -145,40 +145,4 @@ void QuarryShareStore::copyPublicURL(const QUuid& id) {
     if (m_clipboard)
         m_clipboard->setText(*url);
     setStatusMessage(QStringLiteral("Copied public URL for %1.").arg(share->displayName()));
-}
-
-// Text-addressed forms for the windows; an id that names no share does nothing.
-void QuarryShareStore::toggleShare(const QString& id, bool isEnabled) {
-    if (const auto uuid = idFromText(id))
-        toggleShare(*uuid, isEnabled);
-}
-
-void QuarryShareStore::updateSlug(const QString& id, const QString& slug) {
-    if (const auto uuid = idFromText(id))
-        updateSlug(*uuid, slug);
-}
-
-void QuarryShareStore::setPassword(const QString& id, const QString& password) {
-    if (const auto uuid = idFromText(id))
-        setPassword(*uuid, password);
-}
-
-void QuarryShareStore::removePassword(const QString& id) {
-    if (const auto uuid = idFromText(id))
-        removePassword(*uuid);
-}
-
-void QuarryShareStore::removeShare(const QString& id) {
-    if (const auto uuid = idFromText(id))
-        removeShare(*uuid);
-}
-
-void QuarryShareStore::copyURL(const QString& id) {
-    if (const auto uuid = idFromText(id))
-        copyURL(*uuid);
-}
-
-void QuarryShareStore::copyPublicURL(const QString& id) {
-    if (const auto uuid = idFromText(id))
-        copyPublicURL(*uuid);
 }

@@ -1,4 +1,4 @@
-#include "tunnel/tunnel_service.h"
+#include "tunnel/broker_client.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -7,6 +7,9 @@
 
 #include <memory>
 
+using QuarryTunnelBroker::AvailabilityResponse;
+using QuarryTunnelBroker::ReservationRequest;
+using QuarryTunnelBroker::ReservationResponse;
 using QuarryTunnelBroker::tunnelError;
 
 namespace {
@@ -22,11 +25,19 @@ void failLater(QObject* context, std::function<void(QuarryResult<T>)> done, Quar
 
 } // namespace
 
-void QuarryShareTunnelService::setTransferTimeout(std::chrono::milliseconds timeout) {
+QuarryTunnelBrokerClient::QuarryTunnelBrokerClient(QNetworkAccessManager* session, QObject* parent)
+    : QObject(parent)
+    , m_session(session ? session : new QNetworkAccessManager(this)) {}
+
+QuarryTunnelBrokerClient::~QuarryTunnelBrokerClient() {
+    abandonRequests();
+}
+
+void QuarryTunnelBrokerClient::setTransferTimeout(std::chrono::milliseconds timeout) {
     m_transferTimeout = timeout;
 }
 
-void QuarryShareTunnelService::checkAvailability(
+void QuarryTunnelBrokerClient::checkAvailability(
     const QUrl& brokerURL, const QString& requestedSubdomain,
     std::function<void(QuarryResult<AvailabilityResponse>)> done) {
     const std::optional<QUrl> url = QuarryTunnelBroker::endpointURL(
@@ -43,7 +54,7 @@ void QuarryShareTunnelService::checkAvailability(
     });
 }
 
-void QuarryShareTunnelService::reserveTunnel(const QUrl& brokerURL, const QString& requestedSubdomain,
+void QuarryTunnelBrokerClient::reserveTunnel(const QUrl& brokerURL, const QString& requestedSubdomain,
                                              int localPort, const QString& installationID,
                                              std::function<void(QuarryResult<ReservationResponse>)> done) {
     const std::optional<QUrl> url =
@@ -64,7 +75,7 @@ void QuarryShareTunnelService::reserveTunnel(const QUrl& brokerURL, const QStrin
     });
 }
 
-void QuarryShareTunnelService::send(QNetworkRequest request, const QByteArray& body, bool post,
+void QuarryTunnelBrokerClient::send(QNetworkRequest request, const QByteArray& body, bool post,
                                     std::function<void(QuarryResult<QByteArray>)> done) {
     request.setTransferTimeout(static_cast<int>(m_transferTimeout.count()));
     QNetworkReply* reply = post ? m_session->post(request, body) : m_session->get(request);
@@ -85,7 +96,7 @@ void QuarryShareTunnelService::send(QNetworkRequest request, const QByteArray& b
     connect(reply, &QObject::destroyed, this, [this, reply] { m_replies.remove(reply); });
 }
 
-QuarryResult<QByteArray> QuarryShareTunnelService::answerOf(QNetworkReply* reply, bool oversized) const {
+QuarryResult<QByteArray> QuarryTunnelBrokerClient::answerOf(QNetworkReply* reply, bool oversized) const {
     if (oversized)
         return tunnelError(QStringLiteral("The tunnel broker's answer is too large."));
     const QNetworkReply::NetworkError error = reply->error();
@@ -109,7 +120,7 @@ QuarryResult<QByteArray> QuarryShareTunnelService::answerOf(QNetworkReply* reply
     return body;
 }
 
-void QuarryShareTunnelService::abandonRequests() {
+void QuarryTunnelBrokerClient::abandonRequests() {
     const QSet<QNetworkReply*> replies = std::exchange(m_replies, {});
     for (QNetworkReply* reply : replies) {
         disconnect(reply, nullptr, this, nullptr);

@@ -9,7 +9,9 @@
 #include <optional>
 
 // The tunnel broker's two-call JSON API: the records on the wire, the endpoint URLs and the reading of
-// its answers. Everything here is pure; the service sends the requests.
+// its answers. Everything here is pure; the broker client sends the requests.
+
+namespace QuarryTunnelBroker {
 
 // Answer of the availability endpoint; `available` is required, the rest optional.
 struct AvailabilityResponse {
@@ -38,8 +40,6 @@ struct ReservationRequest {
 
     bool operator==(const ReservationRequest&) const = default;
 };
-
-namespace QuarryTunnelBroker {
 
 inline constexpr const char* kAvailabilityPath = "api/tunnels/availability";
 inline constexpr const char* kReservationPath = "api/tunnels/reserve";

@@ -1,4 +1,6 @@
-#include "tunnel/tunnel_service.h"
+#include "tunnel/cloudflared_supervisor.h"
+
+#include "tunnel/broker_protocol.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -21,7 +23,38 @@ constexpr int kQuitGraceMs = 3000;
 
 } // namespace
 
-QStringList QuarryShareTunnelService::defaultCloudflaredCandidates() {
+QuarryCloudflaredSupervisor::QuarryCloudflaredSupervisor(QObject* parent)
+    : QObject(parent)
+    , m_candidates(defaultCloudflaredCandidates()) {}
+
+QuarryCloudflaredSupervisor::~QuarryCloudflaredSupervisor() {
+    endChildrenForGood();
+}
+
+void QuarryCloudflaredSupervisor::setStatusHandler(StatusHandler handler) {
+    m_statusHandler = std::move(handler);
+}
+
+void QuarryCloudflaredSupervisor::discardPendingReports() {
+    m_firstDeliverableReport = m_nextReport;
+}
+
+void QuarryCloudflaredSupervisor::notify(const QuarryTunnelStatus& status) {
+    // The handler is read now, so a handler set later never sees this report. Delivery is queued on
+    // this object: reports arrive in the order issued, after the caller's own main-thread work.
+    if (!m_statusHandler)
+        return;
+    const quint64 report = m_nextReport++;
+    QMetaObject::invokeMethod(
+        this,
+        [this, handler = m_statusHandler, status, report] {
+            if (report >= m_firstDeliverableReport)
+                handler(status);
+        },
+        Qt::QueuedConnection);
+}
+
+QStringList QuarryCloudflaredSupervisor::defaultCloudflaredCandidates() {
     QStringList candidates;
     if (QCoreApplication::instance())
         candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/cloudflared");
@@ -30,11 +63,11 @@ QStringList QuarryShareTunnelService::defaultCloudflaredCandidates() {
     return candidates;
 }
 
-void QuarryShareTunnelService::setCloudflaredCandidates(const QStringList& paths) {
+void QuarryCloudflaredSupervisor::setCloudflaredCandidates(const QStringList& paths) {
     m_candidates = paths;
 }
 
-std::optional<QString> QuarryShareTunnelService::cloudflaredExecutableURL() const {
+std::optional<QString> QuarryCloudflaredSupervisor::cloudflaredExecutableURL() const {
     for (const QString& candidate : m_candidates) {
         // A folder with its search bit set is "executable" too, but cannot be run.
         if (QFileInfo(candidate).isFile() && ::access(QFile::encodeName(candidate).constData(), X_OK) == 0)
@@ -43,9 +76,9 @@ std::optional<QString> QuarryShareTunnelService::cloudflaredExecutableURL() cons
     return std::nullopt;
 }
 
-QuarryResult<void> QuarryShareTunnelService::start(const QString& token, const QString& hostname) {
+QuarryResult<void> QuarryCloudflaredSupervisor::start(const QString& token, const QString& hostname) {
     stop();
-    notify(Status::preparing());
+    notify(QuarryTunnelStatus::preparing());
     const std::optional<QString> program = cloudflaredExecutableURL();
     if (!program)
         return tunnelError(QStringLiteral("cloudflared is not installed or bundled with brightloom Share."));
@@ -80,32 +113,33 @@ QuarryResult<void> QuarryShareTunnelService::start(const QString& token, const Q
         return tunnelError(message);
     }
     m_process = child;
-    notify(Status::running(hostname));
+    notify(QuarryTunnelStatus::running(hostname));
     return {};
 }
 
-void QuarryShareTunnelService::stop() {
+void QuarryCloudflaredSupervisor::stop() {
     if (QProcess* child = std::exchange(m_process, nullptr)) {
         // Its exit is ours, not a failure: nothing about it is reported.
         disconnect(child, nullptr, this, nullptr);
         retire(child);
     }
-    notify(Status::stopped());
+    notify(QuarryTunnelStatus::stopped());
 }
 
-void QuarryShareTunnelService::handleExit(QProcess* child, int exitCode) {
+void QuarryCloudflaredSupervisor::handleExit(QProcess* child, int exitCode) {
     child->deleteLater();
     if (child != m_process)
         return;
     m_process = nullptr;
     // After a signal, the exit code holds the signal's number.
     if (child->exitStatus() == QProcess::CrashExit || exitCode != 0)
-        notify(Status::failed(QStringLiteral("cloudflared exited with status %1.").arg(exitCode)));
+        notify(
+            QuarryTunnelStatus::failed(QStringLiteral("cloudflared exited with status %1.").arg(exitCode)));
     else
-        notify(Status::stopped());
+        notify(QuarryTunnelStatus::stopped());
 }
 
-void QuarryShareTunnelService::retire(QProcess* child) {
+void QuarryCloudflaredSupervisor::retire(QProcess* child) {
     if (child->state() == QProcess::NotRunning) {
         child->deleteLater();
         return;
@@ -115,7 +149,7 @@ void QuarryShareTunnelService::retire(QProcess* child) {
     child->terminate();
 }
 
-void QuarryShareTunnelService::endChildrenForGood() {
+void QuarryCloudflaredSupervisor::endChildrenForGood() {
     m_process = nullptr;
     const QList<QProcess*> children = findChildren<QProcess*>(Qt::FindDirectChildrenOnly);
     for (QProcess* child : children) {

@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import BrightloomShare.Graphics
+import QuarryDesktop.Graphics
 
 // The about panel: icon, name and version of the application.
 Dialog {
@@ -31,7 +31,7 @@ Dialog {
         SymbolImage {
             Layout.alignment: Qt.AlignHCenter
             Layout.bottomMargin: 8
-            source: ":/BrightloomShare/app.brightloom.share.svg"
+            source: ":/QuarryDesktop/app.brightloom.share.svg"
             color: "transparent"
             implicitWidth: 72
             implicitHeight: 72

@@ -20,7 +20,7 @@ SurfaceCard {
             placeholderText: "Pretty URL slug"
             storeText: card.share.urlSlug || ""
             subject: card.share.id || ""
-            onEdited: (text) => card.store.updateSlug(card.share.id, text)
+            onCommitted: (text) => card.store.updateSlug(card.share.id, text)
         }
         AppButton {
             objectName: "copyURLButton"

@@ -1,12 +1,12 @@
 import QtQuick
-import BrightloomShare.Graphics
+import QuarryDesktop.Graphics
 
 // One of the bundled line icons, named after its platform symbol and drawn in one colour.
 SymbolImage {
     property string symbol
     property int size: 16
 
-    source: symbol ? ":/BrightloomShare/icons/" + symbol + ".svg" : ""
+    source: symbol ? ":/QuarryDesktop/icons/" + symbol + ".svg" : ""
     color: Theme.primaryText
     width: size
     height: size

@@ -8,20 +8,21 @@ Rectangle {
 
     property QtObject store
     readonly property var share: store.selectedShare
+    readonly property bool hasShare: share.id !== undefined
 
     objectName: "detailPane"
     color: Theme.windowBackground
 
     EmptyState {
         anchors.centerIn: parent
-        visible: !pane.store.hasSelectedShare
+        visible: !pane.hasShare
     }
 
     Flickable {
         id: scroller
         objectName: "detailScroller"
         anchors.fill: parent
-        visible: pane.store.hasSelectedShare
+        visible: pane.hasShare
         contentHeight: cards.implicitHeight + 2 * 20
         clip: true
         boundsBehavior: Flickable.StopAtBounds
@@ -37,22 +38,22 @@ Rectangle {
             spacing: 16
 
             HeaderCard {
-                visible: pane.store.hasSelectedShare
+                visible: pane.hasShare
                 store: pane.store
                 share: pane.share
             }
             PublicLinkCard {
-                visible: pane.store.hasSelectedShare
+                visible: pane.hasShare
                 store: pane.store
                 share: pane.share
             }
             AccessCard {
-                visible: pane.store.hasSelectedShare
+                visible: pane.hasShare
                 store: pane.store
                 share: pane.share
             }
             PasswordCard {
-                visible: pane.store.hasSelectedShare
+                visible: pane.hasShare
                 store: pane.store
                 share: pane.share
             }

@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import BrightloomShare.Graphics
+import QuarryDesktop.Graphics
 
 // Shows the store's error message, titled with the application's name, with a single "OK"; closing it
 // (also with Escape) clears the message.
@@ -47,7 +47,7 @@ Dialog {
         SymbolImage {
             Layout.alignment: Qt.AlignHCenter
             Layout.bottomMargin: 6
-            source: ":/BrightloomShare/app.brightloom.share.svg"
+            source: ":/QuarryDesktop/app.brightloom.share.svg"
             color: "transparent"
             implicitWidth: 56
             implicitHeight: 56

@@ -9,8 +9,9 @@ SurfaceCard {
     property QtObject store
     property var share
 
-    readonly property bool linkEnabled: store.publicTunnelEnabled
-    readonly property string statusName: store.publicTunnelStatusName
+    readonly property QtObject link: store.publicLink
+    readonly property bool linkEnabled: link.publicTunnelEnabled
+    readonly property string statusName: link.publicTunnelStatusName
     readonly property var appearance: {
         switch (statusName) {
         case "running":
@@ -51,8 +52,8 @@ SurfaceCard {
             AppText {
                 objectName: "publicLinkDescription"
                 Layout.fillWidth: true
-                text: card.store.publicTunnelURL !== "" && card.linkEnabled
-                      ? "Anyone with the password can reach this Share app at " + card.store.publicTunnelURL + "."
+                text: card.link.publicTunnelURL !== "" && card.linkEnabled
+                      ? "Anyone with the password can reach this Share app at " + card.link.publicTunnelURL + "."
                       : "Pick a brightloom subdomain and tunnel this local Share app through Cloudflare."
                 size: Theme.caption
                 secondary: true
@@ -63,12 +64,12 @@ SurfaceCard {
             objectName: "publicLinkToggleButton"
             Layout.alignment: Qt.AlignTop
             text: card.linkEnabled ? "Turn Off" : "Turn On"
-            enabled: card.linkEnabled || card.store.publicTunnelCanStart
+            enabled: card.linkEnabled || card.link.publicTunnelCanStart
             onClicked: {
                 if (card.linkEnabled)
-                    card.store.stopPublicTunnel()
+                    card.link.stopPublicTunnel()
                 else
-                    card.store.startPublicTunnel()
+                    card.link.startPublicTunnel()
             }
         }
     }
@@ -81,12 +82,12 @@ SurfaceCard {
             Layout.fillWidth: true
             placeholderText: "subdomain"
             monospaced: true
-            storeText: card.store.publicTunnelSubdomain
-            onEdited: (text) => { card.store.publicTunnelSubdomain = text }
+            storeText: card.link.publicTunnelSubdomain
+            onCommitted: (text) => { card.link.publicTunnelSubdomain = text }
         }
         AppText {
             objectName: "publicLinkDomainSuffix"
-            text: card.store.publicTunnelDomainSuffix
+            text: card.link.publicTunnelDomainSuffix
             size: Theme.subheadline
             monospaced: true
             secondary: true
@@ -94,7 +95,7 @@ SurfaceCard {
         AppButton {
             objectName: "publicLinkCheckButton"
             text: "Check"
-            onClicked: card.store.checkPublicTunnelAvailability()
+            onClicked: card.link.checkPublicTunnelAvailability()
         }
     }
 
@@ -129,7 +130,7 @@ SurfaceCard {
     RowLayout {
         objectName: "publicLinkRequirement"
         Layout.fillWidth: true
-        visible: card.store.publicTunnelRequirementMessage !== "" && !card.linkEnabled
+        visible: card.link.publicTunnelRequirementMessage !== "" && !card.linkEnabled
         spacing: 6
         AppIcon {
             Layout.alignment: Qt.AlignTop
@@ -140,7 +141,7 @@ SurfaceCard {
         AppText {
             objectName: "publicLinkRequirementText"
             Layout.fillWidth: true
-            text: card.store.publicTunnelRequirementMessage
+            text: card.link.publicTunnelRequirementMessage
             size: Theme.caption
             color: Theme.warningText
             wrapMode: Text.Wrap

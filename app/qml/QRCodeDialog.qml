@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import BrightloomShare.Graphics
+import QuarryDesktop.Graphics
 
 // A URL's QR code, large enough for a phone across a desk, with the URL written under it. The code is
 // dark on a light square in both themes: that is the way round every scanner reads.

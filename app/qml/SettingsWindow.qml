@@ -9,11 +9,13 @@ ThemedWindow {
 
     property QtObject shell
     property QtObject store
+    readonly property QtObject server: store.server
+    readonly property QtObject link: store.publicLink
 
     readonly property var serverPill: {
-        switch (store.serverStateName) {
+        switch (server.serverStateName) {
         case "running":
-            return { label: "Listening on " + store.serverPort, color: BrightloomSharePalette.green }
+            return { label: "Listening on " + server.serverPort, color: BrightloomSharePalette.green }
         case "failed":
             return { label: "Couldn't start", color: BrightloomSharePalette.yellow }
         default:
@@ -21,7 +23,7 @@ ThemedWindow {
         }
     }
     readonly property color tunnelColor: {
-        switch (store.publicTunnelStatusName) {
+        switch (link.publicTunnelStatusName) {
         case "running":
             return BrightloomSharePalette.green
         case "failed":
@@ -196,9 +198,9 @@ ThemedWindow {
                             objectName: "portField"
                             Layout.preferredWidth: 92
                             placeholderText: "Port"
-                            storeText: window.store.portString
+                            storeText: window.server.portString
                             inputMethodHints: Qt.ImhDigitsOnly
-                            onEdited: (text) => { window.store.portString = text }
+                            onCommitted: (text) => { window.server.portString = text }
                         }
                         StatusPill {
                             objectName: "serverStatusPill"
@@ -211,7 +213,7 @@ ThemedWindow {
                     RowLayout {
                         objectName: "primaryAddressRow"
                         Layout.fillWidth: true
-                        visible: window.store.availableOrigins.length > 0
+                        visible: window.server.availableOrigins.length > 0
                         spacing: 8
                         AppText {
                             Layout.alignment: Qt.AlignTop
@@ -223,7 +225,7 @@ ThemedWindow {
                         SelectableText {
                             objectName: "primaryAddressValue"
                             Layout.fillWidth: true
-                            text: window.store.availableOrigins.length > 0 ? window.store.availableOrigins[0] : ""
+                            text: window.server.availableOrigins.length > 0 ? window.server.availableOrigins[0] : ""
                             monospaced: true
                         }
                     }
@@ -242,7 +244,7 @@ ThemedWindow {
                         AppButton {
                             objectName: "restartServerButton"
                             text: "Restart Server"
-                            onClicked: window.store.restartServer()
+                            onClicked: window.server.restartServer()
                         }
                         AppButton {
                             objectName: "settingsRefreshSpacesButton"
@@ -262,20 +264,20 @@ ThemedWindow {
                         StatusPill {
                             objectName: "tunnelStatusPill"
                             Layout.alignment: Qt.AlignTop
-                            label: window.store.publicTunnelStatusLabel
+                            label: window.link.publicTunnelStatusLabel
                             dotColor: window.tunnelColor
                         }
                         SelectableText {
                             objectName: "tunnelURLText"
                             Layout.fillWidth: true
                             Layout.alignment: Qt.AlignVCenter
-                            visible: window.store.publicTunnelURL !== ""
-                            text: window.store.publicTunnelURL
+                            visible: window.link.publicTunnelURL !== ""
+                            text: window.link.publicTunnelURL
                             monospaced: true
                         }
                         Item {
                             Layout.fillWidth: true
-                            visible: window.store.publicTunnelURL === ""
+                            visible: window.link.publicTunnelURL === ""
                         }
                     }
 
@@ -283,8 +285,8 @@ ThemedWindow {
                         objectName: "brokerURLField"
                         Layout.fillWidth: true
                         placeholderText: "Broker URL"
-                        storeText: window.store.publicTunnelBrokerURL
-                        onEdited: (text) => { window.store.publicTunnelBrokerURL = text }
+                        storeText: window.link.publicTunnelBrokerURL
+                        onCommitted: (text) => { window.link.publicTunnelBrokerURL = text }
                     }
 
                     RowLayout {
@@ -294,33 +296,33 @@ ThemedWindow {
                             objectName: "tunnelSubdomainField"
                             Layout.fillWidth: true
                             placeholderText: "Subdomain"
-                            storeText: window.store.publicTunnelSubdomain
-                            onEdited: (text) => { window.store.publicTunnelSubdomain = text }
+                            storeText: window.link.publicTunnelSubdomain
+                            onCommitted: (text) => { window.link.publicTunnelSubdomain = text }
                         }
                         AppButton {
                             objectName: "checkAvailabilityButton"
                             text: "Check Availability"
-                            onClicked: window.store.checkPublicTunnelAvailability()
+                            onClicked: window.link.checkPublicTunnelAvailability()
                         }
                     }
 
                     AppButton {
                         objectName: "tunnelToggleButton"
-                        text: window.store.publicTunnelEnabled ? "Turn Off Public Link" : "Turn On Public Link"
-                        enabled: window.store.publicTunnelEnabled || window.store.publicTunnelCanStart
+                        text: window.link.publicTunnelEnabled ? "Turn Off Public Link" : "Turn On Public Link"
+                        enabled: window.link.publicTunnelEnabled || window.link.publicTunnelCanStart
                         onClicked: {
-                            if (window.store.publicTunnelEnabled)
-                                window.store.stopPublicTunnel()
+                            if (window.link.publicTunnelEnabled)
+                                window.link.stopPublicTunnel()
                             else
-                                window.store.startPublicTunnel()
+                                window.link.startPublicTunnel()
                         }
                     }
 
                     AppText {
                         objectName: "tunnelRequirementText"
                         Layout.fillWidth: true
-                        visible: window.store.publicTunnelRequirementMessage !== "" && !window.store.publicTunnelEnabled
-                        text: window.store.publicTunnelRequirementMessage
+                        visible: window.link.publicTunnelRequirementMessage !== "" && !window.link.publicTunnelEnabled
+                        text: window.link.publicTunnelRequirementMessage
                         size: Theme.caption
                         secondary: true
                         wrapMode: Text.Wrap

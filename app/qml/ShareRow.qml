@@ -7,10 +7,11 @@ import QtQuick.Layouts
 Item {
     id: row
 
+    // The row's data: the list model's item (id, displayName, urlSlug, isEnabled, …).
     property var share
     property QtObject store
     property bool removable: false
-    readonly property bool selected: store.hasSelectedShare && store.selectedShare.id === share.id
+    readonly property bool selected: store.selectedShare.id === share.id
 
     function select() {
         // Ends an edit in the detail pane first, so a half-typed value is not shown for another share.

@@ -43,13 +43,15 @@ Rectangle {
 
             SectionHeader {
                 objectName: "spacesSectionHeader"
-                visible: sidebar.store.importedShares.length > 0
+                visible: spaces.count > 0
                 text: "brightloom Spaces"
             }
+            // Rows follow the list models one by one: a change to one share touches only its row.
             Repeater {
+                id: spaces
                 model: sidebar.store.importedShares
                 ShareRow {
-                    share: modelData
+                    share: model
                     store: sidebar.store
                     removable: false
                 }
@@ -62,7 +64,7 @@ Rectangle {
             Repeater {
                 model: sidebar.store.customShares
                 ShareRow {
-                    share: modelData
+                    share: model
                     store: sidebar.store
                     removable: true
                 }

@@ -1,14 +1,16 @@
 import QtQuick
 
-// A field that writes through to the store on every edit and shows the store's value. While the user is
-// typing, the field keeps what was typed (so a blank or a hyphen is not swallowed mid-word); when editing
-// ends, or the value belongs to another item (`subject`), it shows what the store made of it.
+// A field over one value of the store. Typing changes only the field; the value goes to the store once,
+// when editing ends (Return, Tab, or the focus moving elsewhere, such as to a button or another share),
+// so the store saves and restarts what depends on it once per edit rather than at every keystroke. The
+// field then shows what the store made of it, and a value that belongs to another item (`subject`)
+// replaces whatever was typed.
 AppTextField {
     id: field
 
     property string storeText
     property string subject
-    signal edited(string text)
+    signal committed(string text)
 
     function showStoreText() {
         if (text !== storeText)
@@ -18,7 +20,9 @@ AppTextField {
     Component.onCompleted: showStoreText()
     onStoreTextChanged: if (!activeFocus) showStoreText()
     onSubjectChanged: showStoreText()
-    onActiveFocusChanged: if (!activeFocus) showStoreText()
-    onEditingFinished: showStoreText()
-    onTextEdited: edited(text)
+    onEditingFinished: {
+        if (text !== storeText)
+            committed(text)
+        showStoreText()
+    }
 }

@@ -87,8 +87,8 @@ QString authCookieName(const QuarryFolderShare& share) {
 }
 
 QString authCookieValue(const QuarryFolderShare& share) {
-    return QuarryShareWeb::sha256Hex(share.urlSlug + QLatin1Char(':') +
-                                     share.passwordDigest.value_or(QString()));
+    return QuarryDigests::sha256Hex(share.urlSlug + QLatin1Char(':') +
+                                    share.passwordDigest.value_or(QString()));
 }
 
 QStringList authCookieAttributes() {
@@ -109,7 +109,7 @@ bool isAuthorized(const HTTPRequest& request, const QuarryFolderShare& share) {
 bool verify(const QString& password, const QuarryFolderShare& share) {
     if (!share.passwordSalt || !share.passwordDigest)
         return true;
-    return constantTimeEquals(QuarryShareWeb::passwordDigest(password, *share.passwordSalt).toUtf8(),
+    return constantTimeEquals(QuarryDigests::passwordDigest(password, *share.passwordSalt).toUtf8(),
                               share.passwordDigest->toUtf8());
 }
 

@@ -12,7 +12,8 @@ struct QuarrySearchGateState;
 
 // Searches take turns. At most a few walk at once in the whole server, the others wait in the order they
 // came; and a visitor's new search of a share stops the one it has running there (which then answers with
-// what it found) and starts only once that one has stopped, so typing ahead never stacks walks up.
+// what it found) and starts only once that one has stopped, so typing ahead never stacks walks up. New is
+// by arrival here: two searches sent at once on two connections may be read in either order.
 // Threads: admit and every response it gives live on the server thread; a turn may end on any thread.
 class QuarrySearchGate {
 public:

@@ -13,8 +13,8 @@
 // for the next job until the pool ends. Plain standard threads, mutex and condition variable, so that
 // every hand-over is one ThreadSanitizer can see.
 struct QuarryWorkThreads {
-    explicit QuarryWorkThreads(int maxThreads)
-        : maxThreads(maxThreads) {}
+    explicit QuarryWorkThreads(int bound)
+        : maxThreads(bound) {}
 
     ~QuarryWorkThreads() {
         std::deque<std::function<void()>> dropped;

@@ -8,6 +8,12 @@
 
 #include <csignal>
 
+#if defined(__SANITIZE_THREAD__)
+// The test process's ThreadSanitizer settings (support/test_main.cpp): the application run as a child is
+// held to the same rules, Qt's own accesses left alone.
+extern "C" const char* __tsan_default_options();
+#endif
+
 namespace app_testing {
 
 AppProcess::AppProcess(QString program)
@@ -26,6 +32,9 @@ bool AppProcess::start(const QStringList& arguments, const QStringList& extra) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString& setting : extra)
         environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+#if defined(__SANITIZE_THREAD__)
+    environment.insert(QStringLiteral("TSAN_OPTIONS"), QString::fromLatin1(__tsan_default_options()));
+#endif
     m_process.setProcessEnvironment(environment);
     m_output.clear();
     m_process.start(m_program, arguments);

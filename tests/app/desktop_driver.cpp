@@ -1,29 +1,28 @@
 #include "desktop_driver.h"
 
-#include "core/state_document.h"
-#include "server/web_server.h"
 #include "support/test_support.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QStandardPaths>
-#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 using testing_support::waitUntil;
 
-namespace desktop_testing {
+namespace app_testing {
 
 static QStringList capturedWarnings;
 static QtMessageHandler previousHandler = nullptr;
 
 // A warning from our QML (a failed binding, a type error) is a fault of the windows.
 static void captureQmlWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (message.contains(QLatin1String("qrc:/BrightloomShare/")))
+    if (message.contains(QLatin1String("qrc:/QuarryDesktop/")))
         capturedWarnings.append(message);
     if (previousHandler)
         previousHandler(type, context, message);
@@ -36,14 +35,36 @@ static bool activate(QQuickWindow* window) {
     return waitUntil([&] { return window->isExposed() && window->isActive(); });
 }
 
+NoSessionBus::NoSessionBus() {
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(sandboxRoot()) + "/no-bus");
+}
+
+NoSessionBus::~NoSessionBus() {
+    if (m_wasSet)
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_saved);
+    else
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+QuarryFolderShare spaceShare(const QString& slug, const QString& name, bool enabled) {
+    return makeShare({.slug = slug,
+                      .name = name,
+                      .enabled = enabled,
+                      .source = QuarryShareSource::quarry,
+                      .folderID = slug});
+}
+
 Desktop::Desktop(QuarryShareStoreEnvironment environment,
                  std::unique_ptr<BrightloomShareUpdateController> updates) {
     capturedWarnings.clear();
     previousHandler = qInstallMessageHandler(captureQmlWarnings);
     QuarryShareApp::useWindowStyle();
+    if (!environment.tunnelService) {
+        environment.tunnelService = std::make_unique<QuarryShareTunnelService>();
+        environment.tunnelService->setCloudflaredCandidates(
+            {testing_support::sandboxRoot() + "/bin/cloudflared"});
+    }
     m_shell = std::make_unique<QuarryShareApp>(std::move(environment), std::move(updates));
-    m_shell->store().tunnelService().setCloudflaredCandidates(
-        {testing_support::sandboxRoot() + "/bin/cloudflared"});
     EXPECT_TRUE(m_shell->openWindows()) << "the windows did not load";
     EXPECT_TRUE(main() && activate(main())) << "the main window never appeared";
 }
@@ -66,7 +87,7 @@ void Desktop::openSettings() {
 }
 
 bool Desktop::waitForServer() {
-    return waitUntil([&] { return store().isServerRunning(); });
+    return waitUntil([&] { return store().server()->isServerRunning(); });
 }
 
 static QQuickItem* search(QQuickItem* root, const std::function<bool(QQuickItem*)>& matches) {
@@ -167,14 +188,26 @@ QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QS
     return item(window, itemName);
 }
 
-void screenshot(QQuickWindow* window, const QString& name) {
-    const QString folder = QStringLiteral(BRIGHTLOOM_TEST_BINARY_DIR) + QStringLiteral("/screenshots");
-    QDir().mkpath(folder);
-    testing_support::spin(std::chrono::milliseconds(300)); // let animations settle
-    const QImage image = window->grabWindow();
-    EXPECT_FALSE(image.isNull()) << "could not grab " << name.toStdString();
-    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
-    EXPECT_TRUE(image.save(path)) << path.toStdString();
+StateWrites::StateWrites()
+    : m_descriptor(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    const QByteArray folder = QFile::encodeName(QFileInfo(statePath()).absolutePath());
+    EXPECT_GE(inotify_add_watch(m_descriptor, folder.constData(), IN_MOVED_TO), 0);
 }
 
-} // namespace desktop_testing
+StateWrites::~StateWrites() {
+    ::close(m_descriptor);
+}
+
+int StateWrites::count() {
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = ::read(m_descriptor, events, sizeof events)) > 0;) {
+        for (const char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            m_count += event->len > 0 && qstrcmp(event->name, "state.json") == 0;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    return m_count;
+}
+
+} // namespace app_testing

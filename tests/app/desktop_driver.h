@@ -13,13 +13,29 @@
 
 // Runs the real windows over a real store in the test's sandbox and acts on them the way a person
 // does: finds controls by object name, clicks, types, reads what is on screen.
-namespace desktop_testing {
+namespace app_testing {
 
 using namespace testing_support;
 
+// Points the session bus at nowhere until the end of the scope, so secrets go to the keychain's file in
+// the sandbox; the variable is the process's, and the next test gets it back as it was.
+class NoSessionBus {
+public:
+    NoSessionBus();
+    ~NoSessionBus();
+
+private:
+    const QByteArray m_saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const bool m_wasSet = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+};
+
+// A share of a Syncthing space, its folder id being its slug.
+QuarryFolderShare spaceShare(const QString& slug, const QString& name, bool enabled = true);
+
 class Desktop {
 public:
-    // The only cloudflared it looks for is <sandbox>/bin/cloudflared, a fake some tests write.
+    // Unless the environment brings a tunnel service, the only cloudflared it looks for is
+    // <sandbox>/bin/cloudflared, a fake some tests write.
     explicit Desktop(QuarryShareStoreEnvironment environment = {},
                      std::unique_ptr<BrightloomShareUpdateController> updates = nullptr);
     ~Desktop();
@@ -56,7 +72,16 @@ void pressKey(QQuickWindow* window, int key, Qt::KeyboardModifiers modifiers = Q
 // Opens a menu of the menu bar and returns its item of that name.
 QQuickItem* menuBarItem(QQuickWindow* window, const QString& menuTitle, const QString& itemName);
 
-// Saves what the window shows as screenshots/<name>.png under the test build folder.
-void screenshot(QQuickWindow* window, const QString& name);
+// Counts the times state.json is written (each save replaces it whole) from its construction on.
+class StateWrites {
+public:
+    StateWrites();
+    ~StateWrites();
+    int count();
 
-} // namespace desktop_testing
+private:
+    int m_descriptor = -1;
+    int m_count = 0;
+};
+
+} // namespace app_testing

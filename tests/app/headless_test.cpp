@@ -13,10 +13,8 @@
 
 #include <csignal>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using namespace std::chrono_literals;
-using app_testing::AppProcess;
-using app_testing::httpGet;
 
 namespace {
 

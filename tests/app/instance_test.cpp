@@ -13,11 +13,8 @@
 
 #include <csignal>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using namespace std::chrono_literals;
-using app_testing::AppProcess;
-using app_testing::httpGet;
-using app_testing::statusOf;
 
 namespace {
 
@@ -87,8 +84,7 @@ TEST(Signals, EndTheDesktopApplicationLikeQuitWithItsPublicLinkChild) {
     ASSERT_TRUE(QFile::copy(BRIGHTLOOM_SHARE_BINARY, program));
     testing_support::writeFakeCloudflared(folder, "exec sleep 600");
     // The public link was on when the application last ran; its token waits in the secret-store file.
-    const QByteArray noBus = "unix:path=" + testing_support::sandboxRoot().toUtf8() + "/no-bus";
-    qputenv("DBUS_SESSION_BUS_ADDRESS", noBus);
+    const NoSessionBus noBus;
     QuarryShareAppState state = servedState();
     state.shares[0] = makeShare({.slug = "docs", .name = "Docs", .password = "secret"});
     state.publicTunnel.isEnabled = true;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using testing_support::waitUntil;
 
 namespace {
@@ -61,21 +61,15 @@ TEST(MainWindow, TheEmptyStateGivesWayToAnAddedFolderAndComesBackWhenItIsRemoved
 // menus and cards, and each control acting on them.
 TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     enum { photos, music, notes }; // their places in the state document
-    QuarryShareAppState state = stateWith(
-        {makeShare(
-             {.slug = "photos", .name = "Photos", .source = QuarryShareSource::quarry, .folderID = "photos"}),
-         makeShare({.slug = "music",
-                    .name = "Music",
-                    .enabled = false,
-                    .source = QuarryShareSource::quarry,
-                    .folderID = "music"}),
-         makeShare({.slug = "notes", .name = "Notes", .password = "letmein"})});
+    QuarryShareAppState state =
+        stateWith({spaceShare("photos", "Photos"), spaceShare("music", "Music", false),
+                   makeShare({.slug = "notes", .name = "Notes", .password = "letmein"})});
     writeState(state);
     writeSyncthingConfig({state.shares[photos], state.shares[music]});
     const auto stored = [](int index) { return readState()->shares.value(index); };
     Desktop desktop;
     QQuickWindow* window = desktop.main();
-    const QString origin = desktop.store().availableOrigins().first();
+    const QString origin = desktop.store().server()->availableOrigins().first();
     EXPECT_EQ(rowDetail(window, "music"), "Off");
     EXPECT_EQ(rowDetail(window, "photos"), "/photos");
     EXPECT_FALSE(find(item(window, "shareRow_photos"), "shareRowLock"));
@@ -92,11 +86,13 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     EXPECT_TRUE(stored(music).isEnabled);
     EXPECT_TRUE(waitUntil([&] { return rowDetail(window, "music") == "/music"; }));
 
+    QQuickItem* photosRow = item(window, "shareRow_photos");
     QQuickItem* slug = item(window, "slugField");
     typeInto(slug, "My Photos!");
     EXPECT_EQ(text(slug), "My Photos!") << "blanks survive while typing";
-    EXPECT_EQ(stored(music).urlSlug, "my-photos") << "every edit is stored";
+    EXPECT_EQ(stored(music).urlSlug, "music") << "nothing is stored while typing";
     pressKey(window, Qt::Key_Tab);
+    EXPECT_EQ(stored(music).urlSlug, "my-photos") << "the edit is stored when it ends";
     EXPECT_EQ(text(slug), "my-photos");
     QGuiApplication::clipboard()->clear();
     click(item(window, "copyURLButton"));
@@ -105,10 +101,12 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     EXPECT_FALSE(stored(music).isEnabled);
     EXPECT_FALSE(isEnabled(item(window, "copyURLButton"))) << "an off share has no URL to copy";
 
-    // Another share selected mid-edit shows that share's slug, not the half-typed text.
+    // Another share selected mid-edit ends the edit, then shows that share's slug.
     typeInto(slug, "half typed");
     click(item(window, "shareRow_notes"));
+    EXPECT_EQ(stored(music).urlSlug, "half-typed");
     EXPECT_EQ(text(item(window, "slugField")), "notes");
+    EXPECT_EQ(find(window, "shareRow_photos"), photosRow) << "another share's row is kept, not rebuilt";
     EXPECT_EQ(text(item(window, "headerSourceTitle")), "Custom Folder");
     EXPECT_TRUE(find(window, "headerPasswordLabel"));
     EXPECT_EQ(menuOf(window, "notes"), QStringList({"Copy URL", "Turn Off", "Remove Password", "Remove"}));
@@ -153,12 +151,7 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     click(item(window, "removePasswordButton"));
     EXPECT_FALSE(stored(photos).isPasswordProtected());
 
-    writeSyncthingConfig({state.shares[photos], state.shares[music],
-                          makeShare({.slug = "films",
-                                     .name = "Films",
-                                     .enabled = false,
-                                     .source = QuarryShareSource::quarry,
-                                     .folderID = "films"})});
+    writeSyncthingConfig({state.shares[photos], state.shares[music], spaceShare("films", "Films", false)});
     click(item(window, "refreshSpacesButton"));
     EXPECT_TRUE(waitUntil([&] { return find(window, "shareRow_films") != nullptr; }));
     desktop.openSettings();
@@ -167,9 +160,9 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
 }
 
 TEST(FolderChooser, AnswersWithTheChosenFolderOnly) {
-    BrightloomShareFolderChooser chooser;
+    QuarryDialogFolderChooser chooser;
     int requests = 0;
-    QObject::connect(&chooser, &BrightloomShareFolderChooser::chooseRequested, [&] { ++requests; });
+    QObject::connect(&chooser, &QuarryDialogFolderChooser::chooseRequested, [&] { ++requests; });
     QList<std::optional<QString>> answers;
     const auto ask = [&] {
         chooser.chooseFolder([&](std::optional<QString> path) { answers.append(path); });

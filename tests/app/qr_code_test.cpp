@@ -8,8 +8,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
-using app_testing::decodeQRCode;
+using namespace app_testing;
 
 namespace {
 
@@ -25,15 +24,14 @@ QImage codeOnScreen(QQuickWindow* window) {
 } // namespace
 
 TEST(QRCodes, EveryURLOfTheSelectedShareOpensACodeThatScansInBothThemes) {
-    // Secrets go to the private file in the sandbox: no session bus is reachable.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + testing_support::sandboxRoot().toUtf8() + "/no-bus");
+    const NoSessionBus noBus;
     QuarryShareAppState state = stateWith({makeShare({.slug = "docs", .name = "Docs"})});
     state.publicTunnel.isEnabled = true;
     state.publicTunnel.hostname = "docs-team.example.net";
     writeState(state);
     Desktop desktop;
     ASSERT_TRUE(desktop.waitForServer());
-    const QStringList origins = desktop.store().availableOrigins();
+    const QStringList origins = desktop.store().server()->availableOrigins();
     ASSERT_GE(origins.size(), 2);
     QList<std::pair<QString, QString>> buttons = {
         {"headerQRButton", origins[0] + "docs/"},
@@ -65,7 +63,7 @@ TEST(QRCodes, EveryURLOfTheSelectedShareOpensACodeThatScansInBothThemes) {
 
 TEST(QRCodes, TheTerminalCodeScansWithAndWithoutColours) {
     const QString url = "http://192.168.1.20:48173/family-photos/";
-    const auto code = BrightloomShareQRCode::encode(url);
+    const auto code = QuarryQRCode::encode(url);
     ASSERT_TRUE(code);
     for (const bool colours : {false, true}) {
         QStringList lines = qrCodeTerminalText(*code, colours).split('\n', Qt::SkipEmptyParts);
@@ -80,5 +78,5 @@ TEST(QRCodes, TheTerminalCodeScansWithAndWithoutColours) {
         EXPECT_EQ(decodeQRCode(app_testing::halfBlockPicture(lines.join('\n'))), url)
             << "colours " << colours;
     }
-    EXPECT_FALSE(BrightloomShareQRCode::encode(QString(5000, 'x'))) << "longer than any QR code holds";
+    EXPECT_FALSE(QuarryQRCode::encode(QString(5000, 'x'))) << "longer than any QR code holds";
 }

@@ -1,13 +1,17 @@
+// The settings window: the web server's card, and start at login with the XDG autostart entry it writes.
+#include "app/autostart.h"
 #include "desktop_driver.h"
 
 #include "support/test_support.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using testing_support::spin;
 using testing_support::waitUntil;
 using namespace std::chrono_literals;
@@ -18,6 +22,24 @@ namespace {
 QString serverPill(Desktop& desktop) {
     QQuickItem* pill = item(desktop.settings(), "serverStatusPill");
     return text(item(pill, "statusPillLabel")) + " (" + text(item(pill, "statusPillDot"), "color") + ")";
+}
+
+QString entryPath() {
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/app.brightloom.share.desktop";
+}
+
+QByteArray entry() {
+    QFile file(entryPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool switchIsOn(Desktop& desktop) {
+    return item(desktop.settings(), "startAtLoginSwitch")->property("checked").toBool();
+}
+
+void reopenSettings(Desktop& desktop) {
+    desktop.settings()->close();
+    desktop.openSettings();
 }
 
 } // namespace
@@ -32,7 +54,7 @@ TEST(SettingsWindow, FailedStartRetriedOnActivationThenAPortAppliedOnRestart) {
     QuarryShareStoreEnvironment slowRecovery;
     slowRecovery.timings.retryAfterFailure = slowRecovery.timings.retryAfterStop = 1h;
     slowRecovery.timings.failureAlertDelay = 1h;
-    Desktop desktop(slowRecovery);
+    Desktop desktop(std::move(slowRecovery));
     desktop.openSettings();
     QQuickWindow* settings = desktop.settings();
     EXPECT_EQ(settings->size(), QSize(620, 430));
@@ -48,31 +70,76 @@ TEST(SettingsWindow, FailedStartRetriedOnActivationThenAPortAppliedOnRestart) {
     auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
     spin(200ms);
-    EXPECT_FALSE(desktop.store().isServerRunning()) << "only becoming active counts";
+    EXPECT_FALSE(desktop.store().server()->isServerRunning()) << "only becoming active counts";
     Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
     const QString listening = "Listening on %1 (#0e925d)";
     ASSERT_TRUE(waitUntil([&] { return serverPill(desktop) == listening.arg(port); }))
         << "activation retries at once instead of in an hour";
 
-    EXPECT_EQ(text(item(settings, "primaryAddressValue")), desktop.store().availableOrigins().first());
+    EXPECT_EQ(text(item(settings, "primaryAddressValue")),
+              desktop.store().server()->availableOrigins().first());
     typeInto(item(settings, "portField"), "80");
     pressKey(settings, Qt::Key_Tab);
     EXPECT_EQ(readState()->port, port) << "ports below 1025 are ignored";
     EXPECT_EQ(text(item(settings, "portField")), QString::number(port)) << "the field shows the port kept";
     const int next = freePort();
     typeInto(item(settings, "portField"), " " + QString::number(next));
+    pressKey(settings, Qt::Key_Return);
     EXPECT_EQ(readState()->port, next);
     EXPECT_TRUE(text(item(settings, "primaryAddressValue")).endsWith(QString(":%1/").arg(next)));
     EXPECT_EQ(serverPill(desktop), listening.arg(port)) << "until restarted";
     click(item(settings, "restartServerButton"));
     EXPECT_TRUE(waitUntil([&] { return serverPill(desktop) == listening.arg(next); }));
 
-    writeSyncthingConfig({makeShare({.slug = "films",
-                                     .name = "Films",
-                                     .enabled = false,
-                                     .source = QuarryShareSource::quarry,
-                                     .folderID = "films"})});
+    writeSyncthingConfig({spaceShare("films", "Films", false)});
     click(item(settings, "settingsRefreshSpacesButton"));
     EXPECT_TRUE(waitUntil([&] { return find(desktop.main(), "shareRow_films") != nullptr; }));
     EXPECT_TRUE(find(desktop.main(), "spacesSectionHeader"));
+}
+
+TEST(StartAtLogin, TheSwitchWritesReadsAndRemovesTheAutostartEntry) {
+    writeState(stateWith());
+    Desktop desktop;
+    desktop.openSettings();
+    EXPECT_FALSE(switchIsOn(desktop));
+
+    click(item(desktop.settings(), "startAtLoginSwitch"));
+    ASSERT_TRUE(waitUntil([&] { return !entry().isEmpty(); }));
+    EXPECT_TRUE(switchIsOn(desktop));
+    const QByteArray written = entry();
+    EXPECT_TRUE(written.startsWith("[Desktop Entry]\nType=Application\n")) << written.data();
+    EXPECT_TRUE(
+        written.contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + " --hidden\n"))
+        << written.data();
+
+    // Turned off elsewhere (the desktop's own settings write Hidden=true): the switch follows the file.
+    testing_support::writeFile(entryPath(), written + "Hidden=true\n");
+    reopenSettings(desktop);
+    EXPECT_FALSE(switchIsOn(desktop));
+    click(item(desktop.settings(), "startAtLoginSwitch"));
+    ASSERT_TRUE(waitUntil([&] { return switchIsOn(desktop); }));
+    EXPECT_FALSE(entry().contains("Hidden")) << "switching on writes a fresh entry";
+
+    click(item(desktop.settings(), "startAtLoginSwitch"));
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(entryPath()); }));
+    EXPECT_FALSE(switchIsOn(desktop));
+
+    // A file where the autostart folder should be: the switch stays off and the alert says why.
+    const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart";
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    testing_support::writeFile(folder, "not a folder");
+    click(item(desktop.settings(), "startAtLoginSwitch"));
+    ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "errorAlert") != nullptr; }));
+    EXPECT_TRUE(
+        text(item(desktop.main(), "errorAlertMessage")).startsWith("Couldn't turn on start at login"));
+    EXPECT_FALSE(switchIsOn(desktop));
+}
+
+TEST(StartAtLogin, ProgramPathsAreQuotedAsDesktopEntriesRequire) {
+    const QByteArray entry = QuarryAutostart::entryFor("/opt/my apps/$HOME/100%/brightloom-share");
+    EXPECT_TRUE(entry.contains("\nExec=\"/opt/my apps/\\\\$HOME/100%%/brightloom-share\" --hidden\n"))
+        << entry.data();
+    EXPECT_TRUE(QuarryAutostart::entryIsEnabled(entry));
+    EXPECT_FALSE(QuarryAutostart::entryIsEnabled(entry + "X-GNOME-Autostart-enabled=false\n"));
+    EXPECT_FALSE(QuarryAutostart::entryIsEnabled("Hidden=false\n")) << "no entry group at all";
 }

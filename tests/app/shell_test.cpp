@@ -3,13 +3,12 @@
 #include "support/test_support.h"
 
 #include <QGuiApplication>
-#include <QJsonDocument>
 #include <QPalette>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using testing_support::spin;
 using testing_support::waitUntil;
 using namespace std::chrono_literals;
@@ -21,34 +20,23 @@ bool looksDark(QQuickWindow* window) {
 }
 
 QSettings preferences() {
-    return QSettings("brightloom", "brightloom Share");
+    return QSettings(QuarryShareStore::preferencesFilePath(), QSettings::IniFormat);
 }
 
 QString storedAppearance() {
     return preferences().value(QuarryShareStore::appearanceModeDefaultsKey).toString();
 }
 
-void setDesktopWindowColour(const char* colour) {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(colour));
-    QGuiApplication::setPalette(palette);
-}
-
-// An updater that only counts; it stands for the platform's update service.
-struct CountingUpdater : BrightloomShareUpdater {
-    explicit CountingUpdater(int* checks)
-        : checks(checks) {}
-    bool canCheckForUpdates() const override { return true; }
-    void checkForUpdates() override { ++*checks; }
-    int* checks;
+// The desktop's window colour, as its theme sets it, for one test: the palette is the process's.
+struct DesktopWindowColour {
+    const QPalette saved = QGuiApplication::palette();
+    ~DesktopWindowColour() { QGuiApplication::setPalette(saved); }
+    void set(const char* colour) {
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor(colour));
+        QGuiApplication::setPalette(palette);
+    }
 };
-
-std::unique_ptr<BrightloomShareUpdateController> controllerFor(const char* json, int* checks) {
-    return std::make_unique<BrightloomShareUpdateController>(
-        QJsonDocument::fromJson(json).object(), [=](const BrightloomShareUpdateController::Configuration&) {
-            return std::make_unique<CountingUpdater>(checks);
-        });
-}
 
 } // namespace
 
@@ -58,9 +46,9 @@ TEST(Shell, StartsTheStoreOnlyOnceTheMainWindowAppearsDarkUnlessAValidModeIsStor
     QuarryShareApp::useWindowStyle();
     QuarryShareApp shell;
     spin(300ms);
-    EXPECT_EQ(shell.store().serverState().kind, QuarryShareWebServer::State::Kind::stopped);
+    EXPECT_EQ(shell.store().server()->serverState().kind, QuarryShareWebServer::State::Kind::stopped);
     ASSERT_TRUE(shell.openWindows());
-    EXPECT_TRUE(waitUntil([&] { return shell.store().isServerRunning(); }));
+    EXPECT_TRUE(waitUntil([&] { return shell.store().server()->isServerRunning(); }));
     EXPECT_FALSE(shell.settingsWindow()->isVisible()) << "settings open only on request";
     EXPECT_TRUE(looksDark(shell.mainWindow()));
 }
@@ -68,13 +56,13 @@ TEST(Shell, StartsTheStoreOnlyOnceTheMainWindowAppearsDarkUnlessAValidModeIsStor
 TEST(Shell, AppearanceFromTheMenuAndTheSettingsButtonsChangesBothWindowsAndIsKeptAndTheAppMenuWorks) {
     writeState(stateWith());
     preferences().setValue(QuarryShareStore::appearanceModeDefaultsKey, "system");
-    setDesktopWindowColour("#EFEFEF");
-    int checks = 0;
-    Desktop desktop({}, controllerFor(R"({"SUFeedURL":"f","SUPublicEDKey":"k"})", &checks));
+    DesktopWindowColour desktopColour;
+    desktopColour.set("#EFEFEF");
+    Desktop desktop;
     QQuickWindow* window = desktop.main();
     desktop.openSettings();
     EXPECT_FALSE(looksDark(window) || looksDark(desktop.settings())) << "the stored mode follows the desktop";
-    setDesktopWindowColour("#202020");
+    desktopColour.set("#202020");
     EXPECT_TRUE(waitUntil([&] { return looksDark(window) && looksDark(desktop.settings()); }));
 
     click(menuBarItem(window, "View", "lightModeMenuItem"));
@@ -89,32 +77,13 @@ TEST(Shell, AppearanceFromTheMenuAndTheSettingsButtonsChangesBothWindowsAndIsKep
     click(item(desktop.settings(), "appearanceButton_dark"));
     EXPECT_TRUE(looksDark(window));
     EXPECT_EQ(storedAppearance(), "dark");
-    QGuiApplication::setPalette(QPalette());
 
-    click(menuBarItem(window, "brightloom Share", "checkForUpdatesMenuItem"));
-    EXPECT_EQ(checks, 1);
-    click(menuBarItem(window, "brightloom Share", "aboutMenuItem"));
+    // No update service on Linux: the item stays disabled.
+    EXPECT_FALSE(isEnabled(menuBarItem(window, "brightloom Share", "checkForUpdatesMenuItem")));
+    click(item(window, "aboutMenuItem"));
     QQuickItem* about = nullptr;
     ASSERT_TRUE(waitUntil([&] { return (about = find(window, "aboutDialog")) != nullptr; }));
     EXPECT_EQ(text(item(about, "aboutVersion")), "Version " BRIGHTLOOM_VERSION);
     click(item(about, "aboutOKButton"));
     EXPECT_TRUE(waitUntil([&] { return !find(window, "aboutDialog"); }));
-}
-
-TEST(UpdateController, NeedsBothKeysAsNonBlankText) {
-    const std::pair<const char*, bool> cases[] = {
-        {R"({"SUFeedURL":"https://updates.example/feed.xml","SUPublicEDKey":"a2V5"})", true},
-        {R"({"SUFeedURL":"https://updates.example/feed.xml","SUPublicEDKey":" \n\t"})", false},
-        {R"({"SUFeedURL":["https://updates.example/feed.xml"],"SUPublicEDKey":"a2V5"})", false},
-        {R"({"SUFeedURL":"https://updates.example/feed.xml"})", false},
-    };
-    for (const auto& [json, configured] : cases) {
-        int checks = 0;
-        const auto controller = controllerFor(json, &checks);
-        EXPECT_EQ(controller->canCheckForUpdates(), configured) << json;
-        controller->checkForUpdates();
-        EXPECT_EQ(checks, configured ? 1 : 0) << json;
-    }
-    EXPECT_FALSE(BrightloomShareUpdateController().canCheckForUpdates())
-        << "the application ships without update metadata";
 }

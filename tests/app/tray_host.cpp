@@ -1,11 +1,16 @@
 #include "tray_host.h"
 
+#include "core/mailbox.h"
 #include "support/private_session_bus.h"
 
 #include <QDBusConnection>
 #include <QVariantMap>
 
+#include <condition_variable>
+
 #include <gtest/gtest.h>
+
+namespace app_testing {
 
 namespace {
 
@@ -26,7 +31,7 @@ public:
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {
-        QMutexLocker locker(&m_services.m_lock);
+        const std::lock_guard lock(m_services.m_lock);
         m_services.m_items.append(service);
     }
     void RegisterStatusNotifierHost(const QString&) {}
@@ -47,7 +52,7 @@ public:
 public Q_SLOTS:
     uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
                 const QStringList&, const QVariantMap&, int) {
-        QMutexLocker locker(&m_services.m_lock);
+        const std::lock_guard lock(m_services.m_lock);
         m_services.m_shown.append(summary + "|" + body);
         return uint(m_services.m_shown.size());
     }
@@ -63,11 +68,12 @@ FakeDesktopServices& FakeDesktopServices::instance() {
 
 FakeDesktopServices::FakeDesktopServices() {
     EXPECT_TRUE(testing_support::usePrivateSessionBus());
-    m_thread.start();
+    m_mailbox = new QuarryMailbox;
     m_watcher = new FakeWatcher(*this);
     m_notifications = new FakeNotifications(*this);
-    m_watcher->moveToThread(&m_thread);
-    m_notifications->moveToThread(&m_thread);
+    for (QObject* object : {static_cast<QObject*>(m_mailbox), m_watcher, m_notifications})
+        object->moveToThread(&m_thread);
+    m_thread.start();
     onServiceThread([this] {
         QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnection);
         bus.registerObject("/StatusNotifierWatcher", m_watcher, QDBusConnection::ExportAllContents);
@@ -79,7 +85,17 @@ FakeDesktopServices::FakeDesktopServices() {
 }
 
 void FakeDesktopServices::onServiceThread(const std::function<void()>& work) {
-    QMetaObject::invokeMethod(m_watcher, work, Qt::BlockingQueuedConnection);
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    m_mailbox->post([&] {
+        work();
+        const std::lock_guard guard(lock);
+        done = true;
+        finished.notify_one();
+    });
+    std::unique_lock guard(lock);
+    finished.wait(guard, [&] { return done; });
 }
 
 void FakeDesktopServices::setTrayPresent(bool present) {
@@ -93,19 +109,21 @@ void FakeDesktopServices::setTrayPresent(bool present) {
 }
 
 QStringList FakeDesktopServices::registeredItems() const {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard lock(m_lock);
     return m_items;
 }
 
 QStringList FakeDesktopServices::notifications() const {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard lock(m_lock);
     return m_shown;
 }
 
 void FakeDesktopServices::clear() {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard lock(m_lock);
     m_items.clear();
     m_shown.clear();
 }
+
+} // namespace app_testing
 
 #include "tray_host.moc"

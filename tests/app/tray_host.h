@@ -1,11 +1,15 @@
 #pragma once
 
-#include <QMutex>
 #include <QObject>
 #include <QStringList>
 #include <QThread>
 
 #include <functional>
+#include <mutex>
+
+class QuarryMailbox;
+
+namespace app_testing {
 
 // What a desktop offers the application on its session bus: a tray host (org.kde.StatusNotifierWatcher,
 // which Qt asks whether a tray is there) and a notification server (org.freedesktop.Notifications),
@@ -28,12 +32,16 @@ private:
     void onServiceThread(const std::function<void()>& work);
 
     QThread m_thread;
+    // Work for the service thread goes through it, as every hand-over between threads does.
+    QuarryMailbox* m_mailbox = nullptr;
     QObject* m_watcher = nullptr;
     QObject* m_notifications = nullptr;
-    mutable QMutex m_lock;
+    mutable std::mutex m_lock;
     QStringList m_items;
     QStringList m_shown;
 
     friend class FakeWatcher;
     friend class FakeNotifications;
 };
+
+} // namespace app_testing

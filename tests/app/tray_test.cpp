@@ -13,9 +13,8 @@
 
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using namespace std::chrono_literals;
-using app_testing::httpGet;
 
 namespace {
 
@@ -42,7 +41,7 @@ protected:
     QuarryShareAppState state;
 };
 
-QAction* action(BrightloomShareTray& tray, const char* name) {
+QAction* action(QuarryTray& tray, const char* name) {
     return tray.menu().findChild<QAction*>(name);
 }
 
@@ -51,7 +50,7 @@ QAction* action(BrightloomShareTray& tray, const char* name) {
 TEST_F(Tray, ClosingTheMainWindowWithATrayKeepsServingAndSaysSoOnce) {
     Desktop app;
     ASSERT_TRUE(app.waitForServer());
-    BrightloomShareTray* tray = app.shell().tray();
+    QuarryTray* tray = app.shell().tray();
     ASSERT_TRUE(tray && tray->isVisible());
     EXPECT_TRUE(testing_support::waitUntil([&] { return !desktop().registeredItems().isEmpty(); }))
         << "the icon registers with the tray host";
@@ -93,9 +92,11 @@ TEST_F(Tray, ItShowsServingAndThePublicLinkAndUpdatesItsActionsInPlace) {
     state.shares[0] = makeShare({.slug = "docs", .name = "Docs", .password = "pw"});
     state.publicTunnel.brokerURL = "  "; // a start fails at once, without a network
     writeState(state);
-    Desktop app;
+    QuarryShareStoreEnvironment environment;
+    QuarryShareWebServer* server = (environment.webServer = std::make_unique<QuarryShareWebServer>()).get();
+    Desktop app(std::move(environment));
     ASSERT_TRUE(app.waitForServer());
-    BrightloomShareTray& tray = *app.shell().tray();
+    QuarryTray& tray = *app.shell().tray();
     const QList<QAction*> actions = tray.menu().actions();
     QAction* link = action(tray, "trayPublicLinkAction");
     const QString serving = QString("Web server: Listening on %1").arg(state.port);
@@ -115,7 +116,7 @@ TEST_F(Tray, ItShowsServingAndThePublicLinkAndUpdatesItsActionsInPlace) {
         testing_support::waitUntil([&] { return tray.toolTip().endsWith("Public link: Needs attention"); }));
     EXPECT_NE(tray.iconKey(), servingIcon) << "the picture shows the link's trouble";
 
-    app.store().webServer().stop();
+    server->stop();
     EXPECT_TRUE(testing_support::waitUntil([&] { return tray.toolTip().contains("Web server: Stopped"); }));
     EXPECT_EQ(tray.menu().actions(), actions) << "the same actions, updated in place";
     EXPECT_EQ(action(tray, "trayPublicLinkAction"), link);
@@ -128,7 +129,7 @@ TEST_F(Tray, HiddenStartsServeWithoutAWindowOnlyWhereATrayCanBringItBack) {
         QuarryShareApp::useWindowStyle();
         QuarryShareApp shell;
         ASSERT_TRUE(shell.openWindows(/*hidden=*/true));
-        EXPECT_TRUE(testing_support::waitUntil([&] { return shell.store().isServerRunning(); }));
+        EXPECT_TRUE(testing_support::waitUntil([&] { return shell.store().server()->isServerRunning(); }));
         EXPECT_EQ(shell.mainWindow()->isVisible(), !trayPresent);
         EXPECT_TRUE(serves());
     }

@@ -5,7 +5,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import { sessionForTests, writeTree } from './support/harness.mjs';
+import { screenshot, sessionForTests, writeTree } from './support/harness.mjs';
 import { readBreadcrumb, readColumns, readInspector, waitForView } from './support/view.mjs';
 
 // Names on disk are the visitor's enemy: quotes, angle brackets, ampersands and percent signs.
@@ -28,7 +28,7 @@ const session = sessionForTests(() => ({
 }));
 
 test('a folder URL draws every level in parallel; a file URL marks the file in its folder', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   // Hold every listing until all four levels have been asked for: a client that waited for one
   // level before asking for the next is caught (held listings go on after 3 s, so it never hangs).
   const held = [];
@@ -62,12 +62,10 @@ test('a folder URL draws every level in parallel; a file URL marks the file in i
   assert.deepEqual([columns[2].marked, columns[3].marked], [['c'], ['deep.txt']]);
   inspector = await readInspector(page);
   assert.deepEqual([inspector.subtitle, inspector.values.Kind, inspector.values.Size], ['a/b/c/deep.txt', 'File', '12 B']);
-  await page.close();
 });
 
 test('the share root counts the visible items and formats sizes; an undated item shows "Now"', async () => {
-  const page = await session.browser.newPage();
-  await page.goto(session.server.origin + '/docs');
+  const page = await session.open('/docs');
   await waitForView(page, ['Team Docs'], 'Team Docs');
   assert.equal(await readBreadcrumb(page), null);
   const [root] = await readColumns(page);
@@ -93,63 +91,54 @@ test('the share root counts the visible items and formats sizes; an undated item
   await waitForView(page, ['Team Docs'], 'half.bin');
   const inspector = await readInspector(page);
   assert.deepEqual([inspector.values.Modified, inspector.values.Size], ['Now', '1.5 KB']);
-  await page.close();
 });
 
 test('back and forward, and breadcrumb steps, restore folder and selection without a page load', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   let documentLoads = 0;
   page.on('load', () => (documentLoads += 1));
   await page.goto(session.server.origin + '/');
   await page.waitForSelector('.welcome-stat');
+  assert.equal(await page.textContent('.welcome-stat strong'), '3');
+  await screenshot(page, 'welcome.png');
   const loadsAtStart = documentLoads;
   await page.evaluate(() => (window.pageMarker = 'first load'));
-  const path = () => decodeURIComponent(new URL(page.url()).pathname);
-  const shows = async ([titles, heading, where, marked]) => {
-    await waitForView(page, titles, heading);
-    assert.equal(path(), where);
-    assert.deepEqual((await readColumns(page)).map((column) => column.marked), marked);
-  };
+  const WELCOME = [null, null, '/', []];
   const SHARE = [['Team Docs'], 'Team Docs', '/docs/', [[]]];
   const FOLDER = [['Team Docs', 'a'], 'a', '/docs/a/', [['a'], []]];
   const FILE = [['Team Docs', 'a'], 'readme.txt', '/docs/a/readme.txt', [['a'], ['readme.txt']]];
-
-  await page.click('.share-row[data-slug="docs"]');
-  await shows(SHARE);
-  await page.click('.column-entry[data-path="a"]');
-  await shows(FOLDER);
-  await page.click('.column-entry[data-path="a/readme.txt"]');
-  await shows(FILE);
-  await page.goBack();
-  await shows(FOLDER);
-  await page.goBack();
-  await shows(SHARE);
-  await page.goBack();
-  await page.waitForSelector('.welcome-stat');
-  assert.equal(path(), '/');
-  assert.equal(await page.locator('.share-row.is-selected').count(), 0);
-  await page.goForward();
-  await shows(SHARE);
-  assert.equal(await page.textContent('.share-row.is-selected .share-row-title'), 'Team Docs');
-  await page.goForward();
-  await page.goForward();
-  await shows(FILE);
-  // A breadcrumb step is a history entry like any other.
-  await page.locator('#breadcrumb button').first().click();
-  await shows(SHARE);
-  await page.goBack();
-  await shows(FILE);
+  const steps = [
+    [() => page.click('.share-row[data-slug="docs"]'), SHARE],
+    [() => page.click('.column-entry[data-path="a"]'), FOLDER],
+    [() => page.click('.column-entry[data-path="a/readme.txt"]'), FILE],
+    [() => page.goBack(), FOLDER],
+    [() => page.goBack(), SHARE],
+    [() => page.goBack(), WELCOME],
+    [() => page.goForward(), SHARE],
+    [() => page.goForward().then(() => page.goForward()), FILE],
+    // A breadcrumb step is a history entry like any other.
+    [() => page.locator('#breadcrumb button').first().click(), SHARE],
+    [() => page.goBack(), FILE],
+  ];
+  for (const [step, [titles, heading, where, marked]] of steps) {
+    await step();
+    if (titles) await waitForView(page, titles, heading);
+    else await page.waitForSelector('.welcome-stat');
+    assert.equal(decodeURIComponent(new URL(page.url()).pathname), where);
+    assert.deepEqual((await readColumns(page)).map((column) => column.marked), marked);
+    const selected = await page.locator('.share-row.is-selected .share-row-title').allTextContents();
+    assert.deepEqual(selected, titles ? ['Team Docs'] : []);
+  }
 
   // None of these steps loaded a document again.
   assert.equal(documentLoads, loadsAtStart);
   assert.equal(await page.evaluate(() => window.pageMarker), 'first load');
-  await page.close();
 });
 
 test('the share, a folder and a file each download as themselves and copy their full address', async () => {
   const { server, browser } = session;
   await browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: server.origin });
-  const page = await browser.newPage();
+  const page = await session.open();
   const copied = async (button) => {
     await page.evaluate(() => navigator.clipboard.writeText(''));
     await page.click(button);
@@ -181,14 +170,11 @@ test('the share, a folder and a file each download as themselves and copy their 
   const file = await download(page.locator('#inspector-body a', { hasText: 'Download' }));
   assert.deepEqual([file.name, file.bytes.toString()], ['summary report.txt', 'the summary']);
   assert.equal(await copied('#copy-item-link'), server.origin + '/team/Reports%202024/summary%20report.txt');
-  await page.close();
 });
 
 test('hostile names show as typed everywhere and their rows and breadcrumb buttons open them', async () => {
-  const { server, browser } = session;
-  const page = await browser.newPage();
   const folderURL = '/odd/' + encodeURIComponent(FOLDER) + '/';
-  await page.goto(server.origin + folderURL + 'inner/deeper.txt');
+  const page = await session.open(folderURL + 'inner/deeper.txt');
   await waitForView(page, [SHARE_NAME, FOLDER, 'inner'], 'deeper.txt');
   const [top, folder] = await readColumns(page);
   assert.deepEqual([top.rows, top.marked, folder.rows], [[FOLDER, TRAP], [FOLDER], ['inner', FILE]]);
@@ -212,7 +198,7 @@ test('hostile names show as typed everywhere and their rows and breadcrumb butto
   assert.equal(new URL(page.url()).pathname, fileURL);
   // The server may leave characters such as "&" unencoded in a path; it must name the same file.
   assert.equal(decodeURIComponent(inspector.links.Download), '/odd/' + FOLDER + '/' + FILE + '?download=1');
-  const download = await page.request.get(server.origin + inspector.links.Download);
+  const download = await page.request.get(session.server.origin + inspector.links.Download);
   assert.equal(await download.text(), 'percent file');
 
   // The trap file opens like any other and its name stays text in the inspector.
@@ -221,20 +207,28 @@ test('hostile names show as typed everywhere and their rows and breadcrumb butto
   await waitForView(page, [SHARE_NAME], TRAP);
   assert.equal((await readInspector(page)).heading, TRAP);
   assert.notEqual(await page.title(), '1');
-  await page.close();
 });
 
-// The theme as the page's colours show it. "System" follows the browser's preference, with the
-// brighter status colours of the dark variant.
+// The theme as the page shows it: the button, the stored choice and the colours painted (as #rrggbb).
+// "System" follows the browser's preference, with the brighter status colours of the dark variant.
 function look(page) {
   return page.evaluate(() => {
-    const style = getComputedStyle(document.documentElement);
+    const canvas = document.createElement('canvas').getContext('2d');
+    const painted = (token) => {
+      const probe = document.body.appendChild(document.createElement('i'));
+      probe.style.color = 'var(' + token + ')';
+      canvas.fillStyle = getComputedStyle(probe).color;
+      probe.remove();
+      canvas.fillRect(0, 0, 1, 1);
+      return '#' + [...canvas.getImageData(0, 0, 1, 1).data.slice(0, 3)].map((v) => v.toString(16).padStart(2, '0')).join('');
+    };
+    const button = document.getElementById('theme-toggle');
     return {
       attribute: document.documentElement.getAttribute('data-theme'),
-      label: document.getElementById('theme-toggle').textContent,
-      icon: document.querySelector('#theme-toggle svg').classList.contains('icon-sun') ? 'sun' : 'moon',
-      background: style.getPropertyValue('--bg').trim(),
-      good: style.getPropertyValue('--good').trim(),
+      label: button.textContent,
+      icon: button.querySelector('svg').classList.contains('icon-sun') ? 'sun' : 'moon',
+      background: painted('--bg'),
+      good: painted('--good'),
       stored: localStorage.getItem('quarry-share-theme'),
     };
   });
@@ -244,16 +238,18 @@ const LIGHT = { attribute: 'light', label: 'Light', icon: 'moon', background: '#
 const SYSTEM = { attribute: null, label: 'System', icon: 'moon', background: '#18191d', good: '#26d463', stored: 'system' };
 
 test('the theme button cycles dark, light and system; ?theme= forces one; the choice survives', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open('/docs/a/b/c/deep.txt');
   await page.emulateMedia({ colorScheme: 'dark' });
-  await page.goto(session.server.origin + '/docs/');
+  await waitForView(page, ['Team Docs', 'a', 'b', 'c'], 'deep.txt');
   assert.deepEqual(await look(page), DARK);
+  await screenshot(page, 'share-dark.png');
   await page.click('#theme-toggle');
   assert.deepEqual(await look(page), LIGHT);
+  await screenshot(page, 'share-light.png');
   await page.click('#theme-toggle');
   assert.deepEqual(await look(page), SYSTEM);
   await page.emulateMedia({ colorScheme: 'light' });
-  assert.equal((await look(page)).background, '#edf0f4');
+  assert.deepEqual(await look(page), { ...SYSTEM, background: '#edf0f4', good: '#0e925d' });
   await page.reload();
   assert.equal((await look(page)).label, 'System');
   await page.click('#theme-toggle');
@@ -266,5 +262,4 @@ test('the theme button cycles dark, light and system; ?theme= forces one; the ch
   await page.emulateMedia({ colorScheme: 'dark' });
   await page.goto(session.server.origin + '/?theme=%3Cbogus%3E');
   assert.deepEqual(await look(page), SYSTEM);
-  await page.close();
 });

@@ -1,7 +1,7 @@
 // The column browser over a camera folder of 10,000 photos: the column shows with only the rows in
 // view in the page, a row far down is reached by scrolling and by typing its name, a click touches
-// only what it changed, the keyboard walks three folder levels in and back out, and the pages pass
-// an accessibility audit.
+// only what it changed, the keyboard walks three folder levels in and back out, and the pages (search
+// results among them) pass an accessibility audit.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -73,7 +73,7 @@ function selectionInView(page) {
 }
 
 test('10,000 photos: few nodes, scrolled to the end, and a click touches only what changed', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   const browses = [];
   page.on('request', (request) => {
     if (request.url().includes('/__browse/')) browses.push(new URL(request.url()).searchParams.get('path'));
@@ -121,15 +121,13 @@ test('10,000 photos: few nodes, scrolled to the end, and a click touches only wh
   await page.waitForSelector('.column-entry[data-path="camera/Zulu/arrived.txt"]');
   assert.deepEqual((await readColumns(page))[2].rows, ['level2', 'arrived.txt']);
   assert.deepEqual(browses, ['camera/Zulu', 'camera/Zulu']);
-  await page.close();
 });
 
 test('the keyboard walks three folders in and back out, pages, jumps to the ends and types names', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open('/photos/camera/');
   // A phone's width, where the columns area shows less than two columns and the focus must bring
   // its column into sight.
   await page.setViewportSize({ width: 520, height: 900 });
-  await page.goto(session.server.origin + '/photos/camera/');
   await waitForView(page, CAMERA, 'camera');
   const entries = await page.evaluate(() => history.length);
   await page.click('.column-entry[data-path="camera"]');
@@ -188,15 +186,19 @@ test('the keyboard walks three folders in and back out, pages, jumps to the ends
   await waitForView(page, CAMERA, 'zebra.txt');
   assert.ok(await selectionInView(page));
   assert.equal(new URL(page.url()).pathname, '/photos/camera/zebra.txt');
-  await page.close();
 });
 
-test('the share page, the big folder with a selection and the unlock page pass an accessibility audit', async () => {
-  const page = await session.browser.newPage();
+test('the share page, the big folder with a selection, search results and the unlock page pass an audit', async () => {
+  const page = await session.open();
   for (const theme of ['dark', 'light']) {
     await page.goto(session.server.origin + '/photos/?theme=' + theme);
     await waitForView(page, ['Camera Roll'], 'Camera Roll');
     assert.deepEqual(await accessibilityViolations(page), [], 'share page, ' + theme);
+    await page.fill('#search-input', 'IMG_000');
+    await page.waitForSelector('#search-results .column-entry');
+    await page.focus('#search-results .browser-column-list');
+    await page.keyboard.press('ArrowDown');
+    assert.deepEqual(await accessibilityViolations(page), [], 'search results, ' + theme);
     await page.goto(session.server.origin + '/photos/camera/' + photo(4) + '?theme=' + theme);
     await waitForView(page, CAMERA, photo(4));
     await page.focus('.browser-column:last-child .browser-column-list');
@@ -206,5 +208,4 @@ test('the share page, the big folder with a selection and the unlock page pass a
   // The unlock page is fixed markup without script, byte for byte what other clients know: one card
   // with a heading and a labelled form, but no landmark, which only these two best-practice rules ask for.
   assert.deepEqual(await accessibilityViolations(page, ['region', 'landmark-one-main']), [], 'unlock page');
-  await page.close();
 });

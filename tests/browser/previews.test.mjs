@@ -1,7 +1,7 @@
 // Previews in real Chromium: a photo (thumbnail, then the full image, full size in a new tab), a video
 // that seeks, a song, the start of a text, a PDF opened in a tab of its own, thumbnails in the rows on
-// screen only, the preview following the arrow keys; screenshots in both themes and on a phone; and
-// hostile files that never run their script, whichever URL opens them.
+// screen only, the preview following the arrow keys and fitting a phone; and hostile files that never
+// run their script, whichever URL opens them.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -47,13 +47,6 @@ const session = sessionForTests(
 
 const HOLIDAY = ['Media', 'Holiday'];
 
-async function openPage(url, viewport) {
-  const page = await session.browser.newPage();
-  if (viewport) await page.setViewportSize(viewport);
-  await page.goto(session.server.origin + url);
-  return page;
-}
-
 // Records the requests of a page that match a pattern, in the order they were made, with their Range
 // header and, once answered, their status.
 function recordRequests(page, pattern) {
@@ -79,7 +72,7 @@ function previewImage(page) {
 }
 
 test('a photo shows its thumbnail, then the full image, and opens full size in a new tab', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   const images = recordRequests(page, /Beach%2001\.jpg/);
   await page.goto(session.server.origin + '/media/Holiday/Beach%2001.jpg');
   await waitForView(page, HOLIDAY, 'Beach 01.jpg');
@@ -104,16 +97,24 @@ test('a photo shows its thumbnail, then the full image, and opens full size in a
   );
   assert.deepEqual(rows.filter(([, thumb]) => !thumb).map(([name]) => name), ['broken.jpg', 'clip.webm']);
 
+  await screenshot(page, 'preview-image.png');
+
   // The arrow keys move the selection and the preview follows.
   await page.focus('.browser-column:last-child [role="listbox"]');
   await page.keyboard.press('ArrowDown');
   await waitForView(page, HOLIDAY, 'Beach 02.jpg');
   await page.waitForFunction(() => document.querySelector('.preview-image')?.alt === 'Beach 02.jpg');
-  await page.close();
+
+  // On a phone the preview fits the screen.
+  await page.setViewportSize({ width: 390, height: 844 });
+  await page.goto(session.server.origin + '/media/Holiday/Beach%2005.jpg?theme=light');
+  await page.waitForSelector('.preview-image.is-full');
+  assert.ok(await page.$eval('.preview-card', (card) => card.getBoundingClientRect().right <= window.innerWidth));
+  await screenshot(page, 'preview-phone.png');
 });
 
 test('only the rows on screen ask for thumbnails', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   const thumbnails = recordRequests(page, /thumb=1/);
   await page.goto(session.server.origin + '/media/camera/');
   await page.waitForFunction(() => document.querySelectorAll('.column-entry-icon.has-thumb').length >= 10);
@@ -127,11 +128,11 @@ test('only the rows on screen ask for thumbnails', async () => {
     )
   );
   assert.ok(thumbnails.length < 100, 'thumbnails asked for after scrolling: ' + thumbnails.length);
-  await page.close();
+  await screenshot(page, 'thumbnails-column.png');
 });
 
 test('a video and a song play from where the visitor seeks, asking the server for that part', async () => {
-  const page = await session.browser.newPage();
+  const page = await session.open();
   const requests = recordRequests(page, /clip\.webm\?view=1/);
   await page.goto(session.server.origin + '/media/Holiday/clip.webm');
   await waitForView(page, HOLIDAY, 'clip.webm');
@@ -154,6 +155,7 @@ test('a video and a song play from where the visitor seeks, asking the server fo
     requests.slice(beforeSeek).some((request) => /^bytes=[1-9]/.test(request.range) && request.status === 206),
     'range requests: ' + JSON.stringify(requests)
   );
+  await screenshot(page, 'preview-video.png');
 
   await page.goto(session.server.origin + '/media/docs/tone.ogg');
   await waitForView(page, ['Media', 'docs'], 'tone.ogg');
@@ -161,11 +163,10 @@ test('a video and a song play from where the visitor seeks, asking the server fo
   assert.equal(await audio.getAttribute('preload'), 'metadata');
   await page.waitForFunction(() => document.querySelector('audio').readyState >= 1);
   assert.ok(Math.abs((await audio.evaluate((element) => element.duration)) - 4) < 0.5);
-  await page.close();
 });
 
 test('a text shows its start as text; a PDF opens in a tab of its own', async () => {
-  const page = await openPage('/media/docs/');
+  const page = await session.open('/media/docs/');
   await waitForView(page, ['Media', 'docs'], 'docs');
   const texts = recordRequests(page, /long\.txt\?view=1/);
   await page.click('text=long.txt');
@@ -199,32 +200,6 @@ test('a text shows its start as text; a PDF opens in a tab of its own', async ()
   assert.ok(viewer(), tab.frames().map((frame) => frame.url()).join());
   await tab.close();
   assert.deepEqual(await accessibilityViolations(page), []);
-  await page.close();
-});
-
-test('screenshots: a photo and a video in the inspector, a column of thumbnails, a phone', async () => {
-  for (const theme of ['dark', 'light']) {
-    const page = await openPage('/media/Holiday/Beach%2003.jpg?theme=' + theme);
-    await waitForView(page, HOLIDAY, 'Beach 03.jpg');
-    await page.waitForSelector('.preview-image.is-full');
-    await page.waitForFunction(() => document.querySelectorAll('.column-entry-icon.has-thumb').length === 7);
-    await screenshot(page, 'preview-image-' + theme + '.png');
-    await page.click('text=clip.webm');
-    await page.waitForFunction(() => document.querySelector('video.preview-media')?.readyState >= 2);
-    await screenshot(page, 'preview-video-' + theme + '.png');
-    await page.close();
-  }
-  const columns = await openPage('/media/Holiday/?theme=dark');
-  await columns.waitForFunction(() => document.querySelectorAll('.column-entry-icon.has-thumb').length === 7);
-  await (await columns.$('#browser-columns')).screenshot({ path: path.join(process.env.SCREENSHOT_DIR, 'thumbnails-column.png') });
-  await columns.close();
-
-  const phone = await openPage('/media/Holiday/Beach%2005.jpg?theme=light', { width: 390, height: 844 });
-  await phone.waitForSelector('.preview-image.is-full');
-  const fits = await phone.$eval('.preview-card', (card) => card.getBoundingClientRect().right <= window.innerWidth);
-  assert.ok(fits, 'the preview fits the phone');
-  await phone.screenshot({ path: path.join(process.env.SCREENSHOT_DIR, 'preview-phone.png'), fullPage: true });
-  await phone.close();
 });
 
 test('a hostile file never runs script nor reads the cookies, whichever URL opens it', async () => {
@@ -245,8 +220,7 @@ test('a hostile file never runs script nor reads the cookies, whichever URL open
   await control.close();
 
   // Unlocked, and with a cookie a script could read.
-  const page = await context.newPage();
-  await page.goto(origin + '/vault/');
+  const page = await session.open('/vault/');
   await page.fill('input[name="password"]', 'open sesame');
   await Promise.all([page.waitForNavigation(), page.click('button[type="submit"]')]);
   await context.addCookies([{ name: 'visible', value: 'readable-by-script', url: origin }]);
@@ -269,5 +243,4 @@ test('a hostile file never runs script nor reads the cookies, whichever URL open
   }
   context.off('request', watch);
   assert.deepEqual(ran, []);
-  await page.close();
 });

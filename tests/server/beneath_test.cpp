@@ -35,7 +35,7 @@ protected:
 } // namespace
 
 INSTANTIATE_TEST_SUITE_P(, OpenBeneath, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Openat2" : "Walking"; });
+                         [](const auto& instance) { return instance.param ? "Openat2" : "Walking"; });
 
 TEST_P(OpenBeneath, FollowsLinksThatStayInsideAndRefusesEveryLinkInAResolvedPath) {
     QTemporaryDir folder;

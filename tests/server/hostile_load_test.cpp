@@ -152,43 +152,43 @@ protected:
     // One client holds 1,000 connections that never finish a request; another is answered all the same,
     // the server resting meanwhile, and every descriptor comes back once the flood is gone.
     void floodAndAsk(const QStringList& extra, const QList<QByteArray>& targets) {
-        LimitedServer server(root, extra);
-        ASSERT_NE(server.port(), 0);
+        LimitedServer served(root, extra);
+        ASSERT_NE(served.port(), 0);
         for (const QByteArray& target : targets)
-            ASSERT_EQ(askOn(connectTo(server.port()), target).status, 200);
-        const qsizetype descriptorsBefore = descriptorCount(server.pid());
+            ASSERT_EQ(askOn(connectTo(served.port()), target).status, 200);
+        const qsizetype descriptorsBefore = descriptorCount(served.pid());
 
         std::vector<int> flood;
         for (int i = 0; i < 1000; ++i) {
-            const int socket = connectFrom("127.0.0.1", server.port(), false);
+            const int socket = connectFrom("127.0.0.1", served.port(), false);
             ASSERT_GE(socket, 0);
             flood.push_back(socket);
         }
         QThread::msleep(500);
 
-        const auto cpuBefore = cpuTime(server.pid());
+        const auto cpuBefore = cpuTime(served.pid());
         QElapsedTimer window;
         window.start();
         for (const QByteArray& target : targets) {
             QElapsedTimer answered;
             answered.start();
-            const Reply reply = askOn(connectTo(server.port()), target);
+            const Reply reply = askOn(connectTo(served.port()), target);
             EXPECT_EQ(reply.status, 200) << target.toStdString();
             EXPECT_LT(answered.elapsed(), 1000) << target.toStdString() << " waited behind the flood";
         }
         QThread::msleep(2000);
-        const auto cpu = cpuTime(server.pid()) - cpuBefore;
+        const auto cpu = cpuTime(served.pid()) - cpuBefore;
         EXPECT_LT(cpu.count() * 100, window.elapsed() * 5)
             << "the server used " << cpu.count() << " ms of CPU in " << window.elapsed() << " ms";
         // The server held no more than its limit allows.
-        EXPECT_LE(descriptorCount(server.pid()), 256);
+        EXPECT_LE(descriptorCount(served.pid()), 256);
 
         for (const int socket : flood)
             ::close(socket);
         EXPECT_TRUE(testing_support::waitUntil(
-            [&] { return descriptorCount(server.pid()) <= descriptorsBefore; }, std::chrono::seconds(20)))
-            << descriptorCount(server.pid()) << " descriptors, " << descriptorsBefore << " before the flood";
-        EXPECT_EQ(askOn(connectTo(server.port()), targets.first()).status, 200);
+            [&] { return descriptorCount(served.pid()) <= descriptorsBefore; }, std::chrono::seconds(20)))
+            << descriptorCount(served.pid()) << " descriptors, " << descriptorsBefore << " before the flood";
+        EXPECT_EQ(askOn(connectTo(served.port()), targets.first()).status, 200);
     }
 
     QString root;

@@ -297,9 +297,9 @@ TEST_F(Routing, GuessesFromOneNetworkOrFromManyStayWithinBudgetAndTheRightPasswo
 TEST(UnlockThrottle, LockoutsDoubleToHalfAnHourAndStayWhileFloodsOfClientsAreForgotten) {
     std::chrono::milliseconds now{5'000'000};
     QuarryUnlockThrottle throttle([&now] { return now; }, 100);
-    const auto fail = [](QuarryUnlockThrottle& throttle, const QString& client, int times) {
+    const auto fail = [](QuarryUnlockThrottle& table, const QString& client, int times) {
         for (int i = 0; i < times; ++i)
-            throttle.recordFailure(client, "s");
+            table.recordFailure(client, "s");
     };
     const auto lockOutLength = [&] {
         fail(throttle, "c", QuarryUnlockThrottle::kFailuresBeforeLockout);

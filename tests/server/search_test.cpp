@@ -2,7 +2,11 @@
 
 #include "server/files/name_walk.h"
 #include "server/site/access.h"
+#include "server/site/search_api.h"
+#include "server/work/search_gate.h"
+#include "server/work/work_pool.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -199,7 +203,7 @@ TEST_F(SearchShare, AnswersLockedUnknownAndDisabledSharesAsTheListingDoes) {
     EXPECT_EQ(pathsOf(jsonOf(get(port(), "/__search/vault?q=secret", cookie))), QStringList{"secret.txt"});
 }
 
-TEST_F(SearchShare, TakesTurnsWithoutHoldingUpListingsAndANewSearchStopsTheVisitorsOlderOne) {
+TEST_F(SearchShare, TakesTurnsWithoutHoldingUpListingsOrWaitingForVisitorsWhoLeft) {
     generateTree(root, 200, 100);
     serveShares();
     const int total = 200 * 101;
@@ -225,16 +229,130 @@ TEST_F(SearchShare, TakesTurnsWithoutHoldingUpListingsAndANewSearchStopsTheVisit
     EXPECT_EQ(
         jsonOf(answerOf(sendSearch(port(), "/__search/docs?q=no", "192.0.2.22"))).value("searchedEntries"),
         total);
+}
 
-    // The same visitor searching the same share again: the older search ends with what it had.
-    const int older = sendSearch(port(), "/__search/docs?q=nothing", "192.0.2.9");
-    const int newer = sendSearch(port(), "/__search/docs?q=nothing-at-all", "192.0.2.9");
-    const QJsonObject olderAnswer = jsonOf(answerOf(older));
-    EXPECT_EQ(olderAnswer.value("truncated"), QJsonValue(true));
-    EXPECT_LT(olderAnswer.value("searchedEntries").toInt(), total);
-    const QJsonObject newerAnswer = jsonOf(answerOf(newer));
-    EXPECT_EQ(newerAnswer.value("truncated"), QJsonValue(false));
-    EXPECT_EQ(newerAnswer.value("searchedEntries").toInt(), total);
+// A visitor's two searches of a share, read by the server in this order, before the event loop turns
+// (two connections give no order of their own: whichever the server reads last is the newest).
+TEST_F(SearchShare, ANewSearchStopsTheVisitorsOlderOneAndWalksWhole) {
+    generateTree(root, 20, 100);
+    snapshot.shares = {makeShare({.slug = "docs", .path = root})};
+    QuarryWorkPool pool(2);
+    QuarrySearchGate gate(1);
+    QuarrySite::RequestContext context;
+    context.client = {"192.0.2.9", QuarryHTTP::Via::lan};
+    context.work = &pool;
+    context.searches = &gate;
+    QMap<QString, QJsonObject> answers;
+    QList<HTTPResponse> responses; // held as a connection holds them
+    for (const QString query : {"nothing", "nothing-at-all"}) {
+        HTTPRequest request;
+        request.target = "/__search/docs?q=" + query;
+        responses << QuarrySite::handleSearchJSON(request, "docs", snapshot, context);
+        responses.last().deferred->start(
+            [&answers, query](HTTPResponse answer) { answers[query] = jsonOf(answer.body); });
+    }
+    ASSERT_TRUE(testing_support::waitUntil([&] { return answers.size() == 2; }));
+    EXPECT_EQ(answers["nothing"].value("truncated"), QJsonValue(true));
+    EXPECT_EQ(answers["nothing"].value("searchedEntries"), 0);
+    EXPECT_EQ(answers["nothing-at-all"].value("truncated"), QJsonValue(false));
+    EXPECT_EQ(answers["nothing-at-all"].value("searchedEntries"), 20 * 101);
+}
+
+namespace {
+
+// A search at the gate whose walk the test plays out, as the pool's job would: it begins with its turn,
+// ends its walk (stopped when a newer search came meanwhile), answers, and gives its turn up, each when
+// the test says so.
+struct PlayedSearch {
+    struct Walk : QuarryHTTPDeferredResponse {
+        explicit Walk(PlayedSearch* played)
+            : owner(played) {}
+        void start(std::function<void(HTTPResponse)> done) override { owner->deliver = std::move(done); }
+        PlayedSearch* owner;
+    };
+
+    void admit(QuarrySearchGate& gate, const QString& key) {
+        atGate = gate.admit(key, [this](QuarrySearchGate::Turn given, QuarrySearchGate::Superseded flag) {
+            begun = true;
+            turn = std::move(given);
+            superseded = std::move(flag);
+            if (superseded->load()) // stopped before it began: it walks nothing
+                return HTTPResponse::jsonData("stopped");
+            return HTTPResponse::later(std::make_shared<Walk>(this));
+        });
+        atGate.deferred->start([this](HTTPResponse response) { answer = response.body; });
+    }
+    void endWalk() { result = superseded->load() ? "stopped" : "whole"; }
+    void answerVisitor() { deliver(HTTPResponse::jsonData(result)); }
+
+    HTTPResponse atGate; // held as the connection holds it
+    bool begun = false;
+    QuarrySearchGate::Turn turn;
+    QuarrySearchGate::Superseded superseded;
+    QByteArray result;
+    std::function<void(HTTPResponse)> deliver;
+    QByteArray answer; // what the visitor got
+};
+
+void settle() {
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
+}
+
+} // namespace
+
+TEST(SearchGate, AVisitorsNewestSearchIsNeverTheOneStoppedWhateverMomentItArrivesAt) {
+    enum Moment { OlderWaitsItsTurn, OlderWalks, OlderWalkEnded, OlderAnswered, OlderGone };
+    const struct {
+        Moment moment;
+        QByteArray olderAnswer;
+    } cases[] = {{OlderWaitsItsTurn, "stopped"},
+                 {OlderWalks, "stopped"},
+                 {OlderWalkEnded, "whole"},
+                 {OlderAnswered, "whole"},
+                 {OlderGone, "whole"}};
+    const QString key = "192.0.2.9\nshare";
+    for (const auto& [moment, olderAnswer] : cases) {
+        SCOPED_TRACE(int(moment));
+        QuarrySearchGate gate(1);
+        PlayedSearch other, older, newer;
+        if (moment == OlderWaitsItsTurn)
+            other.admit(gate, "192.0.2.10\nshare"); // holds the only turn
+        older.admit(gate, key);
+        settle();
+        ASSERT_EQ(older.begun, moment != OlderWaitsItsTurn);
+        if (moment >= OlderWalkEnded)
+            older.endWalk();
+        if (moment >= OlderAnswered)
+            older.answerVisitor();
+        if (moment == OlderGone) {
+            older.turn.reset();
+            older.atGate = HTTPResponse();
+        }
+
+        newer.admit(gate, key);
+        settle();
+        // One walk at a time per visitor and share: the newer begins once the older's turn is given up.
+        EXPECT_EQ(newer.begun, moment == OlderGone);
+        if (moment == OlderWaitsItsTurn) {
+            other.endWalk();
+            other.answerVisitor();
+            other.turn.reset();
+        } else if (moment != OlderGone) {
+            if (moment == OlderWalks)
+                older.endWalk();
+            if (moment <= OlderWalkEnded)
+                older.answerVisitor();
+            older.turn.reset();
+        }
+        settle();
+        ASSERT_TRUE(newer.begun);
+        EXPECT_FALSE(newer.superseded->load());
+        newer.endWalk();
+        newer.answerVisitor();
+        EXPECT_EQ(newer.answer, "whole");
+        EXPECT_EQ(older.answer, olderAnswer);
+    }
 }
 
 TEST(NameWalk, NeverReadsAFolderSwappedForALinkLeadingOutWhileTheWalkRuns) {

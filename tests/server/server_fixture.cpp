@@ -111,8 +111,12 @@ bool hasAnswered(int socket, std::chrono::milliseconds wait) {
            ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
 }
 
+QJsonObject jsonOf(const QByteArray& body) {
+    return QJsonDocument::fromJson(body).object();
+}
+
 QJsonObject jsonOf(const Reply& reply) {
-    return QJsonDocument::fromJson(reply.body).object();
+    return jsonOf(reply.body);
 }
 
 QStringList itemField(const QJsonObject& answer, const char* field) {

@@ -57,6 +57,7 @@ Reply answerOf(int socket, std::chrono::milliseconds timeout = std::chrono::seco
 bool hasAnswered(int socket, std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
 // The JSON object of an answer's body.
+QJsonObject jsonOf(const QByteArray& body);
 QJsonObject jsonOf(const Reply& reply);
 // One field of every item of a listing or search answer, in the order answered.
 QStringList itemField(const QJsonObject& answer, const char* field);

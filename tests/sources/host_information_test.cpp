@@ -18,7 +18,7 @@ namespace {
 constexpr unsigned kUp = IFF_UP | IFF_RUNNING;
 
 // An enumeration entry carrying a real socket address of either family.
-QuarryNetworkInterface entry(unsigned flags, const char* address) {
+NetworkInterface entry(unsigned flags, const char* address) {
     sockaddr_storage storage{};
     auto* in = reinterpret_cast<sockaddr_in*>(&storage);
     auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
@@ -41,7 +41,7 @@ QString nameFrom(const QByteArray& contents) {
 } // namespace
 
 TEST(LocalOrigins, LoopbackFirstThenTheComputerNameThenEachRunningLanAddressOnce) {
-    const QList<QuarryNetworkInterface> entries{
+    const QList<NetworkInterface> entries{
         entry(kUp, "192.168.1.9"),
         entry(kUp | IFF_LOOPBACK, "127.0.0.1"),
         entry(IFF_UP, "172.16.0.1"), // up but not running
@@ -68,7 +68,7 @@ TEST(LocalOrigins, LoopbackFirstThenTheComputerNameThenEachRunningLanAddressOnce
     EXPECT_EQ(localOrigins(9, QStringLiteral("localhost"), {}).size(), 3);
 
     // This machine: its loopback interface is enumerated but never listed.
-    const QList<QuarryNetworkInterface> real = networkInterfaceEntries();
+    const QList<NetworkInterface> real = networkInterfaces();
     EXPECT_TRUE(
         std::any_of(real.cbegin(), real.cend(), [](const auto& one) { return one.flags & IFF_LOOPBACK; }));
     for (const QString& address : localIPv4Addresses())

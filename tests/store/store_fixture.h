@@ -33,7 +33,7 @@ inline QuarryFolderShare spaceShare(const QString& name, const QString& slug,
 }
 
 inline bool waitForRunning(QuarryShareStore& store) {
-    return testing_support::waitUntil([&] { return store.isServerRunning(); });
+    return testing_support::waitUntil([&] { return store.server()->isServerRunning(); });
 }
 
 } // namespace store_testing

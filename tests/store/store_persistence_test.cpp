@@ -41,7 +41,7 @@ TEST(StorePersistence, UnreadableDocumentIsKeptAsideOnceAndSavesArePrivateAndWho
     EXPECT_EQ(QFileInfo(copy).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
 
     QuarryShareStore store;
-    store.setPortString(QStringLiteral("9001"));
+    store.server()->setPortString(QStringLiteral("9001"));
     ASSERT_TRUE(readState());
     EXPECT_EQ(*readState(), store.appState());
     EXPECT_EQ(QuarryShareStore().appState(), store.appState()); // and the next launch loads it

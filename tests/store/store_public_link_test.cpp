@@ -40,25 +40,33 @@ protected:
         return state.shares[0];
     }
 
-    std::unique_ptr<QuarryShareStore> makeStore() {
+    // A store on the computer "Studio Mac" whose only cloudflared is `cloudflared`, a fake that runs on.
+    std::unique_ptr<QuarryShareStore> makeStore(const QString& cloudflared = QString()) {
         QuarryShareStoreEnvironment environment;
         environment.computerName = [] { return QStringLiteral("Studio Mac"); };
-        auto store = std::make_unique<QuarryShareStore>(environment);
-        store->tunnelService().setCloudflaredCandidates(
-            {testing_support::writeFakeCloudflared(m_programs.path(), "exec sleep 60")});
-        return store;
+        environment.tunnelService = std::make_unique<QuarryShareTunnelService>();
+        environment.tunnelService->setCloudflaredCandidates(
+            {cloudflared.isNull() ? testing_support::writeFakeCloudflared(m_programs.path(), "exec sleep 60")
+                                  : cloudflared});
+        return std::make_unique<QuarryShareStore>(std::move(environment));
     }
 
+    // Starts the link and waits for the outcome: an error, or the message that it is online.
     static void startAndWait(QuarryShareStore& store) {
-        bool finished = false;
-        store.startPublicTunnel([&] { finished = true; });
-        ASSERT_TRUE(waitUntil([&] { return finished; }, 20s));
+        store.setErrorMessage(std::nullopt);
+        store.publicLink()->startPublicTunnel();
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return store.errorMessage() ||
+                       store.statusMessage().value_or(QString()).startsWith("Public link is online");
+            },
+            20s));
     }
 
     // The start failed with `message` everywhere the user and the next launch look; then cleared.
     static void expectFailure(QuarryShareStore& store, const QString& message) {
         testing_support::spin(100ms); // reports issued before the failure must not replace it
-        EXPECT_EQ(store.publicTunnelStatus(), Status::failed(message));
+        EXPECT_EQ(store.publicLink()->publicTunnelStatus(), Status::failed(message));
         EXPECT_EQ(store.errorMessage(), message);
         EXPECT_EQ(readState()->publicTunnel.lastError, message);
         store.setErrorMessage(std::nullopt);
@@ -82,48 +90,53 @@ protected:
 
 TEST_F(StorePublicLink, TheGuardNamesTheFirstMissingRequirementThenEachFailedStepItsOwnMessage) {
     const QuarryFolderShare open = writeStateWith(false);
-    auto store = makeStore();
-    store->tunnelService().setCloudflaredCandidates({});
-    EXPECT_FALSE(store->publicTunnelCanStart());
-    EXPECT_EQ(store->publicTunnelRequirementMessage(),
+    auto store = makeStore(testing_support::sandboxRoot() + "/nowhere/cloudflared");
+    QuarryPublicLinkController* link = store->publicLink();
+    EXPECT_FALSE(link->publicTunnelCanStart());
+    EXPECT_EQ(link->publicTunnelRequirementMessage(),
               QStringLiteral("Install or bundle cloudflared before turning on public links."));
-    store = makeStore();
-    EXPECT_EQ(store->publicTunnelRequirementMessage(),
+    // cloudflared appears while the application is in the background.
+    const QString cloudflared = testing_support::sandboxRoot() + "/nowhere/cloudflared";
+    testing_support::writeFakeCloudflared(testing_support::sandboxRoot() + "/nowhere", "exec sleep 60");
+    int announced = 0;
+    QObject::connect(link, &QuarryPublicLinkController::publicTunnelRequirementsChanged,
+                     [&] { ++announced; });
+    store->handleApplicationActivated();
+    EXPECT_EQ(announced, 1);
+    EXPECT_EQ(link->publicTunnelRequirementMessage(),
               QStringLiteral("Turn on at least one space before publishing a public link."));
     store->toggleShare(open.id, true);
     const QString passwordRule =
         QStringLiteral("Set a password on every enabled space before publishing it to the internet.");
-    EXPECT_EQ(store->publicTunnelRequirementMessage(), passwordRule);
+    EXPECT_EQ(link->publicTunnelRequirementMessage(), passwordRule);
     const QByteArray before = encodeAppState(store->appState());
     startAndWait(*store);
     EXPECT_EQ(store->errorMessage(), passwordRule);
-    EXPECT_EQ(store->publicTunnelStatus(), Status::stopped());
+    EXPECT_EQ(link->publicTunnelStatus(), Status::stopped());
     EXPECT_EQ(encodeAppState(store->appState()), before);
     store->setPassword(open.id, QStringLiteral("pw"));
-    EXPECT_TRUE(store->publicTunnelCanStart());
-    EXPECT_FALSE(store->publicTunnelRequirementMessage());
+    EXPECT_TRUE(link->publicTunnelCanStart());
+    EXPECT_FALSE(link->publicTunnelRequirementMessage());
+    EXPECT_EQ(announced, 3);
     ASSERT_TRUE(waitForRunning(*store)); // its report clears the error shown so far
 
-    store->setPublicTunnelBrokerURL(QStringLiteral("  "));
+    link->setPublicTunnelBrokerURL(QStringLiteral("  "));
     startAndWait(*store);
     expectFailure(*store, QStringLiteral("Enter a valid tunnel broker URL."));
     EXPECT_TRUE(broker.requests.isEmpty());
 
-    store->setPublicTunnelBrokerURL(broker.url(QStringLiteral("/")).toString());
+    link->setPublicTunnelBrokerURL(broker.url(QStringLiteral("/")).toString());
     broker.answer(409, R"({"error":"That subdomain is taken."})");
     startAndWait(*store);
     expectFailure(*store, QStringLiteral("That subdomain is taken."));
     EXPECT_FALSE(readState()->publicTunnel.isEnabled);
 
     // cloudflared cannot be launched: the reservation stays saved and the link stays wanted.
-    const QString broken = testing_support::sandboxRoot() + QStringLiteral("/broken/cloudflared");
-    testing_support::writeFile(broken, "#!/nonexistent/interpreter\n");
-    QFile::setPermissions(broken, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    store->tunnelService().setCloudflaredCandidates({broken});
+    testing_support::writeFile(cloudflared, "#!/nonexistent/interpreter\n");
     broker.answer(200, kReservation);
     startAndWait(*store);
     ASSERT_FALSE(store->errorMessage().value_or(QString()).isEmpty());
-    expectFailure(*store, store->publicTunnelStatus().text);
+    expectFailure(*store, link->publicTunnelStatus().text);
     EXPECT_TRUE(readState()->publicTunnel.isEnabled);
     EXPECT_EQ(readState()->publicTunnel.hostname, QStringLiteral("studio-mac.example.net"));
 }
@@ -152,7 +165,8 @@ TEST_F(StorePublicLink, ALinkRunsWithItsTokenHiddenAndResumesAtTheNextStartWitho
         auto store = makeStore();
         startAndWait(*store);
         ASSERT_TRUE(waitUntil([&] {
-            return store->publicTunnelStatus() == Status::running(QStringLiteral("studio-mac.example.net"));
+            return store->publicLink()->publicTunnelStatus() ==
+                   Status::running(QStringLiteral("studio-mac.example.net"));
         }));
         EXPECT_EQ(store->statusMessage(),
                   QStringLiteral("Public link is online at https://studio-mac.example.net/."));
@@ -170,7 +184,8 @@ TEST_F(StorePublicLink, ALinkRunsWithItsTokenHiddenAndResumesAtTheNextStartWitho
         QFile document(statePath());
         ASSERT_TRUE(document.open(QIODevice::ReadOnly));
         EXPECT_FALSE(document.readAll().contains("tok-secret"));
-        EXPECT_EQ(*QuarryShareKeychain::read(store->tunnelTokenAccount()), QStringLiteral("tok-secret"));
+        EXPECT_EQ(*QuarryShareKeychain::read(store->publicLink()->tunnelTokenAccount()),
+                  QStringLiteral("tok-secret"));
         ASSERT_TRUE(waitUntil([&] { return launches().size() == 1; }));
         EXPECT_TRUE(launches()[0].endsWith(" tunnel run|tok-secret|"));
     } // quitting ends the child
@@ -185,17 +200,18 @@ TEST_F(StorePublicLink, ALinkRunsWithItsTokenHiddenAndResumesAtTheNextStartWitho
         auto store = startAgain();
         ASSERT_TRUE(waitUntil([&] { return launches().size() == 2; }));
         EXPECT_TRUE(launches()[1].endsWith(" tunnel run|tok-secret|"));
-        ASSERT_TRUE(waitUntil([&] { return store->publicTunnelStatus().kind == Status::Kind::running; }));
+        ASSERT_TRUE(waitUntil(
+            [&] { return store->publicLink()->publicTunnelStatus().kind == Status::Kind::running; }));
         EXPECT_EQ(broker.requests.size(), 1);
 
         // Turning it off stops the child and keeps the host name for later.
-        store->stopPublicTunnel();
+        store->publicLink()->stopPublicTunnel();
         EXPECT_EQ(store->statusMessage(), QStringLiteral("Public link is off."));
         EXPECT_FALSE(readState()->publicTunnel.isEnabled);
         EXPECT_EQ(readState()->publicTunnel.hostname, QStringLiteral("studio-mac.example.net"));
         ASSERT_TRUE(waitUntil([&] { return ::kill(testing_support::pidOf(launches()[1]), 0) != 0; }));
         testing_support::spin(200ms);
-        EXPECT_EQ(store->publicTunnelStatus(), Status::stopped());
+        EXPECT_EQ(store->publicLink()->publicTunnelStatus(), Status::stopped());
     }
     {
         auto store = startAgain();
@@ -206,23 +222,24 @@ TEST_F(StorePublicLink, ALinkRunsWithItsTokenHiddenAndResumesAtTheNextStartWitho
     // Wanted, but the token is gone (a new installation id, another keyring): nothing happens, quietly.
     QuarryShareAppState state = *readState();
     state.publicTunnel.isEnabled = true;
-    state.installationID = newUuidText();
+    state.installationID = newUUIDText();
     writeState(state);
     auto store = startAgain();
     testing_support::spin(300ms);
     EXPECT_EQ(launches().size(), 2);
-    EXPECT_EQ(store->publicTunnelStatus(), Status::stopped());
+    EXPECT_EQ(store->publicLink()->publicTunnelStatus(), Status::stopped());
     EXPECT_FALSE(store->errorMessage());
 }
 
 TEST_F(StorePublicLink, AvailabilityChecksReportWithoutStoringAnything) {
     writeStateWith();
     auto store = makeStore();
-    store->setPublicTunnelSubdomain(QStringLiteral("photos"));
+    store->publicLink()->setPublicTunnelSubdomain(QStringLiteral("photos"));
     const auto check = [&] {
-        bool finished = false;
-        store->checkPublicTunnelAvailability([&] { finished = true; });
-        ASSERT_TRUE(waitUntil([&] { return finished; }, 20s));
+        store->setErrorMessage(std::nullopt);
+        store->setStatusMessage(std::nullopt);
+        store->publicLink()->checkPublicTunnelAvailability();
+        ASSERT_TRUE(waitUntil([&] { return store->errorMessage() || store->statusMessage(); }, 20s));
     };
     broker.answer(200, R"({"available":false,"reason":"Reserved word."})");
     check();

@@ -35,36 +35,40 @@ protected:
 TEST(StoreServerControl, ServesWhatIsOnComesBackByItselfAndMovesToANewPortOnlyAtARestart) {
     const int port = freePort();
     writeState(stateOnPort(port, 3));
-    QuarryShareStore store;
-    store.handleSystemWake(); // not running: a restart follows after a short pause
+    QuarryShareStoreEnvironment environment;
+    QuarryShareWebServer* webServer =
+        (environment.webServer = std::make_unique<QuarryShareWebServer>()).get();
+    QuarryShareStore store(std::move(environment));
+    QuarryServerController& server = *store.server();
+    server.handleSystemWake(); // not running: a restart follows after a short pause
     testing_support::spin(150ms);
-    EXPECT_FALSE(store.isServerRunning());
+    EXPECT_FALSE(server.isServerRunning());
     ASSERT_TRUE(waitForRunning(store));
-    EXPECT_EQ(store.serverState(), QuarryShareWebServer::State::running(port));
+    EXPECT_EQ(server.serverState(), QuarryShareWebServer::State::running(port));
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 3 folders on port %1.").arg(port));
     store.toggleShare(store.appState().shares[1].id, false);
     store.toggleShare(store.appState().shares[2].id, false);
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
 
     // Stopped underneath: the stop is reported, and the store brings the listener back quietly.
-    store.webServer().stop();
-    ASSERT_TRUE(waitUntil([&] { return !store.isServerRunning(); }));
+    webServer->stop();
+    ASSERT_TRUE(waitUntil([&] { return !server.isServerRunning(); }));
     ASSERT_TRUE(waitForRunning(store));
     EXPECT_FALSE(store.errorMessage());
 
     for (const char* rejected : {"80", "70000", "1024", "abc", "", "90 00"}) {
-        store.setPortString(QString::fromLatin1(rejected));
+        server.setPortString(QString::fromLatin1(rejected));
         EXPECT_EQ(store.appState().port, port) << rejected;
     }
-    store.setPortString(QStringLiteral("+8080"));
-    EXPECT_EQ(store.appState().port, 8080);
+    server.setPortString(QStringLiteral("+8080"));
+    EXPECT_EQ(readState()->port, 8080);
     // URLs follow at once; the listener moves only at the next restart.
-    EXPECT_EQ(store.availableOrigins().first(), QStringLiteral("http://127.0.0.1:8080/"));
-    EXPECT_EQ(store.serverState().port, port);
+    EXPECT_EQ(server.availableOrigins().first(), QStringLiteral("http://127.0.0.1:8080/"));
+    EXPECT_EQ(server.serverState().port, port);
     const int next = freePort();
-    store.setPortString(QStringLiteral(" %1\n").arg(next));
-    store.restartServer();
-    ASSERT_TRUE(waitUntil([&] { return store.serverState().port == next; }));
+    server.setPortString(QStringLiteral(" %1\n").arg(next));
+    server.restartServer();
+    ASSERT_TRUE(waitUntil([&] { return server.serverState().port == next; }));
 }
 
 TEST_F(OccupiedPort, FailuresThatKeepBeingRetriedNeverRaiseTheAlert) {
@@ -73,11 +77,11 @@ TEST_F(OccupiedPort, FailuresThatKeepBeingRetriedNeverRaiseTheAlert) {
     QObject::connect(&store, &QuarryShareStore::errorMessageChanged,
                      [&] { errors += store.errorMessage() ? 1 : 0; });
     store.start();
-    ASSERT_TRUE(waitUntil([&] { return store.serverState().kind == Kind::failed; }));
+    ASSERT_TRUE(waitUntil([&] { return store.server()->serverState().kind == Kind::failed; }));
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026));
     // Every retry (each second) cancels the pending alert.
     testing_support::spin(3500ms);
-    EXPECT_EQ(store.serverState().kind, Kind::failed);
+    EXPECT_EQ(store.server()->serverState().kind, Kind::failed);
     // The retry after the last failure succeeds: the alert that failure armed never shows.
     occupant.close();
     ASSERT_TRUE(waitForRunning(store));
@@ -89,10 +93,10 @@ TEST_F(OccupiedPort, FailuresThatKeepBeingRetriedNeverRaiseTheAlert) {
 TEST_F(OccupiedPort, AFailureWithoutRetryForTwoSecondsRaisesTheAlert) {
     QuarryShareStoreEnvironment environment;
     environment.timings.retryAfterFailure = 4s; // the retry comes only after the alert's delay
-    QuarryShareStore store(environment);
+    QuarryShareStore store(std::move(environment));
     store.start();
     ASSERT_TRUE(waitUntil([&] { return store.errorMessage().has_value(); }, 3500ms));
-    EXPECT_EQ(store.errorMessage(), store.serverState().message);
+    EXPECT_EQ(store.errorMessage(), store.server()->serverState().message);
     occupant.close();
     // The retry that finally succeeds clears the alert's message.
     ASSERT_TRUE(waitForRunning(store));
@@ -108,8 +112,8 @@ TEST(StoreServerControl, InvalidStoredPortIsReportedAndRetried) {
         waitUntil([&] { return store.statusMessage().value_or(QString()).startsWith("Reconnecting"); }));
     // Correcting the port through the settings field lets the next retry succeed.
     const int port = freePort();
-    store.setPortString(QString::number(port));
+    store.server()->setPortString(QString::number(port));
     ASSERT_TRUE(waitForRunning(store));
-    EXPECT_EQ(store.serverState().port, port);
+    EXPECT_EQ(store.server()->serverState().port, port);
     EXPECT_FALSE(store.errorMessage());
 }

@@ -1,5 +1,6 @@
 #include "store_fixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QCryptographicHash>
 
 using namespace store_testing;
@@ -30,7 +31,7 @@ TEST(StoreShares, AddedFoldersAndEditedSlugsGetTheFirstFreeSlug) {
     store.updateSlug(b, QStringLiteral("?!"));
     EXPECT_EQ(store.appState().shares[1].urlSlug, QStringLiteral("share-2"));
     // An id that names no share changes nothing.
-    store.updateSlug(QStringLiteral("not an id"), QStringLiteral("x"));
+    store.updateSlug(QUuid::createUuid(), QStringLiteral("x"));
     EXPECT_EQ(store.appState().shares, readState()->shares);
 }
 
@@ -66,44 +67,109 @@ TEST(StoreShares, PasswordsAreSaltedTrimmedAndReplaced) {
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Password removed for Team Docs."));
 }
 
-TEST(StoreShares, SidebarSelectionURLsAndRemoval) {
-    const QuarryFolderShare space = spaceShare(QStringLiteral("zeta"), QStringLiteral("zeta"));
+namespace {
+
+// What a view of one list is told, one entry per change ("changed 1", "inserted 0", "moved 1>0", …),
+// each change checked for consistency as it happens.
+QStringList* watch(QuarryShareListModel* list) {
+    auto* seen = new QStringList;
+    QObject::connect(list, &QObject::destroyed, [seen] { delete seen; });
+    new QAbstractItemModelTester(list, QAbstractItemModelTester::FailureReportingMode::Fatal, list);
+    const auto log = [seen](const QString& change) { seen->append(change); };
+    QObject::connect(list, &QAbstractItemModel::dataChanged,
+                     [=](auto row) { log(QString("changed %1").arg(row.row())); });
+    QObject::connect(list, &QAbstractItemModel::rowsInserted,
+                     [=](auto, int row) { log(QString("inserted %1").arg(row)); });
+    QObject::connect(list, &QAbstractItemModel::rowsRemoved,
+                     [=](auto, int row) { log(QString("removed %1").arg(row)); });
+    QObject::connect(list, &QAbstractItemModel::modelReset, [=] { log("reset"); });
+    QObject::connect(list, &QAbstractItemModel::rowsMoved, [=](auto, int from, int, auto, int to) {
+        log(QString("moved %1>%2").arg(from).arg(to));
+    });
+    return seen;
+}
+
+QStringList column(const QuarryShareListModel* list, QuarryShareListModel::Role role) {
+    QStringList values;
+    for (int row = 0; row < list->rowCount(); ++row)
+        values.append(list->data(list->index(row), role).toString());
+    return values;
+}
+
+} // namespace
+
+// The sidebar's two lists as the windows read them, and each share operation reaching them as one row
+// changed, inserted, removed or moved: the rows of other shares stay as they are.
+TEST(StoreShares, SidebarListsFollowEveryChangeRowByRow) {
+    const QuarryFolderShare camera = spaceShare("Camera", "camera", QStringLiteral("cam"));
+    const QuarryFolderShare music = spaceShare("Music", "music", QStringLiteral("mus"));
+    const QuarryFolderShare notes = customShare("notes", "notes", true);
+    const QuarryFolderShare quarterly = customShare("Quarterly", "quarterly");
     QuarryShareAppState state;
-    state.shares = {customShare(QStringLiteral("notes"), QStringLiteral("notes"), true), space,
-                    customShare(QStringLiteral("Quarterly"), QStringLiteral("quarterly"))};
-    state.publicTunnel.hostname = QStringLiteral("photos.example.net");
+    state.shares = {music, notes, camera, quarterly};
+    state.publicTunnel.hostname = QStringLiteral("team.example.net");
     writeState(state);
     QuarryShareStore store;
     RecordingClipboard clipboard;
     store.setClipboard(&clipboard);
+    QuarryShareListModel* spaces = store.importedShareList();
+    QuarryShareListModel* custom = store.customShareList();
+    const QStringList& spaceChanges = *watch(spaces);
+    const QStringList& customChanges = *watch(custom);
 
-    // Spaces first, then custom folders by name whatever their case; nothing chosen selects the first.
-    QStringList names;
-    for (const QuarryFolderShare& share : store.allShares())
-        names.append(share.displayName());
-    EXPECT_EQ(names, (QStringList{"zeta", "notes", "Quarterly"}));
-    EXPECT_EQ(store.selectedShare()->id, space.id);
+    // Spaces, then folders added by hand, each by name whatever its case; nothing chosen selects the first.
+    EXPECT_EQ(column(spaces, QuarryShareListModel::displayNameRole), QStringList({"Camera", "Music"}));
+    EXPECT_EQ(column(custom, QuarryShareListModel::idRole),
+              QStringList({uuidText(notes.id), uuidText(quarterly.id)}));
+    EXPECT_EQ(column(spaces, QuarryShareListModel::sourceTitleRole),
+              QStringList({"From brightloom", "From brightloom"}));
+    EXPECT_EQ(spaces->roleNames().value(QuarryShareListModel::isPasswordProtectedRole),
+              "isPasswordProtected");
+    EXPECT_EQ(store.selectedShare()->id, camera.id);
     int selectionSignals = 0;
     QObject::connect(&store, &QuarryShareStore::selectedShareIDChanged, [&] { ++selectionSignals; });
-    const QString quarterly = uuidText(state.shares[2].id);
-    store.setProperty("selectedShareID", quarterly);
-    store.setProperty("selectedShareID", quarterly); // equal assignments notify nobody
+    store.setProperty("selectedShareID", uuidText(quarterly.id));
+    store.setProperty("selectedShareID", uuidText(quarterly.id)); // equal assignments notify nobody
     EXPECT_EQ(selectionSignals, 1);
 
-    const QuarryFolderShare notes = state.shares[0];
-    EXPECT_EQ(store.shareURLString(notes), QStringLiteral("http://127.0.0.1:48173/notes/"));
-    store.copyURL(notes.id);
-    EXPECT_EQ(clipboard.copied, QStringList{QStringLiteral("http://127.0.0.1:48173/notes/")});
-    EXPECT_EQ(store.statusMessage(), QStringLiteral("Copied notes URL."));
     // A host name is kept while the link is off, but no public URL is offered.
-    EXPECT_FALSE(store.publicShareURLString(notes));
+    EXPECT_EQ(column(custom, QuarryShareListModel::shareURLRole).first(), "http://127.0.0.1:48173/notes/");
+    EXPECT_EQ(custom->data(custom->index(0), QuarryShareListModel::localURLsRole).toStringList().size(),
+              store.server()->availableOrigins().size());
+    store.copyURL(notes.id);
+    EXPECT_EQ(store.statusMessage(), QStringLiteral("Copied notes URL."));
+    EXPECT_EQ(column(custom, QuarryShareListModel::publicShareURLRole), QStringList({"", ""}));
     store.copyPublicURL(notes.id);
-    EXPECT_EQ(clipboard.copied.size(), 1);
+    EXPECT_EQ(clipboard.copied, QStringList{"http://127.0.0.1:48173/notes/"});
 
-    store.removeShare(space.id); // spaces come and go with Syncthing only
-    store.removeShare(notes.id); // not selected: the selection stays
-    EXPECT_EQ(store.selectedShareID(), state.shares[2].id);
-    store.removeShare(state.shares[2].id);
-    EXPECT_EQ(store.selectedShareID(), space.id);
-    EXPECT_EQ(readState()->shares, QList<QuarryFolderShare>{space});
+    // A share switched and the subdomain edited: one row changes. A space renamed in Syncthing moves.
+    store.toggleShare(music.id, true);
+    store.publicLink()->setPublicTunnelSubdomain(QStringLiteral("team"));
+    writeSyncthingConfig(
+        QStringLiteral(
+            R"(<folder id="cam" label="Zoo" path="%1"/><folder id="mus" label="Music" path="%2"/>)")
+            .arg(camera.path, music.path));
+    store.refreshImportedFolders();
+    EXPECT_EQ(column(spaces, QuarryShareListModel::displayNameRole), QStringList({"Music", "Zoo"}));
+    EXPECT_EQ(spaceChanges, QStringList({"changed 1", "moved 1>0", "changed 1"}));
+
+    // Folders come and go by the row (a space only with Syncthing); the selection moves off a removed one.
+    ScriptedFolderChooser chooser;
+    store.setFolderChooser(&chooser);
+    chooser.answer = makeFolder(QStringLiteral("Archive"));
+    store.addCustomFolder();
+    EXPECT_EQ(store.selectedShare()->name, QStringLiteral("Archive"));
+    store.removeShare(music.id);
+    store.removeShare(notes.id);
+    store.removeShare(store.selectedShare()->id);
+    EXPECT_EQ(store.selectedShareID(), music.id);
+    EXPECT_EQ(customChanges, QStringList({"inserted 0", "removed 1", "removed 0"}));
+    EXPECT_EQ(readState()->shares, store.appState().shares);
+
+    // The link on: every row gains its public URL, and so does the selected share.
+    store.changePublicTunnel([](QuarrySharePublicTunnel& tunnel) { tunnel.isEnabled = true; });
+    EXPECT_EQ(column(custom, QuarryShareListModel::publicShareURLRole),
+              QStringList({"https://team.example.net/quarterly/"}));
+    EXPECT_EQ(store.property("selectedShare").toMap().value("publicShareURL"),
+              "https://team.example.net/music/");
 }

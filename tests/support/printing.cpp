@@ -26,7 +26,7 @@ void printEscaped(const QByteArray& bytes, std::ostream* out) {
     *out << '"';
 }
 
-void printJson(const QJsonObject& object, std::ostream* out) {
+void printJSON(const QJsonObject& object, std::ostream* out) {
     *out << QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
@@ -50,13 +50,13 @@ void PrintTo(const QuarryImportedFolder& folder, std::ostream* out) {
 }
 
 void PrintTo(const QuarryFolderShare& share, std::ostream* out) {
-    printJson(encodeShare(share), out);
+    printJSON(encodeShare(share), out);
 }
 
 void PrintTo(const QuarrySharePublicTunnel& tunnel, std::ostream* out) {
-    printJson(encodePublicTunnel(tunnel), out);
+    printJSON(encodePublicTunnel(tunnel), out);
 }
 
 void PrintTo(const QuarryShareAppState& state, std::ostream* out) {
-    printJson(encodeAppStateObject(state), out);
+    printJSON(encodeAppStateObject(state), out);
 }

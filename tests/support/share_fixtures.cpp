@@ -79,7 +79,7 @@ QuarryFolderShare makeShare(const ShareSpec& wanted) {
     share.isEnabled = wanted.enabled;
     if (wanted.password) {
         share.passwordSalt = QStringLiteral("salt-") + wanted.slug;
-        share.passwordDigest = QuarryShareWeb::passwordDigest(*wanted.password, *share.passwordSalt);
+        share.passwordDigest = QuarryDigests::passwordDigest(*wanted.password, *share.passwordSalt);
     }
     return share;
 }

@@ -1,6 +1,6 @@
 #include "support/fake_broker.h"
 #include "support/test_support.h"
-#include "tunnel/tunnel_service.h"
+#include "tunnel/broker_client.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +10,7 @@
 
 using testing_support::FakeBroker;
 using testing_support::waitUntil;
+using namespace QuarryTunnelBroker;
 
 namespace {
 
@@ -33,15 +34,15 @@ class BrokerClient : public ::testing::Test {
 protected:
     QuarryResult<AvailabilityResponse> availability(const QUrl& base,
                                                     const QString& name = QStringLiteral("x")) {
-        return await<AvailabilityResponse>([&](auto done) { service.checkAvailability(base, name, done); });
+        return await<AvailabilityResponse>([&](auto done) { client.checkAvailability(base, name, done); });
     }
     QuarryResult<ReservationResponse> reservation(const QUrl& base) {
         return await<ReservationResponse>(
-            [&](auto done) { service.reserveTunnel(base, "photos", 48173, "INSTALL-ID", done); });
+            [&](auto done) { client.reserveTunnel(base, "photos", 48173, "INSTALL-ID", done); });
     }
 
     FakeBroker broker;
-    QuarryShareTunnelService service;
+    QuarryTunnelBrokerClient client;
 };
 
 } // namespace
@@ -111,7 +112,7 @@ TEST_F(BrokerClient, EveryFailureHasItsReadableMessage) {
 }
 
 TEST_F(BrokerClient, UnreachableSilentOrUnusableBrokersFailReadably) {
-    service.setTransferTimeout(std::chrono::milliseconds(300));
+    client.setTransferTimeout(std::chrono::milliseconds(300));
     broker.silent = true;
     EXPECT_EQ(message(reservation(broker.url("/"))), "The request to the tunnel broker timed out.");
 
@@ -132,7 +133,7 @@ TEST_F(BrokerClient, NoAnswerArrivesAfterTheServiceIsGone) {
     broker.silent = true;
     bool called = false;
     {
-        QuarryShareTunnelService leaving;
+        QuarryTunnelBrokerClient leaving;
         leaving.checkAvailability(broker.url("/"), "x", [&](auto) { called = true; });
         waitUntil([&] { return !broker.requests.isEmpty(); });
         leaving.reserveTunnel(QUrl("http://[::1"), "x", 1, "id", [&](auto) { called = true; });

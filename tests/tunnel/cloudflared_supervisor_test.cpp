@@ -1,18 +1,17 @@
 #include "support/fake_cloudflared.h"
 #include "support/test_support.h"
-#include "tunnel/tunnel_service.h"
+#include "tunnel/cloudflared_supervisor.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 
-using Status = QuarryShareTunnelService::Status;
+using Status = QuarryTunnelStatus;
 using testing_support::launchesIn;
 using testing_support::pidOf;
 using testing_support::spin;
@@ -42,12 +41,12 @@ std::string describe(const QList<Status>& reports) {
 class CloudflaredSupervisor : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_folder.isValid());
         service->setStatusHandler([this](const Status& status) { reports.append(status); });
         service->setCloudflaredCandidates({}); // never a real cloudflared
     }
 
-    QString folder() const { return m_folder.path(); }
+    // Each test has a sandbox of its own.
+    static QString folder() { return testing_support::sandboxRoot(); }
     void useFake(const QByteArray& behaviour) {
         service->setCloudflaredCandidates({writeFakeCloudflared(folder(), behaviour)});
     }
@@ -56,18 +55,19 @@ protected:
         return waitUntil([&] { return reports.size() >= count; });
     }
 
-    QTemporaryDir m_folder{testing_support::sandboxRoot() + QStringLiteral("/cloudflared-XXXXXX")};
-    std::unique_ptr<QuarryShareTunnelService> service = std::make_unique<QuarryShareTunnelService>();
+    std::unique_ptr<QuarryCloudflaredSupervisor> service = std::make_unique<QuarryCloudflaredSupervisor>();
     QList<Status> reports;
 };
 
 } // namespace
 
 TEST_F(CloudflaredSupervisor, ChildGetsTheTokenOnlyThroughItsEnvironmentAndItsExitIsReported) {
-    qputenv("BRIGHTLOOM_TEST_MARKER", "inherited");
     // Plenty of output on both channels, which nobody reads: the child must still run to its end.
     useFake("head -c 4000000 /dev/zero; head -c 4000000 /dev/zero >&2; exit 0");
-    ASSERT_TRUE(service->start(QStringLiteral("s3cr3t-token"), QStringLiteral("photos.example.net")));
+    qputenv("BRIGHTLOOM_TEST_MARKER", "inherited");
+    const QuarryResult<void> started = service->start(QStringLiteral("s3cr3t-token"), "photos.example.net");
+    qunsetenv("BRIGHTLOOM_TEST_MARKER"); // the child has its copy; the next test gets none
+    ASSERT_TRUE(started);
     EXPECT_TRUE(reports.isEmpty()) << "reports are queued, never delivered inside start()";
     ASSERT_TRUE(waitForReports(4));
     EXPECT_EQ(describe(reports), "Off, Starting, Online(photos.example.net), Off");
@@ -134,23 +134,23 @@ TEST(CloudflaredSupervisorLifetime, HelperHoldsAChildUntilKilled) {
     const QString folder = qEnvironmentVariable("BRIGHTLOOM_TUNNEL_HELPER_FOLDER");
     if (folder.isEmpty())
         GTEST_SKIP() << "runs only as a helper process";
-    QuarryShareTunnelService service;
+    QuarryCloudflaredSupervisor service;
     service.setCloudflaredCandidates({folder + "/cloudflared"});
     ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("h")));
     spin(30s);
 }
 
 TEST(CloudflaredSupervisorLifetime, ChildEndsWhenTheApplicationIsKilled) {
-    QTemporaryDir folder(testing_support::sandboxRoot() + "/killed-XXXXXX");
-    writeFakeCloudflared(folder.path(), "exec sleep 30");
+    const QString folder = testing_support::sandboxRoot();
+    writeFakeCloudflared(folder, "exec sleep 30");
     QProcess helper;
     helper.setStandardOutputFile(QProcess::nullDevice());
-    qputenv("BRIGHTLOOM_TUNNEL_HELPER_FOLDER", folder.path().toUtf8());
+    qputenv("BRIGHTLOOM_TUNNEL_HELPER_FOLDER", folder.toUtf8());
     helper.start(QCoreApplication::applicationFilePath(),
                  {"--gtest_filter=CloudflaredSupervisorLifetime.HelperHoldsAChildUntilKilled"});
     qunsetenv("BRIGHTLOOM_TUNNEL_HELPER_FOLDER");
-    ASSERT_TRUE(waitUntil([&] { return !launchesIn(folder.path()).isEmpty(); }, 30s));
-    const qint64 pid = pidOf(launchesIn(folder.path())[0]);
+    ASSERT_TRUE(waitUntil([&] { return !launchesIn(folder).isEmpty(); }, 30s));
+    const qint64 pid = pidOf(launchesIn(folder)[0]);
     ASSERT_TRUE(isAlive(pid));
 
     helper.kill(); // SIGKILL: no destructor runs in the helper

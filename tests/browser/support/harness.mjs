@@ -2,13 +2,12 @@
 // loopback port, and Chromium with a fresh profile that records every console error and every
 // Content-Security-Policy violation.
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
-import { after, before } from 'node:test';
+import { after, afterEach, before } from 'node:test';
 import { chromium } from 'playwright-core';
+import { startServing } from '../../support/serve.mjs';
 
 const CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
@@ -36,11 +35,10 @@ export function writeTree(entries) {
   return root;
 }
 
-// Starts `brightloom-share serve` on port 0 and resolves once it prints its addresses: each share's
-// slug, name and password go before its folder (a password stays for the folders after it, so every
-// share names its own, empty for none).
-async function startServer({ shares = {}, names = {}, passwords = {} }) {
-  const args = ['serve', '--port', '0', '--no-qr'];
+// Serves the shares: each share's slug, name and password go before its folder (a password stays for
+// the folders after it, so every share names its own, empty for none).
+function startServer({ shares = {}, names = {}, passwords = {} }) {
+  const args = [];
   for (const [slug, folder] of Object.entries(shares)) {
     args.push('--slug', slug, '--password', passwords[slug] ?? '');
     if (slug in names) args.push('--name', names[slug]);
@@ -48,27 +46,7 @@ async function startServer({ shares = {}, names = {}, passwords = {} }) {
   }
   // Listings sort in the server's locale; give it the visitor-facing one the tests expect.
   const env = { ...process.env, LANG: 'en_US.UTF-8', LC_ALL: 'en_US.UTF-8' };
-  // Its standard input is a pipe: should this process die, the server ends with it.
-  const child = spawn(process.env.BRIGHTLOOM_SHARE, args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
-  const exited = new Promise((resolve) => child.once('exit', resolve));
-  const port = await new Promise((resolve, reject) => {
-    readline.createInterface({ input: child.stdout }).on('line', (line) => {
-      const match = /^\s*http:\/\/127\.0\.0\.1:(\d+)\//.exec(line);
-      if (match) resolve(Number(match[1]));
-    });
-    child.once('exit', (code) => reject(new Error('brightloom-share serve ended early with status ' + code)));
-    setTimeout(() => reject(new Error('brightloom-share serve printed no address')), 30000).unref();
-  });
-  return {
-    origin: 'http://127.0.0.1:' + port,
-    async stop() {
-      if (child.exitCode !== null || child.signalCode !== null) return;
-      child.kill('SIGTERM');
-      const killer = setTimeout(() => child.kill('SIGKILL'), 15000);
-      await exited;
-      clearTimeout(killer);
-    },
-  };
+  return startServing(process.env.BRIGHTLOOM_SHARE, args, env);
 }
 
 // One Chromium with a fresh profile. `problems` collects console errors, uncaught page errors and
@@ -119,9 +97,20 @@ async function launchBrowser({ expected = [] } = {}) {
 // done that no page logged an error or tripped the security policy.
 export function sessionForTests(serverOptions, browserOptions) {
   const session = {};
+  const opened = [];
+  // A new page, on `target` of the server when given; it is closed when the test ends.
+  session.open = async (target) => {
+    const page = await session.browser.newPage();
+    opened.push(page);
+    if (target !== undefined) await page.goto(session.server.origin + target);
+    return page;
+  };
   before(async () => {
     session.server = await startServer(serverOptions());
     session.browser = await launchBrowser(browserOptions);
+  });
+  afterEach(async () => {
+    for (const page of opened.splice(0)) await page.close();
   });
   after(async () => {
     const problems = session.browser?.problems ?? [];

@@ -1,27 +1,40 @@
+// Pictures of both windows for a person to look at (make screenshots): not a test, and not run by ctest.
 #include "desktop_driver.h"
 
 #include "support/test_support.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
-using namespace desktop_testing;
+using namespace app_testing;
 using testing_support::waitUntil;
 
+namespace {
+
+// Saves what the window shows as <name>.png in the screenshots folder.
+void screenshot(QQuickWindow* window, const QString& name) {
+    const QString folder = QStringLiteral(BRIGHTLOOM_SCREENSHOTS_DIR);
+    QDir().mkpath(folder);
+    testing_support::spin(std::chrono::milliseconds(300)); // let animations settle
+    const QImage image = window->grabWindow();
+    EXPECT_FALSE(image.isNull()) << "could not grab " << name.toStdString();
+    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
+}
+
+} // namespace
+
 // Both windows, dark and light, with shares of both sources (one protected, one off), a QR code, start
-// at login, then an alert; the pictures land in the test build folder for a person to look at.
+// at login, then an alert.
 TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
-    const QuarryShareAppState state =
-        stateWith({makeShare({.slug = "family-photos",
-                              .name = "Family Photos",
-                              .password = "sunflower",
-                              .source = QuarryShareSource::quarry,
-                              .folderID = "family-photos"}),
-                   makeShare({.slug = "music",
-                              .name = "Music",
-                              .enabled = false,
-                              .source = QuarryShareSource::quarry,
-                              .folderID = "music"}),
-                   makeShare({.slug = "project-notes", .name = "Project Notes"})});
+    const QuarryShareAppState state = stateWith(
+        {makeShare({.slug = "family-photos",
+                    .name = "Family Photos",
+                    .password = "sunflower",
+                    .source = QuarryShareSource::quarry,
+                    .folderID = "family-photos"}),
+         spaceShare("music", "Music", false), makeShare({.slug = "project-notes", .name = "Project Notes"})});
     writeState(state);
     writeSyncthingConfig({state.shares[0], state.shares[1]});
     Desktop desktop;

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "server/web_server.h"
+#include "store/store_environment.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <chrono>
+#include <memory>
+
+class QTimer;
+class QuarryShareStore;
+class QuarrySystemWakeWatcher;
+
+// Keeps the store's web server running on the configured port: starts and restarts it with the store's
+// shares, follows its reports, retries by itself after a failure and raises an alert only when the
+// server stays down, checks again after the computer wakes. Lives on the main thread; the server's
+// reports reach it from the server thread through a mailbox.
+class QuarryServerController : public QObject {
+    Q_OBJECT
+    // "running", "failed" or "stopped".
+    Q_PROPERTY(QString serverStateName READ serverStateName NOTIFY serverStateChanged)
+    // The port listened on while running.
+    Q_PROPERTY(int serverPort READ serverPort NOTIFY serverStateChanged)
+    Q_PROPERTY(QString portString READ portString WRITE setPortString NOTIFY portStringChanged)
+    Q_PROPERTY(QStringList availableOrigins READ availableOrigins NOTIFY availableOriginsChanged)
+
+public:
+    QuarryServerController(QuarryShareStore& store, std::unique_ptr<QuarryShareWebServer> server,
+                           QuarryShareStoreEnvironment::ServerTimings timings, QObject* parent = nullptr);
+    // The server thread ends before this object does: its reports are posted to it.
+    ~QuarryServerController() override;
+
+    QuarryShareWebServer::State serverState() const { return m_state; }
+    bool isServerRunning() const;
+    QStringList availableOrigins() const { return m_availableOrigins; }
+
+    // (Re)starts the server with the store's current shares and port.
+    Q_INVOKABLE void restartServer();
+    void handleServerStateChange(const QuarryShareWebServer::State& state);
+    // Schedules a restart after `delay` unless the server is running.
+    void ensureServerRunning(std::chrono::milliseconds delay);
+    void handleSystemWake();
+
+    // The port as the settings window edits it: text of 1025 to 65535 is kept (and saved), anything else
+    // is ignored. The server moves to a new port only at its next restart.
+    QString portString() const;
+    void setPortString(const QString& text);
+
+Q_SIGNALS:
+    void serverStateChanged();
+    void availableOriginsChanged();
+    void portStringChanged();
+
+private:
+    QString serverStateName() const;
+    int serverPort() const { return m_state.port; }
+    QString servingText(int port) const;
+    void scheduleServerRecovery(std::chrono::milliseconds delay);
+    void scheduleFailureAlert(const QString& message);
+    void cancelTimers();
+    void setServerState(const QuarryShareWebServer::State& state);
+    void setAvailableOrigins(const QStringList& origins);
+
+    QuarryShareStore& m_store;
+    std::unique_ptr<QuarryShareWebServer> m_server;
+    QuarryShareStoreEnvironment::ServerTimings m_timings;
+    QuarryShareWebServer::State m_state = QuarryShareWebServer::State::stopped();
+    QStringList m_availableOrigins;
+    QTimer* m_recoveryTimer = nullptr;
+    QTimer* m_failureAlertTimer = nullptr;
+    QString m_pendingAlertMessage;
+    QuarrySystemWakeWatcher* m_wakeWatcher = nullptr;
+};
