@@ -36,10 +36,10 @@ namespace {
 
 class WaitingAttempt : public QuarryHTTPDeferredResponse {
 public:
-    WaitingAttempt(std::weak_ptr<QuarryUnlockTurns::Line> line, QString share, QString network,
+    WaitingAttempt(std::weak_ptr<QuarryUnlockTurns::Line> line, QString shareKey, QString networkKey,
                    QuarryUnlockTurns::Check check, HTTPResponse refused)
-        : share(std::move(share))
-        , network(std::move(network))
+        : share(std::move(shareKey))
+        , network(std::move(networkKey))
         , m_line(std::move(line))
         , m_check(std::move(check))
         , m_refused(std::move(refused)) {}
