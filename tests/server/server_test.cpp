@@ -118,10 +118,10 @@ TEST_F(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
         {"POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\n", 200},
     };
     for (const auto& [sent, status] : prompt) {
-        const int socket = connectTo(port);
-        sendAll(socket, sent);
-        const std::optional<Reply> reply = parseReply(readUntilClosed(socket, std::chrono::seconds(5)));
-        ::close(socket);
+        const int client = connectTo(port);
+        sendAll(client, sent);
+        const std::optional<Reply> reply = parseReply(readUntilClosed(client, std::chrono::seconds(5)));
+        ::close(client);
         ASSERT_TRUE(reply) << sent.left(40).toStdString();
         EXPECT_EQ(reply->status, status) << sent.left(40).toStdString();
     }
