@@ -51,7 +51,6 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
             m_freeBytes = qMin(m_freeBytes, freeBytes);
         }
     });
-    m_giveBack.start(kGiveBackInterval);
 }
 
 QuarryServerCore::~QuarryServerCore() = default;
@@ -70,6 +69,9 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
         return;
     }
     m_listener = listener;
+    // Started here, on the server thread: a timer started before the move would be re-registered by an
+    // event that is lost if the thread ends first.
+    m_giveBack.start(kGiveBackInterval);
     // Accepting is the slots' job, so that a full table or a lack of descriptors never spins.
     listener->pauseAccepting();
     m_slots.watch(static_cast<int>(listener->socketDescriptor()), m_server->options().connections,
