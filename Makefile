@@ -101,6 +101,11 @@ bench-search: build
 bench-hostile: build
 	BUILD_DIR=$(BUILD_DIR) python3 bench/hostile.py $(HOSTILE_ARGS)
 
+# Hostile input and what it costs the server: decoder bombs, one thumbnail asked for by twenty at once,
+# unlock guesses from one /64 and from many networks, thousands of half-sent bodies, unreadable heads.
+bench-hostile-input: build
+	BUILD_DIR=$(BUILD_DIR) python3 bench/hostile_input.py
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

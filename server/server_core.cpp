@@ -8,6 +8,7 @@
 
 #include <QThread>
 
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +19,9 @@ constexpr int kListenBacklog = 512;
 constexpr int kMaxSearches = 3;
 // Listings one client has made at once, at most: a browser asks for the folders of its open columns.
 constexpr int kListingsPerClient = 2;
+// How often the allocator's free memory is looked at, and how much more of it is handed back.
+constexpr std::chrono::seconds kGiveBackInterval(3);
+constexpr qint64 kGiveBackAfter = 8 << 20;
 
 // Half the machine at most: decoding photos should leave room for everything else.
 int thumbnailThreads() {
@@ -30,13 +34,29 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_slots([this](int descriptor, const QHostAddress& peer) { return accept(descriptor, peer); }, this)
     , m_throttle([server] { return server->options().clock(); })
+    , m_unlockTurns(&m_throttle, this)
     , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
     , m_checksums(QuarryChecksumCache::defaultPath())
     , m_listings(&m_work, kListingsPerClient)
     , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
-                   thumbnailThreads()) {}
+                   thumbnailThreads())
+    , m_giveBack(this) {
+    // A flood of connections leaves its buffers in the allocator's free lists, scattered between what is
+    // still in use, where the allocator keeps them for good; once much more lies free than at the last
+    // look, it goes back to the system.
+    connect(&m_giveBack, &QTimer::timeout, this, [this] {
+        const auto freeBytes = static_cast<qint64>(::mallinfo2().fordblks);
+        // Pages handed back still count as free: only what is freed beyond them is worth another trim.
+        if (freeBytes - m_freeBytes > kGiveBackAfter) {
+            ::malloc_trim(0);
+            m_freeBytes = freeBytes;
+        } else {
+            m_freeBytes = qMin(m_freeBytes, freeBytes);
+        }
+    });
+}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -54,6 +74,9 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
         return;
     }
     m_listener = listener;
+    // Started here, on the server thread: a timer started before the move would be re-registered by an
+    // event that is lost if the thread ends first.
+    m_giveBack.start(kGiveBackInterval);
     // Accepting is the slots' job, so that a full table or a lack of descriptors never spins.
     listener->pauseAccepting();
     m_slots.watch(static_cast<int>(listener->socketDescriptor()), m_server->options().connections,
@@ -72,20 +95,18 @@ void QuarryServerCore::closeListener() {
 
 QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
     QuarryConnectionLimits limits = m_server->options().limits;
-    // The picks form names up to 10,000 entries; every other request keeps the common limit.
-    limits.maxBodyBytesFor = [common = limits.maxBodyBytes](const HTTPRequest& head) {
-        return QuarrySite::mayCarryPicksForm(head) ? qMax(common, QuarrySite::kPicksFormMaxBytes) : common;
-    };
+    limits.bodyLimit = QuarrySite::bodyLimit;
     return new QuarryHTTPConnection(
         descriptor, peer,
         [this](const HTTPRequest& request, const QHostAddress& from) { return answer(request, from); },
-        std::move(limits), this);
+        limits, this);
 }
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
     const QuarryShareWebServer::Options options = m_server->options();
     const QuarrySite::RequestContext context{.client = QuarryHTTP::clientOf(request, peer),
                                              .throttle = &m_throttle,
+                                             .unlockTurns = &m_unlockTurns,
                                              .archives = &m_archives,
                                              .archiveLimits = options.archiveLimits,
                                              .work = &m_work,

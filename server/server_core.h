@@ -7,6 +7,7 @@
 #include "server/http/http_response.h"
 #include "server/media/thumbnails.h"
 #include "server/site/unlock_throttle.h"
+#include "server/site/unlock_turns.h"
 #include "server/work/search_gate.h"
 #include "server/work/shared_work.h"
 #include "server/work/work_pool.h"
@@ -14,6 +15,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 #include <QUuid>
 
 class QuarryShareWebServer;
@@ -50,6 +52,8 @@ private:
     // Takes the listener's connections within a ceiling, fairly between clients.
     QuarryConnectionSlots m_slots;
     QuarryUnlockThrottle m_throttle;
+    // A child of this object, so it moves to the server thread with it.
+    QuarryUnlockTurns m_unlockTurns;
     // Sized to the machine, two at least, so one long listing never holds up every other page.
     QuarryWorkPool m_work;
     // Fewer searches than the pool has threads, so a thread stays free for other work.
@@ -62,4 +66,8 @@ private:
     QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.
     QuarryThumbnails m_thumbnails;
+    // Now and then hands memory that connections gave back to the system (a child, so it moves with this).
+    QTimer m_giveBack;
+    // What the allocator held free after the last trim, or less when it has used some of it since.
+    qint64 m_freeBytes = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <QScopeGuard>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -22,6 +23,13 @@ constexpr qsizetype kReadChunk = 64 * 1024;
 constexpr qint64 kReadPerTurn = 1024 * 1024;
 constexpr qint64 kWritePerTurn = 4 * 1024 * 1024;
 constexpr qint64 kCopyChunk = 256 * 1024;
+// A body larger than a form of a few fields draws on one budget for the whole process: a route that
+// takes a long list (the picks form) must not let thousands of half-sent bodies hold gigabytes.
+constexpr qint64 kSmallBodyBytes = 64 * 1024;
+constexpr qint64 kLargeBodiesBudget = 64 * 1024 * 1024;
+
+// What every connection's buffers hold; read by tests and diagnostics on any thread.
+std::atomic<qint64> g_bufferedBytes{0};
 
 // A SIGPIPE raised by a failed write stays pending on the server thread, where it is blocked; take it so
 // that nothing is left for whoever might unblock it later.
@@ -91,6 +99,7 @@ QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, const QHostAddress& p
 }
 
 QuarryHTTPConnection::~QuarryHTTPConnection() {
+    g_bufferedBytes -= m_accounted;
     stopStream();
     if (m_descriptor >= 0) {
         m_readNotifier->setEnabled(false);
@@ -107,8 +116,14 @@ void QuarryHTTPConnection::readable() {
         if (got > 0) {
             readThisTurn += got;
             // Once the request is in, later bytes are read only to notice the peer closing, then dropped.
-            if (m_phase == Phase::reading)
+            if (m_phase == Phase::reading) {
                 m_buffer.append(chunk, got);
+                // Judged chunk by chunk, so that a head or body past its limit is refused before more of
+                // it is held.
+                evaluateRequest();
+                if (m_phase == Phase::closed)
+                    return;
+            }
             continue;
         }
         if (got == 0) {
@@ -132,65 +147,96 @@ void QuarryHTTPConnection::readable() {
         return;
     }
     if (m_phase == Phase::reading) {
-        evaluateRequest();
+        if (m_peerFinished)
+            evaluateRequest();
     } else if (m_phase == Phase::lingering && m_peerFinished) {
         closeNow();
     } else if (m_phase == Phase::answering && m_peerFinished && m_deferred &&
                m_deferred->endsWhenVisitorLeaves()) {
         closeNow();
     }
+    account();
+}
+
+bool QuarryHTTPConnection::scanHead() {
+    const qsizetype end = qMin(m_buffer.size(), m_limits.maxHeadBytes + kHeadEnd.size());
+    const char* bytes = m_buffer.constData();
+    while (m_scanned < end) {
+        const auto* found = static_cast<const char*>(
+            std::memchr(bytes + m_scanned, '\n', static_cast<size_t>(end - m_scanned)));
+        if (!found) {
+            m_scanned = end;
+            return true;
+        }
+        const qsizetype lineFeed = found - bytes;
+        m_scanned = lineFeed + 1;
+        // Lines end with CR LF only: a reader ahead of us that took a bare LF for the end of a line would
+        // see other headers than we do. A whole line that is not UTF-8 never will be.
+        if (lineFeed == 0 || bytes[lineFeed - 1] != '\r' ||
+            !QByteArrayView(bytes + m_validated, m_scanned - m_validated).isValidUtf8())
+            return false;
+        m_validated = m_scanned;
+        if (lineFeed >= 3 && bytes[lineFeed - 2] == '\n' && bytes[lineFeed - 3] == '\r') {
+            m_headEnd = lineFeed - 3;
+            return true;
+        }
+    }
+    return true;
 }
 
 void QuarryHTTPConnection::evaluateRequest() {
     // Made only when it is the answer: most requests are sound.
-    const auto tooLarge = [] { return HTTPResponse::badRequest(QStringLiteral("Could not parse request.")); };
+    const auto malformed = [] {
+        return HTTPResponse::badRequest(QStringLiteral("Could not parse request."));
+    };
     if (m_headEnd < 0) {
-        m_headEnd = m_buffer.indexOf(kHeadEnd);
+        if (!scanHead()) {
+            respond(malformed());
+            return;
+        }
         if (m_headEnd < 0) {
-            if (m_buffer.size() > m_limits.maxHeadBytes + kHeadEnd.size())
-                respond(tooLarge());
-            else if (m_peerFinished)
-                respond(tooLarge());
+            if (m_buffer.size() > m_limits.maxHeadBytes + kHeadEnd.size() || m_peerFinished)
+                respond(malformed());
             return;
         }
         if (m_headEnd > m_limits.maxHeadBytes) {
-            respond(tooLarge());
+            respond(malformed());
             return;
         }
         const QByteArray head = m_buffer.left(m_headEnd);
         m_head = HTTPRequest::parseHead(head);
-        if (m_head && !HTTPRequest::hasSoundFraming(head)) {
-            respond(tooLarge());
+        // No byte sent later can mend a whole head: it is refused now, not when the client gives up.
+        if (!m_head || !HTTPRequest::hasSoundFraming(head)) {
+            respond(malformed());
             return;
         }
+        m_bodyLength = HTTPRequest::contentLength(m_head->headers);
+        m_bodyLimit = m_bodyLength > 0 ? m_limits.bodyLimit(*m_head) : 0;
+        if (m_bodyLimit > 0 && m_bodyLength > m_bodyLimit) {
+            respond(HTTPResponse::contentTooLarge());
+            return;
+        }
+        if (m_bodyLimit > 0 && m_bodyLength > kSmallBodyBytes &&
+            bufferedBytes() + m_bodyLength > kLargeBodiesBudget) {
+            respond(HTTPResponse::busy());
+            return;
+        }
+        if (m_bodyLimit > 0)
+            m_buffer.reserve(m_headEnd + kHeadEnd.size() + m_bodyLength);
     }
 
     const qsizetype bodyStart = m_headEnd + kHeadEnd.size();
-    if (!m_head) {
-        // A malformed head is answered only when the peer has finished sending, as an unfinished one
-        // would be; the bytes it may still send are bounded all the same.
-        if (m_peerFinished || m_buffer.size() - bodyStart > m_limits.maxBodyBytes)
-            respond(tooLarge());
-        return;
-    }
-    const qint64 length = HTTPRequest::contentLength(m_head->headers);
-    const qint64 maxBody =
-        m_limits.maxBodyBytesFor ? m_limits.maxBodyBytesFor(*m_head) : m_limits.maxBodyBytes;
-    if (length < 0 || length > maxBody) {
-        respond(tooLarge());
-        return;
-    }
-    if (m_buffer.size() - bodyStart < length) {
+    // A route that reads no body is answered at once; whatever body the client sends is left unread.
+    if (m_bodyLimit > 0 && m_buffer.size() - bodyStart < m_bodyLength) {
         if (m_peerFinished)
-            respond(tooLarge());
+            respond(malformed());
         return;
     }
     HTTPRequest request = *m_head;
-    request.body = m_buffer.mid(bodyStart, static_cast<qsizetype>(length));
-    m_buffer.clear();
-    m_buffer.squeeze();
+    if (m_bodyLimit > 0)
+        request.body = m_buffer.mid(bodyStart, static_cast<qsizetype>(m_bodyLength));
+    m_requestWhole = m_bodyLimit > 0 || m_bodyLength == 0;
     m_headOnly = request.method == QLatin1String("HEAD");
-    m_requestWhole = true;
     m_client = QuarryHTTP::clientOf(request, m_peer);
     respond(m_responder(request, m_peer));
 }
@@ -198,6 +244,10 @@ void QuarryHTTPConnection::evaluateRequest() {
 void QuarryHTTPConnection::respond(HTTPResponse response) {
     m_phase = Phase::answering;
     m_timer.stop();
+    // What was read of the request is not needed any more.
+    m_buffer = QByteArray();
+    m_head.reset();
+    account();
     Q_EMIT requestArrived();
     if (!response.deferred) {
         beginSending(std::move(response));
@@ -291,6 +341,7 @@ void QuarryHTTPConnection::writeMore() {
             m_lastProgress = std::chrono::steady_clock::now();
         if (m_stream)
             m_sliceBytes[static_cast<size_t>(m_slice)] += writtenThisTurn;
+        account();
     });
     while (writtenThisTurn < kWritePerTurn) {
         if (m_outOffset < m_out.size() || m_bodyOffset < m_body.size()) {
@@ -511,6 +562,19 @@ void QuarryHTTPConnection::closeNow() {
     m_file.reset();
     m_body = QByteArray();
     stopStream();
+    m_buffer = QByteArray();
+    m_out = QByteArray();
+    account();
     deleteLater();
     Q_EMIT closed();
+}
+
+qint64 QuarryHTTPConnection::bufferedBytes() {
+    return g_bufferedBytes.load();
+}
+
+void QuarryHTTPConnection::account() {
+    const qint64 now = m_buffer.capacity() + m_out.capacity();
+    g_bufferedBytes += now - m_accounted;
+    m_accounted = now;
 }

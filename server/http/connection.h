@@ -17,11 +17,12 @@
 
 // Bounds on what one connection may cost.
 struct QuarryConnectionLimits {
+    // How many body bytes the route of a request (its head) reads, at most; 0 for the routes that read
+    // none, whose bodies are left unread. A body announced past its route's limit is answered 413.
+    using BodyLimit = std::function<qint64(const HTTPRequest& head)>;
+
     qsizetype maxHeadBytes = 64 * 1024;
-    qint64 maxBodyBytes = 1024 * 1024;
-    // When set, the most body bytes of a request by its head (a route whose form may be larger than
-    // others'); maxBodyBytes otherwise.
-    std::function<qint64(const HTTPRequest& head)> maxBodyBytesFor;
+    BodyLimit bodyLimit = [](const HTTPRequest&) { return qint64(0); };
     // Without a complete request by then, the connection is closed without an answer.
     std::chrono::milliseconds requestTimeout = std::chrono::seconds(30);
     // After the answer, how long the client may take to close its side before the socket is closed.
@@ -66,6 +67,10 @@ public:
     // with the connection itself. Call it once whoever watches requestArrived is listening.
     void readWaiting() { readable(); }
 
+    // The bytes that every connection of the process holds in its request and answer buffers: they
+    // grow with what clients send and take, and are given back as connections end.
+    static qint64 bufferedBytes();
+
 Q_SIGNALS:
     // The request is whole (or refused): from here on the connection is answering, not reading.
     void requestArrived();
@@ -80,6 +85,9 @@ private:
     enum class Phase { reading, answering, sending, lingering, closed };
 
     void readable();
+    // Finds the end of the head among the bytes read since the last call; false when they show that
+    // the head is malformed (a bare LF, a line that is not UTF-8), which no later byte can mend.
+    bool scanHead();
     void evaluateRequest();
     void respond(HTTPResponse response);
     void turnTaken();
@@ -92,6 +100,8 @@ private:
     void stopStream();
     void finishSending();
     void closeNow();
+    // Brings the process's count of buffered bytes up to date with this connection's buffers.
+    void account();
 
     int m_descriptor;
     Responder m_responder;
@@ -103,10 +113,18 @@ private:
     bool m_headOnly = false;
     // The request was read whole, body and all, before it was answered.
     bool m_requestWhole = false;
+    // The body the head announces, and how much of it its route reads (0: none).
+    qint64 m_bodyLength = 0;
+    qint64 m_bodyLimit = 0;
 
     QByteArray m_buffer;
     std::optional<HTTPRequest> m_head;
     qsizetype m_headEnd = -1;
+    // How far the head has been scanned, and up to where its complete lines were found to be UTF-8.
+    qsizetype m_scanned = 0;
+    qsizetype m_validated = 0;
+    // What this connection's buffers add to bufferedBytes().
+    qint64 m_accounted = 0;
 
     QuarryHTTP::Client m_client;
     std::shared_ptr<QuarryHTTPDeferredResponse> m_deferred;

@@ -137,6 +137,8 @@ QString HTTPResponse::reasonPhraseFor(int statusCode) {
         return QStringLiteral("Unauthorized");
     case 404:
         return QStringLiteral("Not Found");
+    case 413:
+        return QStringLiteral("Content Too Large");
     case 416:
         return QStringLiteral("Range Not Satisfiable");
     case 503:
@@ -173,6 +175,12 @@ HTTPResponse HTTPResponse::notFound(const QString& html) {
 
 HTTPResponse HTTPResponse::badRequest(const QString& message) {
     return html(QStringLiteral("<h1>Bad Request</h1><p>") + message + QStringLiteral("</p>"), 400);
+}
+
+HTTPResponse HTTPResponse::contentTooLarge() {
+    return html(QStringLiteral("<h1>Content Too Large</h1><p>The request's body is larger than this address "
+                               "accepts.</p>"),
+                413);
 }
 
 HTTPResponse HTTPResponse::internalServerError(const QString& message) {

@@ -135,6 +135,8 @@ struct HTTPResponse {
     static HTTPResponse html(const QString& text, int status = 200);
     static HTTPResponse notFound(const QString& html);
     static HTTPResponse badRequest(const QString& message);
+    // 413: the body announced is more than the request's route reads.
+    static HTTPResponse contentTooLarge();
     static HTTPResponse internalServerError(const QString& message);
     static HTTPResponse json(const QMap<QString, QString>& pairs, int status = 200);
     static HTTPResponse jsonData(const QByteArray& bytes, int status = 200);

@@ -14,11 +14,12 @@ HTTPResponse thumbnailResponse(const QuarryThumbnail& thumbnail) {
     return HTTPResponse::fileBytes(thumbnail.bytes, thumbnail.contentType);
 }
 
-std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file, QuarryRendition rendition) {
+std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file, QuarryRendition rendition,
+                                           const std::atomic_bool* cancelled = nullptr) {
     QFile device;
     if (!device.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return std::nullopt;
-    return QuarryThumbnailMaker::make(&device, rendition);
+    return QuarryThumbnailMaker::make(&device, rendition, cancelled);
 }
 
 // Each picture of a file has a name of its own in the cache; a thumbnail's is the file's key itself.
@@ -70,14 +71,17 @@ HTTPResponse QuarryThumbnails::answer(const QString& location, QuarryRendition r
                                   cached->contentType);
     }
     QuarryThumbnailCache* cache = &m_cache;
-    // A thumbnail nobody waits for any more is not worth making.
-    return m_work.offload(
-        [file, key, cache, rendition](const std::atomic_bool& cancelled) {
+    return m_flights.answer(key, [&] {
+        // A thumbnail nobody waits for any more is not worth making.
+        return m_work.offload([file, key, cache, rendition](const std::atomic_bool& cancelled) {
             if (cancelled)
                 return none();
-            const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(*file, rendition);
+            const std::optional<QuarryThumbnail> thumbnail = thumbnailOf(*file, rendition, &cancelled);
+            // Given up while waiting for room to decode: not known to be undecodable, so not remembered.
+            if (!thumbnail && cancelled)
+                return none();
             cache->store(key, thumbnail ? thumbnail->bytes : QByteArray());
             return thumbnail ? thumbnailResponse(*thumbnail) : none();
-        },
-        true);
+        });
+    });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/http/http_response.h"
+#include "server/media/decode_flights.h"
 #include "server/media/thumbnail_cache.h"
 #include "server/media/thumbnail_maker.h"
 #include "server/work/work_pool.h"
@@ -17,7 +18,8 @@ public:
     QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapacity, int threads);
 
     // The picture of the regular file at a fully resolved location: from the cache at once, or made on
-    // the pool; 404 when the file is no image that can be decoded.
+    // the pool, once for every request that asks while it is made; 404 when the file is no image that
+    // can be decoded.
     HTTPResponse answer(const QString& location, QuarryRendition rendition = QuarryRendition::thumbnail);
 
     // The picture made right here, without a cache.
@@ -31,4 +33,5 @@ public:
 private:
     QuarryThumbnailCache m_cache;
     QuarryWorkPool m_work;
+    QuarryDecodeFlights m_flights;
 };

@@ -6,6 +6,7 @@
 #include "server/http/http_response.h"
 #include "server/media/thumbnails.h"
 #include "server/site/unlock_throttle.h"
+#include "server/site/unlock_turns.h"
 #include "server/work/work_pool.h"
 
 #include <QPointer>
@@ -24,6 +25,8 @@ namespace QuarrySite {
 struct RequestContext {
     QuarryHTTP::Client client;
     QuarryUnlockThrottle* throttle = nullptr;
+    // Where unlock attempts wait while a share's budget of guesses is spent; none: checked at once.
+    QuarryUnlockTurns* unlockTurns = nullptr;
     QPointer<QuarryArchiveWriters> archives;
     QuarryArchiveLimits archiveLimits;
     // Where per-request work runs off the server thread; none: on the caller's thread.

@@ -119,6 +119,9 @@ TEST(ClientAddress, EverySpellingOfAnAddressIsOneClientAndNothingElseIsAClient) 
     EXPECT_EQ(QuarryHTTP::networkOf("2001:db8:1:2:aaaa::5"), "2001:db8:1:2::/64");
     EXPECT_EQ(QuarryHTTP::networkOf("2001:db8:1:2:ffff:1:2:3"), QuarryHTTP::networkOf("2001:db8:1:2::1"));
     EXPECT_EQ(QuarryHTTP::networkOf("5.5.5.5"), "5.5.5.5");
+    // Turns at something scarce go round wider networks still, which one holder commonly has.
+    EXPECT_EQ(QuarryHTTP::wideNetworkOf("2001:db8:1:2:aaaa::5"), "2001:db8:1::/48");
+    EXPECT_EQ(QuarryHTTP::wideNetworkOf("5.5.5.5"), "5.5.5.0/24");
 }
 
 TEST(Utf8Text, ValidatesWhatBrowsersCanHold) {

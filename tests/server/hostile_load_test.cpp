@@ -9,7 +9,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QImage>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -208,6 +210,26 @@ protected:
 };
 
 } // namespace
+
+TEST(DecoderBombs, AreRefusedFromWhatTheyDeclareBeforeAnyMemoryIsTaken) {
+    // A few bytes each, declaring pictures whose decoding would hold gigabytes of coefficients.
+    QTemporaryDir folder;
+    const QString root = folder.path() + "/share";
+    writeFile(root + "/colour.jpg", declaredJPEG(30000, 30000, 3, true, 3));
+    writeFile(root + "/grey.jpg", declaredJPEG(40000, 40000, 1, true, 1));
+    writeFile(root + "/separate-scans.jpg", declaredJPEG(20000, 20000, 3, false, 1));
+    QImage small(64, 64, QImage::Format_RGB32);
+    small.fill(Qt::blue);
+    ASSERT_TRUE(small.save(root + "/small.jpg"));
+    LimitedServer server(root, {});
+    ASSERT_NE(server.port(), 0);
+    // The decoders are loaded once a first picture is made.
+    ASSERT_EQ(askOn(connectTo(server.port()), "/s/small.jpg?thumb=1").status, 200);
+    const qint64 before = residentKiB(server.pid());
+    for (const QByteArray name : {"colour.jpg", "grey.jpg", "separate-scans.jpg"})
+        EXPECT_EQ(askOn(connectTo(server.port()), "/s/" + name + "?thumb=1").status, 404) << name.constData();
+    EXPECT_LT(peakResidentKiB(server.pid()) - before, 100 * 1024);
+}
 
 TEST_F(Flood, AtTheCeilingTheLongestWaitingConnectionMakesRoom) {
     floodAndAsk({}, {"/s/", "/__browse/s?path=folder", "/s/notes.txt?download=1", "/s/folder/?download=1"});

@@ -1,9 +1,15 @@
 #include "page_texts.h"
 #include "server/http/http_response.h"
 #include "server/site/unlock_throttle.h"
+#include "server/site/unlock_turns.h"
 #include "server_fixture.h"
 
+#include <QElapsedTimer>
+
 #include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
 
 using namespace server_testing;
 
@@ -149,6 +155,10 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     const QString cookieValue = "f9c090a822399310be5cb6a650c93917caecab39017adc5a59dc07dd1d1877da";
     EXPECT_EQ(right.header("Set-Cookie"),
               "blnshare_private=" + cookieValue + "; Path=/; HttpOnly; SameSite=Lax; Max-Age=604800");
+    // Through the public link, whose visitors all come over HTTPS, the cookie never travels in the clear.
+    EXPECT_EQ(request(port(), "POST", "/__unlock/private", "Cf-Connecting-Ip: 8.8.8.8\r\n", "password=a+b")
+                  .header("Set-Cookie"),
+              "blnshare_private=" + cookieValue + "; Path=/; HttpOnly; SameSite=Lax; Max-Age=604800; Secure");
 
     // Header names are read in any case.
     const QByteArray cookie =
@@ -217,6 +227,73 @@ TEST_F(Routing, UnlockAttemptsAreThrottledPerVisitorWhateverItsSpellingAndPerSha
     EXPECT_TRUE(opens("7.7.7.7"));
 }
 
+TEST_F(Routing, GuessesFromOneNetworkOrFromManyStayWithinBudgetAndTheRightPasswordStillGetsIn) {
+    std::atomic_bool stop{false};
+    std::atomic_int answered{0};
+    std::atomic_int opened{0};
+    // One unlock attempt as the tunnel delivers it; gives up when the test stops.
+    const auto attempt = [&](const QByteArray& address, const QByteArray& password) {
+        const QByteArray body = "password=" + password;
+        const int socket = connectTo(port());
+        sendAll(socket, "POST /__unlock/private HTTP/1.1\r\nCf-Connecting-Ip: " + address +
+                            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        QByteArray received;
+        while (!stop && !parseReply(received))
+            received += readUntilClosed(socket, std::chrono::milliseconds(200));
+        ::close(socket);
+        const std::optional<Reply> reply = parseReply(received);
+        return reply && !reply->header("Set-Cookie").isEmpty();
+    };
+    // Four clients guessing in turn; each guess comes from the address `address(i)`.
+    const auto flood = [&](std::function<QByteArray(int)> address, int guesses) {
+        std::vector<std::thread> clients;
+        for (int client = 0; client < 4; ++client) {
+            clients.emplace_back([&, address, guesses, client] {
+                for (int i = client; i < guesses && !stop; i += 4) {
+                    // Now and then the right password: it opens only when the guess is checked.
+                    opened += attempt(address(i), i % 25 == 24 ? "a+b" : "wrong") ? 1 : 0;
+                    ++answered;
+                }
+            });
+        }
+        return clients;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    const auto visitorGetsIn = [&](const QByteArray& address) {
+        const qint64 started = clock.elapsed();
+        EXPECT_TRUE(attempt(address, "a+b"));
+        return clock.elapsed() - started;
+    };
+
+    // Addresses rotating through one IPv6 /64 count as one client: locked out after its fifth failure,
+    // however many addresses it spends, while a visitor from another network gets in at once.
+    std::vector<std::thread> network =
+        flood([](int i) { return "2001:db8:1:2:" + QByteArray::number(i + 1, 16) + "::1"; }, 2000);
+    ASSERT_TRUE(testing_support::waitUntil([&] { return answered >= 100; }));
+    EXPECT_LT(visitorGetsIn("2001:db8:9::1"), 1000);
+    for (std::thread& client : network)
+        client.join();
+    EXPECT_EQ(opened, 0) << "guesses from one /64 were checked past its lockout";
+
+    // Addresses of many networks get the share's budget together: 60 at once, then one a second, turns
+    // going round the networks waiting, so a visitor with the right password gets in within the wait.
+    answered = 0;
+    clock.restart();
+    std::vector<std::thread> many = flood(
+        [](int i) {
+            return "10." + QByteArray::number(i % 256) + "." + QByteArray::number(i / 256 % 256) + ".1";
+        },
+        100000);
+    ASSERT_TRUE(testing_support::waitUntil([&] { return answered >= 60; }));
+    EXPECT_LT(visitorGetsIn("192.0.2.1"), QuarryUnlockTurns::kMostWaiting * 1000);
+    const qint64 seconds = clock.elapsed() / 1000 + 1;
+    stop = true;
+    for (std::thread& client : many)
+        client.join();
+    EXPECT_LE(answered, 60 + seconds + 4) << "guesses answered in " << seconds << " s";
+}
+
 TEST(UnlockThrottle, LockoutsDoubleToHalfAnHourAndStayWhileFloodsOfClientsAreForgotten) {
     std::chrono::milliseconds now{5'000'000};
     QuarryUnlockThrottle throttle([&now] { return now; }, 100);
@@ -261,19 +338,18 @@ TEST(UnlockThrottle, LockoutsDoubleToHalfAnHourAndStayWhileFloodsOfClientsAreFor
     fail(throttle, "new19999", 4);
     EXPECT_TRUE(throttle.isLockedOut("new19999", "s"));
 
-    // Full of lockouts, newcomers share one record: together they get the guesses of one client, until
-    // the lockouts end and room is made again.
+    // Full of lockouts, a newcomer gets no record: nobody is locked out by others' failures, and the
+    // newcomers' guesses spend the share's budget, 60 at once from everyone, then one a second.
     QuarryUnlockThrottle full([&now] { return now; }, 3);
     for (const QString client : {"a", "b", "c"})
         fail(full, client, QuarryUnlockThrottle::kFailuresBeforeLockout);
-    for (int i = 0; i < QuarryUnlockThrottle::kFailuresBeforeLockout; ++i)
-        fail(full, "newcomer" + QString::number(i), 1);
-    EXPECT_TRUE(full.isLockedOut("newcomer-later", "s"));
+    fail(full, "newcomer", 60 - 3 * QuarryUnlockThrottle::kFailuresBeforeLockout);
+    EXPECT_FALSE(full.isLockedOut("newcomer", "s"));
     EXPECT_TRUE(full.isLockedOut("a", "s"));
-    now += QuarryUnlockThrottle::kFirstLockout;
-    fail(full, "d", 1);
-    EXPECT_FALSE(full.isLockedOut("d", "s"));
-    EXPECT_FALSE(full.isLockedOut("newcomer-later", "s"));
+    EXPECT_EQ(full.untilGuess("s"), std::chrono::seconds(1));
+    EXPECT_EQ(full.untilGuess("another share"), std::chrono::seconds(0));
+    now += std::chrono::seconds(1);
+    EXPECT_EQ(full.untilGuess("s"), std::chrono::seconds(0));
 
     // Clients that fail once and go quiet are forgotten again, long before the table is full.
     QuarryUnlockThrottle roomy([&now] { return now; });

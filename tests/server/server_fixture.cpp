@@ -135,15 +135,51 @@ void makeSparseFile(const QString& path, qint64 size) {
     ASSERT_TRUE(QFile::resize(path, size));
 }
 
-qint64 residentKiB(qint64 pid) {
+namespace {
+
+qint64 statusKiB(qint64 pid, const QByteArray& field) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
+}
+
+QByteArray bigEndian16(int value) {
+    return QByteArray(1, char(value >> 8)) + char(value & 0xff);
+}
+
+QByteArray segment(const char* marker, const QByteArray& body) {
+    return QByteArray::fromHex(marker) + bigEndian16(int(body.size()) + 2) + body;
+}
+
+} // namespace
+
+qint64 residentKiB(qint64 pid) {
+    return statusKiB(pid, "VmRSS");
+}
+
+qint64 peakResidentKiB(qint64 pid) {
+    return statusKiB(pid, "VmHWM");
+}
+
+QByteArray declaredJPEG(int width, int height, int components, bool progressive, int scanComponents) {
+    QByteArray frame = QByteArray(1, 8) + bigEndian16(height) + bigEndian16(width) + char(components);
+    for (int c = 1; c <= components; ++c)
+        frame += QByteArray(1, char(c)) + char(0x11) + char(0);
+    // One DC code of one bit, for the value 0.
+    const QByteArray table = QByteArray(1, 0) + char(1) + QByteArray(15, 0) + char(0);
+    QByteArray scan(1, char(scanComponents));
+    for (int c = 1; c <= scanComponents; ++c)
+        scan += QByteArray(1, char(c)) + char(0);
+    scan += progressive ? QByteArray("\0\0\0", 3) : QByteArray("\0\x3f\0", 3);
+    QByteArray jpeg = QByteArray::fromHex("ffd8") + segment("ffdb", QByteArray(1, 0) + QByteArray(64, 1)) +
+                      segment(progressive ? "ffc2" : "ffc0", frame) + segment("ffc4", table) +
+                      segment("ffda", scan);
+    return jpeg + QByteArray(156 - 2 - jpeg.size(), 0) + QByteArray::fromHex("ffd9");
 }
 
 Reply exchange(int port, const QByteArray& request, bool endSending) {

@@ -64,8 +64,14 @@ QStringList itemField(const QJsonObject& answer, const char* field);
 
 // A file of the given size that takes no room on disk.
 void makeSparseFile(const QString& path, qint64 size);
-// A process's resident memory.
+// A process's resident memory, and the most it has had.
 qint64 residentKiB(qint64 pid);
+qint64 peakResidentKiB(qint64 pid);
+
+// A JPEG of 156 bytes whose headers declare a picture of width by height pixels of the given number
+// of components, coded progressively or in one pass, with a first scan of scanComponents of them: all
+// the headers a decoder reads before it starts allocating, and no picture.
+QByteArray declaredJPEG(int width, int height, int components, bool progressive, int scanComponents);
 
 // Sends the bytes on a fresh connection, optionally ends the sending side, and reads the whole answer.
 Reply exchange(int port, const QByteArray& request, bool endSending = false);
