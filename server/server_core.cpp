@@ -2,6 +2,7 @@
 
 #include "core/descriptor_limit.h"
 #include "server/http/client_address.h"
+#include "server/site/host_names.h"
 #include "server/site/router.h"
 #include "server/web_server.h"
 
@@ -15,6 +16,8 @@ namespace {
 constexpr int kListenBacklog = 512;
 // Searches walking at once, at most; the others wait their turn.
 constexpr int kMaxSearches = 3;
+// Distinct refused host names reported to the desk, at most.
+constexpr qsizetype kMaxRefusedNames = 32;
 
 // Half the machine at most: decoding photos should leave room for everything else.
 int thumbnailThreads() {
@@ -73,6 +76,17 @@ QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddres
 }
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
+    QuarryShareServerSnapshot snapshot = m_server->currentSnapshot();
+    // Before any routing: a foreign name gets no handler at all, not even the unlock form.
+    if (const std::optional<QuarrySite::ForeignHost> foreign = QuarrySite::foreignHost(request, snapshot)) {
+        // Each name once, and only so many: a stranger sending made-up names must not flood the desk.
+        if (foreign->isHostName && m_refusedNames.size() < kMaxRefusedNames &&
+            !m_refusedNames.contains(foreign->name)) {
+            m_refusedNames.insert(foreign->name);
+            m_server->reportRefusedHostName(foreign->name);
+        }
+        return QuarrySite::misdirectedAnswer(snapshot, foreign->name);
+    }
     const QuarryShareWebServer::Options options = m_server->options();
     const QuarrySite::RequestContext context{QuarryHTTP::clientOf(request, peer),
                                              &m_throttle,
@@ -82,5 +96,5 @@ HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAdd
                                              &m_searches,
                                              options.search,
                                              &m_thumbnails};
-    return QuarrySite::route(request, m_server->currentSnapshot(), context);
+    return QuarrySite::route(request, snapshot, context);
 }

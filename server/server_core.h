@@ -11,6 +11,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 #include <QTcpServer>
 #include <QUuid>
 
@@ -56,4 +57,6 @@ private:
     QuarryArchiveWriters m_archives;
     // A pool of its own, so a folder of photos never holds up the other work.
     QuarryThumbnails m_thumbnails;
+    // The foreign host names reported so far.
+    QSet<QString> m_refusedNames;
 };

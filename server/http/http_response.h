@@ -101,13 +101,17 @@ struct HTTPResponse {
     std::shared_ptr<QuarryHTTPBodySource> stream;
     // Transfer-Encoding: chunked instead of Content-Length (a stream, or a HEAD answer standing for one).
     bool chunked = false;
+    // The body is a shared file's bytes (or made from them): no other site may embed it.
+    bool carriesSharedFile = false;
 
     qint64 bodyLength() const { return fileBody ? fileBody->length() : body.size(); }
     // The body bytes, read from the file when the body streams from one.
     QByteArray bodyBytes() const { return fileBody ? fileBody->readAll() : body; }
 
     // Status line, headers (Content-Length set, or Transfer-Encoding for a chunked body, none for 304;
-    // Connection: close unless given; sorted by name), Set-Cookie lines and the blank line.
+    // Connection: close unless given; sorted by name), Set-Cookie lines, the origin's isolation headers
+    // (Referrer-Policy, Cross-Origin-Opener-Policy, and Cross-Origin-Resource-Policy for a shared file's
+    // bytes) and the blank line.
     QByteArray serializedHead() const;
     // The head followed by the in-memory body.
     QByteArray serialized() const { return serializedHead() + body; }

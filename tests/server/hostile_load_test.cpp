@@ -54,7 +54,7 @@ bool closedByServer(int socket) {
 }
 
 Reply askOn(int socket, const QByteArray& target) {
-    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     return answerOf(socket, std::chrono::seconds(10));
 }
 

@@ -35,11 +35,27 @@ struct Reply {
 };
 
 // The headers, in order, of every page and JSON answer, and of a shared file's bytes.
-inline const QStringList kPageHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
-                                      "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
-inline const QStringList kFileHeaders{
-    "Accept-Ranges", "Connection", "Content-Disposition", "Content-Length",         "Content-Security-Policy",
-    "Content-Type",  "ETag",       "Last-Modified",       "X-Content-Type-Options", "X-Frame-Options"};
+inline const QStringList kPageHeaders{"Connection",
+                                      "Content-Length",
+                                      "Content-Security-Policy",
+                                      "Content-Type",
+                                      "X-Content-Type-Options",
+                                      "X-Frame-Options",
+                                      "Referrer-Policy",
+                                      "Cross-Origin-Opener-Policy"};
+inline const QStringList kFileHeaders{"Accept-Ranges",
+                                      "Connection",
+                                      "Content-Disposition",
+                                      "Content-Length",
+                                      "Content-Security-Policy",
+                                      "Content-Type",
+                                      "ETag",
+                                      "Last-Modified",
+                                      "X-Content-Type-Options",
+                                      "X-Frame-Options",
+                                      "Referrer-Policy",
+                                      "Cross-Origin-Opener-Policy",
+                                      "Cross-Origin-Resource-Policy"};
 
 std::optional<Reply> parseReply(const QByteArray& raw);
 
