@@ -182,8 +182,10 @@ TEST_F(Downloads, HeadAnswersWhatGetWouldWithoutABodyOrAnArchive) {
     for (int i = 0; i < 4; ++i)
         writeFile(root + QString("/album/%1.bin").arg(i), QByteArray(1 << 20, 'x'));
     const QByteArray head = rawExchange(port(), "HEAD /s/album/?download=1 HTTP/1.1\r\n\r\n");
-    EXPECT_TRUE(head.endsWith(
-        "Transfer-Encoding: chunked\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n\r\n"));
+    EXPECT_TRUE(
+        head.endsWith("Transfer-Encoding: chunked\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: "
+                      "DENY\r\nReferrer-Policy: same-origin\r\nCross-Origin-Opener-Policy: "
+                      "same-origin\r\nCross-Origin-Resource-Policy: same-origin\r\n\r\n"));
     EXPECT_EQ(QuarryArchiveWriters::runningThreads(), 0);
 }
 

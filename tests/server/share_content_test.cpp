@@ -29,16 +29,10 @@ QStringList names(const QJsonObject& listing) {
     return itemField(listing, "name");
 }
 
-const QStringList kArchiveHeaders{"Connection",
-                                  "Content-Disposition",
-                                  "Content-Security-Policy",
-                                  "Content-Type",
-                                  "Transfer-Encoding",
-                                  "X-Content-Type-Options",
-                                  "X-Frame-Options",
-                                  "Referrer-Policy",
-                                  "Cross-Origin-Opener-Policy",
-                                  "Cross-Origin-Resource-Policy"};
+const QStringList kArchiveHeaders =
+    QStringList{"Connection",        "Content-Disposition",    "Content-Security-Policy", "Content-Type",
+                "Transfer-Encoding", "X-Content-Type-Options", "X-Frame-Options"} +
+    kIsolationHeaders + QStringList{"Cross-Origin-Resource-Policy"};
 
 // One share with nested and empty folders, hidden and oddly named entries, and symbolic links that stay
 // inside, lead out, loop or dangle.

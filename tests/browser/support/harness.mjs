@@ -49,14 +49,14 @@ function startServer({ shares = {}, names = {}, passwords = {} }) {
   return startServing(process.env.BRIGHTLOOM_SHARE, args, env);
 }
 
-// One Chromium with a fresh profile. `problems` collects console errors, uncaught page errors and
-// CSP violations from every page, except those matching an `expected` pattern.
-async function launchBrowser({ expected = [] } = {}) {
+// One Chromium with a fresh profile and any further `args`. `problems` collects console errors,
+// uncaught page errors and CSP violations from every page, except those matching an `expected` pattern.
+async function launchBrowser({ expected = [], args = [] } = {}) {
   const profile = temporaryFolder('chromium-profile-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
-    args: CHROMIUM_FLAGS,
+    args: [...CHROMIUM_FLAGS, ...args],
     locale: 'en-US',
     timezoneId: 'UTC',
     viewport: { width: 1440, height: 900 },
@@ -93,8 +93,9 @@ async function launchBrowser({ expected = [] } = {}) {
   };
 }
 
-// Gives the tests of one file a server over `serverOptions()` and a browser, and checks once they are
-// done that no page logged an error or tripped the security policy.
+// Gives the tests of one file a server over `serverOptions()` and a browser (over `browserOptions`, or
+// what it gives for the server), and checks once they are done that no page logged an error or tripped
+// the security policy.
 export function sessionForTests(serverOptions, browserOptions) {
   const session = {};
   const opened = [];
@@ -107,7 +108,8 @@ export function sessionForTests(serverOptions, browserOptions) {
   };
   before(async () => {
     session.server = await startServer(serverOptions());
-    session.browser = await launchBrowser(browserOptions);
+    session.browser = await launchBrowser(
+      typeof browserOptions === 'function' ? browserOptions(session.server) : browserOptions);
   });
   afterEach(async () => {
     for (const page of opened.splice(0)) await page.close();
