@@ -49,7 +49,7 @@ protected:
 
 } // namespace
 
-TEST(StoreServerControl, ServesWhatIsOnComesBackByItselfAndMovesToANewPortOnlyAtARestart) {
+TEST(StoreServerControl, ServesWhatIsOnComesBackByItselfAndKeepsOnlyPortsItCanUse) {
     const int port = freePort();
     writeState(stateOnPort(port, 3));
     QuarryShareStoreEnvironment environment;
@@ -77,15 +77,9 @@ TEST(StoreServerControl, ServesWhatIsOnComesBackByItselfAndMovesToANewPortOnlyAt
         server.setPortString(QString::fromLatin1(rejected));
         EXPECT_EQ(store.appState().port, port) << rejected;
     }
+    // That URLs follow at once and the listener moves only at a restart, the settings window's test shows.
     server.setPortString(QStringLiteral("+8080"));
     EXPECT_EQ(readState()->port, 8080);
-    // URLs follow at once; the listener moves only at the next restart.
-    EXPECT_EQ(server.availableOrigins().first(), QStringLiteral("http://127.0.0.1:8080/"));
-    EXPECT_EQ(server.serverState().port, port);
-    const int next = freePort();
-    server.setPortString(QStringLiteral(" %1\n").arg(next));
-    server.restartServer();
-    ASSERT_TRUE(waitUntil([&] { return server.serverState().port == next; }));
 }
 
 TEST_F(OccupiedPort, FailuresThatKeepBeingRetriedNeverRaiseTheAlert) {
