@@ -12,7 +12,7 @@ FUZZ_DIR   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_FINDINGS ?= $(or $(TMPDIR),/tmp)/brightloom-share-fuzz
 
-.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-search bench-thumbnails
+.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-phone bench-search bench-thumbnails
 
 all: build
 
@@ -74,12 +74,17 @@ bench: build
 	BUILD_DIR=$(BUILD_DIR) ./bench/run.sh; status=$$?; \
 	BUILD_DIR=$(BUILD_DIR) node bench/thumbnails.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs || status=1; \
+	BUILD_DIR=$(BUILD_DIR) node bench/phone.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs || status=1; \
 	exit $$status
 
 # The column browser alone, in headless Chromium (chromium and the browser tests' npm modules).
 bench-browser: build
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs
+
+# A phone in headless Chromium before a folder of 2,000 photos of 24 megapixels: the grid and the viewer.
+bench-phone: build
+	BUILD_DIR=$(BUILD_DIR) node bench/phone.mjs
 
 # Thumbnails alone, against nginx's image filter (nginx and its module from deps-bench.txt).
 bench-thumbnails: build

@@ -59,7 +59,9 @@ function browserMarkup(share) {
   const rootURL = shareURL(share.slug, '', true);
   return (
     '<main class="browser">' +
-    '<header class="browser-header"><div class="browser-title"><h1 title="' +
+    '<header class="browser-header">' +
+    backControlMarkup() +
+    '<div class="browser-title"><h1 title="' +
     escapeHTML(share.name) +
     '">' +
     escapeHTML(share.name) +
@@ -70,6 +72,8 @@ function browserMarkup(share) {
     '/</span></header>' +
     '<div class="browser-bar"><nav id="breadcrumb" class="breadcrumb is-hidden" aria-label="Folder path"></nav>' +
     '<div class="toolbar">' +
+    viewToggleMarkup() +
+    pickButtonMarkup() +
     '<a id="download-current-folder" class="toolbar-button" href="' +
     escapeHTML(shareURL(share.slug, state.currentDirectory, true) + '?download=1') +
     '">' +
@@ -81,8 +85,10 @@ function browserMarkup(share) {
     icon('copy') +
     '<span>Copy URL</span></button>' +
     '</div></div>' +
+    pickBarMarkup() +
     '<div id="browser-stage" class="browser-stage">' +
     '<div id="browser-columns" class="browser-columns"></div>' +
+    '<div id="browser-grid" class="browser-grid"></div>' +
     '<div id="search-results" class="search-results"></div>' +
     '</div>' +
     '</main>'
@@ -111,7 +117,9 @@ function welcomeMarkup() {
 function inspectorMarkup() {
   return (
     '<aside class="inspector" aria-label="Details">' +
-    '<header class="inspector-header"><div class="inspector-title"><h2>Details</h2>' +
+    '<header class="inspector-header">' +
+    backControlMarkup() +
+    '<div class="inspector-title"><h2>Details</h2>' +
     '<p>Selection, size, path, and download actions live here.</p></div></header>' +
     '<div id="inspector-body" class="inspector-body"></div>' +
     '</aside>'
@@ -121,7 +129,9 @@ function inspectorMarkup() {
 function drawWholeView() {
   const share = currentShare();
   byId('app').innerHTML =
-    '<div class="app-shell">' +
+    '<div class="app-shell" data-pane="' +
+    initialPane(share) +
+    '">' +
     sidebarMarkup(share) +
     (share ? browserMarkup(share) : welcomeMarkup()) +
     inspectorMarkup() +
@@ -129,6 +139,8 @@ function drawWholeView() {
   if (share) document.title = share.name;
   else if (welcomeTitle) document.title = welcomeTitle;
   resetSearch();
+  dropGrid();
+  showBackControls();
   if (share) {
     resetColumns();
     showPath(state.currentDirectory, state.selectedRelativePath, { history: 'none' });

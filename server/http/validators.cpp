@@ -49,8 +49,12 @@ FileValidators validatorsFor(const struct stat& status) {
     char* at = identity;
     char* const end = identity + sizeof identity;
     const auto put = [&at, end](auto number, char after) {
-        at = std::to_chars(at, end, number).ptr;
-        if (after)
+        // Seven numbers of at most 20 digits each always fit; a number that did not would be left out.
+        const auto written = std::to_chars(at, end, number);
+        if (written.ec != std::errc())
+            return;
+        at = written.ptr;
+        if (after && at != end)
             *at++ = after;
     };
     put(static_cast<quint64>(status.st_dev), ':');

@@ -226,7 +226,8 @@ std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, 
 // in the order listed here.
 QString baseStyles() {
     static const QString styles =
-        resourceTexts({"app.css", "columns.css", "search.css", "details.css", "previews.css"});
+        resourceTexts({"app.css", "columns.css", "search.css", "details.css", "previews.css", "gallery.css",
+                       "picking.css", "viewer.css", "phone.css"});
     return styles;
 }
 
@@ -236,7 +237,8 @@ QString appScript() {
     static const QString script =
         QStringLiteral("(function () {\n'use strict';\n") +
         resourceTexts({"base.js", "state.js", "shell.js", "column_view.js", "column_browser.js",
-                       "keyboard.js", "search.js", "details.js", "previews.js", "app.js"}) +
+                       "keyboard.js", "search.js", "details.js", "previews.js", "phone.js", "gallery.js",
+                       "picking.js", "viewer.js", "app.js"}) +
         QStringLiteral("})();\n");
     return script;
 }

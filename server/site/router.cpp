@@ -71,6 +71,8 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
         return handleView(request, *share, relativePath, snapshot, context);
     if (query.value(QStringLiteral("thumb")) == QLatin1String("1"))
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails);
+    if (query.value(QStringLiteral("preview")) == QLatin1String("1"))
+        return handleThumbnail(*share, relativePath, snapshot, context.thumbnails, QuarryRendition::display);
 
     return offloadedWithSnapshot(
         context, snapshot,

@@ -37,11 +37,6 @@ bool switchIsOn(Desktop& desktop) {
     return item(desktop.settings(), "startAtLoginSwitch")->property("checked").toBool();
 }
 
-void reopenSettings(Desktop& desktop) {
-    desktop.settings()->close();
-    desktop.openSettings();
-}
-
 } // namespace
 
 // The server card from a failed start on an occupied port to a new port applied on restart.
@@ -114,7 +109,8 @@ TEST(StartAtLogin, TheSwitchWritesReadsAndRemovesTheAutostartEntry) {
 
     // Turned off elsewhere (the desktop's own settings write Hidden=true): the switch follows the file.
     testing_support::writeFile(entryPath(), written + "Hidden=true\n");
-    reopenSettings(desktop);
+    desktop.settings()->close();
+    desktop.openSettings();
     EXPECT_FALSE(switchIsOn(desktop));
     click(item(desktop.settings(), "startAtLoginSwitch"));
     ASSERT_TRUE(waitUntil([&] { return switchIsOn(desktop); }));

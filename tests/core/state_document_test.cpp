@@ -71,7 +71,6 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
     EXPECT_FALSE(written.value("publicTunnel").toObject().contains("hostname"));
 
     EXPECT_EQ(decodeAppState(encodeAppState(*decoded)), decoded);
-    // Every field present survives as well: the fuzz target's corpus (typical.json) reads back unchanged.
 
     // A salt without a digest (a hand-edited file) leaves the share open, not locked for good.
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON(R"(,"passwordSalt":"s","passwordDigest":"")")))

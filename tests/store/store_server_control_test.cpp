@@ -34,19 +34,6 @@ int statusUnder(int port, const QByteArray& host) {
     return answer.mid(9, 3).toInt();
 }
 
-// One share on a port that another listener holds until told to let go.
-class OccupiedPort : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
-        port = occupant.serverPort();
-        writeState(stateOnPort(port, 1));
-    }
-
-    QTcpServer occupant;
-    int port = 0;
-};
-
 } // namespace
 
 TEST(StoreServerControl, ServesWhatIsOnComesBackByItselfAndKeepsOnlyPortsItCanUse) {
@@ -82,36 +69,37 @@ TEST(StoreServerControl, ServesWhatIsOnComesBackByItselfAndKeepsOnlyPortsItCanUs
     EXPECT_EQ(readState()->port, 8080);
 }
 
-TEST_F(OccupiedPort, FailuresThatKeepBeingRetriedNeverRaiseTheAlert) {
-    QuarryShareStore store;
-    int errors = 0;
-    QObject::connect(&store, &QuarryShareStore::errorMessageChanged,
-                     [&] { errors += store.errorMessage() ? 1 : 0; });
-    store.start();
-    ASSERT_TRUE(waitUntil([&] { return store.server()->serverState().kind == Kind::failed; }));
-    EXPECT_EQ(store.statusMessage(), QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026));
-    // Every retry (each second) cancels the pending alert.
-    testing_support::spin(3500ms);
-    EXPECT_EQ(store.server()->serverState().kind, Kind::failed);
-    // The retry after the last failure succeeds: the alert that failure armed never shows.
-    occupant.close();
-    ASSERT_TRUE(waitForRunning(store));
-    EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
-    testing_support::spin(2500ms);
-    EXPECT_EQ(errors, 0);
-}
-
-TEST_F(OccupiedPort, AFailureWithoutRetryForTwoSecondsRaisesTheAlert) {
-    QuarryShareStoreEnvironment environment;
-    environment.timings.retryAfterFailure = 4s; // the retry comes only after the alert's delay
-    QuarryShareStore store(std::move(environment));
-    store.start();
-    ASSERT_TRUE(waitUntil([&] { return store.errorMessage().has_value(); }, 3500ms));
-    EXPECT_EQ(store.errorMessage(), store.server()->serverState().message);
-    occupant.close();
-    // The retry that finally succeeds clears the alert's message.
-    ASSERT_TRUE(waitForRunning(store));
-    EXPECT_FALSE(store.errorMessage());
+// A port another listener holds: failures retried every second never raise the alert (each retry cancels
+// the one pending), a failure left two seconds without a retry raises it, and the retry that finally
+// succeeds clears it.
+TEST(StoreServerControl, AFailedStartAlertsOnlyWhenNoRetryComesWithinTwoSeconds) {
+    for (const bool slowRetry : {false, true}) {
+        SCOPED_TRACE(slowRetry);
+        QTcpServer occupant;
+        ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
+        const int port = occupant.serverPort();
+        writeState(stateOnPort(port, 1));
+        QuarryShareStoreEnvironment environment;
+        if (slowRetry)
+            environment.timings.retryAfterFailure = 4s;
+        QuarryShareStore store(std::move(environment));
+        int alerts = 0;
+        QObject::connect(&store, &QuarryShareStore::errorMessageChanged,
+                         [&] { alerts += store.errorMessage() ? 1 : 0; });
+        store.start();
+        ASSERT_TRUE(waitUntil([&] { return store.server()->serverState().kind == Kind::failed; }));
+        EXPECT_EQ(store.statusMessage(), QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026));
+        testing_support::spin(3500ms);
+        EXPECT_EQ(store.server()->serverState().kind, Kind::failed);
+        EXPECT_EQ(store.errorMessage(),
+                  slowRetry ? std::optional(store.server()->serverState().message) : std::nullopt);
+        occupant.close();
+        ASSERT_TRUE(waitForRunning(store));
+        EXPECT_EQ(store.statusMessage(), QStringLiteral("Serving 1 folder on port %1.").arg(port));
+        EXPECT_FALSE(store.errorMessage());
+        testing_support::spin(2500ms); // the alert the last failure armed never shows
+        EXPECT_EQ(alerts, slowRetry ? 1 : 0);
+    }
 }
 
 TEST(StoreServerControl, InvalidStoredPortIsReportedAndRetried) {

@@ -50,8 +50,9 @@ function startServer({ shares = {}, names = {}, passwords = {} }) {
 }
 
 // One Chromium with a fresh profile and any further `args`. `problems` collects console errors,
-// uncaught page errors and CSP violations from every page, except those matching an `expected` pattern.
-async function launchBrowser({ expected = [], args = [] } = {}) {
+// uncaught page errors and CSP violations from every page, except those matching an `expected` pattern;
+// `device` overrides the desktop window (a phone's viewport, touch and mobile viewport handling).
+async function launchBrowser({ expected = [], device = {}, args = [] } = {}) {
   const profile = temporaryFolder('chromium-profile-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
@@ -61,6 +62,7 @@ async function launchBrowser({ expected = [], args = [] } = {}) {
     timezoneId: 'UTC',
     viewport: { width: 1440, height: 900 },
     colorScheme: 'light',
+    ...device,
   });
   const problems = [];
   const record = (text) => {
@@ -77,8 +79,9 @@ async function launchBrowser({ expected = [], args = [] } = {}) {
     const source = message.location().url || message.page()?.url() || '';
     // Chromium asks every site for /favicon.ico on its own; the server pages have no icon link.
     if (new URL(source, 'http://x').pathname === '/favicon.ico') return;
-    // A file without a thumbnail (not an image, or a broken one) keeps its icon: nothing went wrong.
-    if (/status of 404/.test(message.text()) && new URL(source, 'http://x').search === '?thumb=1') return;
+    // A file without a thumbnail or display rendition (not an image, or a broken one) keeps its icon
+    // or shows the file itself: nothing went wrong.
+    if (/status of 404/.test(message.text()) && /^\?(thumb|preview)=1$/.test(new URL(source, 'http://x').search)) return;
     record('console: ' + message.text() + ' (' + source + ')');
   });
   context.on('weberror', (error) => record('page error: ' + error.error().message));
