@@ -3,6 +3,7 @@
 #include "core/descriptor_limit.h"
 #include "server/http/client_address.h"
 #include "server/site/download_request.h"
+#include "server/site/host_names.h"
 #include "server/site/router.h"
 #include "server/web_server.h"
 
@@ -22,6 +23,8 @@ constexpr int kListingsPerClient = 2;
 // How often the allocator's free memory is looked at, and how much more of it is handed back.
 constexpr std::chrono::seconds kGiveBackInterval(3);
 constexpr qint64 kGiveBackAfter = 8 << 20;
+// Distinct refused host names reported to the desk, at most.
+constexpr qsizetype kMaxRefusedNames = 32;
 
 // Half the machine at most: decoding photos should leave room for everything else.
 int thumbnailThreads() {
@@ -103,6 +106,17 @@ QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddres
 }
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
+    QuarryShareServerSnapshot snapshot = m_server->currentSnapshot();
+    // Before any routing: a foreign name gets no handler at all, not even the unlock form.
+    if (const std::optional<QuarrySite::ForeignHost> foreign = QuarrySite::foreignHost(request, snapshot)) {
+        // Each name once, and only so many: a stranger sending made-up names must not flood the desk.
+        if (foreign->isHostName && m_refusedNames.size() < kMaxRefusedNames &&
+            !m_refusedNames.contains(foreign->name)) {
+            m_refusedNames.insert(foreign->name);
+            m_server->reportRefusedHostName(foreign->name);
+        }
+        return QuarrySite::misdirectedAnswer(snapshot, foreign->name);
+    }
     const QuarryShareWebServer::Options options = m_server->options();
     const QuarrySite::RequestContext context{.client = QuarryHTTP::clientOf(request, peer),
                                              .throttle = &m_throttle,
@@ -115,5 +129,5 @@ HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAdd
                                              .searchLimits = options.search,
                                              .thumbnails = &m_thumbnails,
                                              .checksums = &m_checksums};
-    return QuarrySite::route(request, m_server->currentSnapshot(), context);
+    return QuarrySite::route(request, snapshot, context);
 }

@@ -14,6 +14,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 #include <QTcpServer>
 #include <QTimer>
 #include <QUuid>
@@ -70,4 +71,6 @@ private:
     QTimer m_giveBack;
     // What the allocator held free after the last trim, or less when it has used some of it since.
     qint64 m_freeBytes = 0;
+    // The foreign host names reported so far.
+    QSet<QString> m_refusedNames;
 };

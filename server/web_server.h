@@ -38,6 +38,8 @@ public:
         bool operator==(const State&) const = default;
     };
     using StateHandler = std::function<void(const State&)>;
+    // Called with a host name the server refused to answer (each name once while the server lives).
+    using RefusedHostNameHandler = std::function<void(const QString& name)>;
 
     // Seams for tests and tools; the defaults are what the application uses.
     struct Options {
@@ -60,6 +62,8 @@ public:
     void update(const QuarryShareServerSnapshot& snapshot);
     // Called on the server thread for running and failed, and by stop() on its caller's thread.
     void setStateHandler(StateHandler handler);
+    // Called on the server thread.
+    void setRefusedHostNameHandler(RefusedHostNameHandler handler);
     QuarryShareServerSnapshot currentSnapshot() const;
 
     // The port actually listened on (useful after start with port 0); 0 while not listening.
@@ -79,12 +83,14 @@ private:
     bool clearCurrentListener(const QUuid& token);
     bool setListening(const QUuid& token, int port);
     void report(const State& state);
+    void reportRefusedHostName(const QString& name);
 
     mutable std::mutex m_lock;
     QUuid m_listenerToken;
     int m_listeningPort = 0;
     QuarryShareServerSnapshot m_snapshot;
     StateHandler m_stateHandler;
+    RefusedHostNameHandler m_refusedHostNameHandler;
     Options m_options;
 
     QThread m_thread;

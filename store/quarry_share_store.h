@@ -82,6 +82,7 @@ public:
     void setPort(int port);
     void changePublicTunnel(const std::function<void(QuarrySharePublicTunnel&)>& change,
                             Saving saving = Saving::now);
+    void setAllowedHostNames(const QStringList& names);
 
     // Derived views.
     QList<QuarryFolderShare> importedShares() const;
@@ -108,6 +109,7 @@ Q_SIGNALS:
     void sharesChanged();
     void portChanged();
     void publicTunnelChanged();
+    void allowedHostNamesChanged();
     void selectedShareIDChanged();
     void selectedShareChanged();
     void statusMessageChanged();

@@ -4,6 +4,7 @@
 #include "store/store_environment.h"
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <chrono>
@@ -25,6 +26,10 @@ class QuarryServerController : public QObject {
     Q_PROPERTY(int serverPort READ serverPort NOTIFY serverStateChanged)
     Q_PROPERTY(QString portString READ portString WRITE setPortString NOTIFY portStringChanged)
     Q_PROPERTY(QStringList availableOrigins READ availableOrigins NOTIFY availableOriginsChanged)
+    // The host names the user added for the server to answer besides its own, in the order added.
+    Q_PROPERTY(QStringList allowedHostNames READ allowedHostNames NOTIFY allowedHostNamesChanged)
+    // A name a visitor used that the server refused, for the main window's notice; "" when none waits.
+    Q_PROPERTY(QString refusedHostName READ refusedHostName NOTIFY refusedHostNameChanged)
 
 public:
     QuarryServerController(QuarryShareStore& store, std::unique_ptr<QuarryShareWebServer> server,
@@ -43,6 +48,19 @@ public:
     void ensureServerRunning(std::chrono::milliseconds delay);
     void handleSystemWake();
 
+    QStringList allowedHostNames() const;
+    QString refusedHostName() const { return m_refusedHostNames.value(0); }
+    // Adds a host name (any case, a trailing dot ignored); text that is no host name is ignored. The
+    // server answers it at once, without a restart.
+    Q_INVOKABLE void allowHostName(const QString& name);
+    Q_INVOKABLE void removeAllowedHostName(const QString& name);
+    // Puts the notice of the refused name away; the next one waiting, if any, takes its place.
+    Q_INVOKABLE void dismissRefusedHostName();
+    // The server refused a name: noticed once per name while the application runs.
+    void handleRefusedHostName(const QString& name);
+    // Hands the server the store's current snapshot (names it answers, shares) without a restart.
+    void updateSnapshot();
+
     // The port as the settings window edits it: text of 1025 to 65535 is kept (and saved), anything else
     // is ignored. The server moves to a new port only at its next restart.
     QString portString() const;
@@ -52,6 +70,8 @@ Q_SIGNALS:
     void serverStateChanged();
     void availableOriginsChanged();
     void portStringChanged();
+    void allowedHostNamesChanged();
+    void refusedHostNameChanged();
 
 private:
     QString serverStateName() const;
@@ -72,4 +92,7 @@ private:
     QTimer* m_failureAlertTimer = nullptr;
     QString m_pendingAlertMessage;
     QuarrySystemWakeWatcher* m_wakeWatcher = nullptr;
+    // The refused names waiting for the notice, the first one shown; and every name noticed so far.
+    QStringList m_refusedHostNames;
+    QSet<QString> m_noticedHostNames;
 };

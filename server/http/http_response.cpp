@@ -117,6 +117,11 @@ QByteArray HTTPResponse::serializedHead() const {
         appendHeaderSafe(head, cookie.stringValue());
         head.append("\r\n");
     }
+    // After everything else, always in this order: no link leaks a share's addresses to another site,
+    // no window of another site keeps a hold on ours, and no other site embeds a shared file.
+    head.append("Referrer-Policy: same-origin\r\nCross-Origin-Opener-Policy: same-origin\r\n");
+    if (carriesSharedFile)
+        head.append("Cross-Origin-Resource-Policy: same-origin\r\n");
     head.append("\r\n");
     return head;
 }
@@ -141,6 +146,8 @@ QString HTTPResponse::reasonPhraseFor(int statusCode) {
         return QStringLiteral("Content Too Large");
     case 416:
         return QStringLiteral("Range Not Satisfiable");
+    case 421:
+        return QStringLiteral("Misdirected Request");
     case 503:
         return QStringLiteral("Service Unavailable");
     default:
@@ -229,6 +236,7 @@ HTTPResponse HTTPResponse::fileBytes(const QByteArray& bytes, const QString& con
                                      const std::optional<QString>& disposition, const QString& policy) {
     HTTPResponse response = binary(bytes, contentType, disposition);
     response.headers.insert(QStringLiteral("Content-Security-Policy"), policy);
+    response.carriesSharedFile = true;
     return response;
 }
 

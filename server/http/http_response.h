@@ -116,6 +116,8 @@ struct HTTPResponse {
     qint64 streamLength = -1;
     // With deferred work: the answer when the work gets no turn in time; none: the busy page.
     std::shared_ptr<const HTTPResponse> whenBusy;
+    // The body is a shared file's bytes (or made from them): no other site may embed it.
+    bool carriesSharedFile = false;
 
     qint64 bodyLength() const {
         return fileBody ? fileBody->length() : streamLength >= 0 ? streamLength : body.size();
@@ -124,7 +126,9 @@ struct HTTPResponse {
     QByteArray bodyBytes() const { return fileBody ? fileBody->readAll() : body; }
 
     // Status line, headers (Content-Length set, or Transfer-Encoding for a chunked body, none for 304;
-    // Connection: close unless given; sorted by name), Set-Cookie lines and the blank line.
+    // Connection: close unless given; sorted by name), Set-Cookie lines, the origin's isolation headers
+    // (Referrer-Policy, Cross-Origin-Opener-Policy, and Cross-Origin-Resource-Policy for a shared file's
+    // bytes) and the blank line.
     QByteArray serializedHead() const;
     // The head followed by the in-memory body.
     QByteArray serialized() const { return serializedHead() + body; }

@@ -186,8 +186,19 @@ HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
 }
 
 HTTPResponse handleMetadataJSON(const HTTPRequest& request, const QString& slug,
-                                const QuarryShareServerSnapshot& snapshot) {
-    return answerForShare(request, slug, snapshot, buildItemMetadata, QStringLiteral("Item not found"));
+                                const QuarryShareServerSnapshot& snapshot, bool viaPublicLink) {
+    const auto build = [viaPublicLink](const QuarryFolderShare& share, const QString& relativePath) {
+        std::optional<ItemMetadataPayload> payload = buildItemMetadata(share, relativePath);
+        if (payload && viaPublicLink)
+            payload->path = displayPath(share, payload->relativePath);
+        return payload;
+    };
+    return answerForShare(request, slug, snapshot, build, QStringLiteral("Item not found"));
+}
+
+QString displayPath(const QuarryFolderShare& share, const QString& relativePath) {
+    const QString root = QLatin1Char('/') + share.urlSlug;
+    return relativePath.isEmpty() ? root : root + QLatin1Char('/') + relativePath;
 }
 
 } // namespace QuarrySite

@@ -53,8 +53,13 @@ HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
 // and its bytes shared; each client makes a couple at once; one whose every visitor has gone stops.
 HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
                               const QuarryShareServerSnapshot& snapshot, const RequestContext& context);
+// Over the public link the item's "path" is its display path (see `displayPath`), never the disk's.
 HTTPResponse handleMetadataJSON(const HTTPRequest& request, const QString& slug,
-                                const QuarryShareServerSnapshot& snapshot);
+                                const QuarryShareServerSnapshot& snapshot, bool viaPublicLink = false);
+
+// Where an item is as a visitor from afar may know it: "/" + the share's slug + the relative path. The
+// disk's own path would tell the user's account name and folder layout to the internet.
+QString displayPath(const QuarryFolderShare& share, const QString& relativePath);
 
 // The path pieces after the slug joined with "/"; nothing is decoded again.
 QString decodeRelativePath(const QStringList& segments);

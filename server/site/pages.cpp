@@ -4,6 +4,7 @@
 
 #include "server/files/containment.h"
 #include "server/http/html_text.h"
+#include "server/site/browse_api.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,7 +98,7 @@ QString pageHead(const QString& title) {
 
 QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
                       const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
-                      const std::optional<QString>& selectedRelativePath) {
+                      const std::optional<QString>& selectedRelativePath, bool viaPublicLink) {
     QList<QuarryFolderShare> enabled;
     for (const QuarryFolderShare& share : snapshot.shares) {
         if (share.isEnabled)
@@ -116,7 +117,8 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
     if (currentShare) {
         payload.insert(QStringLiteral("currentShareSlug"), currentShare->urlSlug);
         payload.insert(QStringLiteral("currentShareName"), currentShare->displayName());
-        payload.insert(QStringLiteral("currentSharePath"), currentShare->path);
+        payload.insert(QStringLiteral("currentSharePath"),
+                       viaPublicLink ? displayPath(*currentShare, QString()) : currentShare->path);
     }
     if (selectedRelativePath)
         payload.insert(QStringLiteral("selectedRelativePath"), *selectedRelativePath);
@@ -125,9 +127,9 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
 
 QString renderAppPage(const QuarryShareServerSnapshot& snapshot,
                       const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
-                      const std::optional<QString>& selectedRelativePath) {
+                      const std::optional<QString>& selectedRelativePath, bool viaPublicLink) {
     const QString data = QuarryHTTP::escapeForScriptTag(
-        bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath));
+        bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath, viaPublicLink));
     const QString title = currentShare ? currentShare->displayName() : snapshot.appName;
     static const QString dataOpen = QStringLiteral(
         "\n  <div id=\"app\"></div>\n  <script id=\"quarry-share-data\" type=\"application/json\">");
@@ -143,6 +145,15 @@ QString renderNotFoundPage(const QuarryShareServerSnapshot& snapshot) {
         {QStringLiteral("      <h1>Nothing here</h1>"),
          QStringLiteral("      <p class=\"lede\">That shared folder link is missing, disabled, or no "
                         "longer valid.</p>")});
+}
+
+QString renderMisdirectedPage(const QuarryShareServerSnapshot& snapshot, const QString& hostName) {
+    return noticePage(
+        snapshot.appName,
+        {QStringLiteral("      <h1>Wrong address</h1>"),
+         QStringLiteral("      <p class=\"lede\">This computer does not answer to the name ") +
+             QuarryHTTP::escapeHTML(hostName) +
+             QStringLiteral(". Ask the person who shared the link for the address it shows.</p>")});
 }
 
 QString renderMissingItemPage(const QuarryShareServerSnapshot&, const QuarryFolderShare& share) {

@@ -51,13 +51,13 @@ HTTPResponse offloadedWithSnapshot(const QuarrySite::RequestContext& context,
 }
 
 HTTPResponse sharePage(const QuarryFolderShare& share, const QString& relativePath,
-                       const QuarryShareServerSnapshot& snapshot) {
+                       const QuarryShareServerSnapshot& snapshot, bool viaPublicLink) {
     using namespace QuarrySite;
     const std::optional<Presentation> presentation = resolvePresentation(share, relativePath);
     if (!presentation)
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
-    return HTTPResponse::html(
-        renderAppPage(snapshot, share, presentation->initialDirectory, presentation->selectedRelativePath));
+    return HTTPResponse::html(renderAppPage(snapshot, share, presentation->initialDirectory,
+                                            presentation->selectedRelativePath, viaPublicLink));
 }
 
 QString shareRoot(const QuarryFolderShare& share) {
@@ -99,8 +99,10 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
         return handleThumbnail(*share, relativePath, snapshot, context.thumbnails, QuarryRendition::display);
 
     return offloadedWithSnapshot(
-        context, snapshot, [share = *share, relativePath](const QuarryShareServerSnapshot& arrivedWith) {
-            return sharePage(share, relativePath, arrivedWith);
+        context, snapshot,
+        [share = *share, relativePath,
+         viaPublicLink = context.client.viaPublicLink()](const QuarryShareServerSnapshot& arrivedWith) {
+            return sharePage(share, relativePath, arrivedWith, viaPublicLink);
         });
 }
 
@@ -129,8 +131,9 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
     if (get && path.startsWith(kMetaPrefix)) {
         return answeringBusyAsJSON(offloadedWithSnapshot(
             context, snapshot,
-            [request, slug = path.mid(kMetaPrefix.size())](const QuarryShareServerSnapshot& arrivedWith) {
-                return handleMetadataJSON(request, slug, arrivedWith);
+            [request, slug = path.mid(kMetaPrefix.size()),
+             viaPublicLink = context.client.viaPublicLink()](const QuarryShareServerSnapshot& arrivedWith) {
+                return handleMetadataJSON(request, slug, arrivedWith, viaPublicLink);
             }));
     }
     if (get && path.startsWith(kSearchPrefix))

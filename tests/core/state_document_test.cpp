@@ -45,6 +45,8 @@ TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("true", "\"yes\""))));
     EXPECT_FALSE(decodeAppState(R"({"port":"48173"})"));
     EXPECT_FALSE(decodeAppState(R"({"shares":{}})"));
+    for (const char* names : {R"({"allowedHostNames":"a.example"})", R"({"allowedHostNames":[1]})"})
+        EXPECT_FALSE(decodeAppState(names)) << names;
     EXPECT_FALSE(decodeAppState("not json"));
     EXPECT_FALSE(decodeAppState("[]"));
     // The tunnel record may be missing as a whole, but not its required keys.

@@ -71,7 +71,7 @@ bool endedOrStreaming(int socket, QByteArray& first) {
 }
 
 Reply askOn(int socket, const QByteArray& target) {
-    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     return answerOf(socket, std::chrono::seconds(10));
 }
 
@@ -348,7 +348,7 @@ TEST_F(ServedFolder, QueuedWorkHoldsNoSlotAndEndsWithinTheWaitingLimit) {
     options.limits.streamFloorWindow = std::chrono::seconds(2);
     options.archiveLimits = {.atOnce = 2, .perClient = 2};
     serve(options);
-    const QByteArray request = "GET /s/big/?download=1 HTTP/1.1\r\nHost: x\r\n";
+    const QByteArray request = "GET /s/big/?download=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n";
 
     // Archives asked for by one client, more than the connection ceiling, and never read: from one
     // address, then through the tunnel with one forwarded address.

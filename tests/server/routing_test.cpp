@@ -5,10 +5,13 @@
 #include "server_fixture.h"
 
 #include <QElapsedTimer>
+#include <QSysInfo>
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace server_testing;
@@ -69,6 +72,16 @@ TEST_F(Routing, PagesCarryTheDataTheClientStartsFrom) {
     expectedFile["initialDirectory"] = "sub";
     expectedFile["selectedRelativePath"] = "sub/b.txt";
     EXPECT_EQ(page_texts::bootstrap(file), expectedFile);
+    // Through the public link the disk's layout stays home: the share's and the item's display paths.
+    const QByteArray viaTunnel = "Cf-Connecting-Ip: 5.5.5.5\r\n";
+    expectedFile["currentSharePath"] = "/docs";
+    EXPECT_EQ(page_texts::bootstrap(get(port(), "/docs/sub/b.txt", viaTunnel).text()), expectedFile);
+    for (const auto& [target, local, remote] :
+         {std::tuple{"/__meta/docs?path=sub/b.txt", "/docs/sub/b.txt", "/docs/sub/b.txt"},
+          std::tuple{"/__meta/docs?path=", "/docs", "/docs"}}) {
+        EXPECT_EQ(jsonOf(get(port(), target)).value("path").toString(), folder.path() + local) << target;
+        EXPECT_EQ(jsonOf(get(port(), target, viaTunnel)).value("path").toString(), remote) << target;
+    }
 
     // The folder the client opens and the item it selects, whatever the method.
     EXPECT_EQ(get(port(), "/docs").body, get(port(), "/docs/").body);
@@ -107,7 +120,6 @@ TEST_F(Routing, EveryOtherRouteAnswersItsPage) {
         EXPECT_EQ(reply.header("Content-Type"), "text/html; charset=utf-8") << target;
         EXPECT_NE(reply.body, "hello") << target;
     }
-    EXPECT_EQ(get(port(), "http://localhost/docs/a.txt?download=1").body, "hello");
     EXPECT_EQ(get(port(), "/docs/a.txt//?download=1").body, "hello");
     EXPECT_EQ(get(port(), "/__asset/app-icon.png//").header("Content-Type"), "image/png");
 
@@ -119,6 +131,71 @@ TEST_F(Routing, EveryOtherRouteAnswersItsPage) {
         EXPECT_EQ(icon.header("Content-Disposition"), "");
         EXPECT_TRUE(icon.body.startsWith("\x89PNG"));
     }
+}
+
+TEST_F(Routing, AnswersOnlyTheNamesThisComputerIsKnownBy) {
+    // A share whose folder cannot be read, and the right password: a refused request must touch neither.
+    const QString locked = folder.path() + "/locked";
+    writeFile(locked + "/x.txt", "x");
+    ASSERT_TRUE(QFile::setPermissions(locked, {}));
+    snapshot.shares.append(makeShare({.slug = "locked", .path = locked}));
+    snapshot.hostNames = {"share.example.net", "desktop.home.arpa"};
+    serve();
+    std::mutex lock;
+    QStringList reported;
+    server->setRefusedHostNameHandler([&](const QString& name) {
+        const std::lock_guard locker(lock);
+        reported.append(name);
+    });
+    const QString computer = QSysInfo::machineHostName().section('.', 0, 0);
+    const auto exchangeWith = [this](const QByteArray& head) {
+        return exchange(port(), head + "\r\n" + (head.startsWith("POST") ? "password=a+b" : ""));
+    };
+    const QByteArray file = "GET /docs/a.txt?download=1 HTTP/1.1\r\n";
+    for (const QByteArray& host : QList<QByteArray>{
+             "127.0.0.1", "127.0.0.1:48173", "192.168.1.20", "[::1]", "[::1]:80", "[2001:DB8::1]",
+             "localhost", "LocalHost:1", "localhost.", computer.toUpper().toUtf8(),
+             computer.toUtf8() + ".local:8080", "share.example.net", "Desktop.Home.Arpa"}) {
+        const Reply reply = exchangeWith(file + "Host: " + host + "\r\n");
+        EXPECT_EQ(reply.status, 200) << host.constData();
+        EXPECT_EQ(reply.body, "hello") << host.constData();
+    }
+    EXPECT_EQ(exchangeWith("GET /docs/a.txt?download=1 HTTP/1.0\r\n").body, "hello");
+    EXPECT_EQ(
+        exchangeWith("GET http://LOCALHOST:9/docs/a.txt?download=1 HTTP/1.1\r\nHost: evil.example\r\n").body,
+        "hello");
+
+    for (const auto& [head, shown] : std::initializer_list<std::pair<QByteArray, QString>>{
+             {"Host: evil.example", "evil.example"},
+             {"Host: EVIL.example:48173", "evil.example"},
+             {"Host: 127.0.0.1.evil.example", "127.0.0.1.evil.example"},
+             {"Host: localhost.evil.example", "localhost.evil.example"},
+             {"Host: " + computer.toUtf8() + ".evil.example", computer.toLower() + ".evil.example"},
+             {"Host: ", ""},
+             {"Host: 127.0.0.1/docs", "127.0.0.1/docs"},
+             {"Host: user@127.0.0.1", "user@127.0.0.1"},
+             {"Host: [::1]x", "[::1]x"},
+             {"Host: <b>x</b>", "&lt;b&gt;x&lt;/b&gt;"}}) {
+        for (const QByteArray& start :
+             {file, QByteArray("GET /locked/x.txt?download=1 HTTP/1.1\r\n"),
+              QByteArray("GET /__browse/locked?path= HTTP/1.1\r\n"),
+              QByteArray("POST /__unlock/private HTTP/1.1\r\nContent-Length: 12\r\n")}) {
+            const Reply reply = exchangeWith(start + head + "\r\n");
+            EXPECT_EQ(reply.status, 421) << head.constData() << start.constData();
+            EXPECT_EQ(reply.reason, "Misdirected Request");
+            EXPECT_EQ(reply.headerNames(), kPageHeaders) << head.constData();
+            EXPECT_EQ(reply.text(), page_texts::misdirected(shown)) << head.constData();
+        }
+    }
+    // An absolute-form target's host counts, whatever Host says.
+    EXPECT_EQ(
+        exchangeWith("GET http://evil.example/docs/a.txt?download=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n").text(),
+        page_texts::misdirected("evil.example"));
+
+    // Each name that the user could add is reported once, in lower case and without its port.
+    const std::lock_guard locker(lock);
+    EXPECT_EQ(reported, (QStringList{"evil.example", "127.0.0.1.evil.example", "localhost.evil.example",
+                                     computer.toLower() + ".evil.example"}));
 }
 
 TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
@@ -141,7 +218,8 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
         request(port(), "POST", "/__unlock/private", {}, "password=a%20c&redirect=%2Fprivate%2Fx");
     EXPECT_EQ(wrong.status, 303);
     EXPECT_EQ(wrong.reason, "See Other");
-    EXPECT_EQ(wrong.headerNames(), (QStringList{"Connection", "Content-Length", "Location"}));
+    EXPECT_EQ(wrong.headerNames(), (QStringList{"Connection", "Content-Length", "Location", "Referrer-Policy",
+                                                "Cross-Origin-Opener-Policy"}));
     EXPECT_EQ(wrong.header("Location"), "/private/?failed=1");
     EXPECT_TRUE(wrong.body.isEmpty());
 
@@ -149,7 +227,8 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
     const Reply right = request(port(), "POST", "/__unlock/private", {},
                                 "password=a+b&redirect=%2Fprivate%2Fsecret.txt%3Fdownload%3D1");
     EXPECT_EQ(right.status, 303);
-    EXPECT_EQ(right.headerNames(), (QStringList{"Connection", "Content-Length", "Location", "Set-Cookie"}));
+    EXPECT_EQ(right.headerNames(), (QStringList{"Connection", "Content-Length", "Location", "Set-Cookie",
+                                                "Referrer-Policy", "Cross-Origin-Opener-Policy"}));
     EXPECT_EQ(right.header("Location"), "/private/secret.txt?download=1");
     // The cookie value derives from the stored digest, so both must stay as earlier versions wrote them.
     const QString cookieValue = "f9c090a822399310be5cb6a650c93917caecab39017adc5a59dc07dd1d1877da";
@@ -177,7 +256,7 @@ TEST_F(Routing, UnlockFlowEndToEndWithARealCookie) {
                                     QByteArray("&redirect=%2Fa%0D%0ASet-Cookie:%20x=1"), QByteArray()}) {
         const Reply reply = request(port(), "POST", "/__unlock/private", {}, "password=a+b" + field);
         EXPECT_EQ(reply.header("Location"), "/private/") << field.constData();
-        EXPECT_EQ(reply.headers.size(), 4);
+        EXPECT_EQ(reply.headers.size(), 6);
     }
 
     // A new password turns the old cookie away.

@@ -47,7 +47,7 @@ void generateTree(const QString& root, int folders, int files) {
 
 int sendSearch(int port, const QString& target, const QByteArray& client) {
     const int socket = connectTo(port);
-    sendAll(socket, "GET " + QUrl::toPercentEncoding(target, "/?=&") + " HTTP/1.1\r\nHost: x\r\n" +
+    sendAll(socket, "GET " + QUrl::toPercentEncoding(target, "/?=&") + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
                         "Cf-Connecting-Ip: " + client + "\r\n\r\n");
     return socket;
 }

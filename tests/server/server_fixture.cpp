@@ -97,7 +97,7 @@ QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout) {
 
 int ask(int port, const QByteArray& target, const QByteArray& extraHead) {
     const int socket = connectTo(port);
-    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extraHead + "\r\n");
+    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHead + "\r\n");
     return socket;
 }
 

@@ -34,12 +34,19 @@ struct Reply {
     QString text() const { return QString::fromUtf8(body); }
 };
 
-// The headers, in order, of every page and JSON answer, and of a shared file's bytes.
-inline const QStringList kPageHeaders{"Connection",   "Content-Length",         "Content-Security-Policy",
-                                      "Content-Type", "X-Content-Type-Options", "X-Frame-Options"};
-inline const QStringList kFileHeaders{
-    "Accept-Ranges", "Connection", "Content-Disposition", "Content-Length",         "Content-Security-Policy",
-    "Content-Type",  "ETag",       "Last-Modified",       "X-Content-Type-Options", "X-Frame-Options"};
+// The headers, in order, of every page and JSON answer, and of a shared file's bytes: the isolation
+// headers come last, after every other.
+inline const QStringList kIsolationHeaders{"Referrer-Policy", "Cross-Origin-Opener-Policy"};
+inline const QStringList kPageHeaders =
+    QString("Connection Content-Length Content-Security-Policy Content-Type X-Content-Type-Options "
+            "X-Frame-Options")
+        .split(' ') +
+    kIsolationHeaders;
+inline const QStringList kFileHeaders = QString("Accept-Ranges Connection Content-Disposition Content-Length "
+                                                "Content-Security-Policy Content-Type ETag "
+                                                "Last-Modified X-Content-Type-Options X-Frame-Options")
+                                            .split(' ') +
+                                        kIsolationHeaders + QStringList{"Cross-Origin-Resource-Policy"};
 
 std::optional<Reply> parseReply(const QByteArray& raw);
 

@@ -49,15 +49,15 @@ function startServer({ shares = {}, names = {}, passwords = {} }) {
   return startServing(process.env.BRIGHTLOOM_SHARE, args, env);
 }
 
-// One Chromium with a fresh profile. `problems` collects console errors, uncaught page errors and
-// CSP violations from every page, except those matching an `expected` pattern; `device` overrides
-// the desktop window (a phone's viewport, touch and mobile viewport handling).
-async function launchBrowser({ expected = [], device = {} } = {}) {
+// One Chromium with a fresh profile and any further `args`. `problems` collects console errors,
+// uncaught page errors and CSP violations from every page, except those matching an `expected` pattern;
+// `device` overrides the desktop window (a phone's viewport, touch and mobile viewport handling).
+async function launchBrowser({ expected = [], device = {}, args = [] } = {}) {
   const profile = temporaryFolder('chromium-profile-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
-    args: CHROMIUM_FLAGS,
+    args: [...CHROMIUM_FLAGS, ...args],
     locale: 'en-US',
     timezoneId: 'UTC',
     viewport: { width: 1440, height: 900 },
@@ -96,8 +96,9 @@ async function launchBrowser({ expected = [], device = {} } = {}) {
   };
 }
 
-// Gives the tests of one file a server over `serverOptions()` and a browser, and checks once they are
-// done that no page logged an error or tripped the security policy.
+// Gives the tests of one file a server over `serverOptions()` and a browser (over `browserOptions`, or
+// what it gives for the server), and checks once they are done that no page logged an error or tripped
+// the security policy.
 export function sessionForTests(serverOptions, browserOptions) {
   const session = {};
   const opened = [];
@@ -110,7 +111,8 @@ export function sessionForTests(serverOptions, browserOptions) {
   };
   before(async () => {
     session.server = await startServer(serverOptions());
-    session.browser = await launchBrowser(browserOptions);
+    session.browser = await launchBrowser(
+      typeof browserOptions === 'function' ? browserOptions(session.server) : browserOptions);
   });
   afterEach(async () => {
     for (const page of opened.splice(0)) await page.close();
