@@ -12,7 +12,7 @@ FUZZ_DIR   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_FINDINGS ?= $(or $(TMPDIR),/tmp)/brightloom-share-fuzz
 
-.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-search bench-thumbnails
+.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-phone bench-search bench-thumbnails bench-hostile
 
 all: build
 
@@ -74,12 +74,17 @@ bench: build
 	BUILD_DIR=$(BUILD_DIR) ./bench/run.sh; status=$$?; \
 	BUILD_DIR=$(BUILD_DIR) node bench/thumbnails.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs || status=1; \
+	BUILD_DIR=$(BUILD_DIR) node bench/phone.mjs || status=1; \
 	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs || status=1; \
 	exit $$status
 
 # The column browser alone, in headless Chromium (chromium and the browser tests' npm modules).
 bench-browser: build
 	BUILD_DIR=$(BUILD_DIR) node bench/browser.mjs
+
+# A phone in headless Chromium before a folder of 2,000 photos of 24 megapixels: the grid and the viewer.
+bench-phone: build
+	BUILD_DIR=$(BUILD_DIR) node bench/phone.mjs
 
 # Thumbnails alone, against nginx's image filter (nginx and its module from deps-bench.txt).
 bench-thumbnails: build
@@ -90,6 +95,16 @@ bench-thumbnails: build
 bench-search: build
 	@./scripts/deps.sh deps-bench.txt
 	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs
+
+# The probe's hostile shapes against the release build, each on a fresh server, with other visitors'
+# answers, memory and CPU meanwhile (make bench-hostile HOSTILE_ARGS="--only flood --scale 0.2").
+bench-hostile: build
+	BUILD_DIR=$(BUILD_DIR) python3 bench/hostile.py $(HOSTILE_ARGS)
+
+# Hostile input and what it costs the server: decoder bombs, one thumbnail asked for by twenty at once,
+# unlock guesses from one /64 and from many networks, thousands of half-sent bodies, unreadable heads.
+bench-hostile-input: build
+	BUILD_DIR=$(BUILD_DIR) python3 bench/hostile_input.py
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <optional>
@@ -81,6 +82,9 @@ struct QuarryShareAppState {
     QList<QuarryFolderShare> shares;
     QString installationID = newUUIDText();
     QuarrySharePublicTunnel publicTunnel;
+    // Host names the user trusts the server to answer besides its own (a name of the local network's
+    // DNS, a reverse proxy's), lower case.
+    QStringList allowedHostNames;
 
     bool operator==(const QuarryShareAppState&) const = default;
 };

@@ -154,6 +154,8 @@ QJsonObject encodeAppStateObject(const QuarryShareAppState& state) {
     object.insert(QLatin1String("shares"), shares);
     object.insert(QLatin1String("installationID"), state.installationID);
     object.insert(QLatin1String("publicTunnel"), encodePublicTunnel(state.publicTunnel));
+    if (!state.allowedHostNames.isEmpty())
+        object.insert(QLatin1String("allowedHostNames"), QJsonArray::fromStringList(state.allowedHostNames));
     return object;
 }
 
@@ -250,6 +252,17 @@ std::optional<QuarryShareAppState> decodeAppState(const QByteArray& document) {
             return std::nullopt;
         state.publicTunnel = *decoded;
     } else if (!tunnel.isUndefined() && !tunnel.isNull()) {
+        return std::nullopt;
+    }
+
+    const QJsonValue names = object.value(QLatin1String("allowedHostNames"));
+    if (names.isArray()) {
+        for (const QJsonValue& name : names.toArray()) {
+            if (!name.isString())
+                return std::nullopt;
+            state.allowedHostNames.append(name.toString());
+        }
+    } else if (!names.isUndefined() && !names.isNull()) {
         return std::nullopt;
     }
     return state;

@@ -39,6 +39,8 @@ public:
         bool operator==(const State&) const = default;
     };
     using StateHandler = std::function<void(const State&)>;
+    // Called with a host name the server refused to answer (each name once while the server lives).
+    using RefusedHostNameHandler = std::function<void(const QString& name)>;
     // Told of every answer that hands out a share's content, and of unlock attempts (see
     // QuarryActivityEvent): while a long answer is sent and once it ends.
     using ActivityHandler = std::function<void(const QuarryActivityEvent&)>;
@@ -64,6 +66,8 @@ public:
     void update(const QuarryShareServerSnapshot& snapshot);
     // Called on the server thread for running and failed, and by stop() on its caller's thread.
     void setStateHandler(StateHandler handler);
+    // Called on the server thread.
+    void setRefusedHostNameHandler(RefusedHostNameHandler handler);
     // Called on the server thread; it must only hand the event on. None (the default): nothing is recorded.
     void setActivityHandler(ActivityHandler handler);
     QuarryShareServerSnapshot currentSnapshot() const;
@@ -85,6 +89,7 @@ private:
     bool clearCurrentListener(const QUuid& token);
     bool setListening(const QUuid& token, int port);
     void report(const State& state);
+    void reportRefusedHostName(const QString& name);
     bool recordsActivity() const;
     void reportActivity(const QuarryActivityEvent& event);
 
@@ -93,6 +98,7 @@ private:
     int m_listeningPort = 0;
     QuarryShareServerSnapshot m_snapshot;
     StateHandler m_stateHandler;
+    RefusedHostNameHandler m_refusedHostNameHandler;
     std::shared_ptr<const ActivityHandler> m_activityHandler;
     Options m_options;
 

@@ -133,6 +133,9 @@ QuarryShareServerSnapshot QuarryShareStore::currentSnapshot() const {
     QuarryShareServerSnapshot snapshot;
     snapshot.appName = QString::fromLatin1(appName);
     snapshot.shares = m_appState.shares;
+    snapshot.hostNames = m_appState.allowedHostNames;
+    if (m_appState.publicTunnel.hostname && !m_appState.publicTunnel.hostname->isEmpty())
+        snapshot.hostNames.append(m_appState.publicTunnel.hostname->toLower());
     return snapshot;
 }
 
@@ -226,6 +229,14 @@ void QuarryShareStore::changePublicTunnel(const std::function<void(QuarrySharePu
         Q_EMIT publicTunnelChanged();
     if (saving == Saving::now)
         save();
+}
+
+void QuarryShareStore::setAllowedHostNames(const QStringList& names) {
+    if (m_appState.allowedHostNames == names)
+        return;
+    m_appState.allowedHostNames = names;
+    save();
+    Q_EMIT allowedHostNamesChanged();
 }
 
 // Views derived from the state on every read, never stored.

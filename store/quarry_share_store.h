@@ -102,6 +102,7 @@ public:
     void setPort(int port);
     void changePublicTunnel(const std::function<void(QuarrySharePublicTunnel&)>& change,
                             Saving saving = Saving::now);
+    void setAllowedHostNames(const QStringList& names);
 
     // Derived views.
     QList<QuarryFolderShare> importedShares() const;
@@ -136,6 +137,7 @@ Q_SIGNALS:
     void sharesChanged();
     void portChanged();
     void publicTunnelChanged();
+    void allowedHostNamesChanged();
     void selectedShareIDChanged();
     void selectedShareChanged();
     void statusMessageChanged();

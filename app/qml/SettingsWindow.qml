@@ -287,6 +287,58 @@ ThemedWindow {
                         wrapMode: Text.Wrap
                     }
 
+                    AppText {
+                        objectName: "hostNamesTitle"
+                        text: "Other names for this computer"
+                        size: Theme.caption
+                        semibold: true
+                        secondary: true
+                    }
+
+                    Repeater {
+                        objectName: "allowedHostNames"
+                        model: window.server.allowedHostNames
+                        delegate: RowLayout {
+                            required property string modelData
+                            objectName: "allowedHostName_" + modelData
+                            Layout.fillWidth: true
+                            spacing: 8
+                            SelectableText {
+                                Layout.fillWidth: true
+                                text: parent.modelData
+                                monospaced: true
+                            }
+                            AppButton {
+                                objectName: "removeHostName_" + parent.modelData
+                                text: "Remove"
+                                onClicked: window.server.removeAllowedHostName(parent.modelData)
+                            }
+                        }
+                    }
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 8
+                        AppTextField {
+                            id: hostNameField
+                            objectName: "hostNameField"
+                            Layout.fillWidth: true
+                            // Names of the local network's own DNS, or a reverse proxy's, that visitors use.
+                            placeholderText: "A name such as desktop.home.arpa"
+                            onAccepted: addHostNameButton.clicked()
+                        }
+                        AppButton {
+                            id: addHostNameButton
+                            objectName: "addHostNameButton"
+                            text: "Add Name"
+                            enabled: hostNameField.text.trim() !== ""
+                            onClicked: {
+                                window.server.allowHostName(hostNameField.text)
+                                hostNameField.text = ""
+                            }
+                        }
+                    }
+
                     RowLayout {
                         spacing: 8
                         AppButton {

@@ -8,7 +8,7 @@ function openShare(slug) {
   state.currentShareSlug = slug;
   state.currentDirectory = '';
   state.selectedRelativePath = null;
-  window.history.pushState(null, '', shareURL(slug, '', true));
+  window.history.pushState(historyMark(), '', shareURL(slug, '', true));
   drawWholeView();
 }
 
@@ -19,6 +19,7 @@ function openFolder(path) {
 
 // A step back or forward in the history: within the same share only what differs is redrawn.
 function restoreFromLocation() {
+  if (viewerFollowsLocation()) return;
   const pathname = window.location.pathname;
   const parts = pathname
     .split('/')
@@ -111,6 +112,10 @@ function start() {
   app.addEventListener('keydown', handleColumnKey);
   window.addEventListener('popstate', restoreFromLocation);
   startSearch();
+  startPhone();
+  startGallery();
+  startPicking();
+  startViewer();
   applyTheme(state.theme);
   drawWholeView();
 }

@@ -130,6 +130,7 @@ function commitStep(step, listings) {
   columns.committed = { directory: folder, selection: selected };
 
   const last = columns.list[columns.list.length - 1];
+  offerSmallerZip(share, folder, last ? last.items : []);
   const change = { share, selection: selected, metadata: step.metadata, items: last ? last.items : [] };
   change.viaKeyboard = !!options.viaKeyboard;
   for (const hook of hooks.selectionChanged) hook(change);
@@ -155,8 +156,10 @@ function failStep(error) {
   for (const column of columns.list) column.element.classList.remove('is-stale');
 }
 
-// The column that holds the selection (the last one without a selection): the one Tab reaches.
+// The column that holds the selection (the last one without a selection): the one Tab reaches. On a
+// phone, the one column in sight.
 function activeColumn() {
+  if (isPhoneLayout()) return columns.list[columns.list.length - 1] || null;
   const selection = state.selectedRelativePath;
   for (let index = columns.list.length - 1; index >= 0 && selection !== null; index -= 1) {
     const column = columns.list[index];
@@ -169,17 +172,21 @@ function recordInHistory(share, folder, selected, mode) {
   if (mode === 'none') return;
   const isFile = selected !== null && selected !== folder;
   const url = isFile ? shareURL(share.slug, selected, false) : shareURL(share.slug, folder, true);
-  if (mode === 'replace') window.history.replaceState(null, '', url);
-  else if (url !== window.location.pathname) window.history.pushState(null, '', url);
+  if (mode === 'replace') window.history.replaceState(window.history.state, '', url);
+  else if (url !== window.location.pathname) window.history.pushState(historyMark(), '', url);
 }
 
-// A row picked by a click or a key: a folder opens its column, a file is selected in its folder.
+// A row picked by a click or a key: a folder opens its column, a file is selected in its folder. On a
+// phone, where one column is in sight, a tap on a photo or video opens the viewer, and the keys
+// select a folder in place (Enter or Right opens it).
 function pickRow(column, index, viaKeyboard) {
   const item = column.items[index];
   if (!item) return;
   const path = itemPath(item);
+  const phone = isPhoneLayout();
+  if (phone && !viaKeyboard && openViewerFromRow(column, index)) return;
   const options = { history: viaKeyboard ? 'replace' : 'push', viaKeyboard };
-  if (itemIsFolder(item)) showPath(path, path, options);
+  if (itemIsFolder(item) && !(phone && viaKeyboard)) showPath(path, path, options);
   else showPath(parentPath(path), path, options);
 }
 
@@ -189,7 +196,10 @@ function enterColumn(column) {
   if (!item || !itemIsFolder(item)) return;
   const next = columns.list[columns.list.indexOf(column) + 1];
   if (!next || next.path !== itemPath(item) || next.element.classList.contains('is-stale')) {
-    if (state.currentDirectory === itemPath(item)) {
+    if (isPhoneLayout()) {
+      showPath(itemPath(item), itemPath(item), { history: 'replace', viaKeyboard: true });
+      columns.enterWhenShown = { generation: columns.generation, path: itemPath(item) };
+    } else if (state.currentDirectory === itemPath(item)) {
       columns.enterWhenShown = { generation: columns.generation, path: itemPath(item) };
     }
     return;
@@ -203,6 +213,11 @@ function enterColumn(column) {
 function leaveColumn(column) {
   const index = columns.list.indexOf(column);
   if (index <= 0) return;
+  // On a phone the parent's column takes this one's place, and the focus with it.
+  if (isPhoneLayout()) {
+    showPath(parentPath(column.path), column.path, { history: 'replace', viaKeyboard: true });
+    return;
+  }
   columns.list[index - 1].focus();
   showPath(column.path, column.path, { history: 'replace', viaKeyboard: true });
 }

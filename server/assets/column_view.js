@@ -149,7 +149,7 @@ class ColumnView {
     row.title = itemName(item);
     row.style.top = index * this.pitch + 'px';
     row.innerHTML = rowMarkup(item, this.detail);
-    for (const hook of hooks.rowDrawn) hook(row, item);
+    for (const hook of hooks.rowDrawn) hook(row, item, this);
     this.rows.set(index, row);
     return row;
   }

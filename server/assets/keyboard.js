@@ -1,6 +1,7 @@
 // The keyboard of the column browser, on whichever column has the focus: Up and Down, Home and End,
-// Page Up and Page Down move the selection in it; Right or Enter enter the selected folder's column;
-// Left goes back to the parent column; typing the first letters of a name selects it.
+// Page Up and Page Down move the selection in it; Right or Enter enter the selected folder's column
+// (Enter opens a photo or video in the viewer); Left goes back to the parent column; typing the first
+// letters of a name selects it; Space picks the selected row, Escape ends picking.
 
 const TYPE_AHEAD_PAUSE = 1000; // ms after which typed letters start a new name
 
@@ -57,15 +58,21 @@ function handleColumnKey(event) {
       moveSelection(column, Math.max(marked, 0) - column.pageSize());
       break;
     case 'ArrowRight':
-    case 'Enter':
       enterColumn(column);
+      break;
+    case 'Enter':
+      if (!activateMarkedRow(column)) enterColumn(column);
       break;
     case 'ArrowLeft':
       leaveColumn(column);
       break;
     case ' ':
-      // Space belongs to a name being typed; alone it would only scroll the column.
+      // Space belongs to a name being typed; alone it picks the selected row.
       if (typeAhead.text && typeAhead.column === column) selectByTyping(column, ' ');
+      else if (column.marked >= 0 && column.path !== null) togglePick(column.items, column.marked, column.path);
+      break;
+    case 'Escape':
+      if (!cancelPicking()) return;
       break;
     default:
       if ([...event.key].length !== 1) return;

@@ -10,7 +10,7 @@ function suffixSet(text) {
 }
 
 const PREVIEW_SUFFIXES = {
-  image: suffixSet('jpg jpeg png gif webp avif bmp'),
+  image: suffixSet('jpg jpeg png gif webp avif bmp heic heif tif tiff'),
   video: suffixSet('mp4 m4v webm ogv mov mkv'),
   audio: suffixSet('mp3 m4a aac ogg oga opus wav flac weba'),
   pdf: suffixSet('pdf'),
@@ -22,7 +22,7 @@ const PREVIEW_SUFFIXES = {
 };
 // Names without a suffix that are text by custom; the server's answer has the last word.
 const TEXT_NAMES = suffixSet('readme makefile dockerfile changelog authors copying license notice todo');
-const THUMBNAIL_SUFFIXES = suffixSet('jpg jpeg png gif webp bmp tif tiff');
+const THUMBNAIL_SUFFIXES = suffixSet('jpg jpeg png gif webp bmp tif tiff heic heif');
 
 function nameSuffix(name) {
   const dot = name.lastIndexOf('.');
@@ -80,12 +80,12 @@ function previewMarkup(kind, name, viewURL, thumbURL) {
   }
 }
 
-// The thumbnail shows first; the full image, asked for once the thumbnail is in (or a moment has
-// passed), takes its place when it has arrived. Without either the preview goes, and the card's icon
-// is what remains.
+// The thumbnail shows first; the display-size image (the file itself from a server that makes none),
+// asked for once the thumbnail is in (or a moment has passed), takes its place when it has arrived.
+// Without either the preview goes, and the card's icon is what remains.
 const FULL_IMAGE_DELAY = 300; // ms the full image waits for the thumbnail at most
 
-function startImagePreview(card, viewURL) {
+function startImagePreview(card, viewURL, previewURL) {
   const image = card.querySelector('.preview-image');
   const full = new Image();
   let thumbnailFailed = false;
@@ -94,7 +94,7 @@ function startImagePreview(card, viewURL) {
     if (thumbnailFailed && fullFailed) card.remove();
   };
   const loadFull = () => {
-    if (!full.src && image.isConnected) full.src = viewURL;
+    if (!full.src && image.isConnected) full.src = previewURL;
   };
   image.addEventListener('load', loadFull, { once: true });
   image.addEventListener('error', () => {
@@ -111,6 +111,10 @@ function startImagePreview(card, viewURL) {
     image.classList.add('is-full');
   });
   full.addEventListener('error', () => {
+    if (full.src.endsWith('?preview=1')) {
+      full.src = viewURL;
+      return;
+    }
     fullFailed = true;
     giveUpIfBoth();
   });
@@ -189,7 +193,7 @@ function showPreview(body, share, meta) {
   card.dataset.kind = kind;
   card.innerHTML = previewMarkup(kind, name, viewURL, fileFormURL(share, meta.relativePath, 'thumb'));
   body.prepend(card);
-  if (kind === 'image') startImagePreview(card, viewURL);
+  if (kind === 'image') startImagePreview(card, viewURL, fileFormURL(share, meta.relativePath, 'preview'));
   else if (kind === 'video' || kind === 'audio') startMediaPreview(card);
   else if (kind === 'text') startTextPreview(card, viewURL);
 }

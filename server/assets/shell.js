@@ -66,7 +66,9 @@ function browserMarkup(share) {
   const rootURL = shareURL(share.slug, '', true);
   return (
     '<main class="browser">' +
-    '<header class="browser-header"><div class="browser-title"><h1 title="' +
+    '<header class="browser-header">' +
+    backControlMarkup() +
+    '<div class="browser-title"><h1 title="' +
     escapeHTML(share.name) +
     '">' +
     escapeHTML(share.name) +
@@ -79,19 +81,30 @@ function browserMarkup(share) {
     '/</span></header>' +
     '<div class="browser-bar"><nav id="breadcrumb" class="breadcrumb is-hidden" aria-label="Folder path"></nav>' +
     '<div class="toolbar">' +
+    viewToggleMarkup() +
+    pickButtonMarkup() +
     '<a id="download-current-folder" class="toolbar-button" href="' +
     escapeHTML(shareURL(share.slug, state.currentDirectory, true) + '?download=1') +
     '">' +
     icon('download') +
     '<span>Download ZIP</span></a>' +
+    '<details id="download-options" class="download-options" hidden>' +
+    '<summary class="toolbar-button" aria-label="More ways to download this folder">' +
+    icon('chevron') +
+    '</summary><div class="download-options-menu">' +
+    '<a id="download-smaller-zip" href="' +
+    escapeHTML(shareURL(share.slug, state.currentDirectory, true) + '?download=1&compress=1') +
+    '">Smaller ZIP (no progress, can\'t resume)</a></div></details>' +
     '<button id="copy-share-url" class="toolbar-button" type="button" data-action="copy" data-url="' +
     escapeHTML(rootURL) +
     '">' +
     icon('copy') +
     '<span>Copy URL</span></button>' +
     '</div></div>' +
+    pickBarMarkup() +
     '<div id="browser-stage" class="browser-stage">' +
     '<div id="browser-columns" class="browser-columns"></div>' +
+    '<div id="browser-grid" class="browser-grid"></div>' +
     '<div id="search-results" class="search-results"></div>' +
     '</div>' +
     '</main>'
@@ -120,7 +133,9 @@ function welcomeMarkup() {
 function inspectorMarkup() {
   return (
     '<aside class="inspector" aria-label="Details">' +
-    '<header class="inspector-header"><div class="inspector-title"><h2>Details</h2>' +
+    '<header class="inspector-header">' +
+    backControlMarkup() +
+    '<div class="inspector-title"><h2>Details</h2>' +
     '<p>Selection, size, path, and download actions live here.</p></div></header>' +
     '<div id="inspector-body" class="inspector-body"></div>' +
     '</aside>'
@@ -130,7 +145,9 @@ function inspectorMarkup() {
 function drawWholeView() {
   const share = currentShare();
   byId('app').innerHTML =
-    '<div class="app-shell">' +
+    '<div class="app-shell" data-pane="' +
+    initialPane(share) +
+    '">' +
     sidebarMarkup(share) +
     (share ? browserMarkup(share) : welcomeMarkup()) +
     inspectorMarkup() +
@@ -138,10 +155,26 @@ function drawWholeView() {
   if (share) document.title = share.name;
   else if (welcomeTitle) document.title = welcomeTitle;
   resetSearch();
+  dropGrid();
+  showBackControls();
   if (share) {
     resetColumns();
     showPath(state.currentDirectory, state.selectedRelativePath, { history: 'none' });
   } else {
     showEmptyInspector();
   }
+}
+
+// The deflated archive is smaller only where there is something to compress: a folder mostly of photos
+// and videos is offered the archive with a length alone, which shows its progress and can resume.
+function offerSmallerZip(share, folder, items) {
+  const options = byId('download-options');
+  const link = byId('download-smaller-zip');
+  if (!options || !link) return;
+  const media = new Set([...PREVIEW_SUFFIXES.image, ...PREVIEW_SUFFIXES.video, 'heic', 'heif', 'tif', 'tiff']);
+  const files = items.filter((item) => item.isDirectory !== true && typeof item.name === 'string');
+  const photosAndVideos = files.filter((item) => media.has(nameSuffix(item.name))).length;
+  options.hidden = files.length > 0 && photosAndVideos * 2 > files.length;
+  options.open = false;
+  link.setAttribute('href', shareURL(share.slug, folder, true) + '?download=1&compress=1');
 }

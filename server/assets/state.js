@@ -67,8 +67,9 @@ const state = {
 const welcomeTitle = typeof bootstrap.appName === 'string' && bootstrap.appName ? bootstrap.appName : null;
 
 // Where other parts of the page hook into the column browser:
-// - rowDrawn(row, item): a row has just been built for an item (a thumbnail may take its icon's place);
-//   rows come and go as a column scrolls, so a hook adds to the row it is given and keeps no list.
+// - rowDrawn(row, item, column): a row has just been built for an item of a ColumnView (a thumbnail may
+//   take its icon's place); rows come and go as a column scrolls, so a hook adds to the row it is
+//   given and keeps no list.
 // - selectionChanged(change): the column browser settled on a new place, with `share`, `selection`
 //   (a relative path or null), `metadata` (a promise of the item's metadata, null without a
 //   selection), `items` (the rightmost column's listing items) and `viaKeyboard`.

@@ -41,8 +41,12 @@ QString inlineDisposition(const QString& fileName) {
 
 QString mimeTypeForName(const QString& fileName) {
     static const QString fallback = QStringLiteral("application/octet-stream");
-    if (QFileInfo(fileName).suffix().isEmpty())
+    const QString suffix = QFileInfo(fileName).suffix();
+    if (suffix.isEmpty())
         return fallback;
+    // The database calls a HEIC photo image/heif; its own registered type is image/heic.
+    if (suffix.compare(QLatin1String("heic"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("image/heic");
     // Matching a name against the database's patterns builds regular expressions each time, which costs
     // more than the rest of a small download: answers are kept per name, a bounded number of them.
     constexpr qsizetype kKeptNames = 1024;

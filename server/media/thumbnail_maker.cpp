@@ -1,5 +1,9 @@
 #include "server/media/thumbnail_maker.h"
 
+#include "server/media/decode_gate.h"
+#include "server/media/heif_reader.h"
+#include "server/media/image_cost.h"
+
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
@@ -31,37 +35,81 @@ QImage flattened(const QImage& image) {
     return flat;
 }
 
-} // namespace
+int maxSideOf(QuarryRendition rendition) {
+    switch (rendition) {
+    case QuarryRendition::thumbnail:
+        return QuarryThumbnailMaker::kMaxSide;
+    case QuarryRendition::display:
+        return QuarryThumbnailMaker::kDisplaySide;
+    case QuarryRendition::whole:
+        break;
+    }
+    return 0;
+}
 
-namespace QuarryThumbnailMaker {
+int qualityOf(QuarryRendition rendition) {
+    return rendition == QuarryRendition::whole ? 90 : 80;
+}
 
-std::optional<QuarryThumbnail> make(QIODevice* device) {
-    const QByteArray format = QImageReader::imageFormat(device);
-    if (!decodedFormats().contains(format))
-        return std::nullopt;
+// The picture through Qt's readers, at most maxSide to a side (0: whole), upright, once the decode gate
+// has let it in.
+std::optional<QImage> readScaled(QIODevice* device, const QByteArray& format, int maxSide,
+                                 const std::atomic_bool* cancelled) {
     QImageReader reader(device, format);
     reader.setAutoTransform(true);
     // The size before the orientation is applied, which is also what the scaled size refers to.
     const QSize size = reader.size();
     if (!size.isValid() || size.isEmpty())
         return std::nullopt;
-    if (size.width() > kMaxSide || size.height() > kMaxSide)
-        reader.setScaledSize(size.scaled(kMaxSide, kMaxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    QSize decoded = size;
+    if (maxSide > 0 && (size.width() > maxSide || size.height() > maxSide)) {
+        decoded = size.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        reader.setScaledSize(decoded);
+    }
+    // What the file declares decides whether it is decoded at all, before a byte of pixels is.
+    const std::optional<QuarryDecodeGate::Cost> cost = QuarryImageCost::ofRead(reader, decoded);
+    if (!cost)
+        return std::nullopt;
+    QuarryDecodeGate& gate = QuarryDecodeGate::process();
+    const QuarryDecodeGate::Permit permit = gate.admit(*cost, cancelled);
+    if (!permit)
+        return std::nullopt;
+    reader.setAllocationLimit(static_cast<int>(gate.limits().maxBytes >> 20));
     QImage image = reader.read();
     if (image.isNull())
         return std::nullopt;
     // Not every reader decodes at the size asked for.
-    if (image.width() > kMaxSide || image.height() > kMaxSide)
-        image = image.scaled(kMaxSide, kMaxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (maxSide > 0 && (image.width() > maxSide || image.height() > maxSide))
+        image = image.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
 
-    const bool webp = image.hasAlphaChannel() && canWriteWebP();
+} // namespace
+
+namespace QuarryThumbnailMaker {
+
+std::optional<QuarryThumbnail> make(QIODevice* device, QuarryRendition rendition,
+                                    const std::atomic_bool* cancelled) {
+    const QByteArray format = QImageReader::imageFormat(device);
+    const int maxSide = maxSideOf(rendition);
+    std::optional<QImage> read;
+    if (decodedFormats().contains(format))
+        read = readScaled(device, format, maxSide, cancelled);
+    else if (QuarryHEIFReader::canRead(device))
+        read = QuarryHEIFReader::read(device, maxSide);
+    if (!read)
+        return std::nullopt;
+    QImage image = std::move(*read);
+
+    // Only a thumbnail keeps transparency (as WebP); a rendition for the viewer is a JPEG.
+    const bool webp = rendition == QuarryRendition::thumbnail && image.hasAlphaChannel() && canWriteWebP();
     if (!webp && image.hasAlphaChannel())
         image = flattened(image);
     QuarryThumbnail thumbnail;
     QBuffer buffer(&thumbnail.bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, webp ? "webp" : "jpeg");
-    writer.setQuality(80);
+    writer.setQuality(qualityOf(rendition));
     if (!writer.write(image))
         return std::nullopt;
     thumbnail.contentType = webp ? QStringLiteral("image/webp") : QStringLiteral("image/jpeg");

@@ -1,25 +1,30 @@
 #pragma once
 
 #include "server/http/http_response.h"
+#include "server/media/decode_flights.h"
 #include "server/media/thumbnail_cache.h"
+#include "server/media/thumbnail_maker.h"
 #include "server/work/work_pool.h"
 
 #include <QString>
 
-// The thumbnail form of an image file's URL (?thumb=1). Thumbnails are made on a few threads of their
+// The thumbnail form of an image file's URL (?thumb=1), its display rendition (?preview=1) and, for a
+// photo a browser cannot show, the whole picture as a JPEG. They are made on a few threads of their
 // own, so a folder of thousands of photos opened at once never holds up the server thread or the other
-// work of the server, and kept in a cache on disk.
+// work of the server, and kept in one cache on disk.
 // Threads: answer runs on the server thread; decoding runs on the pool; the cache serves both.
 class QuarryThumbnails {
 public:
     QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapacity, int threads);
 
-    // The thumbnail of the regular file at a fully resolved location: from the cache at once, or made
-    // on the pool; 404 when the file is no image that can be decoded.
-    HTTPResponse answer(const QString& location);
+    // The picture of the regular file at a fully resolved location: from the cache at once, or made on
+    // the pool, once for every request that asks while it is made; 404 when the file is no image that
+    // can be decoded.
+    HTTPResponse answer(const QString& location, QuarryRendition rendition = QuarryRendition::thumbnail);
 
-    // The thumbnail made right here, without a cache.
-    static HTTPResponse answerUncached(const QString& location);
+    // The picture made right here, without a cache.
+    static HTTPResponse answerUncached(const QString& location,
+                                       QuarryRendition rendition = QuarryRendition::thumbnail);
     // The answer when there is no thumbnail to give.
     static HTTPResponse none();
 
@@ -28,4 +33,5 @@ public:
 private:
     QuarryThumbnailCache m_cache;
     QuarryWorkPool m_work;
+    QuarryDecodeFlights m_flights;
 };

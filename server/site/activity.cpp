@@ -2,6 +2,7 @@
 
 #include "server/site/access.h"
 #include "server/site/browse_api.h"
+#include "server/site/download_request.h"
 
 #include <QStringList>
 
@@ -78,11 +79,15 @@ std::optional<QuarryActivityEvent> activityOf(const HTTPRequest& request,
         const auto asked = [&](const char* key) {
             return query.value(QLatin1String(key)) == QLatin1String("1");
         };
-        if (asked("download")) {
+        const DownloadRequest download = downloadRequestOf(request, query);
+        if (download.download && download.picks) {
+            kind = QStringLiteral("picks");
+        } else if (download.download) {
             kind = QStringLiteral("file"); // an archive or a range once the answer shows it
         } else if (asked("view")) {
             kind = QStringLiteral("view");
-        } else if (asked("thumb")) {
+        } else if (asked("thumb") || asked("preview")) {
+            // Display renditions count with thumbnails: both are what a folder's pictures cost to look at.
             kind = QStringLiteral("thumbnails");
             relativePath = folderOf(relativePath);
         } else {
@@ -103,6 +108,14 @@ std::optional<QuarryActivityEvent> activityOf(const HTTPRequest& request,
     return event;
 }
 
+void noteAnswer(QuarryActivityEvent& event, const HTTPResponse& response) {
+    if (event.kind == QLatin1String("unlock"))
+        event.unlocked = !response.cookieHeaders.isEmpty();
+    // Only a folder's archive is made by work of its own; a file is answered at once.
+    if (event.kind == QLatin1String("file") && response.deferred)
+        event.kind = QStringLiteral("archive");
+}
+
 void completeActivity(QuarryActivityEvent& event, const QuarryHTTPDelivery& delivery) {
     event.status = delivery.status;
     event.bytesPromised = delivery.bytesPromised;
@@ -110,13 +123,8 @@ void completeActivity(QuarryActivityEvent& event, const QuarryHTTPDelivery& deli
     event.durationMs = delivery.duration.count();
     event.ended = delivery.ended;
     event.complete = delivery.complete;
-    if (event.kind == QLatin1String("file")) {
-        // A folder's archive is made while it is sent: its length is never announced.
-        if (delivery.status == 206)
-            event.kind = QStringLiteral("range");
-        else if (delivery.status == 200 && delivery.bytesPromised < 0)
-            event.kind = QStringLiteral("archive");
-    }
+    if (event.kind == QLatin1String("file") && delivery.status == 206)
+        event.kind = QStringLiteral("range");
 }
 
 } // namespace QuarrySite

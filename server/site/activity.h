@@ -44,7 +44,10 @@ std::optional<QuarryActivityEvent> activityOf(const HTTPRequest& request,
                                               const QuarryShareServerSnapshot& snapshot,
                                               const QuarryHTTP::Client& client);
 
-// The event once its answer is known (an unlock's outcome) and as its delivery went.
+// What the answer tells before it is sent: an unlock's outcome, a download that is a folder's archive.
+void noteAnswer(QuarryActivityEvent& event, const HTTPResponse& response);
+
+// The event as its answer's delivery went (a download answered with a range becomes one).
 void completeActivity(QuarryActivityEvent& event, const QuarryHTTPDelivery& delivery);
 
 QString viaName(QuarryHTTP::Via via);

@@ -115,24 +115,36 @@ bool mayHaveThumbnail(const QString& fileName) {
            !type.inherits(QStringLiteral("application/xml"));
 }
 
+bool isHEIFName(const QString& fileName) {
+    const QString type = QuarryHTTP::mimeTypeForName(fileName);
+    return type == QLatin1String("image/heic") || type == QLatin1String("image/heif");
+}
+
 HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& share,
                         const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
                         const RequestContext& context) {
     // The kind follows the name the file is served under, which is its target's for a link. What is no
     // previewable regular file (a folder, something missing or unreadable) is answered as a download.
     const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
+    // A photo no browser shows is shown as the JPEG of its whole picture; when it cannot be decoded,
+    // there is nothing to show (its download still gives its own bytes).
+    if (location && isHEIFName(lastPathComponent(*location)) && QFileInfo(*location).isFile()) {
+        return context.thumbnails ? context.thumbnails->answer(*location, QuarryRendition::whole)
+                                  : QuarryThumbnails::answerUncached(*location, QuarryRendition::whole);
+    }
     const PreviewKind kind = location ? previewKind(lastPathComponent(*location)) : PreviewKind::none;
     struct stat status {};
     QuarryDescriptor file =
         kind == PreviewKind::none ? QuarryDescriptor() : QuarryBeneath::openRegularFile(*location, status);
     if (!file.isOpen())
-        return handleDownload(request, share, relativePath, snapshot, context);
+        return handleDownload(request, share, relativePath, snapshot, context, DownloadRequest{});
     return answerOpenFile(request, std::move(file), status,
                           inlinePresentation(kind, lastPathComponent(*location)));
 }
 
 HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
-                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails) {
+                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails,
+                             QuarryRendition rendition) {
     const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
     const QFileInfo info(location.value_or(QString()));
     if (!location || !info.exists())
@@ -140,7 +152,8 @@ HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& rela
     // Anything that is not named as an image is turned away before a byte of it is read.
     if (info.isDir() || !mayHaveThumbnail(lastPathComponent(*location)))
         return QuarryThumbnails::none();
-    return thumbnails ? thumbnails->answer(*location) : QuarryThumbnails::answerUncached(*location);
+    return thumbnails ? thumbnails->answer(*location, rendition)
+                      : QuarryThumbnails::answerUncached(*location, rendition);
 }
 
 } // namespace QuarrySite

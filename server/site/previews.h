@@ -9,8 +9,9 @@
 #include <QString>
 
 // The view form of a file URL (?view=1): the file answered inline for the types a browser shows
-// without running anything, with a download's ranges, validators and HEAD, and exactly as a download
-// for every other type. And its thumbnail form (?thumb=1).
+// without running anything, with a download's ranges, validators and HEAD, a HEIC or HEIF photo as a
+// JPEG of the whole picture, and exactly as a download for every other type. And its thumbnail form
+// (?thumb=1) and display rendition (?preview=1).
 namespace QuarrySite {
 
 enum class PreviewKind { none, image, audio, video, pdf, text };
@@ -23,6 +24,9 @@ PreviewKind previewKind(const QString& fileName);
 // Whether the name's registered type is a raster image that a thumbnail may be made of.
 bool mayHaveThumbnail(const QString& fileName);
 
+// Whether the name is a HEIC or HEIF photo's, which browsers do not show.
+bool isHEIFName(const QString& fileName);
+
 // share is enabled and already authorised; relativePath is "" for the share's root.
 HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& share,
                         const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
@@ -31,6 +35,7 @@ HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& sha
 // share is enabled and already authorised. Without a thumbnail service the thumbnail is made right
 // here, without a cache.
 HTTPResponse handleThumbnail(const QuarryFolderShare& share, const QString& relativePath,
-                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails);
+                             const QuarryShareServerSnapshot& snapshot, QuarryThumbnails* thumbnails,
+                             QuarryRendition rendition = QuarryRendition::thumbnail);
 
 } // namespace QuarrySite

@@ -35,17 +35,6 @@ static bool activate(QQuickWindow* window) {
     return waitUntil([&] { return window->isExposed() && window->isActive(); });
 }
 
-NoSessionBus::NoSessionBus() {
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(sandboxRoot()) + "/no-bus");
-}
-
-NoSessionBus::~NoSessionBus() {
-    if (m_wasSet)
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_saved);
-    else
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-}
-
 QuarryFolderShare spaceShare(const QString& slug, const QString& name, bool enabled) {
     return makeShare({.slug = slug,
                       .name = name,

@@ -19,14 +19,13 @@ using namespace testing_support;
 
 // Points the session bus at nowhere until the end of the scope, so secrets go to the keychain's file in
 // the sandbox; the variable is the process's, and the next test gets it back as it was.
-class NoSessionBus {
-public:
-    NoSessionBus();
-    ~NoSessionBus();
-
-private:
-    const QByteArray m_saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    const bool m_wasSet = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+struct NoSessionBus {
+    NoSessionBus() { qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + sandboxRoot().toUtf8() + "/no-bus"); }
+    ~NoSessionBus() {
+        wasSet ? qputenv("DBUS_SESSION_BUS_ADDRESS", saved) : qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const bool wasSet = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
 };
 
 // A share of a Syncthing space, its folder id being its slug.

@@ -81,16 +81,3 @@ TEST(Headless, KilledDuringABurstOfSavesLeavesAReadableDocument) {
         EXPECT_TRUE(files.filter("unreadable").isEmpty()) << files.join(", ").toStdString();
     }
 }
-
-TEST(CommandLine, HelpVersionAndUnknownOptions) {
-    const std::tuple<const char*, int, QByteArray> cases[] = {
-        {"--help", 0, "brightloom-share serve [--port N]"},
-        {"--version", 0, "brightloom Share " BRIGHTLOOM_VERSION},
-        {"--frobnicate", 2, "--frobnicate"}};
-    for (const auto& [option, status, says] : cases) {
-        AppProcess app;
-        ASSERT_TRUE(app.start({option}));
-        EXPECT_EQ(app.finish(), status) << option;
-        EXPECT_TRUE(app.output().contains(says)) << option;
-    }
-}

@@ -43,31 +43,25 @@ TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
     ASSERT_TRUE(find(desktop.main(), "removePasswordButton")) << "the protected share is shown";
     desktop.store().setAvailableFor(state.shares[0].id, 7 * 24 * 3600);
     desktop.openSettings();
-    for (const QString mode : {"dark", "light"}) {
-        desktop.store().setAppearanceMode(mode);
-        reveal(item(desktop.main(), "headerCard"));
-        screenshot(desktop.main(), "main-" + mode);
-        // With every address of the share listed, the password card may lie below the fold.
-        reveal(item(desktop.main(), "availabilityCard"));
-        screenshot(desktop.main(), "main-lower-" + mode);
-        reveal(item(desktop.main(), "headerCard"));
-        reveal(item(desktop.settings(), "settingsHeader"));
-        screenshot(desktop.settings(), "settings-" + mode);
-        reveal(item(desktop.settings(), "tunnelToggleButton"));
-        screenshot(desktop.settings(), "settings-lower-" + mode);
-    }
-
-    // A QR code open over the main window, and start at login switched on in the settings window.
     click(item(desktop.settings(), "startAtLoginSwitch"));
     for (const QString mode : {"dark", "light"}) {
         desktop.store().setAppearanceMode(mode);
+        // With every address of the share listed, the password and end cards may lie below the fold.
+        for (const auto& [window, name, shown] :
+             {std::tuple(desktop.main(), "main-", "headerCard"),
+              std::tuple(desktop.main(), "main-lower-", "availabilityCard"),
+              std::tuple(desktop.settings(), "settings-", "settingsHeader"),
+              std::tuple(desktop.settings(), "settings-lower-", "tunnelToggleButton"),
+              std::tuple(desktop.settings(), "settings-startup-", "startAtLoginSwitch")}) {
+            reveal(item(window, shown));
+            screenshot(window, name + mode);
+        }
+        reveal(item(desktop.main(), "headerCard"));
         click(item(desktop.main(), "headerQRButton"));
         ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "qrCodeImage"); }));
         screenshot(desktop.main(), "main-qr-code-" + mode);
         pressKey(desktop.main(), Qt::Key_Escape);
         ASSERT_TRUE(waitUntil([&] { return !find(desktop.main(), "qrCodeImage"); }));
-        reveal(item(desktop.settings(), "startAtLoginSwitch"));
-        screenshot(desktop.settings(), "settings-startup-" + mode);
     }
 
     // The activity view with a download running and one finished.

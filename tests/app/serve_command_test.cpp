@@ -79,12 +79,23 @@ TEST(Serve, TwoFoldersOneWithAPasswordEveryAddressPrintedAndACodeOfTheFirstNetwo
     EXPECT_FALSE(QFile::exists(testing_support::statePath())) << "serve keeps no state";
 }
 
-TEST(Serve, AMissingFolderIsRefusedClearlyAndNoCodeWhenAskedNotTo) {
+// What the command line refuses or only reports, and how it ends.
+TEST(CommandLine, HelpVersionAndRefusals) {
     const QString missing = testing_support::sandboxRoot() + "/not here";
-    AppProcess refused;
-    ASSERT_TRUE(refused.start({"serve", "--port", "0", makeFolder("Docs"), missing}));
-    EXPECT_EQ(refused.finish(), 2);
-    EXPECT_EQ(refused.output(), "brightloom-share serve: there is no folder at " + missing.toUtf8() + "\n");
+    const std::tuple<QStringList, int, QByteArray> cases[] = {
+        {{"--help"}, 0, "brightloom-share serve [--port N]"},
+        {{"--version"}, 0, "brightloom Share " BRIGHTLOOM_VERSION},
+        {{"--frobnicate"}, 2, "--frobnicate"},
+        {{"serve", "--name", "Lonely"}, 2, "--name, --slug and --until apply to the folder after them"},
+        {{"serve", "--port", "0", makeFolder("Docs"), missing},
+         2,
+         "brightloom-share serve: there is no folder at " + missing.toUtf8() + "\n"}};
+    for (const auto& [arguments, status, says] : cases) {
+        AppProcess app;
+        ASSERT_TRUE(app.start(arguments));
+        EXPECT_EQ(app.finish(), status) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(app.output().contains(says)) << app.output().data();
+    }
 
     // A folder whose name would drive the terminal: its escape is shown, not obeyed, also when the
     // folder reaches its end.
@@ -101,10 +112,4 @@ TEST(Serve, AMissingFolderIsRefusedClearlyAndNoCodeWhenAskedNotTo) {
     EXPECT_FALSE(plain.output().contains('\x1b'));
     EXPECT_FALSE(plain.output().contains("Scan to open")) << plain.output().data();
     EXPECT_FALSE(plain.output().contains(QString(QChar(0x2588)).toUtf8()));
-
-    AppProcess unknown;
-    ASSERT_TRUE(unknown.start({"serve", "--name", "Lonely"}));
-    EXPECT_EQ(unknown.finish(), 2);
-    EXPECT_TRUE(unknown.output().contains("--name, --slug and --until apply to the folder after them"))
-        << unknown.output().data();
 }

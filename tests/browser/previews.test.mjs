@@ -71,18 +71,18 @@ function previewImage(page) {
   }));
 }
 
-test('a photo shows its thumbnail, then the full image, and opens full size in a new tab', async () => {
+test('a photo shows its thumbnail, then its display size, and opens full size in a new tab', async () => {
   const page = await session.open();
   const images = recordRequests(page, /Beach%2001\.jpg/);
   await page.goto(session.server.origin + '/media/Holiday/Beach%2001.jpg');
   await waitForView(page, HOLIDAY, 'Beach 01.jpg');
   await page.waitForSelector('.preview-image.is-full');
   assert.deepEqual(await previewImage(page), {
-    src: '?view=1', full: true, width: 1280, alt: 'Beach 01.jpg', link: '/media/Holiday/Beach%2001.jpg?view=1',
+    src: '?preview=1', full: true, width: 1280, alt: 'Beach 01.jpg', link: '/media/Holiday/Beach%2001.jpg?view=1',
     target: '_blank',
   });
   const forms = images.map((request) => request.url);
-  assert.ok(forms.indexOf('?thumb=1') >= 0 && forms.indexOf('?thumb=1') < forms.indexOf('?view=1'), forms.join());
+  assert.ok(forms.indexOf('?thumb=1') >= 0 && forms.indexOf('?thumb=1') < forms.indexOf('?preview=1'), forms.join());
 
   const [tab] = await Promise.all([page.context().waitForEvent('page'), page.click('.preview-image-link')]);
   await tab.waitForLoadState();

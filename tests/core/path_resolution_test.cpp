@@ -10,7 +10,7 @@
 using QuarryShareUtilities::relativePath;
 using QuarryShareUtilities::resolvedPath;
 
-TEST(PathResolution, LinksAreFollowedAndContainmentIsDecidedOnTheTarget) {
+TEST(PathResolution, LinksAreFollowedContainmentIsDecidedOnTheTargetAndResolvingBelowAgrees) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString root = dir.path() + "/share";
@@ -40,30 +40,22 @@ TEST(PathResolution, LinksAreFollowedAndContainmentIsDecidedOnTheTarget) {
     ASSERT_TRUE(QFile::link(dir.path() + "/loop-b", dir.path() + "/loop-a"));
     ASSERT_TRUE(QFile::link(dir.path() + "/loop-a", dir.path() + "/loop-b"));
     EXPECT_FALSE(resolvedPath(dir.path() + "/loop-a/x").isEmpty());
-}
 
-TEST(PathResolution, ResolvingBelowAResolvedFolderMatchesResolvingTheWholePath) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString root = resolvedPath(dir.path() + "/share");
-    testing_support::writeFile(root + "/a/b/file.txt", "x");
-    testing_support::writeFile(dir.path() + "/outside/secret.txt", "s");
-    ASSERT_TRUE(QFile::link(dir.path() + "/outside", root + "/absolute"));
-    ASSERT_TRUE(QFile::link("a/b", root + "/inner"));
+    // Resolving below a resolved folder gives what resolving the whole path gives.
+    const QString base = resolvedPath(root);
     ASSERT_TRUE(QFile::link("../share/a", root + "/around"));
     ASSERT_TRUE(QFile::link("inner/../..", root + "/up"));
     ASSERT_TRUE(QFile::link("/no/such/place", root + "/dangling"));
-
     const QStringList relatives = {
-        "",           "a/b/file.txt", "a/../a/b",      "inner/file.txt", "inner/../b",
-        "absolute/x", "around/b",     "up/outside",    "dangling/x",     "../share/a",
-        "../../..",   "missing/x",    "./a//b/./file", "a/b/file.txt/.."};
+        "",         "a/b/file.txt", "a/../a/b",      "inner/file.txt", "inner/../b",
+        "escape/x", "around/b",     "up/outside",    "dangling/x",     "../share/a",
+        "../../..", "missing/x",    "./a//b/./file", "a/b/file.txt/.."};
     for (const QString& relative : relatives) {
-        EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow(root, relative),
-                  resolvedPath(root + "/" + relative))
+        EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow(base, relative),
+                  resolvedPath(base + "/" + relative))
             << relative.toStdString();
     }
     // Below the file-system root.
-    EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow("/", root.mid(1)), root);
+    EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow("/", base.mid(1)), base);
     EXPECT_EQ(QuarryShareUtilities::resolvedPathBelow("/", ".."), QStringLiteral("/"));
 }

@@ -46,6 +46,8 @@ TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON(R"(,"availableUntil":"tomorrow")"))));
     EXPECT_FALSE(decodeAppState(R"({"port":"48173"})"));
     EXPECT_FALSE(decodeAppState(R"({"shares":{}})"));
+    for (const char* names : {R"({"allowedHostNames":"a.example"})", R"({"allowedHostNames":[1]})"})
+        EXPECT_FALSE(decodeAppState(names)) << names;
     EXPECT_FALSE(decodeAppState("not json"));
     EXPECT_FALSE(decodeAppState("[]"));
     // The tunnel record may be missing as a whole, but not its required keys.
@@ -77,7 +79,6 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
               QDateTime(QDate(2001, 1, 1), QTime(1, 0, 0, 500), Qt::UTC));
     EXPECT_EQ(QJsonDocument::fromJson(encodeAppState(*ending))["shares"][0]["availableUntil"].toDouble(),
               3600.5);
-    // Every field present survives as well: the fuzz target's corpus (typical.json) reads back unchanged.
 
     // A salt without a digest (a hand-edited file) leaves the share open, not locked for good.
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON(R"(,"passwordSalt":"s","passwordDigest":"")")))

@@ -1,16 +1,26 @@
 #include "server_fixture.h"
 
+#include "server/media/decode_gate.h"
+#include "server/media/image_cost.h"
 #include "server/media/thumbnail_cache.h"
+
+#include <libheif/heif.h>
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace server_testing;
 
@@ -44,6 +54,46 @@ QByteArray sidewaysPhoto(int width, int height) {
     return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
+// A HEIC as a phone writes it: the picture stored as taken (sidewaysPhoto's), turned by the file's own
+// rotation a quarter to the right, with an Exif orientation that says the same (which must not turn it
+// a second time). Made with libheif's encoder, as heif-enc cannot write a rotation of the file's own.
+bool writeHEICWithOwnRotation(const QString& path, int width, int height) {
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_image* image = nullptr;
+    heif_image_handle* handle = nullptr;
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = heif_orientation_rotate_90_cw;
+    bool written =
+        heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == 0 &&
+        heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code ==
+            0 &&
+        heif_image_add_plane(image, heif_channel_interleaved, width, height, 8).code == 0;
+    if (written) {
+        int stride = 0;
+        uint8_t* pixels = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                uint8_t* pixel = pixels + y * stride + x * 3;
+                pixel[0] = 255;
+                pixel[1] = pixel[2] = x < width / 2 ? 0 : 255;
+            }
+        }
+        const QByteArray exif = QByteArray("Exif\0\0", 6) +
+                                QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
+        written =
+            heif_context_encode_image(context, image, encoder, options, &handle).code == 0 &&
+            heif_context_add_exif_metadata(context, handle, exif.constData(), int(exif.size())).code == 0 &&
+            heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == 0;
+    }
+    heif_image_handle_release(handle);
+    heif_image_release(image);
+    heif_encoder_release(encoder);
+    heif_encoding_options_free(options);
+    heif_context_free(context);
+    return written;
+}
+
 // A BMP header that claims 100,000 by 100,000 pixels of 24 bits: far past the reader's allocation limit.
 const QByteArray kHugeBitmapHeader =
     QByteArray::fromHex("424d360000000000000036000000280000"
@@ -54,6 +104,20 @@ QImage imageOf(const Reply& reply) {
     QImage image;
     image.loadFromData(reply.body);
     return image;
+}
+
+// A sideways photo's picture as it must come back: an upright JPEG of that size, its red half on top.
+void expectUprightJPEG(const Reply& reply, QSize size) {
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("Content-Type"), "image/jpeg");
+    EXPECT_EQ(reply.header("Content-Security-Policy"), kSandboxed);
+    EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff");
+    const QImage upright = imageOf(reply);
+    EXPECT_EQ(upright.size(), size);
+    const QPoint top(size.width() / 2, size.height() / 8);
+    EXPECT_GT(qRed(upright.pixel(top)), 200);
+    EXPECT_LT(qGreen(upright.pixel(top)), 60);
+    EXPECT_GT(qGreen(upright.pixel(size.width() / 2, size.height() * 7 / 8)), 200);
 }
 
 QString thumbnailFolder() {
@@ -166,17 +230,9 @@ TEST_F(Previews, ViewShowsWhatABrowserShowsSafelyAndDownloadsEverythingElse) {
 }
 
 TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
+    // Stored 800 by 400 on its side: upright it stands 160 by 320.
     const Reply first = get(port(), "/media/photo.jpg?thumb=1");
-    ASSERT_EQ(first.status, 200);
-    EXPECT_EQ(first.header("Content-Type"), "image/jpeg");
-    EXPECT_EQ(first.header("Content-Security-Policy"), kSandboxed);
-    EXPECT_EQ(first.header("X-Content-Type-Options"), "nosniff");
-    // Stored 800 by 400 on its side: upright it stands 160 by 320, its red half on top.
-    const QImage upright = imageOf(first);
-    EXPECT_EQ(upright.size(), QSize(160, 320));
-    EXPECT_GT(qRed(upright.pixel(80, 40)), 200);
-    EXPECT_LT(qGreen(upright.pixel(80, 40)), 60);
-    EXPECT_GT(qGreen(upright.pixel(80, 280)), 200);
+    expectUprightJPEG(first, QSize(160, 320));
 
     struct stat status {};
     ASSERT_EQ(::stat(QFile::encodeName(thumbnailFolder()).constData(), &status), 0);
@@ -210,7 +266,15 @@ TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
 }
 
 TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
-    for (const QString path : {"bad.jpg", "huge.bmp", "notes.txt", "page.html", "drawing.svg", "album/"}) {
+    // Pictures that declare more than the decoders may take: by their size, or by the coefficients a
+    // progressive JPEG, or one whose components come in scans of their own, holds for the whole image.
+    QImage wide(10001, 10000, QImage::Format_Mono);
+    wide.fill(0);
+    writeFile(root + "/wide.png", encoded(wide, "PNG"));
+    writeFile(root + "/progressive.jpg", declaredJPEG(12000, 12000, 3, true, 3));
+    writeFile(root + "/scans.jpg", declaredJPEG(12000, 12000, 3, false, 1));
+    for (const QString path : {"bad.jpg", "huge.bmp", "wide.png", "progressive.jpg", "scans.jpg", "notes.txt",
+                               "page.html", "drawing.svg", "album/"}) {
         SCOPED_TRACE(path.toStdString());
         const Reply reply = get(port(), "/media/" + path + "?thumb=1");
         EXPECT_EQ(reply.status, 404);
@@ -218,10 +282,146 @@ TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
     }
     // Remembered: the broken ones are not decoded again.
     EXPECT_EQ(get(port(), "/media/bad.jpg?thumb=1").status, 404);
-    EXPECT_EQ(cachedThumbnails().size(), 2);
+    EXPECT_EQ(cachedThumbnails().size(), 5);
     const Reply missing = get(port(), "/media/none.jpg?thumb=1");
     EXPECT_EQ(missing.status, 404);
     EXPECT_TRUE(missing.text().contains("That item moved"));
+}
+
+TEST_F(Previews, VisitorsAskingAtOnceForAThumbnailShareOneDecode) {
+    // A progressive photo, decoded in several passes: large enough to be in the making while they ask.
+    QImage photo(2400, 1600, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y) {
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 7 % 256, y * 13 % 256, (x ^ y) % 256));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    ASSERT_TRUE(writer.write(photo));
+    writeFile(root + "/big.jpg", bytes);
+
+    const qint64 decodesBefore = QuarryDecodeGate::process().admittedCount();
+    std::vector<int> visitors;
+    for (int i = 0; i < 20; ++i)
+        visitors.push_back(ask(port(), "/media/big.jpg?thumb=1"));
+    QByteArray first;
+    for (const int socket : visitors) {
+        const Reply reply = answerOf(socket);
+        EXPECT_EQ(reply.status, 200);
+        if (first.isEmpty())
+            first = reply.body;
+        EXPECT_EQ(reply.body, first);
+    }
+    EXPECT_EQ(imageOf(get(port(), "/media/big.jpg?thumb=1")).size(), QSize(320, 213));
+    EXPECT_EQ(QuarryDecodeGate::process().admittedCount() - decodesBefore, 1);
+}
+
+TEST(DecodeGate, RefusesWhatIsTooLargeAndLetsTheRestTakeTurnsWithinTheProcessBudget) {
+    QuarryDecodeGate gate({.maxPixels = 1000, .maxBytes = 100, .processBytes = 150});
+    for (const QuarryDecodeGate::Cost& tooLarge :
+         {QuarryDecodeGate::Cost{QSize(40, 30), 1, 10}, QuarryDecodeGate::Cost{QSize(10, 10), 20, 10},
+          QuarryDecodeGate::Cost{QSize(10, 10), 1, 101}, QuarryDecodeGate::Cost{QSize(0, 10), 1, 10}})
+        EXPECT_TRUE(gate.admit(tooLarge).refused()) << tooLarge.size.width() << " " << tooLarge.frames;
+
+    // A JPEG's cost is read from its headers: coefficients for the whole image when it comes in passes.
+    const auto frameOf = [](const QByteArray& jpeg) {
+        QBuffer device;
+        device.setData(jpeg);
+        device.open(QIODevice::ReadOnly);
+        return QuarryImageCost::jpegFrame(&device).value_or(QuarryImageCost::JPEGFrame{});
+    };
+    EXPECT_EQ(frameOf(declaredJPEG(30000, 30000, 3, true, 3)).wholeImageBytes, 3750LL * 3750 * 3 * 128);
+    EXPECT_EQ(frameOf(declaredJPEG(20000, 8, 1, false, 1)).wholeImageBytes, 0);
+    EXPECT_EQ(frameOf(declaredJPEG(20000, 8, 3, false, 1)).wholeImageBytes, 2500LL * 3 * 128);
+    EXPECT_EQ(frameOf(declaredJPEG(20000, 8, 3, false, 1)).size, QSize(20000, 8));
+
+    QuarryDecodeGate::Permit first = gate.admit({QSize(10, 10), 1, 100});
+    ASSERT_TRUE(first);
+    // A decode that does not fit beside it waits, and gives up when its visitor goes.
+    std::atomic_bool cancelled{false};
+    std::thread leaving([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancelled = true;
+    });
+    const QuarryDecodeGate::Permit gaveUp = gate.admit({QSize(10, 10), 1, 60}, &cancelled);
+    leaving.join();
+    EXPECT_FALSE(gaveUp);
+    EXPECT_FALSE(gaveUp.refused());
+    // Another waits its turn until the first is done.
+    std::atomic_bool admitted{false};
+    std::thread waiting([&] {
+        const QuarryDecodeGate::Permit permit = gate.admit({QSize(10, 10), 1, 60});
+        admitted = bool(permit);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(admitted);
+    first = QuarryDecodeGate::Permit();
+    waiting.join();
+    EXPECT_TRUE(admitted);
+    EXPECT_EQ(gate.bytesInUse(), 0);
+    EXPECT_EQ(gate.admittedCount(), 2);
+}
+
+TEST_F(Previews, DisplayRenditionsFitAScreenUprightAndAreKeptBesideTheThumbnails) {
+    writeFile(root + "/big.jpg", sidewaysPhoto(4000, 2000));
+    // Stored on their sides; upright, the red half on top. A photo smaller than a screen keeps its size.
+    for (const auto& [name, size] :
+         {std::pair{"big.jpg", QSize(1024, 2048)}, std::pair{"photo.jpg", QSize(400, 800)}}) {
+        SCOPED_TRACE(name);
+        const Reply reply = get(port(), QString("/media/") + name + "?preview=1");
+        expectUprightJPEG(reply, size);
+        EXPECT_EQ(get(port(), QString("/media/") + name + "?preview=1").body, reply.body);
+    }
+    get(port(), "/media/photo.jpg?thumb=1");
+    EXPECT_EQ(cachedThumbnails().size(), 3);
+    // A see-through picture is shown on white, as a JPEG.
+    const Reply clear = get(port(), "/media/clear.png?preview=1");
+    EXPECT_EQ(clear.header("Content-Type"), "image/jpeg");
+    EXPECT_EQ(imageOf(clear).pixel(10, 10), qRgb(255, 255, 255));
+    // What has no thumbnail has no display rendition, and a locked share gives neither.
+    for (const QString path : {"bad.jpg", "huge.bmp", "notes.txt", "album/"})
+        EXPECT_EQ(get(port(), "/media/" + path + "?preview=1").status, 404) << path.toStdString();
+    EXPECT_EQ(get(port(), "/vault/big.jpg?preview=1").status, 401);
+}
+
+TEST_F(Previews, HEICPhotosShowUprightAsJPEGsAndDownloadAsThemselves) {
+    // heif-enc keeps a sideways JPEG's picture on its side and copies its Exif orientation along.
+    writeFile(folder.path() + "/sideways.jpg", sidewaysPhoto(640, 360));
+    ASSERT_EQ(QProcess::execute("heif-enc",
+                                {"-q", "80", folder.path() + "/sideways.jpg", "-o", root + "/camera.heic"}),
+              0);
+    ASSERT_TRUE(writeHEICWithOwnRotation(root + "/phone.HEIC", 640, 360));
+    for (const QString name : {"camera.heic", "phone.HEIC"}) {
+        for (const auto& [form, size] :
+             {std::pair{"thumb", QSize(180, 320)}, std::pair{"preview", QSize(360, 640)},
+              std::pair{"view", QSize(360, 640)}}) {
+            SCOPED_TRACE((name + "?" + form).toStdString());
+            expectUprightJPEG(get(port(), "/media/" + name + "?" + form + "=1"), size);
+        }
+    }
+    QFile original(root + "/camera.heic");
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+    const Reply download = get(port(), "/media/camera.heic?download=1");
+    EXPECT_EQ(download.header("Content-Type"), "image/heic");
+    EXPECT_EQ(download.body, bytes);
+
+    // A file that claims a picture of 20,000 by 20,000 pixels is refused before it is decoded; one cut
+    // short is no photo. Neither takes the server down.
+    QByteArray claims = bytes;
+    const qsizetype size = claims.indexOf("ispe") + 8;
+    ASSERT_GT(size, 8);
+    claims.replace(size, 8, QByteArray::fromHex("00004e2000004e20"));
+    writeFile(root + "/claims.heic", claims);
+    writeFile(root + "/cut.heic", bytes.left(bytes.size() / 2));
+    for (const QString name : {"claims.heic", "cut.heic"}) {
+        for (const QString form : {"thumb", "preview", "view"})
+            EXPECT_EQ(get(port(), "/media/" + name + "?" + form + "=1").status, 404) << name.toStdString();
+    }
+    EXPECT_EQ(get(port(), "/media/camera.heic?thumb=1").status, 200);
 }
 
 TEST(ThumbnailCache, StaysUnderItsCapBySendingTheLeastRecentlyUsedFirst) {

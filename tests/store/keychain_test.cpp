@@ -31,7 +31,8 @@ using SecretServiceKeychain = testing_support::SecretServiceSuite;
 
 } // namespace
 
-TEST_F(SecretServiceKeychain, SaveReplaceReadAndRemoveAreVisibleToOtherClients) {
+TEST_F(SecretServiceKeychain,
+       SaveReplaceReadAndRemoveAreVisibleToOtherClientsAndALockedKeyringFailsReadably) {
     const QString account = "publicTunnelToken:6F1C2B7E-0D4A-4C3B-9E55-2A7D1F0B9C11";
     testing::internal::CaptureStdout();
     EXPECT_EQ(*QuarryShareKeychain::read(account), std::nullopt);
@@ -63,25 +64,19 @@ TEST_F(SecretServiceKeychain, SaveReplaceReadAndRemoveAreVisibleToOtherClients) 
 
     // With a Secret Service there is no fallback file and nothing to announce.
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_FALSE(QFile::exists(QuarryKeychainFile::filePath()));
-}
 
-TEST_F(SecretServiceKeychain, ALockedKeyringFailsWithAReadableErrorNotAsMissing) {
-    const QString account = "locked-account";
-    ASSERT_TRUE(QuarryShareKeychain::save("kept", account).ok());
+    // A locked keyring (no prompt can unlock it here) fails readably, and is not taken for missing.
     ASSERT_EQ(run("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.secrets",
                                 "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.Lock",
                                 "array:objpath:/org/freedesktop/secrets/collection/login"})
                   .first,
               0);
-
-    // No prompt can unlock it here.
-    const QuarryResult<void> saved = QuarryShareKeychain::save("new", account);
+    const QuarryResult<void> saved = QuarryShareKeychain::save("new", "another");
     ASSERT_FALSE(saved.ok());
     EXPECT_EQ(saved.error().domain, "QuarryShareKeychain");
     EXPECT_NE(saved.error().code, 0);
     EXPECT_FALSE(saved.error().message.isEmpty());
-    EXPECT_FALSE(QuarryShareKeychain::read(account).ok()) << "locked is not the same as missing";
+    EXPECT_FALSE(QuarryShareKeychain::read("another").ok()) << "locked is not the same as missing";
     EXPECT_EQ(*QuarryShareKeychain::read("never-saved"), std::nullopt);
     EXPECT_FALSE(QFile::exists(QuarryKeychainFile::filePath()));
 }

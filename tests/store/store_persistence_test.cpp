@@ -6,11 +6,25 @@
 
 using namespace store_testing;
 
-TEST(StorePersistence, FirstLaunchWritesNothingAndALaterLaunchExpandsTheHomeFolder) {
+// A first launch saves only what it found: nothing, or Syncthing's spaces switched off, the first selected.
+TEST(StorePersistence, AFirstLaunchSavesOnlyImportedSpacesAndALaterLaunchExpandsTheHomeFolder) {
     {
         QuarryShareStore store;
         EXPECT_TRUE(store.appState().shares.isEmpty());
         EXPECT_FALSE(QFileInfo::exists(statePath()));
+    }
+    writeSyncthingConfig(QStringLiteral("<folder id=\"m-1\" label=\"Music\" path=\"%1\"/>"
+                                        "<folder id=\"p-1\" label=\"Photos\" path=\"%2\"/>")
+                             .arg(makeFolder(QStringLiteral("Music")), makeFolder(QStringLiteral("Photos"))));
+    {
+        QuarryShareStore store;
+        const QList<QuarryFolderShare> shares = store.appState().shares;
+        ASSERT_EQ(shares.size(), 2);
+        EXPECT_EQ(shares[0].name, QStringLiteral("Music"));
+        EXPECT_EQ(shares[1].source, QuarryShareSource::quarry);
+        EXPECT_FALSE(shares[0].isEnabled || shares[1].isEnabled);
+        EXPECT_EQ(store.selectedShareID(), shares[0].id);
+        EXPECT_EQ(readState()->shares, shares);
     }
     QuarryShareAppState state;
     state.shares = {customShare(QStringLiteral("Docs"), QStringLiteral("docs"))};
@@ -50,20 +64,6 @@ TEST(StorePersistence, UnreadableDocumentIsKeptAsideOnceAndSavesArePrivateAndWho
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     // Nothing but the document and the kept copy is left behind (no temporary files).
     EXPECT_EQ(folder.entryList(QDir::Files), QStringList({QStringLiteral("state.json"), kept.first()}));
-}
-
-TEST(StoreMerge, FirstLaunchWithSyncthingImportsSwitchedOffSpaces) {
-    writeSyncthingConfig(QStringLiteral("<folder id=\"m-1\" label=\"Music\" path=\"%1\"/>"
-                                        "<folder id=\"p-1\" label=\"Photos\" path=\"%2\"/>")
-                             .arg(makeFolder(QStringLiteral("Music")), makeFolder(QStringLiteral("Photos"))));
-    QuarryShareStore store;
-    const QList<QuarryFolderShare> shares = store.appState().shares;
-    ASSERT_EQ(shares.size(), 2);
-    EXPECT_EQ(shares[0].name, QStringLiteral("Music"));
-    EXPECT_EQ(shares[1].source, QuarryShareSource::quarry);
-    EXPECT_FALSE(shares[0].isEnabled || shares[1].isEnabled);
-    EXPECT_EQ(store.selectedShareID(), shares[0].id);
-    EXPECT_EQ(readState()->shares, shares);
 }
 
 TEST(StoreMerge, RefreshFollowsSyncthingAndOnlySyncthing) {

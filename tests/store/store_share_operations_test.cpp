@@ -12,22 +12,24 @@
 using namespace store_testing;
 using namespace std::chrono_literals;
 
-TEST(StoreShares, AddedFoldersAndEditedSlugsGetTheFirstFreeSlug) {
+// Slugs stay unique however a folder is added or a slug edited; passwords are salted, trimmed, replaced.
+TEST(StoreShares, SlugsStayUniqueAndPasswordsAreSaltedTrimmedAndReplaced) {
     QuarryShareAppState state;
     state.shares = {customShare(QStringLiteral("A"), QStringLiteral("my-photos")),
                     customShare(QStringLiteral("B"), QStringLiteral("b")),
-                    customShare(QStringLiteral("C"), QStringLiteral("share"))};
+                    customShare(QStringLiteral("C"), QStringLiteral("share")),
+                    customShare(QStringLiteral(" Team Docs "), QStringLiteral("docs"), true)};
     writeState(state);
     QuarryShareStore store;
     ScriptedFolderChooser chooser;
     store.setFolderChooser(&chooser);
     chooser.answer = makeFolder(QStringLiteral("My Photos"));
     store.addCustomFolder();
-    ASSERT_EQ(store.appState().shares.size(), 4);
-    EXPECT_EQ(store.appState().shares[3].urlSlug, QStringLiteral("my-photos-2"));
-    EXPECT_EQ(store.appState().shares[3].name, QStringLiteral("My Photos"));
+    ASSERT_EQ(store.appState().shares.size(), 5);
+    EXPECT_EQ(store.appState().shares[4].urlSlug, QStringLiteral("my-photos-2"));
+    EXPECT_EQ(store.appState().shares[4].name, QStringLiteral("My Photos"));
     store.addCustomFolder();
-    EXPECT_EQ(store.appState().shares.size(), 4);
+    EXPECT_EQ(store.appState().shares.size(), 5);
     EXPECT_EQ(store.statusMessage(), QStringLiteral("My Photos is already listed."));
 
     const QUuid b = state.shares[1].id;
@@ -40,22 +42,15 @@ TEST(StoreShares, AddedFoldersAndEditedSlugsGetTheFirstFreeSlug) {
     // An id that names no share changes nothing.
     store.updateSlug(QUuid::createUuid(), QStringLiteral("x"));
     EXPECT_EQ(store.appState().shares, readState()->shares);
-}
 
-TEST(StoreShares, PasswordsAreSaltedTrimmedAndReplaced) {
-    QuarryShareAppState state;
-    state.shares = {customShare(QStringLiteral(" Team Docs "), QStringLiteral("docs"), true)};
-    writeState(state);
-    QuarryShareStore store;
-    const QUuid id = state.shares[0].id;
-
+    const QUuid id = state.shares[3].id;
     store.setPassword(id, QStringLiteral("   "));
     EXPECT_EQ(store.errorMessage(),
               QStringLiteral("Enter a password before turning password protection on."));
-    EXPECT_FALSE(store.appState().shares[0].isPasswordProtected());
+    EXPECT_FALSE(store.appState().shares[3].isPasswordProtected());
 
     store.setPassword(id, QStringLiteral(" open sesame\n"));
-    const QuarryFolderShare first = store.appState().shares[0];
+    const QuarryFolderShare first = store.appState().shares[3];
     ASSERT_TRUE(first.isPasswordProtected());
     // What the server checks a visitor's password against.
     EXPECT_EQ(*first.passwordDigest,
@@ -65,12 +60,12 @@ TEST(StoreShares, PasswordsAreSaltedTrimmedAndReplaced) {
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Password enabled for Team Docs."));
 
     store.setPassword(id, QStringLiteral("   "));
-    EXPECT_EQ(store.appState().shares[0], first); // a blank password leaves the old one in place
+    EXPECT_EQ(store.appState().shares[3], first); // a blank password leaves the old one in place
     store.setPassword(id, QStringLiteral("open sesame"));
-    EXPECT_NE(store.appState().shares[0].passwordSalt, first.passwordSalt);
+    EXPECT_NE(store.appState().shares[3].passwordSalt, first.passwordSalt);
 
     store.removePassword(id);
-    EXPECT_FALSE(readState()->shares[0].isPasswordProtected());
+    EXPECT_FALSE(readState()->shares[3].isPasswordProtected());
     EXPECT_EQ(store.statusMessage(), QStringLiteral("Password removed for Team Docs."));
 }
 

@@ -22,6 +22,15 @@ inline qint64 pidOf(const QByteArray& launch) {
     return launch.left(launch.indexOf(' ')).toLongLong();
 }
 
+// Alive and not merely a zombie waiting to be reaped (a killed parent's child is reaped by whoever adopts
+// it).
+inline bool isAlive(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    const qsizetype nameEnd = text.lastIndexOf(')');
+    return nameEnd > 0 && text.mid(nameEnd + 2, 1) != "Z";
+}
+
 // Writes an executable stand-in for cloudflared that records its launch, then behaves as told.
 inline QString writeFakeCloudflared(const QString& folder, const QByteArray& behaviour) {
     const QString path = folder + QStringLiteral("/cloudflared");

@@ -90,7 +90,8 @@ extern "C" const char* __lsan_default_suppressions() {
            "leak:libgobject-2.0\n"
            "leak:libgio-2.0\n"
            "leak:libdbus-1\n"
-           "leak:libsecret-1\n";
+           "leak:libsecret-1\n"
+           "leak:libx265\n";
 }
 
 namespace {

@@ -2,16 +2,12 @@
 #include "support/test_support.h"
 #include "tunnel/cloudflared_supervisor.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 using Status = QuarryTunnelStatus;
+using testing_support::isAlive;
 using testing_support::launchesIn;
 using testing_support::pidOf;
 using testing_support::spin;
@@ -20,16 +16,6 @@ using testing_support::writeFakeCloudflared;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Alive and not merely a zombie waiting to be reaped.
-bool isAlive(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype nameEnd = text.lastIndexOf(')');
-    return nameEnd > 0 && text.mid(nameEnd + 2, 1) != "Z";
-}
 
 std::string describe(const QList<Status>& reports) {
     QStringList words;
@@ -127,35 +113,4 @@ TEST_F(CloudflaredSupervisor, FindsOnlyRunnableCandidatesAndSaysSoWhenThereIsNon
     const QuarryResult<void> missing = service->start(QStringLiteral("t"), QStringLiteral("h"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().message, "cloudflared is not installed or bundled with brightloom Share.");
-}
-
-// Runs only inside the helper process that the next test starts and then kills.
-TEST(CloudflaredSupervisorLifetime, HelperHoldsAChildUntilKilled) {
-    const QString folder = qEnvironmentVariable("BRIGHTLOOM_TUNNEL_HELPER_FOLDER");
-    if (folder.isEmpty())
-        GTEST_SKIP() << "runs only as a helper process";
-    QuarryCloudflaredSupervisor service;
-    service.setCloudflaredCandidates({folder + "/cloudflared"});
-    ASSERT_TRUE(service.start(QStringLiteral("t"), QStringLiteral("h")));
-    spin(30s);
-}
-
-TEST(CloudflaredSupervisorLifetime, ChildEndsWhenTheApplicationIsKilled) {
-    const QString folder = testing_support::sandboxRoot();
-    writeFakeCloudflared(folder, "exec sleep 30");
-    QProcess helper;
-    helper.setStandardOutputFile(QProcess::nullDevice());
-    qputenv("BRIGHTLOOM_TUNNEL_HELPER_FOLDER", folder.toUtf8());
-    helper.start(QCoreApplication::applicationFilePath(),
-                 {"--gtest_filter=CloudflaredSupervisorLifetime.HelperHoldsAChildUntilKilled"});
-    qunsetenv("BRIGHTLOOM_TUNNEL_HELPER_FOLDER");
-    ASSERT_TRUE(waitUntil([&] { return !launchesIn(folder).isEmpty(); }, 30s));
-    const qint64 pid = pidOf(launchesIn(folder)[0]);
-    ASSERT_TRUE(isAlive(pid));
-
-    helper.kill(); // SIGKILL: no destructor runs in the helper
-    ASSERT_TRUE(helper.waitForFinished(10000));
-    EXPECT_TRUE(waitUntil([&] { return !isAlive(pid); }));
-    if (isAlive(pid))
-        ::kill(static_cast<pid_t>(pid), SIGKILL); // leave nothing behind even when failing
 }

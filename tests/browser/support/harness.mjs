@@ -50,18 +50,20 @@ function startServer({ shares = {}, names = {}, passwords = {}, ends = {} }) {
   return startServing(process.env.BRIGHTLOOM_SHARE, args, env);
 }
 
-// One Chromium with a fresh profile. `problems` collects console errors, uncaught page errors and
-// CSP violations from every page, except those matching an `expected` pattern.
-async function launchBrowser({ expected = [] } = {}) {
+// One Chromium with a fresh profile and any further `args`. `problems` collects console errors,
+// uncaught page errors and CSP violations from every page, except those matching an `expected` pattern;
+// `device` overrides the desktop window (a phone's viewport, touch and mobile viewport handling).
+async function launchBrowser({ expected = [], device = {}, args = [] } = {}) {
   const profile = temporaryFolder('chromium-profile-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
-    args: CHROMIUM_FLAGS,
+    args: [...CHROMIUM_FLAGS, ...args],
     locale: 'en-US',
     timezoneId: 'UTC',
     viewport: { width: 1440, height: 900 },
     colorScheme: 'light',
+    ...device,
   });
   const problems = [];
   const record = (text) => {
@@ -78,8 +80,9 @@ async function launchBrowser({ expected = [] } = {}) {
     const source = message.location().url || message.page()?.url() || '';
     // Chromium asks every site for /favicon.ico on its own; the server pages have no icon link.
     if (new URL(source, 'http://x').pathname === '/favicon.ico') return;
-    // A file without a thumbnail (not an image, or a broken one) keeps its icon: nothing went wrong.
-    if (/status of 404/.test(message.text()) && new URL(source, 'http://x').search === '?thumb=1') return;
+    // A file without a thumbnail or display rendition (not an image, or a broken one) keeps its icon
+    // or shows the file itself: nothing went wrong.
+    if (/status of 404/.test(message.text()) && /^\?(thumb|preview)=1$/.test(new URL(source, 'http://x').search)) return;
     record('console: ' + message.text() + ' (' + source + ')');
   });
   context.on('weberror', (error) => record('page error: ' + error.error().message));
@@ -94,8 +97,9 @@ async function launchBrowser({ expected = [] } = {}) {
   };
 }
 
-// Gives the tests of one file a server over `serverOptions()` and a browser, and checks once they are
-// done that no page logged an error or tripped the security policy.
+// Gives the tests of one file a server over `serverOptions()` and a browser (over `browserOptions`, or
+// what it gives for the server), and checks once they are done that no page logged an error or tripped
+// the security policy.
 export function sessionForTests(serverOptions, browserOptions) {
   const session = {};
   const opened = [];
@@ -108,7 +112,8 @@ export function sessionForTests(serverOptions, browserOptions) {
   };
   before(async () => {
     session.server = await startServer(serverOptions());
-    session.browser = await launchBrowser(browserOptions);
+    session.browser = await launchBrowser(
+      typeof browserOptions === 'function' ? browserOptions(session.server) : browserOptions);
   });
   afterEach(async () => {
     for (const page of opened.splice(0)) await page.close();

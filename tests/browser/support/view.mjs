@@ -50,3 +50,21 @@ export async function waitForView(page, titles, heading) {
     { timeout: 15000 }
   );
 }
+
+// The path of the item a list box (a column or the grid) with the focus has active.
+export function activeItem(page) {
+  return page.evaluate(() => {
+    const id = document.activeElement.getAttribute('aria-activedescendant');
+    return id ? document.getElementById(id)?.dataset.path : undefined;
+  });
+}
+
+// The open viewer's name and counter, null when it is closed; and its photo on screen.
+export const readViewer = (page) =>
+  page.evaluate(() => {
+    const viewer = document.querySelector('.viewer');
+    return viewer && [viewer.getAttribute('aria-label'), viewer.querySelector('.viewer-counter').textContent];
+  });
+export const SHOWN = '.viewer-slide:not([aria-hidden]) img';
+export const photoShown = (page, width = 1) =>
+  page.waitForFunction(([shown, least]) => document.querySelector(shown)?.naturalWidth >= least, [SHOWN, width]);
