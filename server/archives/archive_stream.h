@@ -71,7 +71,8 @@ private:
 
     bool pushLocked(std::unique_lock<std::mutex>& lock, Piece piece);
     // Waits until there is room or the visitor is gone; the wait counts as waiting for the reader.
-    template <typename Room> void waitForRoomLocked(std::unique_lock<std::mutex>& lock, Room room) {
+    template <typename Room>
+    void waitForRoomLocked(std::unique_lock<std::mutex>& lock, Room room) {
         if (m_cancelled || room())
             return;
         m_waitingSince = std::chrono::steady_clock::now();

@@ -109,8 +109,9 @@ DownloadRequest downloadRequestOf(const HTTPRequest& request, const QMap<QString
 }
 
 bool mayCarryPicksForm(const HTTPRequest& head) {
+    // Only a form's body is read: any other body sent to a share's page is left unread, as before.
     const QString path = head.path();
-    return head.method == QLatin1String("POST") && path != QLatin1String("/") &&
+    return head.method == QLatin1String("POST") && isFormBody(head) && path != QLatin1String("/") &&
            !path.startsWith(QLatin1String("/__"));
 }
 

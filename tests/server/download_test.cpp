@@ -2,11 +2,9 @@
 #include "server/http/validators.h"
 #include "server_fixture.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace server_testing;
@@ -19,20 +17,6 @@ QByteArray content() {
     for (int i = 0; i < 1000; ++i)
         bytes.append(static_cast<char>('a' + (i * 7 + i / 26) % 26));
     return bytes;
-}
-
-// Everything the server sent, as it was sent.
-QByteArray rawExchange(int port, const QByteArray& request) {
-    const int socket = connectTo(port);
-    sendAll(socket, request);
-    const QByteArray raw = readUntilClosed(socket);
-    ::close(socket);
-    return raw;
-}
-
-void setModified(const QString& path, qint64 seconds) {
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
 }
 
 constexpr qint64 kJune1 = 1717234200; // 2024-06-01 09:30:00 UTC

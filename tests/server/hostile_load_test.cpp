@@ -70,6 +70,12 @@ bool endedOrStreaming(int socket, QByteArray& first) {
     return true;
 }
 
+// Peers arrive as IPv4-mapped IPv6 addresses on the dual-stack listener; 127.0.0.1 stands for the
+// tunnel's many visitors.
+bool isTunnel(const QHostAddress& peer) {
+    return peer.toIPv4Address() == QHostAddress(QStringLiteral("127.0.0.1")).toIPv4Address();
+}
+
 Reply askOn(int socket, const QByteArray& target) {
     sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     return answerOf(socket, std::chrono::seconds(10));
@@ -92,10 +98,6 @@ QList<QByteArray> descriptorTargets(qint64 pid) {
     }
     ::closedir(listing);
     return targets;
-}
-
-qsizetype descriptorCount(qint64 pid) {
-    return descriptorTargets(pid).size();
 }
 
 // User and system CPU time a process has used so far.
@@ -171,7 +173,7 @@ protected:
         ASSERT_NE(served.port(), 0);
         for (const QByteArray& target : targets)
             ASSERT_EQ(askOn(connectTo(served.port()), target).status, 200);
-        const qsizetype descriptorsBefore = descriptorCount(served.pid());
+        const qsizetype descriptorsBefore = descriptorTargets(served.pid()).size();
 
         std::vector<int> flood;
         for (int i = 0; i < 1000; ++i) {
@@ -196,13 +198,15 @@ protected:
         EXPECT_LT(cpu.count() * 100, window.elapsed() * 5)
             << "the server used " << cpu.count() << " ms of CPU in " << window.elapsed() << " ms";
         // The server held no more than its limit allows.
-        EXPECT_LE(descriptorCount(served.pid()), 256);
+        EXPECT_LE(descriptorTargets(served.pid()).size(), 256);
 
         for (const int socket : flood)
             ::close(socket);
         EXPECT_TRUE(testing_support::waitUntil(
-            [&] { return descriptorCount(served.pid()) <= descriptorsBefore; }, std::chrono::seconds(20)))
-            << descriptorCount(served.pid()) << " descriptors, " << descriptorsBefore << " before the flood";
+            [&] { return descriptorTargets(served.pid()).size() <= descriptorsBefore; },
+            std::chrono::seconds(20)))
+            << descriptorTargets(served.pid()).size() << " descriptors, " << descriptorsBefore
+            << " before the flood";
         EXPECT_EQ(askOn(connectTo(served.port()), targets.first()).status, 200);
     }
 
@@ -246,10 +250,7 @@ TEST_F(ServedFolder, OneClientPastItsHalfLosesItsOwnOldestConnections) {
     snapshot.shares = {makeShare({.slug = "s", .path = folder.path() + "/share"})};
     QuarryShareWebServer::Options options;
     options.connections.maxConnections = 40;
-    // Peers arrive as IPv4-mapped IPv6 addresses on the dual-stack listener.
-    options.connections.speaksForMany = [](const QHostAddress& peer) {
-        return peer.toIPv4Address() == QHostAddress(QStringLiteral("127.0.0.1")).toIPv4Address();
-    };
+    options.connections.speaksForMany = isTunnel;
     serve(options);
     std::vector<int> hog{connectFrom("127.0.0.2", port())};
     if (hog.front() < 0)
@@ -341,9 +342,7 @@ TEST_F(ServedFolder, QueuedWorkHoldsNoSlotAndEndsWithinTheWaitingLimit) {
     snapshot.shares = {makeShare({.slug = "s", .path = root})};
     QuarryShareWebServer::Options options;
     options.connections.maxConnections = 600;
-    options.connections.speaksForMany = [](const QHostAddress& peer) {
-        return peer.toIPv4Address() == QHostAddress(QStringLiteral("127.0.0.1")).toIPv4Address();
-    };
+    options.connections.speaksForMany = isTunnel;
     options.limits.queueTimeout = std::chrono::seconds(2);
     options.limits.streamFloorWindow = std::chrono::seconds(2);
     options.archiveLimits = {.atOnce = 2, .perClient = 2};

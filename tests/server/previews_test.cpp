@@ -30,6 +30,10 @@ const QString kSandboxed = "default-src 'none'; style-src 'unsafe-inline'; sandb
 const QString kMedia = "default-src 'none'; media-src 'self'; style-src 'unsafe-inline'";
 const QString kDocument = "default-src 'none'; style-src 'unsafe-inline'";
 
+// A big-endian TIFF block with one entry: Orientation (0x0112), SHORT, 1 value, 6 (a quarter to the right).
+const QByteArray kTurnRightExif =
+    QByteArray("Exif\0\0", 6) + QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
+
 QByteArray encoded(const QImage& image, const char* format) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -45,12 +49,9 @@ QByteArray sidewaysPhoto(int width, int height) {
     image.fill(Qt::white);
     QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
     const QByteArray jpeg = encoded(image, "JPEG");
-    // A big-endian TIFF block with one entry: Orientation (0x0112), SHORT, 1 value, 6.
-    const QByteArray exif = QByteArray("Exif\0\0", 6) +
-                            QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
-    const int length = static_cast<int>(exif.size()) + 2;
+    const int length = static_cast<int>(kTurnRightExif.size()) + 2;
     QByteArray segment = QByteArray::fromHex("ffe1");
-    segment.append(char(length >> 8)).append(char(length & 0xff)).append(exif);
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(kTurnRightExif);
     return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
@@ -79,12 +80,11 @@ bool writeHEICWithOwnRotation(const QString& path, int width, int height) {
                 pixel[1] = pixel[2] = x < width / 2 ? 0 : 255;
             }
         }
-        const QByteArray exif = QByteArray("Exif\0\0", 6) +
-                                QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
-        written =
-            heif_context_encode_image(context, image, encoder, options, &handle).code == 0 &&
-            heif_context_add_exif_metadata(context, handle, exif.constData(), int(exif.size())).code == 0 &&
-            heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == 0;
+        written = heif_context_encode_image(context, image, encoder, options, &handle).code == 0 &&
+                  heif_context_add_exif_metadata(context, handle, kTurnRightExif.constData(),
+                                                 int(kTurnRightExif.size()))
+                          .code == 0 &&
+                  heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == 0;
     }
     heif_image_handle_release(handle);
     heif_image_release(image);
@@ -251,11 +251,7 @@ TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
     // Also when the new picture keeps the old one's size and modification time, as copies do.
     QImage green(600, 300, QImage::Format_RGB32);
     green.fill(Qt::green);
-    struct stat before {};
-    ::stat(QFile::encodeName(root + "/photo.jpg").constData(), &before);
-    writeFile(root + "/photo.jpg", encoded(green, "JPEG").leftJustified(20000, '\0'));
-    const timespec kept[2] = {before.st_atim, before.st_mtim};
-    ::utimensat(AT_FDCWD, QFile::encodeName(root + "/photo.jpg").constData(), kept, 0);
+    rewriteKeepingTimes(root + "/photo.jpg", encoded(green, "JPEG").leftJustified(20000, '\0'));
     EXPECT_GT(qGreen(imageOf(get(port(), "/media/photo.jpg?thumb=1")).pixel(160, 80)), 200);
 
     // See-through pictures keep their transparency.
@@ -266,15 +262,13 @@ TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
 }
 
 TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
-    // Pictures that declare more than the decoders may take: by their size, or by the coefficients a
-    // progressive JPEG, or one whose components come in scans of their own, holds for the whole image.
+    // A picture that declares more pixels than the decoders may take (JPEGs that declare too much are
+    // the decoder bombs' test).
     QImage wide(10001, 10000, QImage::Format_Mono);
     wide.fill(0);
     writeFile(root + "/wide.png", encoded(wide, "PNG"));
-    writeFile(root + "/progressive.jpg", declaredJPEG(12000, 12000, 3, true, 3));
-    writeFile(root + "/scans.jpg", declaredJPEG(12000, 12000, 3, false, 1));
-    for (const QString path : {"bad.jpg", "huge.bmp", "wide.png", "progressive.jpg", "scans.jpg", "notes.txt",
-                               "page.html", "drawing.svg", "album/"}) {
+    for (const QString path :
+         {"bad.jpg", "huge.bmp", "wide.png", "notes.txt", "page.html", "drawing.svg", "album/"}) {
         SCOPED_TRACE(path.toStdString());
         const Reply reply = get(port(), "/media/" + path + "?thumb=1");
         EXPECT_EQ(reply.status, 404);
@@ -282,7 +276,7 @@ TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
     }
     // Remembered: the broken ones are not decoded again.
     EXPECT_EQ(get(port(), "/media/bad.jpg?thumb=1").status, 404);
-    EXPECT_EQ(cachedThumbnails().size(), 5);
+    EXPECT_EQ(cachedThumbnails().size(), 3);
     const Reply missing = get(port(), "/media/none.jpg?thumb=1");
     EXPECT_EQ(missing.status, 404);
     EXPECT_TRUE(missing.text().contains("That item moved"));

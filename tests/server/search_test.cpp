@@ -22,14 +22,6 @@ using namespace server_testing;
 
 namespace {
 
-QStringList pathsOf(const QJsonObject& answer) {
-    return itemField(answer, "relativePath");
-}
-
-QStringList namesOf(const QJsonObject& answer) {
-    return itemField(answer, "name");
-}
-
 // `folders` folders of `files` files each, "f<i>/file-<j>.dat": hard links to one empty file beside the
 // root, as creating thousands of files one by one takes seconds on some file systems.
 void generateTree(const QString& root, int folders, int files) {

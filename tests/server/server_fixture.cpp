@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace server_testing {
@@ -135,6 +136,29 @@ void makeSparseFile(const QString& path, qint64 size) {
     ASSERT_TRUE(QFile::resize(path, size));
 }
 
+void setModified(const QString& path, qint64 seconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+void rewriteKeepingTimes(const QString& path, const QByteArray& bytes) {
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    writeFile(path, bytes);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+QString linkChain(const QString& folder, const QString& target, int hops) {
+    QString previous = target;
+    for (int i = 0; i < hops; ++i) {
+        const QString name = QStringLiteral("hop%1").arg(i);
+        EXPECT_TRUE(QFile::link(previous, folder + '/' + name));
+        previous = name;
+    }
+    return previous;
+}
+
 namespace {
 
 qint64 statusKiB(qint64 pid, const QByteArray& field) {
@@ -182,13 +206,18 @@ QByteArray declaredJPEG(int width, int height, int components, bool progressive,
     return jpeg + QByteArray(156 - 2 - jpeg.size(), 0) + QByteArray::fromHex("ffd9");
 }
 
-Reply exchange(int port, const QByteArray& request, bool endSending) {
+QByteArray rawExchange(int port, const QByteArray& request, bool endSending) {
     const int socket = connectTo(port);
     sendAll(socket, request);
     if (endSending)
         ::shutdown(socket, SHUT_WR);
-    const std::optional<Reply> reply = parseReply(readUntilClosed(socket));
+    const QByteArray raw = readUntilClosed(socket);
     ::close(socket);
+    return raw;
+}
+
+Reply exchange(int port, const QByteArray& request, bool endSending) {
+    const std::optional<Reply> reply = parseReply(rawExchange(port, request, endSending));
     EXPECT_TRUE(reply.has_value()) << "no answer to " << request.left(80).toStdString();
     return reply.value_or(Reply());
 }
@@ -248,6 +277,14 @@ std::optional<QByteArray> nextChunk(QByteArray& pending, bool& broken) {
 }
 
 } // namespace
+
+bool endedShort(const QByteArray& raw) {
+    const qsizetype end = raw.indexOf("\r\n\r\n");
+    const Reply head = parseReply(raw.left(end + 4)).value_or(Reply());
+    if (head.header(QStringLiteral("Transfer-Encoding")) == QLatin1String("chunked"))
+        return !raw.endsWith("\r\n0\r\n\r\n");
+    return raw.size() - end - 4 < head.header(QStringLiteral("Content-Length")).toLongLong();
+}
 
 std::optional<QByteArray> dechunked(const QByteArray& body) {
     QByteArray pending = body;

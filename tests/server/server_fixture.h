@@ -68,9 +68,22 @@ QJsonObject jsonOf(const QByteArray& body);
 QJsonObject jsonOf(const Reply& reply);
 // One field of every item of a listing or search answer, in the order answered.
 QStringList itemField(const QJsonObject& answer, const char* field);
+inline QStringList namesOf(const QJsonObject& answer) {
+    return itemField(answer, "name");
+}
+inline QStringList pathsOf(const QJsonObject& answer) {
+    return itemField(answer, "relativePath");
+}
 
 // A file of the given size that takes no room on disk.
 void makeSparseFile(const QString& path, qint64 size);
+// Sets a file's (or a link's own) access and modification times to the given second.
+void setModified(const QString& path, qint64 seconds);
+// New bytes in a file under its old times, as copies that keep them write it.
+void rewriteKeepingTimes(const QString& path, const QByteArray& bytes);
+// Links hop0, hop1, ... in a folder, each to the one before and hop0 to target: more hops than the
+// system follows make the last unreadable, even for root. The last link's name.
+QString linkChain(const QString& folder, const QString& target, int hops);
 // A process's resident memory, and the most it has had.
 qint64 residentKiB(qint64 pid);
 qint64 peakResidentKiB(qint64 pid);
@@ -80,7 +93,9 @@ qint64 peakResidentKiB(qint64 pid);
 // the headers a decoder reads before it starts allocating, and no picture.
 QByteArray declaredJPEG(int width, int height, int components, bool progressive, int scanComponents);
 
-// Sends the bytes on a fresh connection, optionally ends the sending side, and reads the whole answer.
+// Sends the bytes on a fresh connection, optionally ends the sending side, and reads the whole answer:
+// as it was sent, or parsed.
+QByteArray rawExchange(int port, const QByteArray& request, bool endSending = false);
 Reply exchange(int port, const QByteArray& request, bool endSending = false);
 Reply request(int port, const QString& method, const QString& target, const QByteArray& extraHead = {},
               const QByteArray& body = {});
@@ -100,6 +115,10 @@ protected:
 
 // What lies in the temporary folder (TMPDIR) besides the given folder of the test's own.
 QStringList temporaryLeftovers(const QTemporaryDir& besides);
+
+// Whether an answer read until the server closed ended short: a chunked one without its last chunk,
+// another with fewer bytes than its Content-Length.
+bool endedShort(const QByteArray& raw);
 
 // The body of a chunked answer, decoded; nothing when its framing is broken or its last chunk missing.
 std::optional<QByteArray> dechunked(const QByteArray& body);

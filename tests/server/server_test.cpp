@@ -180,9 +180,6 @@ TEST_F(LargeShare, SlowOrVanishingVisitorsNeitherHoldUpOthersNorLeaveAnythingBeh
     server.reset();
     EXPECT_EQ(QuarryArchiveWriters::runningThreads(), 0);
     EXPECT_TRUE(temporaryLeftovers(folder).isEmpty());
-    const QByteArray cut = readUntilClosed(archiving, std::chrono::seconds(5));
+    EXPECT_TRUE(endedShort(readUntilClosed(archiving, std::chrono::seconds(5))));
     ::close(archiving);
-    const qsizetype end = cut.indexOf("\r\n\r\n");
-    EXPECT_LT(cut.size() - end - 4,
-              parseReply(cut.left(end + 4)).value_or(Reply()).header("Content-Length").toLongLong());
 }
