@@ -57,10 +57,10 @@ TEST(StoreActivity, VisitsGoToAPrivateFileWithoutSecretsAndStopWhenRecordingIsOf
     ASSERT_TRUE(waitForRunning(*store));
     const QString file = store->activity()->filePath();
     const QByteArray opened =
-        fetch(state.port, "POST /__unlock/vault HTTP/1.1\r\nHost: x\r\nContent-Length: 20\r\n"
+        fetch(state.port, "POST /__unlock/vault HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n"
                           "\r\npassword=open+sesame");
     const QByteArray cookie = opened.mid(opened.indexOf("Set-Cookie: ") + 12).split(';').first();
-    fetch(state.port, "GET /vault/ HTTP/1.1\r\nHost: x\r\nCf-Connecting-Ip: 2001:db8::7\r\n\r\n");
+    fetch(state.port, "GET /vault/ HTTP/1.1\r\nHost: localhost\r\nCf-Connecting-Ip: 2001:db8::7\r\n\r\n");
     ASSERT_TRUE(waitUntil([&] { return store->activity()->events().size() == 2; }));
     store->activity()->flush();
 
@@ -99,7 +99,7 @@ TEST(StoreActivity, VisitsGoToAPrivateFileWithoutSecretsAndStopWhenRecordingIsOf
     EXPECT_TRUE(store->activity()->events().empty());
     store->start();
     ASSERT_TRUE(waitForRunning(*store));
-    fetch(state.port, "GET /vault/ HTTP/1.1\r\nHost: x\r\n\r\n");
+    fetch(state.port, "GET /vault/ HTTP/1.1\r\nHost: localhost\r\n\r\n");
     store.reset();
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_FALSE(QuarryShareStore().recordsActivity());
