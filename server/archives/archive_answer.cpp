@@ -65,7 +65,7 @@ namespace QuarryArchiveAnswer {
 
 void run(const QuarryArchiveJob& job, QuarryArchiveStream& stream) {
     QuarryArchiveLayout layout;
-    switch (layout.make(job.spec, [&stream] { return stream.isCancelled(); })) {
+    switch (layout.make(job.source, [&stream] { return stream.isCancelled(); })) {
     case QuarryArchiveLayout::Outcome::made:
         break;
     case QuarryArchiveLayout::Outcome::noPick:
@@ -74,13 +74,13 @@ void run(const QuarryArchiveJob& job, QuarryArchiveStream& stream) {
     case QuarryArchiveLayout::Outcome::noFolder:
         logDiagnostic(
             QStringLiteral("Could not open %1 for its archive: %2")
-                .arg(QuarryArchiveLayout::printable(job.spec.rootPath + '/' + job.spec.relativePath),
+                .arg(QuarryArchiveLayout::printable(job.source.rootPath + '/' + job.source.relativePath),
                      layout.problem()));
         stream.fail();
         return;
     case QuarryArchiveLayout::Outcome::tooLarge:
-        logDiagnostic(
-            QStringLiteral("The archive of %1 was refused: %2").arg(job.spec.displayName, layout.problem()));
+        logDiagnostic(QStringLiteral("The archive of %1 was refused: %2")
+                          .arg(job.source.displayName, layout.problem()));
         stream.fail();
         return;
     case QuarryArchiveLayout::Outcome::cancelled:

@@ -10,7 +10,7 @@ class QuarryChecksumCache;
 
 // One folder download: what it holds, how it is asked for, and what it is called.
 struct QuarryArchiveJob {
-    QuarryFolderArchiveSpec spec;
+    QuarryFolderArchiveSpec source;
     // compress=1: deflated and chunked, without a length or ranges.
     bool compressed = false;
     // The request without its body: its method and the headers the answer depends on (Range, If-Range,

@@ -74,15 +74,15 @@ class LayoutWalk {
 public:
     using Outcome = QuarryArchiveLayout::Outcome;
 
-    LayoutWalk(QuarryArchiveLayout& layout, const QuarryFolderArchiveSpec& spec,
+    LayoutWalk(QuarryArchiveLayout& layout, const QuarryFolderArchiveSpec& source,
                const std::function<bool()>& cancelled, int root)
         : m_layout(layout)
-        , m_spec(spec)
+        , m_source(source)
         , m_cancelled(cancelled)
         , m_root(root) {}
 
     Outcome top(QuarryDescriptor folder, const struct stat& status) {
-        const QByteArray name = QuarryZIPNames::sanitized(m_spec.entryName);
+        const QByteArray name = QuarryZIPNames::sanitized(m_source.entryName);
         if (name.size() + 1 > kMaxNameBytes) {
             m_layout.m_problem = QStringLiteral("its name is longer than an archive can hold");
             return Outcome::tooLarge;
@@ -90,21 +90,21 @@ public:
         if (!counted(name.size() + 1))
             return m_outcome;
         append(status, 0, QByteArray(), name, static_cast<quint16>(name.size() + 1));
-        if (!m_spec.picks) {
-            contents(std::move(folder), 0, m_spec.relativePath, 0);
+        if (!m_source.picks) {
+            contents(std::move(folder), 0, m_source.relativePath, 0);
             return m_outcome;
         }
         m_ancestors.emplace_back(status.st_dev, status.st_ino);
-        const std::vector<QByteArray> archiveNames = QuarryZIPNames::forFolder(*m_spec.picks);
+        const std::vector<QByteArray> archiveNames = QuarryZIPNames::forFolder(*m_source.picks);
         for (size_t i = 0; i < archiveNames.size() && m_outcome == Outcome::made; ++i) {
-            const QByteArray& pick = (*m_spec.picks)[i];
+            const QByteArray& pick = (*m_source.picks)[i];
             // A name that could reach anything but an entry of this very folder names none of them.
             if (pick.isEmpty() || pick == "." || pick == ".." || pick.contains('/') || pick.contains('\0')) {
                 m_outcome = Outcome::noPick;
                 break;
             }
             const Step step =
-                entry(folder.get(), 0, pick, archiveNames[i], sharePathOf(m_spec.relativePath, pick), 0);
+                entry(folder.get(), 0, pick, archiveNames[i], sharePathOf(m_source.relativePath, pick), 0);
             if (step == Step::absent) {
                 m_layout.m_problem =
                     QStringLiteral("%1 is no entry of the folder").arg(QuarryArchiveLayout::printable(pick));
@@ -192,7 +192,7 @@ private:
             // A link, or an entry swapped for one since it was looked at: followed only where it stays
             // inside the share, by a path resolved beneath the share's folder.
             link = true;
-            opened = QuarryBeneath::openBeneath(m_root, m_spec.rootPath, sharePath,
+            opened = QuarryBeneath::openBeneath(m_root, m_source.rootPath, sharePath,
                                                 O_RDONLY | O_NONBLOCK | O_NOCTTY);
             if (!opened.isOpen() && (errno == EXDEV || errno == ENOENT))
                 return Step::absent; // leads out of the share, or nowhere
@@ -266,11 +266,11 @@ private:
 
     void leaveOut(const QByteArray& entryName, const QString& why) {
         logDiagnostic(QStringLiteral("Left out of the archive of %1: %2 (%3)")
-                          .arg(m_spec.displayName, QuarryArchiveLayout::printable(entryName), why));
+                          .arg(m_source.displayName, QuarryArchiveLayout::printable(entryName), why));
     }
 
     QuarryArchiveLayout& m_layout;
-    const QuarryFolderArchiveSpec& m_spec;
+    const QuarryFolderArchiveSpec& m_source;
     const std::function<bool()>& m_cancelled;
     int m_root;
     Outcome m_outcome = Outcome::made;
@@ -279,26 +279,26 @@ private:
     std::vector<std::pair<quint64, quint64>> m_ancestors;
 };
 
-QuarryArchiveLayout::Outcome QuarryArchiveLayout::make(const QuarryFolderArchiveSpec& spec,
+QuarryArchiveLayout::Outcome QuarryArchiveLayout::make(const QuarryFolderArchiveSpec& source,
                                                        const std::function<bool()>& cancelled) {
-    m_rootPath = spec.rootPath;
-    m_base = spec.relativePath;
-    m_displayName = spec.displayName;
+    m_rootPath = source.rootPath;
+    m_base = source.relativePath;
+    m_displayName = source.displayName;
     m_entries.clear();
     m_names.clear();
     m_latest = 0;
     m_problem.clear();
-    const QuarryDescriptor root = QuarryBeneath::openResolved(spec.rootPath, O_RDONLY | O_DIRECTORY);
+    const QuarryDescriptor root = QuarryBeneath::openResolved(source.rootPath, O_RDONLY | O_DIRECTORY);
     QuarryDescriptor folder;
     if (root.isOpen())
-        folder = QuarryBeneath::openBeneath(root.get(), spec.rootPath, spec.relativePath,
+        folder = QuarryBeneath::openBeneath(root.get(), source.rootPath, source.relativePath,
                                             O_RDONLY | O_DIRECTORY | O_NONBLOCK);
     struct stat status {};
     if (!folder.isOpen() || ::fstat(folder.get(), &status) != 0) {
         m_problem = systemError(errno);
         return Outcome::noFolder;
     }
-    LayoutWalk walk(*this, spec, cancelled, root.get());
+    LayoutWalk walk(*this, source, cancelled, root.get());
     const Outcome outcome = walk.top(std::move(folder), status);
     if (outcome != Outcome::made) {
         m_entries = {};

@@ -79,8 +79,8 @@ public:
     // How deep folders are followed; deeper ones are left out with a log line.
     static constexpr int kMaxDepth = 64;
 
-    // Walks the folder of spec; cancelled is asked now and then.
-    Outcome make(const QuarryFolderArchiveSpec& spec, const std::function<bool()>& cancelled);
+    // Walks the folder of source; cancelled is asked now and then.
+    Outcome make(const QuarryFolderArchiveSpec& source, const std::function<bool()>& cancelled);
 
     const std::vector<Entry>& entries() const { return m_entries; }
     std::vector<Entry>& entries() { return m_entries; }

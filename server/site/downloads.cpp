@@ -64,14 +64,14 @@ HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& s
     const QString name = lastPathComponent(location);
     const QString root = QuarryContainment::resolvedURL(share, QString()).value_or(location);
     QuarryArchiveJob job;
-    job.spec.rootPath = QFile::encodeName(root);
-    job.spec.relativePath =
+    job.source.rootPath = QFile::encodeName(root);
+    job.source.relativePath =
         QFile::encodeName(QuarryShareUtilities::relativePath(location, root).value_or(QString()));
     // A folder without a last component (the file-system root) is stored under the archive's name.
-    job.spec.entryName = QFile::encodeName(
+    job.source.entryName = QFile::encodeName(
         name.isEmpty() || name == QLatin1String("/") ? archiveName(location, share, relativePath) : name);
-    job.spec.displayName = location;
-    job.spec.picks = download.picks;
+    job.source.displayName = location;
+    job.source.picks = download.picks;
     job.compressed = download.compress;
     job.request.method = request.method;
     job.request.target = request.target;
