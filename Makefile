@@ -12,7 +12,7 @@ FUZZ_DIR   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_FINDINGS ?= $(or $(TMPDIR),/tmp)/brightloom-share-fuzz
 
-.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-phone bench-search bench-thumbnails
+.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-phone bench-search bench-thumbnails bench-hostile
 
 all: build
 
@@ -96,6 +96,16 @@ bench-thumbnails: build
 bench-search: build
 	@./scripts/deps.sh deps-bench.txt
 	BUILD_DIR=$(BUILD_DIR) node bench/search.mjs
+
+# The probe's hostile shapes against the release build, each on a fresh server, with other visitors'
+# answers, memory and CPU meanwhile (make bench-hostile HOSTILE_ARGS="--only flood --scale 0.2").
+bench-hostile: build
+	BUILD_DIR=$(BUILD_DIR) python3 bench/hostile.py $(HOSTILE_ARGS)
+
+# Hostile input and what it costs the server: decoder bombs, one thumbnail asked for by twenty at once,
+# unlock guesses from one /64 and from many networks, thousands of half-sent bodies, unreadable heads.
+bench-hostile-input: build
+	BUILD_DIR=$(BUILD_DIR) python3 bench/hostile_input.py
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -9,9 +9,9 @@ QuarryCommandLine invalid(const QString& problem) {
     return result;
 }
 
-// `serve [--port N] [--password TEXT] [--name TEXT] [--slug TEXT] [--no-qr] FOLDER...`. A name and a
-// slug belong to the folder after them; a password to every folder after it, until the next one (an
-// empty one ends it), so that `--password x a b` never leaves b open by surprise.
+// `serve [--port N] [--password TEXT] [--name TEXT] [--slug TEXT] [--until TIME] [--no-qr] FOLDER...`.
+// A name, a slug and an end belong to the folder after them; a password to every folder after it, until the
+// next one (an empty one ends it), so that `--password x a b` never leaves b open by surprise.
 QuarryCommandLine parseServe(const QStringList& arguments) {
     QuarryCommandLine result;
     result.mode = QuarryCommandLine::Mode::serve;
@@ -25,6 +25,7 @@ QuarryCommandLine parseServe(const QStringList& arguments) {
             result.serve.folders.append(next);
             next.name.reset();
             next.slug.reset();
+            next.availableUntil.reset();
             continue;
         }
         if (argument == QLatin1String("--")) {
@@ -41,7 +42,8 @@ QuarryCommandLine parseServe(const QStringList& arguments) {
         }
         const bool takesValue = argument == QLatin1String("--port") || argument == QLatin1String("--name") ||
                                 argument == QLatin1String("--slug") ||
-                                argument == QLatin1String("--password");
+                                argument == QLatin1String("--password") ||
+                                argument == QLatin1String("--until");
         if (!takesValue)
             return invalid(QStringLiteral("unknown option %1").arg(argument));
         if (i + 1 >= arguments.size())
@@ -57,12 +59,20 @@ QuarryCommandLine parseServe(const QStringList& arguments) {
             next.name = value;
         } else if (argument == QLatin1String("--slug")) {
             next.slug = value;
+        } else if (argument == QLatin1String("--until")) {
+            // Local time unless the text names its zone ("Z" or an offset).
+            const QDateTime end = QDateTime::fromString(value, Qt::ISODate);
+            if (!end.isValid())
+                return invalid(
+                    QStringLiteral("--until takes a date and time like 2026-12-24T18:00, not %1").arg(value));
+            next.availableUntil = end.toUTC();
         } else {
             next.password = value.isEmpty() ? std::nullopt : std::optional<QString>(value);
         }
     }
-    if (next.name || next.slug)
-        return invalid(QStringLiteral("--name and --slug apply to the folder after them, and none follows"));
+    if (next.name || next.slug || next.availableUntil)
+        return invalid(
+            QStringLiteral("--name, --slug and --until apply to the folder after them, and none follows"));
     if (result.serve.folders.isEmpty())
         return invalid(QStringLiteral("serve needs at least one folder"));
     return result;
@@ -96,8 +106,8 @@ QuarryCommandLine QuarryCommandLine::parse(const QStringList& arguments) {
 QString QuarryCommandLine::helpText() {
     return QStringLiteral(
         "Usage: brightloom-share [--hidden | --headless | --help | --version]\n"
-        "       brightloom-share serve [--port N] [--password TEXT] [--name TEXT] [--slug TEXT] [--no-qr]\n"
-        "                              FOLDER...\n"
+        "       brightloom-share serve [--port N] [--password TEXT] [--name TEXT] [--slug TEXT]\n"
+        "                              [--until TIME] [--no-qr] FOLDER...\n"
         "\n"
         "Publishes folders of this computer to web browsers, read-only.\n"
         "\n"
@@ -119,6 +129,8 @@ QString QuarryCommandLine::helpText() {
         "                   empty TEXT ends it)\n"
         "  --name TEXT      the name visitors see for the next folder (default: its own name)\n"
         "  --slug TEXT      the next folder's name in its address (default: made from its name)\n"
+        "  --until TIME     the next folder is no longer shared from TIME on (local time, as\n"
+        "                   2026-12-24T18:00, unless it ends in Z or an offset)\n"
         "  --no-qr          print no QR code\n");
 }
 

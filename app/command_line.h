@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -9,9 +10,10 @@
 // One folder of `serve` with the options that apply to it.
 struct QuarryServeFolder {
     QString path;
-    std::optional<QString> name;     // shown to visitors; the folder's own name when absent
-    std::optional<QString> slug;     // made from the name when absent
-    std::optional<QString> password; // none when absent
+    std::optional<QString> name;             // shown to visitors; the folder's own name when absent
+    std::optional<QString> slug;             // made from the name when absent
+    std::optional<QString> password;         // none when absent
+    std::optional<QDateTime> availableUntil; // switched off then; never when absent
     bool operator==(const QuarryServeFolder&) const = default;
 };
 

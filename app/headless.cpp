@@ -21,6 +21,9 @@ void reportChanges(QuarryShareStore& store) {
         if (const auto message = store.errorMessage())
             logDiagnostic(QStringLiteral("Error: ") + *message);
     });
+    QObject::connect(&store, &QuarryShareStore::shareEnded, &store, [](const QString& name) {
+        logDiagnostic(QStringLiteral("%1 reached its end and is no longer shared.").arg(name));
+    });
     QuarryServerController* server = store.server();
     QObject::connect(server, &QuarryServerController::serverStateChanged, &store, [server] {
         const QuarryShareWebServer::State state = server->serverState();

@@ -4,8 +4,10 @@
 #include "app/qr_code_item.h"
 #include "app/symbol_image.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -41,6 +43,14 @@ QuarryShareApp::QuarryShareApp(QuarryShareStoreEnvironment environment,
     m_store->setClipboard(&m_clipboard);
     connect(&m_autostart, &QuarryAutostart::failed, m_store.get(),
             [store = m_store.get()](const QString& message) { store->setErrorMessage(message); });
+    connect(m_store.get(), &QuarryShareStore::shareEnded, this, [](const QString& name) {
+        QuarryDesktopNotifier::notify(
+            QStringLiteral("%1 is no longer shared").arg(name),
+            QStringLiteral(
+                "Its time ran out, so it was switched off. Switch it on again to share it once more."));
+    });
+    connect(m_store->activity(), &QuarryActivityLog::answerEnded, this,
+            [this](const QuarryActivityEvent& event) { announceDownload(event); });
     // Closing the main window decides for itself whether the application ends (see eventFilter).
     QGuiApplication::setQuitOnLastWindowClosed(false);
     if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -96,6 +106,11 @@ bool QuarryShareApp::openWindows(bool hidden) {
 
     m_tray = std::make_unique<QuarryTray>(*m_store);
     connect(m_tray.get(), &QuarryTray::openRequested, this, &QuarryShareApp::activateMainWindow);
+    connect(m_tray.get(), &QuarryTray::activityRequested, this, [this] {
+        activateMainWindow();
+        if (m_mainWindow)
+            QMetaObject::invokeMethod(m_mainWindow, "showActivity");
+    });
     connect(m_tray.get(), &QuarryTray::quitRequested, this, &QuarryShareApp::quit);
     m_tray->showIfPossible();
 
@@ -142,6 +157,32 @@ void QuarryShareApp::keepServingInBackground() {
         QStringLiteral("brightloom Share keeps sharing"),
         QStringLiteral("Your shares stay online while the window is closed. Open brightloom Share from its "
                        "icon in the system tray, or choose Quit there to stop sharing."));
+}
+
+void QuarryShareApp::announceDownload(const QuarryActivityEvent& event) {
+    constexpr qint64 kLargeFile = 100LL * 1000 * 1000;
+    const bool archive = event.kind == QLatin1String("archive") || event.kind == QLatin1String("picks");
+    const bool large = event.kind == QLatin1String("file") && event.bytesSent > kLargeFile;
+    if (!m_store->notifiesDownloads() || event.via != QLatin1String("public") || !event.complete ||
+        event.status != 200 || !(archive || large))
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_lastDownloadNotice && now - *m_lastDownloadNotice < 60 * 1000)
+        return;
+    m_lastDownloadNotice = now;
+    QString name = event.path.section(QLatin1Char('/'), -1);
+    if (name.isEmpty()) {
+        for (const QuarryFolderShare& share : m_store->appState().shares) {
+            if (share.id == event.shareID)
+                name = share.displayName();
+        }
+    }
+    if (archive)
+        name += QStringLiteral(".zip");
+    QuarryDesktopNotifier::notify(
+        QStringLiteral("%1, %2, downloaded through the public link")
+            .arg(name, QLocale().formattedDataSize(event.bytesSent, 1, QLocale::DataSizeSIFormat)),
+        QStringLiteral("A visitor of the public link received the whole download."));
 }
 
 void QuarryShareApp::quit() {

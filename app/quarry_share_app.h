@@ -12,6 +12,7 @@
 #include <QVariantList>
 
 #include <memory>
+#include <optional>
 
 class QQmlApplicationEngine;
 class QQuickWindow;
@@ -76,6 +77,8 @@ private:
     void startWhenMainWindowAppears();
     void startStore();
     void keepServingInBackground();
+    // A folder archive or a large file that a public-link visitor received whole.
+    void announceDownload(const QuarryActivityEvent& event);
 
     QuarryDialogFolderChooser m_folderChooser;
     QuarrySystemClipboard m_clipboard;
@@ -89,4 +92,6 @@ private:
     std::unique_ptr<QuarryTray> m_tray;
     bool m_started = false;
     bool m_toldAboutBackground = false;
+    // When a finished download through the public link was last announced: one a minute at most.
+    std::optional<qint64> m_lastDownloadNotice;
 };

@@ -13,7 +13,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +54,7 @@ QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<QuarryServeFolder>&
         share.name = folder.name.value_or(info.fileName().isEmpty() ? share.path : info.fileName());
         share.urlSlug = QuarryShareUtilities::uniqueSlug(folder.slug.value_or(share.name), taken);
         share.isEnabled = true;
+        share.availableUntil = folder.availableUntil;
         if (folder.password) {
             share.passwordSalt = newUUIDText();
             share.passwordDigest = QuarryDigests::passwordDigest(*folder.password, *share.passwordSalt);
@@ -60,6 +63,18 @@ QuarryResult<QList<QuarryFolderShare>> sharesFor(const QList<QuarryServeFolder>&
         shares.append(share);
     }
     return shares;
+}
+
+// "Download of docs/report.pdf (file) by 192.0.2.7 via lan: complete, 5000 of 5000 bytes in 12 ms".
+QString downloadLine(const QuarryActivityEvent& event) {
+    const QString promised =
+        event.bytesPromised >= 0 ? QStringLiteral(" of %1").arg(event.bytesPromised) : QString();
+    return QStringLiteral("Download of %1 (%2) by %3 via %4: %5, %6%7 bytes in %8 ms\n")
+        .arg(printable(event.slug + QLatin1Char('/') + event.path), event.kind, event.client, event.via,
+             event.complete ? QStringLiteral("complete") : QStringLiteral("abandoned"))
+        .arg(event.bytesSent)
+        .arg(promised)
+        .arg(event.durationMs);
 }
 
 // A script that started it with a pipe on its standard input takes it along when it ends, however it
@@ -155,6 +170,36 @@ int runServe(int argc, char** argv, const QuarryServeOptions& options) {
     server.setStateHandler([&reports, handle](const QuarryShareWebServer::State& state) {
         reports.post([handle, state] { handle(state); });
     });
+    // No log file here: one line for each download once it finished or was given up.
+    server.setActivityHandler([&reports](const QuarryActivityEvent& event) {
+        static const QStringList downloads{QStringLiteral("file"), QStringLiteral("range"),
+                                           QStringLiteral("archive"), QStringLiteral("picks")};
+        if (!event.ended || !downloads.contains(event.kind))
+            return;
+        reports.post([event] { print(stdout, downloadLine(event)); });
+    });
+    // Each folder with an end is switched off when it comes, as the application does.
+    const auto endPassed = [&] {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        bool changed = false;
+        for (QuarryFolderShare& share : snapshot.shares) {
+            if (share.isEnabled && share.availableUntil && *share.availableUntil <= now) {
+                share.isEnabled = false;
+                changed = true;
+                print(stdout, QStringLiteral("%1 reached its end and is no longer shared.\n")
+                                  .arg(printable(share.displayName())));
+            }
+        }
+        if (changed)
+            server.update(snapshot);
+    };
+    endPassed();
+    QTimer endTimer;
+    endTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&endTimer, &QTimer::timeout, &app, endPassed);
+    if (std::any_of(snapshot.shares.cbegin(), snapshot.shares.cend(),
+                    [](const QuarryFolderShare& share) { return share.availableUntil.has_value(); }))
+        endTimer.start(250);
     const QuarryResult<void> started = server.start(options.port.value_or(kDefaultPort), snapshot);
     if (!started) {
         print(stderr, QStringLiteral("brightloom-share serve: %1\n").arg(started.error().message));
@@ -162,5 +207,6 @@ int runServe(int argc, char** argv, const QuarryServeOptions& options) {
     }
     const int status = app.exec();
     server.setStateHandler(nullptr);
+    server.setActivityHandler(nullptr);
     return exitCode != 0 ? exitCode : status;
 }

@@ -56,14 +56,17 @@ QuarryTray::QuarryTray(QuarryShareStore& store, QObject* parent)
     m_publicLinkStatus->setEnabled(false);
     m_menu.addSeparator();
     m_open = m_menu.addAction(QStringLiteral("Open brightloom Share"));
+    m_activity = m_menu.addAction(QStringLiteral("Activity"));
     m_publicLink = m_menu.addAction(QString());
     m_menu.addSeparator();
     m_quit = m_menu.addAction(QStringLiteral("Quit"));
     m_open->setObjectName(QStringLiteral("trayOpenAction"));
+    m_activity->setObjectName(QStringLiteral("trayActivityAction"));
     m_publicLink->setObjectName(QStringLiteral("trayPublicLinkAction"));
     m_quit->setObjectName(QStringLiteral("trayQuitAction"));
 
     connect(m_open, &QAction::triggered, this, &QuarryTray::openRequested);
+    connect(m_activity, &QAction::triggered, this, &QuarryTray::activityRequested);
     connect(m_quit, &QAction::triggered, this, &QuarryTray::quitRequested);
     QuarryPublicLinkController* link = m_store.publicLink();
     connect(m_publicLink, &QAction::triggered, this, [this, link] {
@@ -79,6 +82,7 @@ QuarryTray::QuarryTray(QuarryShareStore& store, QObject* parent)
     });
 
     connect(m_store.server(), &QuarryServerController::serverStateChanged, this, &QuarryTray::update);
+    connect(m_store.activity(), &QuarryActivityLog::runningDownloadsChanged, this, &QuarryTray::update);
     for (const auto signal : {&QuarryPublicLinkController::publicTunnelStatusChanged,
                               &QuarryPublicLinkController::publicTunnelEnabledChanged,
                               &QuarryPublicLinkController::publicTunnelRequirementsChanged})
@@ -125,7 +129,12 @@ void QuarryTray::update() {
     m_publicLink->setText(linkEnabled ? QStringLiteral("Turn Off Public Link")
                                       : QStringLiteral("Turn On Public Link"));
     m_publicLink->setEnabled(linkEnabled || m_store.publicLink()->publicTunnelCanStart());
-    m_icon.setToolTip(QStringLiteral("brightloom Share\n%1\n%2").arg(serverText(), publicLinkText()));
+    const int downloads = m_store.activity()->runningDownloads();
+    const QString running = downloads == 0   ? QString()
+                            : downloads == 1 ? QStringLiteral("\n1 download running")
+                                             : QStringLiteral("\n%1 downloads running").arg(downloads);
+    m_icon.setToolTip(QStringLiteral("brightloom Share\n%1\n%2").arg(serverText(), publicLinkText()) +
+                      running);
 
     QColor server = kGrey;
     const QuarryShareWebServer::State::Kind serverKind = m_store.server()->serverState().kind;

@@ -33,6 +33,7 @@ public:
 
 Q_SIGNALS:
     void openRequested();
+    void activityRequested();
     void quitRequested();
 
 private:
@@ -46,6 +47,7 @@ private:
     QAction* m_serverStatus = nullptr;
     QAction* m_publicLinkStatus = nullptr;
     QAction* m_open = nullptr;
+    QAction* m_activity = nullptr;
     QAction* m_publicLink = nullptr;
     QAction* m_quit = nullptr;
     QString m_shownState;

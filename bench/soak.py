@@ -4,8 +4,12 @@ nothing stayed behind.
 
 The server serves two generated folders in a temporary HOME: "open" without a password and "locked" with
 one. Clients (threads) send listings, metadata, pages, searches, downloads with and without ranges, HEADs,
-folder archives, unlocks, wrong passwords up to the throttle and past it; others vanish mid-request,
-mid-body and mid-download, read slowly or send slowly. Every answer to a well-formed request is checked
+folder archives, unlocks, wrong passwords up to the throttle and past it (from addresses of their own and
+rotating through one IPv6 /64); others vanish mid-request, mid-body and mid-download, read slowly or send
+slowly, or send hostile input: decoder bombs, many visitors at once for one new thumbnail, bodies past
+their limit or where none is read, heads that cannot be read; public-link visitors (a forwarded address
+each) ask for dozens of folder archives they hardly read, send searches and close at once, or ask for one
+listing together. Every answer to a well-formed request is checked
 (status, and the bytes of downloads and ranges, archives opened with zipfile).
 
 Reports requests by outcome, peak memory, memory after the first minute and at the end, descriptors and
@@ -32,6 +36,7 @@ import threading
 import time
 import urllib.parse
 import zipfile
+import zlib
 
 PASSWORD = "soak password"
 MAX_ITERATIONS = 1_000_000  # per client, whatever the duration
@@ -90,6 +95,37 @@ def make_tree(root, rng, big):
     tree.add_file("readme.txt", 1234)
     tree.add_file("empty.txt", 0)
     return tree
+
+
+def declared_jpeg(width, height, components, progressive, scan_components):
+    """156 bytes whose headers declare a picture of width by height: all a decoder reads before it
+    allocates, and no picture. Progressive, or with a first scan of fewer components than the frame, its
+    decoder would hold coefficients for the whole picture."""
+
+    def segment(marker, body):
+        return bytes([0xFF, marker]) + (len(body) + 2).to_bytes(2, "big") + body
+
+    frame = bytes([8]) + height.to_bytes(2, "big") + width.to_bytes(2, "big") + bytes([components])
+    frame += b"".join(bytes([c, 0x11, 0]) for c in range(1, components + 1))
+    table = bytes([0, 1]) + bytes(15) + bytes([0])  # one DC code of one bit
+    scan = bytes([scan_components]) + b"".join(bytes([c, 0]) for c in range(1, scan_components + 1))
+    scan += b"\0\0\0" if progressive else b"\0\x3f\0"
+    jpeg = (b"\xff\xd8" + segment(0xDB, bytes(1) + bytes([1]) * 64) + segment(0xC2 if progressive else 0xC0, frame)
+            + segment(0xC4, table) + segment(0xDA, scan))
+    return jpeg + bytes(154 - len(jpeg)) + b"\xff\xd9"
+
+
+def png_bytes(width, height, seed):
+    """A real PNG of 8-bit RGB, a pattern that differs with the seed."""
+    pattern = bytes(range(256)) * ((width * 3) // 256 + 2)
+    rows = b"".join(b"\0" + pattern[(y + seed) % 256 : (y + seed) % 256 + width * 3] for y in range(height))
+
+    def chunk(kind, data):
+        return len(data).to_bytes(4, "big") + kind + data + zlib.crc32(kind + data).to_bytes(4, "big")
+
+    header = width.to_bytes(4, "big") + height.to_bytes(4, "big") + bytes([8, 2, 0, 0, 0])
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 1))
+            + chunk(b"IEND", b""))
 
 
 def quote_path(relative):
@@ -422,6 +458,72 @@ class Soak:
             abort(sock) if rng.random() < 0.5 else sock.close()
         self.tally.add(kind, "abandoned")
 
+    def hostile(self, rng, number, counter):
+        """Input that tries to cost the server memory or time: a few bytes declaring a huge picture,
+        visitors asking at once for a new picture's thumbnail, bodies sent where none is read or past the
+        limit, heads that cannot be read. Each is answered as it should be, at once."""
+        choice = rng.randrange(5)
+        pictures = os.path.join(self.open.root, "pictures")
+        if choice == 0:
+            self.doing("decoder-bomb")
+            name = f"bomb-{number}-{counter}.jpg"
+            size, components, progressive, scans = rng.choice(
+                [(30000, 3, True, 3), (40000, 1, True, 1), (20000, 3, False, 1), (50000, 3, False, 3)])
+            with open(os.path.join(pictures, name), "wb") as out:
+                out.write(declared_jpeg(size, size, components, progressive, scans))
+            try:
+                self.expect(exchange(self.port, "GET", f"/open/pictures/{name}?thumb=1"), 404, "decoder bomb")
+            finally:
+                os.remove(os.path.join(pictures, name))
+            return "decoder-bomb"
+        if choice == 1:
+            self.doing("shared-thumbnail")
+            name = f"photo-{number}-{counter}.png"
+            with open(os.path.join(pictures, name), "wb") as out:
+                out.write(png_bytes(1600, 1200, rng.randrange(1 << 20)))
+            answers = []
+
+            def ask():
+                try:
+                    answers.append(exchange(self.port, "GET", f"/open/pictures/{name}?thumb=1"))
+                except Exception as error:  # noqa: BLE001
+                    answers.append(error)
+
+            visitors = [threading.Thread(target=ask) for _ in range(8)]
+            for visitor in visitors:
+                visitor.start()
+            for visitor in visitors:
+                visitor.join(IO_TIMEOUT * 2)
+            os.remove(os.path.join(pictures, name))
+            for answer in answers:
+                if isinstance(answer, Exception):
+                    raise answer
+                self.expect(answer, 200, "shared thumbnail")
+            if len(answers) != 8 or len({answer.body for answer in answers}) != 1:
+                raise Failure("visitors asking at once got different thumbnails")
+            return "shared-thumbnail"
+        sock = connect(self.port)
+        sock.settimeout(5.0)  # answered at once, not when the request's time is up
+        try:
+            if choice == 2:
+                self.doing("oversized-body")
+                sock.sendall(b"POST /__unlock/locked HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1048576\r\n\r\n"
+                             + bytes(64 * 1024))
+                self.expect(read_answer(sock), 413, "oversized body")
+                return "oversized-body"
+            if choice == 3:
+                self.doing("unread-body")
+                sock.sendall(b"POST /open/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1048576\r\n\r\n"
+                             + bytes(16 * 1024))
+                self.expect(read_answer(sock), 200, "page with a body")
+                return "unread-body"
+            self.doing("malformed-head")
+            sock.sendall(rng.choice([b"GET /open/ HTTP/1.1\nHost: x\n\n", b"GET /open/\xff HTTP/1.1\r\nHost: x\r\n\r\n"]))
+            self.expect(read_answer(sock), 400, "malformed head")
+            return "malformed-head"
+        finally:
+            sock.close()
+
     def slow_reader(self, rng):
         relative = rng.choice([r for r in self.open.files if r.startswith("large/")])
         answer = exchange(
@@ -457,6 +559,84 @@ class Soak:
         self.expect(answer, 200 if what == "listing" else 303, f"slow {what}")
         return "slow-sender"
 
+    def hoarder(self, rng, number):
+        """A public-link visitor asking for dozens of folder archives at once and taking about a kilobyte a
+        second of each: every one must end (busy, or let go below the floor rate) within the waiting limit
+        and the floor's window, and take no turn from anyone else."""
+        headers = {"Cf-Connecting-Ip": f"198.51.100.{number % 250 + 1}"}
+        sockets = []
+        try:
+            for _ in range(rng.randint(20, 60)):
+                sock = connect(self.port, receive_buffer=4096)
+                sock.sendall(request_bytes("GET", "/open/large?download=1", headers))
+                sock.setblocking(False)
+                sockets.append(sock)
+            first = {}
+            open_ones = set(range(len(sockets)))
+            deadline = time.monotonic() + 80
+            while open_ones and time.monotonic() < deadline:
+                time.sleep(5)
+                for n in list(open_ones):
+                    try:
+                        while True:
+                            chunk = sockets[n].recv(65536)
+                            if not chunk:
+                                open_ones.discard(n)
+                                break
+                            first.setdefault(n, chunk[:12])
+                    except BlockingIOError:
+                        pass
+                    except OSError:
+                        open_ones.discard(n)
+            if open_ones:
+                raise Failure(f"{len(open_ones)} of {len(sockets)} hoarded archives still held after 80 s")
+            for n in range(len(sockets)):
+                self.tally.add("hoarded-busy" if first.get(n, b"").startswith(b"HTTP/1.1 503") else "hoarded-cut",
+                               "abandoned")
+        finally:
+            for sock in sockets:
+                sock.close()
+        return "hoarder"
+
+    def leaver(self, rng, number):
+        """Public-link visitors sending searches and closing at once: no walk should follow."""
+        for n in range(rng.randint(10, 30)):
+            sock = connect(self.port)
+            try:
+                word = rng.choice(["notes", "zz-nothing", "report"])
+                sock.sendall(request_bytes("GET", f"/__search/open?q={word}",
+                                           {"Cf-Connecting-Ip": f"203.0.113.{(number * 31 + n) % 250 + 1}"}))
+            finally:
+                abort(sock) if rng.random() < 0.5 else sock.close()
+            self.tally.add("search-and-leave", "abandoned")
+        time.sleep(0.5)
+
+    def crowd(self, rng):
+        """Visitors asking for one listing at the same moment: each gets it whole, the same bytes."""
+        self.doing("crowd")
+        folder = rng.choice(self.open.folders)
+        target = f"/__browse/open?path={urllib.parse.quote(folder, safe='')}"
+        answers = [None] * 8
+
+        def ask(n):
+            try:
+                answers[n] = exchange(self.port, "GET", target, {"Cf-Connecting-Ip": f"192.0.2.{n + 1}"})
+            except OSError as error:
+                answers[n] = error
+
+        threads = [threading.Thread(target=ask, args=(n,), daemon=True) for n in range(len(answers))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(IO_TIMEOUT * 3)
+        for answer in answers:
+            if not isinstance(answer, Answer):
+                raise Failure(f"crowd listing: {answer}")
+            self.expect(answer, 200, "crowd listing")
+        if len({answer.body for answer in answers}) != 1:
+            raise Failure("crowd listing: not the same bytes for all")
+        return "crowd"
+
     def warm_up(self):
         """One round of every kind of request, so that what the server opens once and keeps (pool
         threads, caches) is there before its descriptors and threads are counted."""
@@ -468,6 +648,8 @@ class Soak:
         self.checked_kind("archiver", lambda: self.archive(rng))
         self.checked_kind("slow-sender", lambda: self.slow_sender(rng))
         self.wrong_passwords(rng, "10.255.255.1")
+        for counter in range(5):
+            self.checked_kind("hostile", lambda: self.hostile(random.Random(counter), 99, counter))
         try:
             self.vanish(rng)
         except OSError:
@@ -492,7 +674,14 @@ class Soak:
                 time.sleep(0.05)
             elif role == "attacker":
                 attacker += 1
-                self.wrong_passwords(rng, f"10.{number % 250}.{attacker // 250 % 250}.{attacker % 250 + 1}")
+                # By turns from addresses of their own and from addresses that rotate through one /64.
+                if attacker % 2:
+                    self.wrong_passwords(rng, f"10.{number % 250}.{attacker // 250 % 250}.{attacker % 250 + 1}")
+                else:
+                    self.wrong_passwords(rng, f"2001:db8:{number:x}:1:{attacker:x}::1")
+            elif role == "hostile":
+                attacker += 1
+                self.checked_kind(role, lambda: self.hostile(rng, number, attacker))
             elif role == "vandal":
                 try:
                     self.vanish(rng)
@@ -503,6 +692,16 @@ class Soak:
                 self.checked_kind(role, lambda: self.slow_reader(rng))
             elif role == "slow-sender":
                 self.checked_kind(role, lambda: self.slow_sender(rng))
+            elif role == "hoarder":
+                self.checked_kind(role, lambda: self.hoarder(rng, number))
+            elif role == "leaver":
+                try:
+                    self.leaver(rng, number)
+                except OSError:
+                    self.tally.add("search-and-leave", "abandoned")
+            elif role == "crowd":
+                self.checked_kind(role, lambda: self.crowd(rng))
+                time.sleep(0.2)
 
     def doing(self, kind):
         self.current.kind = kind
@@ -608,6 +807,7 @@ def main():
         rng = random.Random(arguments.seed)
         print("soak: preparing the folders...", flush=True)
         trees = (make_tree(os.path.join(work, "open"), rng, big=True), make_tree(os.path.join(work, "locked"), rng, big=False))
+        os.makedirs(os.path.join(trees[0].root, "pictures"))
         server = subprocess.Popen(
             [arguments.server, "serve", "--port", "0", "--no-qr", "--slug", "open", trees[0].root,
              "--password", PASSWORD, "--slug", "locked", trees[1].root],
@@ -637,7 +837,8 @@ def main():
 
         deadline = time.monotonic() + seconds
         soak.deadline = deadline
-        roles = ["browser", "downloader", "archiver", "unlocker", "attacker", "vandal", "slow-reader", "slow-sender"]
+        roles = ["browser", "downloader", "archiver", "unlocker", "attacker", "vandal", "slow-reader", "slow-sender",
+                 "hoarder", "leaver", "crowd", "hostile"]
         clients = []
         for role in roles:
             count = arguments.clients_per_role * (2 if role == "browser" else 1)

@@ -72,5 +72,6 @@ size_t qHash(const QuarryFolderShare& share, size_t seed) {
     seed = combine(seed, share.passwordSalt.value_or(QString()));
     seed = combine(seed, share.passwordDigest.value_or(QString()));
     seed = combine(seed, share.createdAt.toMSecsSinceEpoch());
+    seed = combine(seed, share.availableUntil ? share.availableUntil->toMSecsSinceEpoch() : 0);
     return seed;
 }

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <optional>
@@ -50,6 +51,8 @@ struct QuarryFolderShare {
     std::optional<QString> passwordSalt;
     std::optional<QString> passwordDigest;
     QDateTime createdAt = QDateTime::currentDateTimeUtc();
+    // When the share switches itself off; none by default.
+    std::optional<QDateTime> availableUntil;
 
     // The trimmed name, or the last component of the path when the name is blank.
     QString displayName() const;
@@ -79,6 +82,9 @@ struct QuarryShareAppState {
     QList<QuarryFolderShare> shares;
     QString installationID = newUUIDText();
     QuarrySharePublicTunnel publicTunnel;
+    // Host names the user trusts the server to answer besides its own (a name of the local network's
+    // DNS, a reverse proxy's), lower case.
+    QStringList allowedHostNames;
 
     bool operator==(const QuarryShareAppState&) const = default;
 };

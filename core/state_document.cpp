@@ -73,6 +73,8 @@ bool optionalString(const QJsonObject& object, const char* key, std::optional<QS
     return false;
 }
 
+bool optionalDate(const QJsonObject& object, const char* key, std::optional<QDateTime>& out);
+
 void putOptional(QJsonObject& object, const char* key, const std::optional<QString>& value) {
     if (value)
         object.insert(QLatin1String(key), *value);
@@ -93,6 +95,26 @@ QDateTime dateFromReferenceSeconds(double seconds) {
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(kept), Qt::UTC);
 }
 
+namespace {
+
+// A date in seconds since the reference date that may be missing or null (absent); a wrong type fails.
+bool optionalDate(const QJsonObject& object, const char* key, std::optional<QDateTime>& out) {
+    double seconds = 0;
+    switch (readNumber(object, key, seconds)) {
+    case Read::Present:
+        out = dateFromReferenceSeconds(seconds);
+        return true;
+    case Read::Missing:
+        out.reset();
+        return true;
+    case Read::Invalid:
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
 QJsonObject encodeShare(const QuarryFolderShare& share) {
     QJsonObject object;
     object.insert(QLatin1String("id"), uuidText(share.id));
@@ -105,6 +127,8 @@ QJsonObject encodeShare(const QuarryFolderShare& share) {
     putOptional(object, "passwordSalt", share.passwordSalt);
     putOptional(object, "passwordDigest", share.passwordDigest);
     object.insert(QLatin1String("createdAt"), secondsSinceReferenceDate(share.createdAt));
+    if (share.availableUntil)
+        object.insert(QLatin1String("availableUntil"), secondsSinceReferenceDate(*share.availableUntil));
     return object;
 }
 
@@ -130,6 +154,8 @@ QJsonObject encodeAppStateObject(const QuarryShareAppState& state) {
     object.insert(QLatin1String("shares"), shares);
     object.insert(QLatin1String("installationID"), state.installationID);
     object.insert(QLatin1String("publicTunnel"), encodePublicTunnel(state.publicTunnel));
+    if (!state.allowedHostNames.isEmpty())
+        object.insert(QLatin1String("allowedHostNames"), QJsonArray::fromStringList(state.allowedHostNames));
     return object;
 }
 
@@ -160,6 +186,8 @@ std::optional<QuarryFolderShare> decodeShare(const QJsonObject& object) {
     share.id = *id;
     share.source = *source;
     share.createdAt = dateFromReferenceSeconds(createdAt);
+    if (!optionalDate(object, "availableUntil", share.availableUntil))
+        return std::nullopt;
     return share;
 }
 
@@ -173,16 +201,8 @@ std::optional<QuarrySharePublicTunnel> decodePublicTunnel(const QJsonObject& obj
         !optionalString(object, "tunnelID", tunnel.tunnelID) ||
         !optionalString(object, "lastError", tunnel.lastError))
         return std::nullopt;
-    double started = 0;
-    switch (readNumber(object, "lastStartedAt", started)) {
-    case Read::Present:
-        tunnel.lastStartedAt = dateFromReferenceSeconds(started);
-        break;
-    case Read::Missing:
-        break;
-    case Read::Invalid:
+    if (!optionalDate(object, "lastStartedAt", tunnel.lastStartedAt))
         return std::nullopt;
-    }
     return tunnel;
 }
 
@@ -232,6 +252,17 @@ std::optional<QuarryShareAppState> decodeAppState(const QByteArray& document) {
             return std::nullopt;
         state.publicTunnel = *decoded;
     } else if (!tunnel.isUndefined() && !tunnel.isNull()) {
+        return std::nullopt;
+    }
+
+    const QJsonValue names = object.value(QLatin1String("allowedHostNames"));
+    if (names.isArray()) {
+        for (const QJsonValue& name : names.toArray()) {
+            if (!name.isString())
+                return std::nullopt;
+            state.allowedHostNames.append(name.toString());
+        }
+    } else if (!names.isUndefined() && !names.isNull()) {
         return std::nullopt;
     }
     return state;

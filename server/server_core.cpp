@@ -2,11 +2,14 @@
 
 #include "core/descriptor_limit.h"
 #include "server/http/client_address.h"
+#include "server/site/download_request.h"
+#include "server/site/host_names.h"
 #include "server/site/router.h"
 #include "server/web_server.h"
 
 #include <QThread>
 
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -15,6 +18,13 @@ namespace {
 constexpr int kListenBacklog = 512;
 // Searches walking at once, at most; the others wait their turn.
 constexpr int kMaxSearches = 3;
+// Listings one client has made at once, at most: a browser asks for the folders of its open columns.
+constexpr int kListingsPerClient = 2;
+// How often the allocator's free memory is looked at, and how much more of it is handed back.
+constexpr std::chrono::seconds kGiveBackInterval(3);
+constexpr qint64 kGiveBackAfter = 8 << 20;
+// Distinct refused host names reported to the desk, at most.
+constexpr qsizetype kMaxRefusedNames = 32;
 
 // Half the machine at most: decoding photos should leave room for everything else.
 int thumbnailThreads() {
@@ -27,11 +37,29 @@ QuarryServerCore::QuarryServerCore(QuarryShareWebServer* server)
     : m_server(server)
     , m_slots([this](int descriptor, const QHostAddress& peer) { return accept(descriptor, peer); }, this)
     , m_throttle([server] { return server->options().clock(); })
+    , m_unlockTurns(&m_throttle, this)
     , m_work(qMax(2, QThread::idealThreadCount()))
     , m_searches(qBound(1, m_work.maxThreads() - 1, kMaxSearches))
+    , m_checksums(QuarryChecksumCache::defaultPath())
+    , m_listings(&m_work, kListingsPerClient)
     , m_archives(this)
     , m_thumbnails(QuarryThumbnailCache::defaultFolder(), QuarryThumbnailCache::kDefaultCapacity,
-                   thumbnailThreads()) {}
+                   thumbnailThreads())
+    , m_giveBack(this) {
+    // A flood of connections leaves its buffers in the allocator's free lists, scattered between what is
+    // still in use, where the allocator keeps them for good; once much more lies free than at the last
+    // look, it goes back to the system.
+    connect(&m_giveBack, &QTimer::timeout, this, [this] {
+        const auto freeBytes = static_cast<qint64>(::mallinfo2().fordblks);
+        // Pages handed back still count as free: only what is freed beyond them is worth another trim.
+        if (freeBytes - m_freeBytes > kGiveBackAfter) {
+            ::malloc_trim(0);
+            m_freeBytes = freeBytes;
+        } else {
+            m_freeBytes = qMin(m_freeBytes, freeBytes);
+        }
+    });
+}
 
 QuarryServerCore::~QuarryServerCore() = default;
 
@@ -49,6 +77,9 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
         return;
     }
     m_listener = listener;
+    // Started here, on the server thread: a timer started before the move would be re-registered by an
+    // event that is lost if the thread ends first.
+    m_giveBack.start(kGiveBackInterval);
     // Accepting is the slots' job, so that a full table or a lack of descriptors never spins.
     listener->pauseAccepting();
     m_slots.watch(static_cast<int>(listener->socketDescriptor()), m_server->options().connections,
@@ -66,21 +97,51 @@ void QuarryServerCore::closeListener() {
 }
 
 QuarryHTTPConnection* QuarryServerCore::accept(int descriptor, const QHostAddress& peer) {
+    QuarryConnectionLimits limits = m_server->options().limits;
+    limits.bodyLimit = QuarrySite::bodyLimit;
     return new QuarryHTTPConnection(
         descriptor, peer,
         [this](const HTTPRequest& request, const QHostAddress& from) { return answer(request, from); },
-        m_server->options().limits, this);
+        limits, this);
 }
 
 HTTPResponse QuarryServerCore::answer(const HTTPRequest& request, const QHostAddress& peer) {
+    QuarryShareServerSnapshot snapshot = m_server->currentSnapshot();
+    // Before any routing: a foreign name gets no handler at all, not even the unlock form.
+    if (const std::optional<QuarrySite::ForeignHost> foreign = QuarrySite::foreignHost(request, snapshot)) {
+        // Each name once, and only so many: a stranger sending made-up names must not flood the desk.
+        if (foreign->isHostName && m_refusedNames.size() < kMaxRefusedNames &&
+            !m_refusedNames.contains(foreign->name)) {
+            m_refusedNames.insert(foreign->name);
+            m_server->reportRefusedHostName(foreign->name);
+        }
+        return QuarrySite::misdirectedAnswer(snapshot, foreign->name);
+    }
     const QuarryShareWebServer::Options options = m_server->options();
-    const QuarrySite::RequestContext context{QuarryHTTP::clientOf(request, peer),
-                                             &m_throttle,
-                                             &m_archives,
-                                             options.archiveLimits,
-                                             &m_work,
-                                             &m_searches,
-                                             options.search,
-                                             &m_thumbnails};
-    return QuarrySite::route(request, m_server->currentSnapshot(), context);
+    const QuarrySite::RequestContext context{.client = QuarryHTTP::clientOf(request, peer),
+                                             .throttle = &m_throttle,
+                                             .unlockTurns = &m_unlockTurns,
+                                             .archives = &m_archives,
+                                             .archiveLimits = options.archiveLimits,
+                                             .work = &m_work,
+                                             .searches = &m_searches,
+                                             .listings = &m_listings,
+                                             .searchLimits = options.search,
+                                             .thumbnails = &m_thumbnails,
+                                             .checksums = &m_checksums};
+    HTTPResponse response = QuarrySite::route(request, snapshot, context);
+    // Every answer passes here: the ones that hand out a share's content are watched as they go out.
+    if (!m_server->recordsActivity())
+        return response;
+    std::optional<QuarryActivityEvent> event = QuarrySite::activityOf(request, snapshot, context.client);
+    if (!event)
+        return response;
+    event->answer = ++m_answers;
+    QuarrySite::noteAnswer(*event, response);
+    response.delivered = [server = m_server,
+                          event = std::move(*event)](const QuarryHTTPDelivery& delivery) mutable {
+        QuarrySite::completeActivity(event, delivery);
+        server->reportActivity(event);
+    };
+    return response;
 }

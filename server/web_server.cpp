@@ -115,6 +115,31 @@ void QuarryShareWebServer::setStateHandler(StateHandler handler) {
     m_stateHandler = std::move(handler);
 }
 
+void QuarryShareWebServer::setRefusedHostNameHandler(RefusedHostNameHandler handler) {
+    const std::lock_guard locker(m_lock);
+    m_refusedHostNameHandler = std::move(handler);
+}
+
+void QuarryShareWebServer::setActivityHandler(ActivityHandler handler) {
+    const std::lock_guard locker(m_lock);
+    m_activityHandler = handler ? std::make_shared<const ActivityHandler>(std::move(handler)) : nullptr;
+}
+
+bool QuarryShareWebServer::recordsActivity() const {
+    const std::lock_guard locker(m_lock);
+    return m_activityHandler != nullptr;
+}
+
+void QuarryShareWebServer::reportActivity(const QuarryActivityEvent& event) {
+    std::shared_ptr<const ActivityHandler> handler;
+    {
+        const std::lock_guard locker(m_lock);
+        handler = m_activityHandler;
+    }
+    if (handler)
+        (*handler)(event);
+}
+
 QuarryShareServerSnapshot QuarryShareWebServer::currentSnapshot() const {
     const std::lock_guard locker(m_lock);
     return m_snapshot;
@@ -164,4 +189,14 @@ void QuarryShareWebServer::report(const State& state) {
     }
     if (handler)
         handler(state);
+}
+
+void QuarryShareWebServer::reportRefusedHostName(const QString& name) {
+    RefusedHostNameHandler handler;
+    {
+        const std::lock_guard locker(m_lock);
+        handler = m_refusedHostNameHandler;
+    }
+    if (handler)
+        handler(name);
 }

@@ -6,6 +6,7 @@
 #include "server/files/name_walk.h"
 #include "server/http/connection.h"
 #include "server/http/connection_slots.h"
+#include "server/site/activity.h"
 #include "server/site/server_snapshot.h"
 #include "server/site/unlock_throttle.h"
 
@@ -38,6 +39,11 @@ public:
         bool operator==(const State&) const = default;
     };
     using StateHandler = std::function<void(const State&)>;
+    // Called with a host name the server refused to answer (each name once while the server lives).
+    using RefusedHostNameHandler = std::function<void(const QString& name)>;
+    // Told of every answer that hands out a share's content, and of unlock attempts (see
+    // QuarryActivityEvent): while a long answer is sent and once it ends.
+    using ActivityHandler = std::function<void(const QuarryActivityEvent&)>;
 
     // Seams for tests and tools; the defaults are what the application uses.
     struct Options {
@@ -60,6 +66,10 @@ public:
     void update(const QuarryShareServerSnapshot& snapshot);
     // Called on the server thread for running and failed, and by stop() on its caller's thread.
     void setStateHandler(StateHandler handler);
+    // Called on the server thread.
+    void setRefusedHostNameHandler(RefusedHostNameHandler handler);
+    // Called on the server thread; it must only hand the event on. None (the default): nothing is recorded.
+    void setActivityHandler(ActivityHandler handler);
     QuarryShareServerSnapshot currentSnapshot() const;
 
     // The port actually listened on (useful after start with port 0); 0 while not listening.
@@ -79,12 +89,17 @@ private:
     bool clearCurrentListener(const QUuid& token);
     bool setListening(const QUuid& token, int port);
     void report(const State& state);
+    void reportRefusedHostName(const QString& name);
+    bool recordsActivity() const;
+    void reportActivity(const QuarryActivityEvent& event);
 
     mutable std::mutex m_lock;
     QUuid m_listenerToken;
     int m_listeningPort = 0;
     QuarryShareServerSnapshot m_snapshot;
     StateHandler m_stateHandler;
+    RefusedHostNameHandler m_refusedHostNameHandler;
+    std::shared_ptr<const ActivityHandler> m_activityHandler;
     Options m_options;
 
     QThread m_thread;

@@ -3,10 +3,13 @@
 #include "core/app_paths.h"
 #include "core/text_order.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -44,8 +47,25 @@ QuarryShareStore::QuarryShareStore(QuarryShareStoreEnvironment environment, QObj
 
     load();
     mergeImportedQuarryFolders();
+    // A share whose end passed while the application was not running never starts serving.
+    m_endTimer = new QTimer(this);
+    m_endTimer->setSingleShot(true);
+    m_endTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_endTimer, &QTimer::timeout, this, &QuarryShareStore::endExpiredShares);
+    endExpiredShares();
 
+    m_activity = new QuarryActivityLog(QFileInfo(m_persistenceURL).absolutePath(),
+                                       preferences().value(recordsActivityDefaultsKey, true).toBool(), this);
     m_server = new QuarryServerController(*this, std::move(webServer), m_environment.timings, this);
+    m_server->setRecordsActivity(m_activity->isRecording());
+    connect(m_server, &QuarryServerController::activityReported, m_activity, &QuarryActivityLog::add);
+    m_activity->setShareNamer([this](const QUuid& id) {
+        const QuarryFolderShare* share = findShare(id);
+        return share ? share->displayName() : QString();
+    });
+    m_activity->setTotalsSince(preferences().value(activityTotalsSinceDefaultsKey).toDateTime());
+    connect(m_activity, &QuarryActivityLog::totalsReset, this,
+            [](const QDateTime& since) { preferences().setValue(activityTotalsSinceDefaultsKey, since); });
     m_publicLink =
         new QuarryPublicLinkController(*this, std::move(tunnelService), m_environment.computerName, this);
     m_importedShares = new QuarryShareListModel(*this, QuarryShareSource::quarry, this);
@@ -61,6 +81,7 @@ QuarryShareStore::QuarryShareStore(QuarryShareStoreEnvironment environment, QObj
     connect(this, &QuarryShareStore::selectedShareIDChanged, this, &QuarryShareStore::updateSelectedShare);
     connect(m_server, &QuarryServerController::availableOriginsChanged, this,
             &QuarryShareStore::updateSelectedShare);
+    connect(m_server, &QuarryServerController::systemWoke, this, &QuarryShareStore::endExpiredShares);
     updateSelectedShare();
 }
 
@@ -70,6 +91,9 @@ QuarryShareStore::~QuarryShareStore() {
     m_publicLink = nullptr;
     delete m_server;
     m_server = nullptr;
+    // Then the log, with what it still has to write.
+    delete m_activity;
+    m_activity = nullptr;
 }
 
 QString QuarryShareStore::preferencesFilePath() {
@@ -88,6 +112,8 @@ void QuarryShareStore::setClipboard(QuarryClipboard* clipboard) {
 }
 
 void QuarryShareStore::start() {
+    for (const QString& name : std::exchange(m_endedBeforeStart, {}))
+        Q_EMIT shareEnded(name);
     m_server->restartServer();
     m_publicLink->resumePublicTunnelIfNeeded();
 }
@@ -107,6 +133,9 @@ QuarryShareServerSnapshot QuarryShareStore::currentSnapshot() const {
     QuarryShareServerSnapshot snapshot;
     snapshot.appName = QString::fromLatin1(appName);
     snapshot.shares = m_appState.shares;
+    snapshot.hostNames = m_appState.allowedHostNames;
+    if (m_appState.publicTunnel.hostname && !m_appState.publicTunnel.hostname->isEmpty())
+        snapshot.hostNames.append(m_appState.publicTunnel.hostname->toLower());
     return snapshot;
 }
 
@@ -154,6 +183,30 @@ void QuarryShareStore::setAppearanceMode(const QString& mode) {
     Q_EMIT appearanceModeChanged();
 }
 
+bool QuarryShareStore::recordsActivity() const {
+    return m_activity->isRecording();
+}
+
+void QuarryShareStore::setRecordsActivity(bool records) {
+    if (records == m_activity->isRecording())
+        return;
+    preferences().setValue(recordsActivityDefaultsKey, records);
+    m_server->setRecordsActivity(records);
+    m_activity->setRecording(records);
+    Q_EMIT recordsActivityChanged();
+}
+
+bool QuarryShareStore::notifiesDownloads() const {
+    return preferences().value(notifiesDownloadsDefaultsKey, true).toBool();
+}
+
+void QuarryShareStore::setNotifiesDownloads(bool notifies) {
+    if (notifies == notifiesDownloads())
+        return;
+    preferences().setValue(notifiesDownloadsDefaultsKey, notifies);
+    Q_EMIT notifiesDownloadsChanged();
+}
+
 bool QuarryShareStore::isAppearanceModeSelected(const QString& mode) const {
     return appearanceModeFromRaw(mode) == m_appearanceMode;
 }
@@ -176,6 +229,14 @@ void QuarryShareStore::changePublicTunnel(const std::function<void(QuarrySharePu
         Q_EMIT publicTunnelChanged();
     if (saving == Saving::now)
         save();
+}
+
+void QuarryShareStore::setAllowedHostNames(const QStringList& names) {
+    if (m_appState.allowedHostNames == names)
+        return;
+    m_appState.allowedHostNames = names;
+    save();
+    Q_EMIT allowedHostNamesChanged();
 }
 
 // Views derived from the state on every read, never stored.

@@ -3,16 +3,20 @@
 #include "core/appearance_mode.h"
 #include "core/share_records.h"
 #include "server/site/server_snapshot.h"
+#include "store/activity_log.h"
 #include "store/public_link_controller.h"
 #include "store/server_controller.h"
 #include "store/share_list_model.h"
 #include "store/store_environment.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
 #include <optional>
+
+class QTimer;
 
 // The application's one model object: owns the persisted state and carries out every user operation on
 // shares, saving after every change. The web server and the public link are driven by its two
@@ -25,6 +29,7 @@ class QuarryShareStore : public QObject {
     Q_PROPERTY(QuarryShareListModel* customShares READ customShareList CONSTANT)
     Q_PROPERTY(QuarryServerController* server READ server CONSTANT)
     Q_PROPERTY(QuarryPublicLinkController* publicLink READ publicLink CONSTANT)
+    Q_PROPERTY(QuarryActivityLog* activity READ activity CONSTANT)
     Q_PROPERTY(QString selectedShareID READ selectedShareIDText WRITE setSelectedShareIDText NOTIFY
                    selectedShareIDChanged)
     // The selected share as its list row reads (see QuarryShareListModel), empty when there is none.
@@ -34,9 +39,18 @@ class QuarryShareStore : public QObject {
         QString errorMessage READ errorMessageText WRITE setErrorMessageText NOTIFY errorMessageChanged)
     Q_PROPERTY(
         QString appearanceMode READ appearanceModeRaw WRITE setAppearanceMode NOTIFY appearanceModeChanged)
+    // Whether what visitors fetch is recorded (in memory and in activity.jsonl beside state.json).
+    Q_PROPERTY(
+        bool recordsActivity READ recordsActivity WRITE setRecordsActivity NOTIFY recordsActivityChanged)
+    // Whether a notification tells of archives and large files downloaded whole through the public link.
+    Q_PROPERTY(bool notifiesDownloads READ notifiesDownloads WRITE setNotifiesDownloads NOTIFY
+                   notifiesDownloadsChanged)
 
 public:
     static constexpr const char* appearanceModeDefaultsKey = "brightloomShareAppearanceMode";
+    static constexpr const char* recordsActivityDefaultsKey = "brightloomShareRecordsActivity";
+    static constexpr const char* notifiesDownloadsDefaultsKey = "brightloomShareNotifiesDownloads";
+    static constexpr const char* activityTotalsSinceDefaultsKey = "brightloomShareActivityTotalsSince";
     static constexpr const char* appName = "brightloom Share";
 
     explicit QuarryShareStore(QuarryShareStoreEnvironment environment = {}, QObject* parent = nullptr);
@@ -54,6 +68,12 @@ public:
     QuarryPublicLinkController* publicLink() const { return m_publicLink; }
     QuarryShareListModel* importedShareList() const { return m_importedShares; }
     QuarryShareListModel* customShareList() const { return m_customShares; }
+    QuarryActivityLog* activity() const { return m_activity; }
+    bool recordsActivity() const;
+    // Off: nothing is recorded, and what was is forgotten and its files removed.
+    void setRecordsActivity(bool records);
+    bool notifiesDownloads() const;
+    void setNotifiesDownloads(bool notifies);
 
     // Lifecycle: starting, the Syncthing folders, activation.
     void start();
@@ -82,6 +102,7 @@ public:
     void setPort(int port);
     void changePublicTunnel(const std::function<void(QuarrySharePublicTunnel&)>& change,
                             Saving saving = Saving::now);
+    void setAllowedHostNames(const QStringList& names);
 
     // Derived views.
     QList<QuarryFolderShare> importedShares() const;
@@ -99,6 +120,14 @@ public:
     Q_INVOKABLE void removeShare(const QUuid& id);
     Q_INVOKABLE void copyURL(const QUuid& id);
     Q_INVOKABLE void copyPublicURL(const QUuid& id);
+    // A share's end: the share switches itself off when it is reached. The quick choices count from now;
+    // the text is a local date and time as "yyyy-MM-dd HH:mm" (empty clears the end).
+    void setAvailableUntil(const QUuid& id, std::optional<QDateTime> end);
+    Q_INVOKABLE void setAvailableFor(const QUuid& id, int seconds);
+    Q_INVOKABLE void setAvailableUntilText(const QUuid& id, const QString& text);
+    Q_INVOKABLE void clearAvailableUntil(const QUuid& id);
+    // The form the end is edited in.
+    static QString endFieldText(const QDateTime& end);
     QString shareURLString(const QuarryFolderShare& share) const;
     std::optional<QString> publicShareURLString(const QuarryFolderShare& share) const;
     QString nextUniqueSlug(const QString& seed, std::optional<QUuid> excluding = std::nullopt,
@@ -108,11 +137,16 @@ Q_SIGNALS:
     void sharesChanged();
     void portChanged();
     void publicTunnelChanged();
+    void allowedHostNamesChanged();
     void selectedShareIDChanged();
     void selectedShareChanged();
     void statusMessageChanged();
     void errorMessageChanged();
     void appearanceModeChanged();
+    void recordsActivityChanged();
+    void notifiesDownloadsChanged();
+    // A share reached its end and was switched off (at start, for each share whose end passed meanwhile).
+    void shareEnded(const QString& displayName);
 
 private:
     // Persistence.
@@ -129,6 +163,9 @@ private:
     // Saves and restarts the server after the operations that change what is served.
     void sharesEdited();
     void updateSelectedShare();
+    // Switches off the shares whose end has passed and sets the timer for the nearest end to come.
+    void endExpiredShares();
+    void scheduleNextEnd();
 
     // Property adaptors for the windows.
     QString selectedShareIDText() const;
@@ -153,4 +190,8 @@ private:
     QuarryShareListModel* m_customShares = nullptr;
     QuarryFolderChooser* m_folderChooser = nullptr;
     QuarryClipboard* m_clipboard = nullptr;
+    QTimer* m_endTimer = nullptr;
+    QuarryActivityLog* m_activity = nullptr;
+    // Shares found ended while loading, announced once the application has started.
+    QStringList m_endedBeforeStart;
 };

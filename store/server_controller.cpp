@@ -1,6 +1,7 @@
 #include "store/server_controller.h"
 
 #include "core/mailbox.h"
+#include "server/site/host_names.h"
 #include "sources/share_utilities.h"
 #include "store/quarry_share_store.h"
 #include "store/system_wake.h"
@@ -11,6 +12,8 @@ namespace {
 
 constexpr int kLowestPort = 1025;
 constexpr int kHighestPort = 65535;
+// Names noticed in one session, at most: past that a stranger is making names up.
+constexpr qsizetype kMaxNoticedHostNames = 64;
 
 QString reconnectingText(int port) {
     return QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026);
@@ -40,9 +43,18 @@ QuarryServerController::QuarryServerController(QuarryShareStore& store,
     setAvailableOrigins(QuarryShareUtilities::localOrigins(m_store.appState().port));
 
     // Reports arrive on the server's thread (or inside stop()); handle them on the main thread.
-    auto* reports = new QuarryMailbox(this);
+    auto* reports = m_reports = new QuarryMailbox(this);
     m_server->setStateHandler([this, reports](const QuarryShareWebServer::State& state) {
         reports->post([this, state] { handleServerStateChange(state); });
+    });
+    m_server->setRefusedHostNameHandler([this, reports](const QString& name) {
+        reports->post([this, name] { handleRefusedHostName(name); });
+    });
+    // A new public hostname is answered at once; the shares need no restart for it.
+    connect(&m_store, &QuarryShareStore::publicTunnelChanged, this, &QuarryServerController::updateSnapshot);
+    connect(&m_store, &QuarryShareStore::allowedHostNamesChanged, this, [this] {
+        updateSnapshot();
+        Q_EMIT allowedHostNamesChanged();
     });
 
     m_wakeWatcher = new QuarrySystemWakeWatcher(this);
@@ -51,6 +63,8 @@ QuarryServerController::QuarryServerController(QuarryShareStore& store,
 
 QuarryServerController::~QuarryServerController() {
     m_server->setStateHandler({});
+    m_server->setActivityHandler({});
+    m_server->setRefusedHostNameHandler({});
     m_server.reset();
 }
 
@@ -128,6 +142,18 @@ void QuarryServerController::ensureServerRunning(std::chrono::milliseconds delay
 
 void QuarryServerController::handleSystemWake() {
     ensureServerRunning(m_timings.checkAfterWake);
+    Q_EMIT systemWoke();
+}
+
+void QuarryServerController::setRecordsActivity(bool records) {
+    if (!records) {
+        m_server->setActivityHandler({});
+        return;
+    }
+    // Told on the server thread; acted on here, in the order told.
+    m_server->setActivityHandler([this, reports = m_reports](const QuarryActivityEvent& event) {
+        reports->post([this, event] { Q_EMIT activityReported(event); });
+    });
 }
 
 void QuarryServerController::scheduleServerRecovery(std::chrono::milliseconds delay) {
@@ -165,4 +191,47 @@ void QuarryServerController::setPortString(const QString& text) {
         return;
     m_store.setPort(port);
     setAvailableOrigins(QuarryShareUtilities::localOrigins(port));
+}
+
+QStringList QuarryServerController::allowedHostNames() const {
+    return m_store.appState().allowedHostNames;
+}
+
+void QuarryServerController::allowHostName(const QString& name) {
+    const std::optional<QString> host = QuarrySite::normalizedHostName(name.trimmed());
+    if (!host)
+        return;
+    QStringList names = m_store.appState().allowedHostNames;
+    if (!names.contains(*host))
+        names.append(*host);
+    m_store.setAllowedHostNames(names);
+    if (m_refusedHostNames.removeAll(*host) > 0)
+        Q_EMIT refusedHostNameChanged();
+}
+
+void QuarryServerController::removeAllowedHostName(const QString& name) {
+    QStringList names = m_store.appState().allowedHostNames;
+    names.removeAll(name);
+    m_store.setAllowedHostNames(names);
+}
+
+void QuarryServerController::dismissRefusedHostName() {
+    if (m_refusedHostNames.isEmpty())
+        return;
+    m_refusedHostNames.removeFirst();
+    Q_EMIT refusedHostNameChanged();
+}
+
+void QuarryServerController::handleRefusedHostName(const QString& name) {
+    if (m_noticedHostNames.contains(name) || m_store.appState().allowedHostNames.contains(name) ||
+        m_noticedHostNames.size() >= kMaxNoticedHostNames)
+        return;
+    m_noticedHostNames.insert(name);
+    m_refusedHostNames.append(name);
+    if (m_refusedHostNames.size() == 1)
+        Q_EMIT refusedHostNameChanged();
+}
+
+void QuarryServerController::updateSnapshot() {
+    m_server->update(m_store.currentSnapshot());
 }

@@ -4,6 +4,7 @@
 #include "store/store_environment.h"
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 class QTimer;
 class QuarryShareStore;
 class QuarrySystemWakeWatcher;
+class QuarryMailbox;
 
 // Keeps the store's web server running on the configured port: starts and restarts it with the store's
 // shares, follows its reports, retries by itself after a failure and raises an alert only when the
@@ -25,6 +27,10 @@ class QuarryServerController : public QObject {
     Q_PROPERTY(int serverPort READ serverPort NOTIFY serverStateChanged)
     Q_PROPERTY(QString portString READ portString WRITE setPortString NOTIFY portStringChanged)
     Q_PROPERTY(QStringList availableOrigins READ availableOrigins NOTIFY availableOriginsChanged)
+    // The host names the user added for the server to answer besides its own, in the order added.
+    Q_PROPERTY(QStringList allowedHostNames READ allowedHostNames NOTIFY allowedHostNamesChanged)
+    // A name a visitor used that the server refused, for the main window's notice; "" when none waits.
+    Q_PROPERTY(QString refusedHostName READ refusedHostName NOTIFY refusedHostNameChanged)
 
 public:
     QuarryServerController(QuarryShareStore& store, std::unique_ptr<QuarryShareWebServer> server,
@@ -42,6 +48,21 @@ public:
     // Schedules a restart after `delay` unless the server is running.
     void ensureServerRunning(std::chrono::milliseconds delay);
     void handleSystemWake();
+    // Whether the server tells of what visitors fetch (activityReported); off by default.
+    void setRecordsActivity(bool records);
+
+    QStringList allowedHostNames() const;
+    QString refusedHostName() const { return m_refusedHostNames.value(0); }
+    // Adds a host name (any case, a trailing dot ignored); text that is no host name is ignored. The
+    // server answers it at once, without a restart.
+    Q_INVOKABLE void allowHostName(const QString& name);
+    Q_INVOKABLE void removeAllowedHostName(const QString& name);
+    // Puts the notice of the refused name away; the next one waiting, if any, takes its place.
+    Q_INVOKABLE void dismissRefusedHostName();
+    // The server refused a name: noticed once per name while the application runs.
+    void handleRefusedHostName(const QString& name);
+    // Hands the server the store's current snapshot (names it answers, shares) without a restart.
+    void updateSnapshot();
 
     // The port as the settings window edits it: text of 1025 to 65535 is kept (and saved), anything else
     // is ignored. The server moves to a new port only at its next restart.
@@ -52,6 +73,11 @@ Q_SIGNALS:
     void serverStateChanged();
     void availableOriginsChanged();
     void portStringChanged();
+    // The computer woke from sleep: clocks may have jumped past what timers wait for.
+    void systemWoke();
+    void activityReported(const QuarryActivityEvent& event);
+    void allowedHostNamesChanged();
+    void refusedHostNameChanged();
 
 private:
     QString serverStateName() const;
@@ -72,4 +98,8 @@ private:
     QTimer* m_failureAlertTimer = nullptr;
     QString m_pendingAlertMessage;
     QuarrySystemWakeWatcher* m_wakeWatcher = nullptr;
+    QuarryMailbox* m_reports = nullptr;
+    // The refused names waiting for the notice, the first one shown; and every name noticed so far.
+    QStringList m_refusedHostNames;
+    QSet<QString> m_noticedHostNames;
 };

@@ -2,6 +2,8 @@
 
 #include "store/quarry_share_store.h"
 
+#include <QLocale>
+
 QuarryShareListModel::QuarryShareListModel(const QuarryShareStore& store, QuarryShareSource source,
                                            QObject* parent)
     : QAbstractListModel(parent)
@@ -38,6 +40,9 @@ const QHash<int, QByteArray>& QuarryShareListModel::names() {
         {shareURLRole, "shareURL"},
         {localURLsRole, "localURLs"},
         {publicShareURLRole, "publicShareURL"},
+        {availableUntilRole, "availableUntil"},
+        {availableUntilTextRole, "availableUntilText"},
+        {hasEndedRole, "hasEnded"},
     };
     return table;
 }
@@ -88,6 +93,15 @@ QVariant QuarryShareListModel::value(const Row& row, int role) {
         return row.localURLs;
     case publicShareURLRole:
         return row.publicShareURL;
+    case availableUntilRole:
+        return share.availableUntil ? QuarryShareStore::endFieldText(*share.availableUntil) : QString();
+    case availableUntilTextRole:
+        return share.availableUntil
+                   ? QLocale().toString(share.availableUntil->toLocalTime(), QLocale::LongFormat)
+                   : QString();
+    case hasEndedRole:
+        return !share.isEnabled && share.availableUntil &&
+               *share.availableUntil <= QDateTime::currentDateTimeUtc();
     default:
         return {};
     }

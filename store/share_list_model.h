@@ -17,7 +17,9 @@ class QuarryShareListModel : public QAbstractListModel {
 public:
     // Role names, as QML reads them: id (text), name, displayName, path, urlSlug, isEnabled,
     // isPasswordProtected, source (raw value), sourceTitle, shareURL (under the first origin), localURLs
-    // (under every origin), publicShareURL (empty when there is none).
+    // (under every origin), publicShareURL (empty when there is none), availableUntil (the end as
+    // "yyyy-MM-dd HH:mm" in local time, empty when none), availableUntilText (the end in the user's
+    // words, empty when none), hasEnded (the end has passed).
     enum Role {
         idRole = Qt::UserRole + 1,
         nameRole,
@@ -31,6 +33,9 @@ public:
         shareURLRole,
         localURLsRole,
         publicShareURLRole,
+        availableUntilRole,
+        availableUntilTextRole,
+        hasEndedRole,
     };
 
     QuarryShareListModel(const QuarryShareStore& store, QuarryShareSource source, QObject* parent = nullptr);

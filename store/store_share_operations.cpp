@@ -6,6 +6,9 @@
 
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
+
+#include <algorithm>
 
 QString QuarryShareStore::nextUniqueSlug(const QString& seed, std::optional<QUuid> excluding,
                                          const QList<QuarryFolderShare>* in) const {
@@ -59,7 +62,94 @@ void QuarryShareStore::toggleShare(const QUuid& id, bool isEnabled) {
     if (!share)
         return;
     share->isEnabled = isEnabled;
+    // Switched on again after its end, a share is shared until it is switched off.
+    if (isEnabled && share->availableUntil && *share->availableUntil <= QDateTime::currentDateTimeUtc())
+        share->availableUntil.reset();
     sharesEdited();
+    scheduleNextEnd();
+}
+
+QString QuarryShareStore::endFieldText(const QDateTime& end) {
+    return end.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+void QuarryShareStore::setAvailableUntil(const QUuid& id, std::optional<QDateTime> end) {
+    QuarryFolderShare* share = findShare(id);
+    if (!share || share->availableUntil == end)
+        return;
+    if (end && *end <= QDateTime::currentDateTimeUtc()) {
+        setErrorMessage(QStringLiteral("Pick a time that has not passed yet."));
+        return;
+    }
+    share->availableUntil = end ? std::optional<QDateTime>(end->toUTC()) : std::nullopt;
+    // Only what visitors are told changes; the server restarts with it like any other edit.
+    sharesEdited();
+    scheduleNextEnd();
+}
+
+void QuarryShareStore::setAvailableFor(const QUuid& id, int seconds) {
+    // Whole minutes, as the field shows them.
+    QDateTime end = QDateTime::currentDateTimeUtc().addSecs(seconds);
+    end.setTime(QTime(end.time().hour(), end.time().minute()));
+    setAvailableUntil(id, end.addSecs(60));
+}
+
+void QuarryShareStore::setAvailableUntilText(const QUuid& id, const QString& text) {
+    const QString trimmed = trimmedText(text);
+    if (trimmed.isEmpty()) {
+        setAvailableUntil(id, std::nullopt);
+        return;
+    }
+    const QDateTime end = QDateTime::fromString(trimmed, QStringLiteral("yyyy-MM-dd HH:mm"));
+    if (!end.isValid()) {
+        setErrorMessage(QStringLiteral("Enter the end as a date and time, like 2026-12-24 18:00."));
+        return;
+    }
+    setAvailableUntil(id, end);
+}
+
+void QuarryShareStore::clearAvailableUntil(const QUuid& id) {
+    setAvailableUntil(id, std::nullopt);
+}
+
+void QuarryShareStore::endExpiredShares() {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QStringList ended;
+    for (QuarryFolderShare& share : m_appState.shares) {
+        if (share.isEnabled && share.availableUntil && *share.availableUntil <= now) {
+            share.isEnabled = false;
+            ended.append(share.displayName());
+        }
+    }
+    if (!ended.isEmpty()) {
+        Q_EMIT sharesChanged();
+        save();
+        // Construction comes here before the server exists; the first start serves what is left.
+        if (m_server) {
+            m_server->restartServer();
+            for (const QString& name : ended)
+                Q_EMIT shareEnded(name);
+        } else {
+            m_endedBeforeStart += ended;
+        }
+    }
+    scheduleNextEnd();
+}
+
+void QuarryShareStore::scheduleNextEnd() {
+    std::optional<QDateTime> nearest;
+    for (const QuarryFolderShare& share : m_appState.shares) {
+        if (share.isEnabled && share.availableUntil && (!nearest || *share.availableUntil < *nearest))
+            nearest = share.availableUntil;
+    }
+    if (!nearest) {
+        m_endTimer->stop();
+        return;
+    }
+    // The timer counts on a clock that stops while the computer sleeps: look again at least every ten
+    // minutes, besides the check after waking.
+    const qint64 wait = QDateTime::currentDateTimeUtc().msecsTo(*nearest);
+    m_endTimer->start(int(std::clamp<qint64>(wait, 0, 10 * 60 * 1000)));
 }
 
 void QuarryShareStore::updateSlug(const QUuid& id, const QString& slug) {

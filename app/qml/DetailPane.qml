@@ -57,6 +57,11 @@ Rectangle {
                 store: pane.store
                 share: pane.share
             }
+            AvailabilityCard {
+                visible: pane.hasShare
+                store: pane.store
+                share: pane.share
+            }
         }
     }
 }

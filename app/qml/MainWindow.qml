@@ -19,6 +19,10 @@ ThemedWindow {
         settingsWindow.requestActivate()
     }
 
+    function showActivity() {
+        activityDialog.open()
+    }
+
     function showAbout() {
         aboutDialog.open()
         shell.activateMainWindow()
@@ -81,6 +85,12 @@ ThemedWindow {
                 onClicked: window.store.refreshImportedFolders()
             }
             ToolbarButton {
+                objectName: "activityButton"
+                symbol: "clock"
+                helpText: "Activity"
+                onClicked: window.showActivity()
+            }
+            ToolbarButton {
                 objectName: "settingsButton"
                 symbol: "gearshape"
                 helpText: "Settings"
@@ -112,9 +122,56 @@ ThemedWindow {
         }
     }
 
+    // A visitor reached this computer by a name the server does not answer; on a network with names of
+    // its own the user may want it answered, so the notice offers to add it.
+    Rectangle {
+        id: hostNameNotice
+        objectName: "hostNameNotice"
+        readonly property string name: window.store.server.refusedHostName
+        visible: name !== ""
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 16
+        width: Math.min(parent.width - 32, noticeRow.implicitWidth + 28)
+        height: noticeRow.implicitHeight + 20
+        radius: 10
+        color: Theme.popupBackground
+        border.color: Theme.cardBorder
+
+        RowLayout {
+            id: noticeRow
+            anchors.fill: parent
+            anchors.margins: 10
+            anchors.leftMargin: 14
+            spacing: 10
+            AppText {
+                objectName: "hostNameNoticeText"
+                Layout.fillWidth: true
+                text: "A visitor used the name " + hostNameNotice.name + " to reach this computer"
+                elide: Text.ElideMiddle
+            }
+            AppButton {
+                objectName: "allowHostNameButton"
+                text: "Answer This Name"
+                prominent: true
+                onClicked: window.store.server.allowHostName(hostNameNotice.name)
+            }
+            AppButton {
+                objectName: "dismissHostNameButton"
+                text: "Ignore"
+                onClicked: window.store.server.dismissRefusedHostName()
+            }
+        }
+    }
+
     ErrorAlert {
         store: window.store
         shell: window.shell
+    }
+
+    ActivityDialog {
+        id: activityDialog
+        store: window.store
     }
 
     AboutDialog {

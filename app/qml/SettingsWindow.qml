@@ -188,6 +188,54 @@ ThemedWindow {
                 }
 
                 SettingsCard {
+                    objectName: "activityCard"
+                    title: "Activity"
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 12
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 3
+                            AppText {
+                                Layout.fillWidth: true
+                                text: "Record what visitors fetch"
+                            }
+                            AppText {
+                                objectName: "recordActivityNote"
+                                Layout.fillWidth: true
+                                text: "Who opened which share, what they downloaded and whether it finished, kept on this computer only. Turning it off removes what was recorded."
+                                size: Theme.caption
+                                secondary: true
+                                wrapMode: Text.Wrap
+                            }
+                        }
+                        AppSwitch {
+                            objectName: "recordActivitySwitch"
+                            Layout.alignment: Qt.AlignVCenter
+                            text: "Record what visitors fetch"
+                            checked: window.store.recordsActivity
+                            onToggled: window.store.recordsActivity = checked
+                        }
+                    }
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 12
+                        AppText {
+                            Layout.fillWidth: true
+                            text: "Tell me when a folder or a file over 100 MB has been downloaded through the public link"
+                            wrapMode: Text.Wrap
+                        }
+                        AppSwitch {
+                            objectName: "notifyDownloadsSwitch"
+                            Layout.alignment: Qt.AlignVCenter
+                            text: "Tell me about downloads"
+                            checked: window.store.notifiesDownloads
+                            onToggled: window.store.notifiesDownloads = checked
+                        }
+                    }
+                }
+
+                SettingsCard {
                     objectName: "webServerCard"
                     title: "Web Server"
 
@@ -237,6 +285,58 @@ ThemedWindow {
                         size: Theme.caption
                         secondary: true
                         wrapMode: Text.Wrap
+                    }
+
+                    AppText {
+                        objectName: "hostNamesTitle"
+                        text: "Other names for this computer"
+                        size: Theme.caption
+                        semibold: true
+                        secondary: true
+                    }
+
+                    Repeater {
+                        objectName: "allowedHostNames"
+                        model: window.server.allowedHostNames
+                        delegate: RowLayout {
+                            required property string modelData
+                            objectName: "allowedHostName_" + modelData
+                            Layout.fillWidth: true
+                            spacing: 8
+                            SelectableText {
+                                Layout.fillWidth: true
+                                text: parent.modelData
+                                monospaced: true
+                            }
+                            AppButton {
+                                objectName: "removeHostName_" + parent.modelData
+                                text: "Remove"
+                                onClicked: window.server.removeAllowedHostName(parent.modelData)
+                            }
+                        }
+                    }
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 8
+                        AppTextField {
+                            id: hostNameField
+                            objectName: "hostNameField"
+                            Layout.fillWidth: true
+                            // Names of the local network's own DNS, or a reverse proxy's, that visitors use.
+                            placeholderText: "A name such as desktop.home.arpa"
+                            onAccepted: addHostNameButton.clicked()
+                        }
+                        AppButton {
+                            id: addHostNameButton
+                            objectName: "addHostNameButton"
+                            text: "Add Name"
+                            enabled: hostNameField.text.trim() !== ""
+                            onClicked: {
+                                window.server.allowHostName(hostNameField.text)
+                                hostNameField.text = ""
+                            }
+                        }
                     }
 
                     RowLayout {

@@ -5,6 +5,9 @@ namespace {
 // Writes are gathered up to this size before they are handed over, so that the many small pieces of
 // an archive's headers do not each cost a chunk and a lock.
 constexpr qsizetype kPieceSize = 64 * 1024;
+// File spans in line at most: the next file is ready when the connection ends one, and no more files
+// are held open than that.
+constexpr int kSpansAhead = 2;
 
 } // namespace
 
@@ -14,15 +17,32 @@ QuarryArchiveStream::QuarryArchiveStream(qsizetype capacity)
 bool QuarryArchiveStream::write(const char* data, qsizetype size) {
     if (size >= kPieceSize && m_gathered.isEmpty()) {
         std::unique_lock lock(m_lock);
-        return pushLocked(lock, QByteArray(data, size));
+        return pushLocked(lock, Piece{QByteArray(data, size), nullptr, nullptr});
     }
     m_gathered.append(data, size);
     if (m_gathered.size() < kPieceSize) {
         std::lock_guard lock(m_lock);
-        return !m_cancelled;
+        return !m_cancelled && m_phase != Phase::failed;
     }
     std::unique_lock lock(m_lock);
-    return pushLocked(lock, std::exchange(m_gathered, QByteArray()));
+    return flushLocked(lock);
+}
+
+bool QuarryArchiveStream::writeFile(std::shared_ptr<QuarryHTTPFileBody> span,
+                                    std::function<bool()> sentWhole) {
+    std::unique_lock lock(m_lock);
+    if (!flushLocked(lock))
+        return false;
+    // A span holds no memory here, but an open file: only a couple go ahead of the connection.
+    waitForRoomLocked(lock, [this] { return m_spans < kSpansAhead; });
+    if (m_cancelled || m_phase == Phase::failed)
+        return false;
+    const bool wasEmpty = m_ready.empty();
+    ++m_spans;
+    m_ready.push_back(Piece{QByteArray(), std::move(span), std::move(sentWhole)});
+    if (wasEmpty)
+        wakeLocked();
+    return true;
 }
 
 void QuarryArchiveStream::flushIfIdle() {
@@ -30,32 +50,47 @@ void QuarryArchiveStream::flushIfIdle() {
         return;
     std::unique_lock lock(m_lock);
     if (m_ready.empty())
-        pushLocked(lock, std::exchange(m_gathered, QByteArray()));
+        flushLocked(lock);
 }
 
-bool QuarryArchiveStream::pushLocked(std::unique_lock<std::mutex>& lock, QByteArray piece) {
-    m_roomFreed.wait(lock, [this] { return m_cancelled || m_readyBytes < m_capacity; });
-    if (m_cancelled)
+bool QuarryArchiveStream::flushLocked(std::unique_lock<std::mutex>& lock) {
+    if (m_gathered.isEmpty())
+        return !m_cancelled;
+    return pushLocked(lock, Piece{std::exchange(m_gathered, QByteArray()), nullptr, nullptr});
+}
+
+bool QuarryArchiveStream::pushLocked(std::unique_lock<std::mutex>& lock, Piece piece) {
+    waitForRoomLocked(lock, [this] { return m_readyBytes < m_capacity; });
+    // Nothing more joins an archive that has failed: the connection is cut after what it has.
+    if (m_cancelled || m_phase == Phase::failed)
         return false;
     const bool wasEmpty = m_ready.empty();
-    m_readyBytes += piece.size();
+    m_readyBytes += piece.bytes.size();
     m_ready.push_back(std::move(piece));
     if (wasEmpty)
         wakeLocked();
     return true;
 }
 
-void QuarryArchiveStream::start() {
+void QuarryArchiveStream::start(HTTPResponse head) {
     std::lock_guard lock(m_lock);
+    m_head = std::move(head);
     if (m_phase == Phase::preparing)
         m_phase = Phase::started;
     m_started = true;
     wakeLocked();
 }
 
+void QuarryArchiveStream::answer(HTTPResponse whole) {
+    std::lock_guard lock(m_lock);
+    m_head = std::move(whole);
+    m_phase = Phase::finished;
+    wakeLocked();
+}
+
 void QuarryArchiveStream::finish() {
     std::unique_lock lock(m_lock);
-    if (!m_gathered.isEmpty() && !pushLocked(lock, std::exchange(m_gathered, QByteArray())))
+    if (!flushLocked(lock))
         return;
     m_phase = Phase::finished;
     wakeLocked();
@@ -73,11 +108,20 @@ bool QuarryArchiveStream::isCancelled() const {
     return m_cancelled;
 }
 
+bool QuarryArchiveStream::waitsForReader(std::chrono::steady_clock::duration longerThan) const {
+    std::lock_guard lock(m_lock);
+    return m_waitingSince != std::chrono::steady_clock::time_point() &&
+           std::chrono::steady_clock::now() - m_waitingSince > longerThan;
+}
+
 void QuarryArchiveStream::cancel() {
     std::lock_guard lock(m_lock);
     m_cancelled = true;
     m_ready.clear();
     m_readyBytes = 0;
+    m_handed.reset();
+    m_handedCheck = nullptr;
+    m_spans = 0;
     m_roomFreed.notify_all();
 }
 
@@ -91,16 +135,42 @@ bool QuarryArchiveStream::hasStarted() const {
     return m_started;
 }
 
+std::optional<HTTPResponse> QuarryArchiveStream::takeHead() {
+    std::lock_guard lock(m_lock);
+    return std::exchange(m_head, std::nullopt);
+}
+
 QuarryHTTPBodySource::Status QuarryArchiveStream::take(QByteArray& out, qsizetype maxBytes) {
     std::lock_guard lock(m_lock);
+    // The connection comes back only once it has sent what it took before, a file span included: the
+    // file must still be what the span promised, or the body ends here, short.
+    if (m_fileOut) {
+        m_fileOut = false;
+        --m_spans;
+        m_roomFreed.notify_all();
+        const std::function<bool()> check = std::exchange(m_handedCheck, nullptr);
+        if (check && !check()) {
+            m_phase = Phase::failed;
+            m_ready.clear();
+            m_readyBytes = 0;
+            return Status::failed;
+        }
+    }
     if (!m_ready.empty()) {
-        QByteArray& front = m_ready.front();
-        if (front.size() <= maxBytes) {
-            out = std::move(front);
+        Piece& front = m_ready.front();
+        if (front.file) {
+            m_handed = std::move(front.file);
+            m_handedCheck = std::move(front.sentWhole);
+            m_fileOut = true;
+            m_ready.pop_front();
+            return Status::file;
+        }
+        if (front.bytes.size() <= maxBytes) {
+            out = std::move(front.bytes);
             m_ready.pop_front();
         } else {
-            out = front.left(maxBytes);
-            front.remove(0, maxBytes);
+            out = front.bytes.left(maxBytes);
+            front.bytes.remove(0, maxBytes);
         }
         m_readyBytes -= out.size();
         m_roomFreed.notify_all();
@@ -115,6 +185,11 @@ QuarryHTTPBodySource::Status QuarryArchiveStream::take(QByteArray& out, qsizetyp
     default:
         return m_cancelled ? Status::failed : Status::waiting;
     }
+}
+
+std::shared_ptr<QuarryHTTPFileBody> QuarryArchiveStream::takeFile() {
+    std::lock_guard lock(m_lock);
+    return std::exchange(m_handed, nullptr);
 }
 
 void QuarryArchiveStream::setWaker(std::function<void()> wake) {

@@ -1,6 +1,7 @@
 #include "server/archives/archive_writers.h"
 
 #include <atomic>
+#include <vector>
 
 namespace {
 
@@ -10,7 +11,11 @@ std::atomic_int runningWriterThreads{0};
 
 QuarryArchiveWriters::QuarryArchiveWriters(QObject* parent)
     : QObject(parent)
-    , m_mailbox(new QuarryMailbox(this)) {}
+    , m_mailbox(new QuarryMailbox(this))
+    , m_lookAgain(this) {
+    m_lookAgain.setSingleShot(true);
+    connect(&m_lookAgain, &QTimer::timeout, this, &QuarryArchiveWriters::startWaiting);
+}
 
 QuarryArchiveWriters::~QuarryArchiveWriters() {
     {
@@ -28,16 +33,29 @@ int QuarryArchiveWriters::runningThreads() {
 }
 
 void QuarryArchiveWriters::submit(const QString& client, const QuarryArchiveLimits& limits,
-                                  const std::shared_ptr<QuarryArchiveStream>& stream, Writer writer) {
+                                  const std::shared_ptr<QuarryArchiveStream>& stream, Writer writer,
+                                  std::function<void()> started) {
     m_limits = limits;
-    m_waiting.push_back(Waiting{client, stream, std::move(writer)});
+    m_waiting.push_back(Waiting{client, stream, std::move(writer), std::move(started)});
     startWaiting();
 }
 
+int QuarryArchiveWriters::working() const {
+    int working = 0;
+    for (const Running& running : m_running)
+        working += running.stream->waitsForReader(m_limits.yieldAfter) ? 0 : 1;
+    return working;
+}
+
 void QuarryArchiveWriters::startWaiting() {
+    const int atOnce = qMax(1, m_limits.atOnce);
+    const int most = m_limits.mostWriters > 0 ? qMax(atOnce, m_limits.mostWriters) : 4 * atOnce;
+    int working = this->working();
+    // Told once the line is settled: what they set off may come back here.
+    std::vector<std::function<void()>> started;
     for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        if (static_cast<int>(m_running.size()) >= qMax(1, m_limits.atOnce))
-            return;
+        if (working >= atOnce || static_cast<int>(m_running.size()) >= most)
+            break;
         std::shared_ptr<QuarryArchiveStream> stream = it->stream.lock();
         if (!stream || stream->isCancelled()) {
             it = m_waiting.erase(it);
@@ -64,8 +82,16 @@ void QuarryArchiveWriters::startWaiting() {
             }
             --runningWriterThreads;
         });
+        ++working;
+        if (it->started)
+            started.push_back(std::move(it->started));
         it = m_waiting.erase(it);
     }
+    // A writer may come to wait for its visitor without a word: look again while others wait.
+    if (!m_waiting.empty() && !m_running.empty() && !m_lookAgain.isActive())
+        m_lookAgain.start(qMax<qint64>(50, m_limits.yieldAfter.count() / 4));
+    for (const std::function<void()>& tell : started)
+        tell();
 }
 
 void QuarryArchiveWriters::ended(quint64 id) {

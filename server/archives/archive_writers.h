@@ -7,7 +7,9 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <list>
@@ -21,12 +23,18 @@ struct QuarryArchiveLimits {
     int atOnce = 2 * QThread::idealThreadCount();
     // So that one client cannot take every place.
     int perClient = 2;
+    // A writer that has waited this long for its visitor to take what it made gives its place to the
+    // next archive: it needs neither disk nor processor while its visitor reads slowly.
+    std::chrono::milliseconds yieldAfter = std::chrono::seconds(1);
+    // Writers at once, those waiting for slow visitors included; 0: four times atOnce.
+    int mostWriters = 0;
 };
 
-// Runs archive writers, each on a thread of its own, a bounded number at a time; the others wait their
-// turn in the order they came, and a client already holding its share of places waits while the
-// clients behind it go first. A writer whose stream nobody holds any more (its visitor left while it
-// waited) is dropped without running.
+// Runs archive writers, each on a thread of its own, a bounded number working at a time; the others wait
+// their turn in the order they came, and a client already holding its share of places waits while the
+// clients behind it go first. A writer that waits for a slow visitor leaves its place to the next one
+// (it works again once its visitor reads, so a few more may work for a moment). A writer whose stream
+// nobody holds any more (its visitor left while it waited) is dropped without running.
 // Threads: submit and the bookkeeping on the thread the object lives on (the server thread); writers
 // on their own threads, which tell it that they ended through queued calls.
 class QuarryArchiveWriters : public QObject {
@@ -38,8 +46,11 @@ public:
     // Cancels every running writer and waits until each has ended.
     ~QuarryArchiveWriters() override;
 
+    // started is called on this object's thread once the writer has its thread (possibly before submit
+    // returns), unless the stream has been dropped meanwhile.
     void submit(const QString& client, const QuarryArchiveLimits& limits,
-                const std::shared_ptr<QuarryArchiveStream>& stream, Writer writer);
+                const std::shared_ptr<QuarryArchiveStream>& stream, Writer writer,
+                std::function<void()> started = {});
 
     // Writer threads running in this process now (all servers): none once every archive has ended.
     static int runningThreads();
@@ -49,6 +60,7 @@ private:
         QString client;
         std::weak_ptr<QuarryArchiveStream> stream;
         Writer writer;
+        std::function<void()> started;
     };
     struct Running {
         quint64 id = 0;
@@ -59,6 +71,8 @@ private:
 
     void startWaiting();
     void ended(quint64 id);
+    // Writers holding a place: those not waiting for a slow visitor.
+    int working() const;
 
     QuarryArchiveLimits m_limits;
     std::deque<Waiting> m_waiting;
@@ -70,4 +84,6 @@ private:
     bool m_closing = false;
     // Writers report their end through it; a child, so it moves and ends with this object.
     QuarryMailbox* m_mailbox;
+    // While archives wait: looks again whether a writer has come to wait for its visitor.
+    QTimer m_lookAgain;
 };

@@ -1,14 +1,9 @@
 #include "server/archives/zip_archive.h"
 
-#include "server/http/file_headers.h"
-
-QuarryZIPArchiveResponse::QuarryZIPArchiveResponse(QuarryFolderArchiveSpec job, QString fileName,
-                                                   QString failureName,
+QuarryZIPArchiveResponse::QuarryZIPArchiveResponse(QuarryArchiveJob job,
                                                    QPointer<QuarryArchiveWriters> writers, QString client,
                                                    QuarryArchiveLimits limits)
-    : m_spec(std::move(job))
-    , m_fileName(std::move(fileName))
-    , m_failureName(std::move(failureName))
+    : m_job(std::move(job))
     , m_writers(std::move(writers))
     , m_client(std::move(client))
     , m_limits(limits)
@@ -18,12 +13,6 @@ QuarryZIPArchiveResponse::~QuarryZIPArchiveResponse() {
     m_stream->cancel();
     m_stream->setWaker({});
     delete m_receiver;
-}
-
-HTTPResponse QuarryZIPArchiveResponse::answerHead(const QString& fileName) {
-    HTTPResponse response = HTTPResponse::streamed(nullptr, QStringLiteral("application/zip"),
-                                                   QuarryHTTP::contentDisposition(fileName));
-    return response;
 }
 
 HTTPResponse QuarryZIPArchiveResponse::failure(const QString& failureName) {
@@ -37,23 +26,34 @@ void QuarryZIPArchiveResponse::start(std::function<void(HTTPResponse)> done) {
     QuarryMailbox* receiver = m_receiver;
     m_stream->setWaker([this, receiver] { receiver->post([this] { evaluate(); }); });
     if (!m_writers) {
-        receiver->post([this] { finish(failure(m_failureName)); });
+        receiver->post([this] { finish(failure(m_job.failureName)); });
         return;
     }
-    m_writers->submit(m_client, m_limits, m_stream, [job = m_spec](QuarryArchiveStream& stream) {
-        QuarryFolderArchive::write(job, stream);
-    });
+    m_writers->submit(
+        m_client, m_limits, m_stream,
+        [job = m_job](QuarryArchiveStream& stream) { QuarryArchiveAnswer::run(job, stream); },
+        [this] {
+            // Only while this response holds the stream, which the writers hold weakly until then.
+            std::function<void()> taken = std::move(m_taken);
+            m_taken = nullptr;
+            if (taken)
+                taken();
+        });
 }
 
 void QuarryZIPArchiveResponse::evaluate() {
     if (!m_done)
         return;
+    const QuarryArchiveStream::Phase phase = m_stream->phase();
     if (m_stream->hasStarted()) {
-        HTTPResponse response = answerHead(m_fileName);
+        HTTPResponse response = m_stream->takeHead().value_or(failure(m_job.failureName));
         response.stream = m_stream;
         finish(std::move(response));
-    } else if (m_stream->phase() == QuarryArchiveStream::Phase::failed) {
-        finish(failure(m_failureName));
+    } else if (phase == QuarryArchiveStream::Phase::finished) {
+        // An answer without a body: a HEAD's headers, 304, 416, or a refused pick.
+        finish(m_stream->takeHead().value_or(failure(m_job.failureName)));
+    } else if (phase == QuarryArchiveStream::Phase::failed) {
+        finish(failure(m_job.failureName));
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/mailbox.h"
+#include "server/archives/archive_answer.h"
 #include "server/archives/archive_writers.h"
-#include "server/archives/folder_archive.h"
 #include "server/http/http_response.h"
 
 #include <QPointer>
@@ -11,23 +11,23 @@
 #include <functional>
 #include <memory>
 
-// The answer to a folder download: once a writer has its place and has opened the folder, status and
-// headers go out and the ZIP archive follows as it is written, with chunked transfer coding. A folder
-// that cannot be opened answers the server-error page instead. Dropping the response (the visitor left)
+// The answer to a folder download: once a writer has its place and has laid out the folder, status and
+// headers go out and the ZIP archive follows as it is written (QuarryArchiveAnswer). A folder that
+// cannot be opened answers the server-error page instead. Dropping the response (the visitor left)
 // stops the writer, or takes it out of the line.
 // Threads: server thread; the writer runs on a thread of QuarryArchiveWriters and reports through the
 // stream's waker.
 class QuarryZIPArchiveResponse : public QuarryHTTPDeferredResponse {
 public:
-    QuarryZIPArchiveResponse(QuarryFolderArchiveSpec job, QString fileName, QString failureName,
-                             QPointer<QuarryArchiveWriters> writers, QString client,
+    QuarryZIPArchiveResponse(QuarryArchiveJob job, QPointer<QuarryArchiveWriters> writers, QString client,
                              QuarryArchiveLimits limits);
     ~QuarryZIPArchiveResponse() override;
 
     void start(std::function<void(HTTPResponse)> done) override;
+    // Waiting for a writer is waiting; a visitor who leaves meanwhile wants no archive.
+    void setTurnTaken(std::function<void()> taken) override { m_taken = std::move(taken); }
+    bool endsWhenVisitorLeaves() const override { return true; }
 
-    // The headers of the archive's answer: what a HEAD request for the folder gets too.
-    static HTTPResponse answerHead(const QString& fileName);
     // The answer when the archive could not be begun.
     static HTTPResponse failure(const QString& failureName);
 
@@ -35,13 +35,12 @@ private:
     void evaluate();
     void finish(HTTPResponse response);
 
-    QuarryFolderArchiveSpec m_spec;
-    QString m_fileName;
-    QString m_failureName;
+    QuarryArchiveJob m_job;
     QPointer<QuarryArchiveWriters> m_writers;
     QString m_client;
     QuarryArchiveLimits m_limits;
     std::shared_ptr<QuarryArchiveStream> m_stream;
+    std::function<void()> m_taken;
     std::function<void(HTTPResponse)> m_done;
     // Receives the writer's news on the server thread; it dies with this response.
     QuarryMailbox* m_receiver = nullptr;

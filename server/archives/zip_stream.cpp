@@ -5,6 +5,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,16 +67,16 @@ bool QuarryZIPWriter::open() {
            archive_write_open(m_archive, &m_out, nullptr, toStream, nullptr) == ARCHIVE_OK;
 }
 
-bool QuarryZIPWriter::writeHeader(const QByteArray& name, unsigned int type, const struct stat& status,
-                                  qint64 size) {
+bool QuarryZIPWriter::writeHeader(const QByteArray& name, unsigned int type, unsigned int mode,
+                                  qint64 modified, qint64 size) {
     std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
     if (!entry)
         return false;
     archive_entry_set_pathname(entry.get(), name.constData());
     archive_entry_set_filetype(entry.get(), type);
-    archive_entry_set_perm(entry.get(), status.st_mode & 0777);
+    archive_entry_set_perm(entry.get(), mode & 0777);
     archive_entry_set_size(entry.get(), size);
-    archive_entry_set_mtime(entry.get(), std::clamp<time_t>(status.st_mtim.tv_sec, 0, kLatestTime), 0);
+    archive_entry_set_mtime(entry.get(), std::clamp<time_t>(modified, 0, kLatestTime), 0);
     const locale_t locale = isUtf8(name) ? m_utf8Locale : m_plainLocale;
     if (locale)
         ::uselocale(locale);
@@ -83,30 +84,31 @@ bool QuarryZIPWriter::writeHeader(const QByteArray& name, unsigned int type, con
     return written == ARCHIVE_OK || written == ARCHIVE_WARN;
 }
 
-bool QuarryZIPWriter::addFolder(const QByteArray& name, const struct stat& status) {
-    return writeHeader(name, AE_IFDIR, status, 0) && archive_write_finish_entry(m_archive) == ARCHIVE_OK;
+bool QuarryZIPWriter::addFolder(const QByteArray& name, unsigned int mode, qint64 modified) {
+    return writeHeader(name, AE_IFDIR, mode, modified, 0) &&
+           archive_write_finish_entry(m_archive) == ARCHIVE_OK;
 }
 
-bool QuarryZIPWriter::addFile(const QByteArray& name, int descriptor, const struct stat& status,
-                              QString& problem) {
+bool QuarryZIPWriter::addFile(const QByteArray& name, int descriptor, qint64 size, unsigned int mode,
+                              qint64 modified, quint32& crc, QString& problem) {
     const int compression = isStoredAsIs(name) ? archive_write_zip_set_compression_store(m_archive)
                                                : archive_write_zip_set_compression_deflate(m_archive);
-    const qint64 size = status.st_size;
-    if (compression != ARCHIVE_OK || !writeHeader(name, AE_IFREG, status, size))
+    if (compression != ARCHIVE_OK || !writeHeader(name, AE_IFREG, mode, modified, size))
         return false;
+    crc = 0;
     qint64 done = 0;
     while (done < size && !m_out.isCancelled()) {
         const size_t wanted = static_cast<size_t>(qMin<qint64>(kReadSize, size - done));
-        ssize_t got = ::read(descriptor, m_buffer.data(), wanted);
+        const ssize_t got = ::read(descriptor, m_buffer.data(), wanted);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
-            // The header has promised `size` bytes: keep the archive whole and say what happened.
+            // The header has promised `size` bytes: an archive that cannot keep that promise ends here.
             problem = got < 0 ? QString::fromLocal8Bit(std::strerror(errno))
                               : QStringLiteral("it became shorter while it was read");
-            std::memset(m_buffer.data(), 0, wanted);
-            got = static_cast<ssize_t>(wanted);
+            return false;
         }
+        crc = static_cast<quint32>(libdeflate_crc32(crc, m_buffer.constData(), static_cast<size_t>(got)));
         if (archive_write_data(m_archive, m_buffer.constData(), static_cast<size_t>(got)) < 0)
             return false;
         done += got;

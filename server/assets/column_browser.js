@@ -130,6 +130,7 @@ function commitStep(step, listings) {
   columns.committed = { directory: folder, selection: selected };
 
   const last = columns.list[columns.list.length - 1];
+  offerSmallerZip(share, folder, last ? last.items : []);
   const change = { share, selection: selected, metadata: step.metadata, items: last ? last.items : [] };
   change.viaKeyboard = !!options.viaKeyboard;
   for (const hook of hooks.selectionChanged) hook(change);

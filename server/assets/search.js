@@ -9,6 +9,10 @@ const search = {
   timer: 0,
   generation: 0, // bumped by every request and every close; older answers are dropped
   controller: null, // the request in flight, abandoned when a newer one starts
+  // Each request's number, rising: the server keeps the search typed last even when two requests reach it
+  // in reverse order. From the clock, so that the visitor's other pages count along.
+  number: 0,
+  retries: 0, // of the query on screen, after the server stopped it for a newer one
   view: null, // the ColumnView of the results on screen
   focusAfterStep: null, // the column step after which the selection's column takes the focus
 };
@@ -27,8 +31,11 @@ function searchFieldMarkup() {
 }
 
 function searchURL(slug, query) {
-  return '/__search/' + encodeComponent(slug) + '?q=' + encodeComponent(query);
+  search.number = Math.max(search.number + 1, Date.now());
+  return '/__search/' + encodeComponent(slug) + '?q=' + encodeComponent(query) + '&n=' + search.number;
 }
+
+const SEARCH_RETRIES = 3;
 
 // A result's second line: the folder it lies in, from the share's root.
 function resultFolder(item) {
@@ -80,10 +87,11 @@ function scheduleSearch() {
   search.timer = window.setTimeout(() => runSearch(field.value), SEARCH_DELAY);
 }
 
-async function runSearch(query) {
+async function runSearch(query, retry = false) {
   const share = currentShare();
   if (!share) return;
   window.clearTimeout(search.timer);
+  search.retries = retry ? search.retries + 1 : 0;
   const generation = (search.generation += 1);
   if (search.controller) search.controller.abort();
   const controller = new AbortController();
@@ -97,6 +105,15 @@ async function runSearch(query) {
   }
   if (generation !== search.generation || currentShare() !== share || (!answer && !failed)) return;
   search.controller = null;
+  // Stopped for a newer search of this visitor (another of its pages): what it found is not all there is.
+  if (answer && answer.stopped === true) {
+    if (search.retries < SEARCH_RETRIES) {
+      search.timer = window.setTimeout(() => runSearch(query, true), SEARCH_DELAY);
+      return;
+    }
+    answer = null;
+    failed = true;
+  }
   showResults(answer && typeof answer === 'object' ? answer : { items: [] }, failed);
 }
 

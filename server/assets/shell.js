@@ -55,6 +55,13 @@ function sidebarMarkup(share) {
   );
 }
 
+// When the share ends by itself, in the visitor's own time zone and words.
+function endMarkup(share) {
+  if (!share.availableUntil) return '';
+  const when = share.availableUntil.toLocaleString(undefined, { dateStyle: 'medium', timeStyle: 'short' });
+  return '<p class="share-end">Available until ' + escapeHTML(when) + '</p>';
+}
+
 function browserMarkup(share) {
   const rootURL = shareURL(share.slug, '', true);
   return (
@@ -65,7 +72,9 @@ function browserMarkup(share) {
     escapeHTML(share.name) +
     '">' +
     escapeHTML(share.name) +
-    '</h1><p>Read-only browser for this shared folder.</p></div>' +
+    '</h1><p>Read-only browser for this shared folder.</p>' +
+    endMarkup(share) +
+    '</div>' +
     searchFieldMarkup() +
     '<span class="path-pill mono">/' +
     escapeHTML(share.slug) +
@@ -79,6 +88,13 @@ function browserMarkup(share) {
     '">' +
     icon('download') +
     '<span>Download ZIP</span></a>' +
+    '<details id="download-options" class="download-options" hidden>' +
+    '<summary class="toolbar-button" aria-label="More ways to download this folder">' +
+    icon('chevron') +
+    '</summary><div class="download-options-menu">' +
+    '<a id="download-smaller-zip" href="' +
+    escapeHTML(shareURL(share.slug, state.currentDirectory, true) + '?download=1&compress=1') +
+    '">Smaller ZIP (no progress, can\'t resume)</a></div></details>' +
     '<button id="copy-share-url" class="toolbar-button" type="button" data-action="copy" data-url="' +
     escapeHTML(rootURL) +
     '">' +
@@ -147,4 +163,18 @@ function drawWholeView() {
   } else {
     showEmptyInspector();
   }
+}
+
+// The deflated archive is smaller only where there is something to compress: a folder mostly of photos
+// and videos is offered the archive with a length alone, which shows its progress and can resume.
+function offerSmallerZip(share, folder, items) {
+  const options = byId('download-options');
+  const link = byId('download-smaller-zip');
+  if (!options || !link) return;
+  const media = new Set([...PREVIEW_SUFFIXES.image, ...PREVIEW_SUFFIXES.video, 'heic', 'heif', 'tif', 'tiff']);
+  const files = items.filter((item) => item.isDirectory !== true && typeof item.name === 'string');
+  const photosAndVideos = files.filter((item) => media.has(nameSuffix(item.name))).length;
+  options.hidden = files.length > 0 && photosAndVideos * 2 > files.length;
+  options.open = false;
+  link.setAttribute('href', shareURL(share.slug, folder, true) + '?download=1&compress=1');
 }

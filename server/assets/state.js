@@ -38,12 +38,23 @@ function validShare(entry) {
   return entry && typeof entry === 'object' && typeof entry.slug === 'string' && entry.slug !== '';
 }
 
+// The time a share ends by itself, or null when it has none (or the text is no date).
+function endDate(text) {
+  if (typeof text !== 'string' || text === '') return null;
+  const date = new Date(text);
+  return Number.isNaN(date.getTime()) ? null : date;
+}
+
 const bootstrap = readBootstrap();
 const state = {
   shares: (Array.isArray(bootstrap.shares) ? bootstrap.shares : []).filter(validShare).map((entry) => ({
     slug: entry.slug,
     name: typeof entry.name === 'string' && entry.name !== '' ? entry.name : entry.slug,
     isPasswordProtected: entry.isPasswordProtected === true,
+    availableUntil: endDate(
+      entry.availableUntil ||
+        (entry.slug === bootstrap.currentShareSlug ? bootstrap.currentShareAvailableUntil : null),
+    ),
   })),
   currentShareSlug: typeof bootstrap.currentShareSlug === 'string' ? bootstrap.currentShareSlug : null,
   currentDirectory: typeof bootstrap.initialDirectory === 'string' ? bootstrap.initialDirectory : '',

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 struct DirectoryListingItem {
@@ -21,8 +22,11 @@ struct DirectoryListingItem {
 namespace QuarryFolderListing {
 
 // The entries of the folder at location, unsorted; location is fully resolved and inside root, the
-// share's fully resolved folder. Nothing when it is no folder; no entries when it cannot be read.
-std::optional<QList<DirectoryListingItem>> read(const QString& root, const QString& location);
+// share's fully resolved folder. Nothing when it is no folder; no entries when it cannot be read. Once
+// stopRequested (asked now and then, from several threads) says so, the reading stops and what it gives
+// is not the whole folder.
+std::optional<QList<DirectoryListingItem>> read(const QString& root, const QString& location,
+                                                const std::function<bool()>& stopRequested = {});
 
 // Folders first, then by name in the listing's order; with thenByPath, equal names by their paths.
 void sort(QList<DirectoryListingItem>& items, bool thenByPath = false);

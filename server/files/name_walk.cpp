@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -199,6 +200,10 @@ private:
 
 namespace QuarryNameWalk {
 
+namespace {
+std::atomic<qint64> walks{0};
+} // namespace
+
 Outcome walk(const QString& root, const QuarryNameMatcher& matcher, const QuarrySearchLimits& limits,
              const std::function<bool()>& stopRequested) {
     // The file system's root as a share reaches only itself, as in the listing.
@@ -208,7 +213,12 @@ Outcome walk(const QString& root, const QuarryNameMatcher& matcher, const Quarry
         QuarryBeneath::openResolved(QFile::encodeName(root), O_RDONLY | O_DIRECTORY);
     if (!rootFd.isOpen())
         return {};
+    ++walks;
     return Walker(root, rootFd, matcher, limits, stopRequested).run();
+}
+
+qint64 walksBegun() {
+    return walks.load();
 }
 
 } // namespace QuarryNameWalk

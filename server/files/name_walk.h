@@ -39,4 +39,7 @@ struct Outcome {
 Outcome walk(const QString& root, const QuarryNameMatcher& matcher, const QuarrySearchLimits& limits,
              const std::function<bool()>& stopRequested);
 
+// Walks begun in this process so far (all servers): how much searching visitors have caused.
+qint64 walksBegun();
+
 } // namespace QuarryNameWalk

@@ -67,6 +67,23 @@ QString networkOf(const QString& canonical) {
     return QString::fromLatin1(prefix) + QStringLiteral("/64");
 }
 
+QString wideNetworkOf(const QString& canonical) {
+    const QByteArray ascii = canonical.toLatin1();
+    unsigned char ipv6[16];
+    if (::inet_pton(AF_INET6, ascii.constData(), ipv6) == 1) {
+        std::memset(ipv6 + 6, 0, 10);
+        char prefix[INET6_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET6, ipv6, prefix, sizeof(prefix));
+        return QString::fromLatin1(prefix) + QStringLiteral("/48");
+    }
+    unsigned char ipv4[4];
+    if (::inet_pton(AF_INET, ascii.constData(), ipv4) == 1) {
+        ipv4[3] = 0;
+        return ipv4Text(ipv4) + QStringLiteral("/24");
+    }
+    return canonical;
+}
+
 Client clientOf(const HTTPRequest& request, const QHostAddress& peer) {
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);

@@ -21,6 +21,10 @@ QString canonicalAddress(const QHostAddress& address);
 // ("2001:db8:1:2::/64"), any other text as it is.
 QString networkOf(const QString& canonical);
 
+// The wider network an address's holder commonly has (an IPv6 /48, an IPv4 /24: "10.1.2.0/24"), for
+// sharing out turns at something scarce, so that one holder's many networks take one place in line.
+QString wideNetworkOf(const QString& canonical);
+
 // How a visitor reached the server: from this computer, from the local network, or through the public
 // link, whose tunnel delivers every visitor on loopback with the visitor's own address in
 // `Cf-Connecting-Ip`.

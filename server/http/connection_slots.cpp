@@ -52,6 +52,7 @@ void QuarryConnectionSlots::watch(int listener, const QuarrySlotLimits& limits, 
     if (!m_limits.speaksForMany)
         m_limits.speaksForMany = isLoopback;
     m_ceiling = m_limits.maxConnections > 0 ? m_limits.maxConnections : ceilingFor(descriptorLimit);
+    m_maxQueued = m_limits.maxQueued > 0 ? m_limits.maxQueued : qMax(1, m_ceiling / 2);
     m_notifier = new QSocketNotifier(listener, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &QuarryConnectionSlots::acceptPending);
 }
@@ -123,7 +124,7 @@ void QuarryConnectionSlots::admit(int descriptor, const QHostAddress& peer) {
     }
     QuarryHTTPConnection* connection = m_opener(descriptor, peer);
     const quint64 order = m_nextOrder++;
-    m_slots.insert(connection, Slot{connection, name, counted, order, true});
+    m_slots.insert(connection, Slot{connection, name, counted, order, true, false, QString()});
     m_waiting.emplace(order, connection);
     if (counted) {
         Peer& entry = m_peers[name];
@@ -132,6 +133,9 @@ void QuarryConnectionSlots::admit(int descriptor, const QHostAddress& peer) {
     }
     connect(connection, &QuarryHTTPConnection::requestArrived, this,
             [this, connection] { requestArrived(connection); });
+    connect(connection, &QuarryHTTPConnection::queued, this, [this, connection] { queue(connection); });
+    connect(connection, &QuarryHTTPConnection::leftQueue, this,
+            [this, connection] { leaveQueue(connection); });
     // Its slot is free once its socket is: connections answered within one turn of accepting are deleted
     // only after it, and must not fill the table meanwhile.
     connect(connection, &QuarryHTTPConnection::closed, this, [this, connection] { release(connection); });
@@ -160,15 +164,55 @@ bool QuarryConnectionSlots::closeOldestWaiting(const QString* peer) {
 
 void QuarryConnectionSlots::requestArrived(QObject* connection) {
     const auto slot = m_slots.find(connection);
-    if (slot == m_slots.end() || !slot->waiting)
+    if (slot != m_slots.end())
+        stopWaiting(*slot);
+}
+
+void QuarryConnectionSlots::stopWaiting(Slot& slot) {
+    if (!slot.waiting)
         return;
-    slot->waiting = false;
-    m_waiting.erase(slot->order);
+    slot.waiting = false;
+    m_waiting.erase(slot.order);
+    if (slot.counted)
+        m_peers[slot.peer].waiting.erase(slot.order);
+}
+
+void QuarryConnectionSlots::queue(QuarryHTTPConnection* connection) {
+    const auto slot = m_slots.find(connection);
+    if (slot == m_slots.end())
+        return;
+    // Loopback stands for every visitor of the public link: its work is counted per visitor instead.
+    const QString client = connection->client().network();
+    if (m_queued >= m_maxQueued || m_queuedPerClient.value(client) >= qMax(1, m_limits.maxQueuedPerClient)) {
+        connection->answerBusy();
+        return;
+    }
+    slot->queued = true;
+    slot->queuedBy = client;
+    ++m_queuedPerClient[client];
+    ++m_queued;
+    // Waiting again, from now on: the longest waiting goes first when room is needed.
+    slot->waiting = true;
+    slot->order = m_nextOrder++;
+    m_waiting.emplace(slot->order, connection);
     if (slot->counted)
-        m_peers[slot->peer].waiting.erase(slot->order);
+        m_peers[slot->peer].waiting.emplace(slot->order, connection);
+}
+
+void QuarryConnectionSlots::leaveQueue(QObject* connection) {
+    const auto slot = m_slots.find(connection);
+    if (slot == m_slots.end() || !slot->queued)
+        return;
+    stopWaiting(*slot);
+    if (--m_queuedPerClient[slot->queuedBy] <= 0)
+        m_queuedPerClient.remove(slot->queuedBy);
+    --m_queued;
+    slot->queued = false;
+    slot->queuedBy = QString();
 }
 
 void QuarryConnectionSlots::release(QObject* connection) {
+    leaveQueue(connection);
     const auto slot = m_slots.constFind(connection);
     if (slot == m_slots.cend())
         return;

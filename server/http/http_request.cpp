@@ -183,6 +183,9 @@ bool HTTPRequest::hasSoundFraming(const QByteArray& head) {
         }
         while (value.size() > 1 && value.startsWith('0'))
             value.remove(0, 1);
+        // Past 63 bits a reader would have to wrap or saturate it, and readers differ in which.
+        if (value.size() > 18)
+            return false;
         if (length && *length != value)
             return false;
         length = value;

@@ -24,8 +24,8 @@ struct HTTPRequest {
     // number, negative when a negative number was sent, saturated at the largest value on overflow.
     static qint64 contentLength(const QMap<QString, QString>& headers);
     // Whether a head (the bytes before the blank line) says where its body ends in one way only: no
-    // Transfer-Encoding, and every Content-Length plain decimal digits of the same value. A head that a
-    // proxy in front could read differently from us is refused, never guessed at.
+    // Transfer-Encoding, and every Content-Length plain decimal digits of the same value, short of 63
+    // bits. A head that a proxy in front could read differently from us is refused, never guessed at.
     static bool hasSoundFraming(const QByteArray& head);
 
     // The target resolved against http://localhost; that base with path "/" when it cannot be read, is

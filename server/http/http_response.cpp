@@ -117,6 +117,11 @@ QByteArray HTTPResponse::serializedHead() const {
         appendHeaderSafe(head, cookie.stringValue());
         head.append("\r\n");
     }
+    // After everything else, always in this order: no link leaks a share's addresses to another site,
+    // no window of another site keeps a hold on ours, and no other site embeds a shared file.
+    head.append("Referrer-Policy: same-origin\r\nCross-Origin-Opener-Policy: same-origin\r\n");
+    if (carriesSharedFile)
+        head.append("Cross-Origin-Resource-Policy: same-origin\r\n");
     head.append("\r\n");
     return head;
 }
@@ -137,8 +142,14 @@ QString HTTPResponse::reasonPhraseFor(int statusCode) {
         return QStringLiteral("Unauthorized");
     case 404:
         return QStringLiteral("Not Found");
+    case 413:
+        return QStringLiteral("Content Too Large");
     case 416:
         return QStringLiteral("Range Not Satisfiable");
+    case 421:
+        return QStringLiteral("Misdirected Request");
+    case 503:
+        return QStringLiteral("Service Unavailable");
     default:
         return QStringLiteral("Internal Server Error");
     }
@@ -171,6 +182,12 @@ HTTPResponse HTTPResponse::notFound(const QString& html) {
 
 HTTPResponse HTTPResponse::badRequest(const QString& message) {
     return html(QStringLiteral("<h1>Bad Request</h1><p>") + message + QStringLiteral("</p>"), 400);
+}
+
+HTTPResponse HTTPResponse::contentTooLarge() {
+    return html(QStringLiteral("<h1>Content Too Large</h1><p>The request's body is larger than this address "
+                               "accepts.</p>"),
+                413);
 }
 
 HTTPResponse HTTPResponse::internalServerError(const QString& message) {
@@ -219,6 +236,7 @@ HTTPResponse HTTPResponse::fileBytes(const QByteArray& bytes, const QString& con
                                      const std::optional<QString>& disposition, const QString& policy) {
     HTTPResponse response = binary(bytes, contentType, disposition);
     response.headers.insert(QStringLiteral("Content-Security-Policy"), policy);
+    response.carriesSharedFile = true;
     return response;
 }
 
@@ -242,5 +260,25 @@ HTTPResponse HTTPResponse::redirect(const QString& location, const QList<HTTPCoo
 HTTPResponse HTTPResponse::later(std::shared_ptr<QuarryHTTPDeferredResponse> work) {
     HTTPResponse response;
     response.deferred = std::move(work);
+    return response;
+}
+
+namespace {
+
+// Seconds a client is asked to wait before it asks again.
+const QString kRetryAfter = QStringLiteral("5");
+
+} // namespace
+
+HTTPResponse HTTPResponse::busy() {
+    HTTPResponse response = html(
+        QStringLiteral("<h1>Service Unavailable</h1><p>The server is busy. Try again in a moment.</p>"), 503);
+    response.headers.insert(QStringLiteral("Retry-After"), kRetryAfter);
+    return response;
+}
+
+HTTPResponse HTTPResponse::busyJSON() {
+    HTTPResponse response = json({{QStringLiteral("error"), QStringLiteral("Server busy")}}, 503);
+    response.headers.insert(QStringLiteral("Retry-After"), kRetryAfter);
     return response;
 }

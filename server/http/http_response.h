@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,15 +44,19 @@ private:
     qint64 m_offset;
 };
 
-// A body made while it is sent (a folder archive), whose length is not known in advance. The connection
-// takes what is ready and is woken when there is more; whoever makes it stops when its owner drops it.
+// A body made while it is sent (a folder archive), whose length may or may not be known in advance. The
+// connection takes what is ready and is woken when there is more; whoever makes it stops when its owner
+// drops it.
 class QuarryHTTPBodySource {
 public:
-    enum class Status { data, waiting, finished, failed };
+    enum class Status { data, file, waiting, finished, failed };
     virtual ~QuarryHTTPBodySource() = default;
-    // data: out holds the next bytes (at most maxBytes); waiting: nothing is ready yet, and the waker
-    // will be called when something is; finished: the body is complete; failed: it never will be.
+    // data: out holds the next bytes (at most maxBytes); file: the next bytes are a span of a file, which
+    // takeFile hands over (the connection sends it whole before it takes again); waiting: nothing is
+    // ready yet, and the waker will be called when something is; finished: the body is complete;
+    // failed: it never will be.
     virtual Status take(QByteArray& out, qsizetype maxBytes) = 0;
+    virtual std::shared_ptr<QuarryHTTPFileBody> takeFile() { return nullptr; }
     // wake is called from any thread whenever take would answer something new. Once setWaker returns,
     // the previous function is neither running nor ever called again; an empty one stops the calls.
     virtual void setWaker(std::function<void()> wake) = 0;
@@ -85,6 +90,26 @@ public:
     // answer is ready. Work whose answer is wanted after a half-close (a client that ends its sending
     // direction and waits) says no.
     virtual bool endsWhenVisitorLeaves() const { return false; }
+    // Work that waits for its turn (a thread of a pool, an archive writer) holds no place while it
+    // waits: until `taken` is called the connection counts as waiting, not as being answered, so it may
+    // be closed to make room, and it is answered busy once it has waited too long. Set before start;
+    // `taken` is called at most once, on the thread that started the work, and an answer implies it.
+    // Work that never waits has its turn at once.
+    virtual void setTurnTaken(std::function<void()> taken) { taken(); }
+};
+
+// How an answer went out, as its connection tells whoever asked to know: while the body is sent (a few
+// times a second at most) and once when the connection is done with it (`ended`).
+struct QuarryHTTPDelivery {
+    int status = 0;
+    // Body bytes the head announced; -1 when it announced no length (a streamed body).
+    qint64 bytesPromised = -1;
+    // Body bytes written to the socket (no head, no chunk framing).
+    qint64 bytesSent = 0;
+    std::chrono::milliseconds duration{0};
+    bool ended = false;
+    // Ended with the whole answer sent.
+    bool complete = false;
 };
 
 struct HTTPResponse {
@@ -101,13 +126,27 @@ struct HTTPResponse {
     std::shared_ptr<QuarryHTTPBodySource> stream;
     // Transfer-Encoding: chunked instead of Content-Length (a stream, or a HEAD answer standing for one).
     bool chunked = false;
+    // The length of a stream that is not chunked (or of the body a HEAD answer stands for): the
+    // connection is cut rather than sending more or less than this.
+    qint64 streamLength = -1;
+    // With deferred work: the answer when the work gets no turn in time; none: the busy page.
+    std::shared_ptr<const HTTPResponse> whenBusy;
+    // The body is a shared file's bytes (or made from them): no other site may embed it.
+    bool carriesSharedFile = false;
+    // Told how the answer goes out (see QuarryHTTPDelivery); kept from a deferred response for the one
+    // it stands for. Called on the connection's thread.
+    std::function<void(const QuarryHTTPDelivery&)> delivered;
 
-    qint64 bodyLength() const { return fileBody ? fileBody->length() : body.size(); }
+    qint64 bodyLength() const {
+        return fileBody ? fileBody->length() : streamLength >= 0 ? streamLength : body.size();
+    }
     // The body bytes, read from the file when the body streams from one.
     QByteArray bodyBytes() const { return fileBody ? fileBody->readAll() : body; }
 
     // Status line, headers (Content-Length set, or Transfer-Encoding for a chunked body, none for 304;
-    // Connection: close unless given; sorted by name), Set-Cookie lines and the blank line.
+    // Connection: close unless given; sorted by name), Set-Cookie lines, the origin's isolation headers
+    // (Referrer-Policy, Cross-Origin-Opener-Policy, and Cross-Origin-Resource-Policy for a shared file's
+    // bytes) and the blank line.
     QByteArray serializedHead() const;
     // The head followed by the in-memory body.
     QByteArray serialized() const { return serializedHead() + body; }
@@ -118,6 +157,8 @@ struct HTTPResponse {
     static HTTPResponse html(const QString& text, int status = 200);
     static HTTPResponse notFound(const QString& html);
     static HTTPResponse badRequest(const QString& message);
+    // 413: the body announced is more than the request's route reads.
+    static HTTPResponse contentTooLarge();
     static HTTPResponse internalServerError(const QString& message);
     static HTTPResponse json(const QMap<QString, QString>& pairs, int status = 200);
     static HTTPResponse jsonData(const QByteArray& bytes, int status = 200);
@@ -136,4 +177,8 @@ struct HTTPResponse {
                                  const std::optional<QString>& disposition = std::nullopt);
     static HTTPResponse redirect(const QString& location, const QList<HTTPCookieHeader>& cookies = {});
     static HTTPResponse later(std::shared_ptr<QuarryHTTPDeferredResponse> work);
+    // 503 with Retry-After: the server has no turn for the request now. As a page, or as the JSON API's
+    // error object.
+    static HTTPResponse busy();
+    static HTTPResponse busyJSON();
 };

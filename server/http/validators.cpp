@@ -146,17 +146,42 @@ bool isNotModified(const HTTPRequest& request, const FileValidators& validators,
     return since && *since <= now && validators.modifiedSeconds <= *since;
 }
 
-bool ifRangeAllows(const HTTPRequest& request, const FileValidators& validators) {
+bool ifRangeAllows(const HTTPRequest& request, const FileValidators& validators, bool tagsOnly) {
     if (!request.headers.contains(QStringLiteral("if-range")))
         return true;
     const QString condition = request.header(QStringLiteral("if-range"));
     // Only a strong tag can vouch for bytes: a weak one never matches.
     if (condition.startsWith(QLatin1Char('"')))
         return condition == validators.entityTag;
-    if (condition.startsWith(QLatin1String("W/")))
+    if (tagsOnly || condition.startsWith(QLatin1String("W/")))
         return false;
     const std::optional<qint64> date = parseHTTPDate(condition);
     return date && *date == validators.modifiedSeconds;
+}
+
+void addValidators(HTTPResponse& response, const FileValidators& validators) {
+    response.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
+    response.headers.insert(QStringLiteral("ETag"), validators.entityTag);
+    response.headers.insert(QStringLiteral("Last-Modified"), validators.lastModified);
+}
+
+HTTPResponse notModifiedAnswer(const FileValidators& validators) {
+    HTTPResponse response = HTTPResponse::binary(QByteArray(), QString());
+    response.statusCode = 304;
+    response.reasonPhrase = HTTPResponse::reasonPhraseFor(304);
+    response.headers.remove(QStringLiteral("Content-Type"));
+    addValidators(response, validators);
+    return response;
+}
+
+HTTPResponse rangeNotSatisfiableAnswer(qint64 size) {
+    HTTPResponse response = HTTPResponse::binary(QByteArray(), QString());
+    response.statusCode = 416;
+    response.reasonPhrase = HTTPResponse::reasonPhraseFor(416);
+    response.headers.remove(QStringLiteral("Content-Type"));
+    response.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
+    response.headers.insert(QStringLiteral("Content-Range"), QStringLiteral("bytes */%1").arg(size));
+    return response;
 }
 
 } // namespace QuarryHTTP

@@ -1,6 +1,8 @@
 #include "server/media/thumbnail_maker.h"
 
+#include "server/media/decode_gate.h"
 #include "server/media/heif_reader.h"
+#include "server/media/image_cost.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -49,16 +51,30 @@ int qualityOf(QuarryRendition rendition) {
     return rendition == QuarryRendition::whole ? 90 : 80;
 }
 
-// The picture through Qt's readers, at most maxSide to a side (0: whole), upright.
-std::optional<QImage> readScaled(QIODevice* device, const QByteArray& format, int maxSide) {
+// The picture through Qt's readers, at most maxSide to a side (0: whole), upright, once the decode gate
+// has let it in.
+std::optional<QImage> readScaled(QIODevice* device, const QByteArray& format, int maxSide,
+                                 const std::atomic_bool* cancelled) {
     QImageReader reader(device, format);
     reader.setAutoTransform(true);
     // The size before the orientation is applied, which is also what the scaled size refers to.
     const QSize size = reader.size();
     if (!size.isValid() || size.isEmpty())
         return std::nullopt;
-    if (maxSide > 0 && (size.width() > maxSide || size.height() > maxSide))
-        reader.setScaledSize(size.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    QSize decoded = size;
+    if (maxSide > 0 && (size.width() > maxSide || size.height() > maxSide)) {
+        decoded = size.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        reader.setScaledSize(decoded);
+    }
+    // What the file declares decides whether it is decoded at all, before a byte of pixels is.
+    const std::optional<QuarryDecodeGate::Cost> cost = QuarryImageCost::ofRead(reader, decoded);
+    if (!cost)
+        return std::nullopt;
+    QuarryDecodeGate& gate = QuarryDecodeGate::process();
+    const QuarryDecodeGate::Permit permit = gate.admit(*cost, cancelled);
+    if (!permit)
+        return std::nullopt;
+    reader.setAllocationLimit(static_cast<int>(gate.limits().maxBytes >> 20));
     QImage image = reader.read();
     if (image.isNull())
         return std::nullopt;
@@ -72,12 +88,13 @@ std::optional<QImage> readScaled(QIODevice* device, const QByteArray& format, in
 
 namespace QuarryThumbnailMaker {
 
-std::optional<QuarryThumbnail> make(QIODevice* device, QuarryRendition rendition) {
+std::optional<QuarryThumbnail> make(QIODevice* device, QuarryRendition rendition,
+                                    const std::atomic_bool* cancelled) {
     const QByteArray format = QImageReader::imageFormat(device);
     const int maxSide = maxSideOf(rendition);
     std::optional<QImage> read;
     if (decodedFormats().contains(format))
-        read = readScaled(device, format, maxSide);
+        read = readScaled(device, format, maxSide, cancelled);
     else if (QuarryHEIFReader::canRead(device))
         read = QuarryHEIFReader::read(device, maxSide);
     if (!read)

@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 // A picture made of an image file: a thumbnail for rows and tiles, a display rendition for the viewer
@@ -29,11 +30,11 @@ inline constexpr int kDisplaySide = 2048;
 
 // Decodes the image on the device at reduced size (a JPEG is decoded at a fraction of its size, never
 // whole), turns it upright as its orientation says and encodes it again. Nothing when the content is
-// not a JPEG, PNG, GIF, WebP, BMP, TIFF or HEIF image, cannot be decoded, or would take more memory
-// than the image reader's allocation limit (for HEIF, its pixel budget). The device is open, readable
-// and seekable.
-std::optional<QuarryThumbnail> make(QIODevice* device,
-                                    QuarryRendition rendition = QuarryRendition::thumbnail);
+// not a JPEG, PNG, GIF, WebP, BMP, TIFF or HEIF image, cannot be decoded, or is refused by the decode
+// gate (QuarryDecodeGate) for what it declares (for HEIF, its pixel budget); nothing too when
+// *cancelled is set while it waits for room to decode. The device is open, readable and seekable.
+std::optional<QuarryThumbnail> make(QIODevice* device, QuarryRendition rendition = QuarryRendition::thumbnail,
+                                    const std::atomic_bool* cancelled = nullptr);
 
 // image/jpeg or image/webp from a thumbnail's first bytes, application/json from a video's facts; "" for
 // anything else.

@@ -19,11 +19,12 @@ HTTPResponse thumbnailResponse(const QuarryThumbnail& thumbnail) {
     return HTTPResponse::fileBytes(thumbnail.bytes, thumbnail.contentType);
 }
 
-std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file, QuarryRendition rendition) {
+std::optional<QuarryThumbnail> thumbnailOf(const QuarryDescriptor& file, QuarryRendition rendition,
+                                           const std::atomic_bool* cancelled = nullptr) {
     QFile device;
     if (!device.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return std::nullopt;
-    return QuarryThumbnailMaker::make(&device, rendition);
+    return QuarryThumbnailMaker::make(&device, rendition, cancelled);
 }
 
 // Each picture of a file has a name of its own in the cache; a thumbnail's is the file's key itself.
@@ -140,8 +141,8 @@ HTTPResponse QuarryThumbnails::answerUncached(const QString& location, QuarryRen
 
 HTTPResponse QuarryThumbnails::answer(const QString& location, QuarryRendition rendition) {
     return answerMade(location, rendition,
-                      [rendition](const QuarryDescriptor& file, const std::atomic_bool&) {
-                          return thumbnailOf(file, rendition);
+                      [rendition](const QuarryDescriptor& file, const std::atomic_bool& cancelled) {
+                          return thumbnailOf(file, rendition, &cancelled);
                       });
 }
 
@@ -179,17 +180,20 @@ HTTPResponse QuarryThumbnails::answerMade(const QString& location, std::optional
                                   cached->contentType);
     }
     QuarryThumbnailCache* cache = &m_cache;
-    // A thumbnail nobody waits for any more is not worth making.
-    return m_work.offload(
-        [file, key, cache, make = std::move(make)](const std::atomic_bool& cancelled) {
-            if (cancelled)
-                return none();
-            const std::optional<QuarryThumbnail> thumbnail = make(*file, cancelled);
-            // What failed only because its visitor went is tried again by the next.
-            if (cancelled)
-                return none();
-            cache->store(key, thumbnail ? thumbnail->bytes : QByteArray());
-            return thumbnail ? thumbnailResponse(*thumbnail) : none();
-        },
-        true);
+    return m_flights.answer(key, [&] {
+        // A thumbnail nobody waits for any more is not worth making.
+        return m_work.offload(
+            [file, key, cache, make = std::move(make)](const std::atomic_bool& cancelled) {
+                if (cancelled)
+                    return none();
+                const std::optional<QuarryThumbnail> thumbnail = make(*file, cancelled);
+                // Given up while waiting for room to decode, or its visitors went: not known to be
+                // undecodable, so not remembered.
+                if (!thumbnail && cancelled)
+                    return none();
+                cache->store(key, thumbnail ? thumbnail->bytes : QByteArray());
+                return thumbnail ? thumbnailResponse(*thumbnail) : none();
+            },
+            true);
+    });
 }

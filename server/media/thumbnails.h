@@ -2,6 +2,7 @@
 
 #include "server/files/descriptor.h"
 #include "server/http/http_response.h"
+#include "server/media/decode_flights.h"
 #include "server/media/thumbnail_cache.h"
 #include "server/media/thumbnail_maker.h"
 #include "server/work/work_pool.h"
@@ -23,7 +24,8 @@ public:
     QuarryThumbnails(const QString& cacheFolder, qint64 cacheCapacity, int threads);
 
     // The picture of the regular file at a fully resolved location: from the cache at once, or made on
-    // the pool; 404 when the file is no image that can be decoded.
+    // the pool, once for every request that asks while it is made; 404 when the file is no image that
+    // can be decoded.
     HTTPResponse answer(const QString& location, QuarryRendition rendition = QuarryRendition::thumbnail);
 
     // A video's frame as the rendition, or with Purpose::facts its facts as JSON, made by guarded
@@ -56,4 +58,5 @@ private:
     QuarryThumbnailCache m_cache;
     QuarryWorkPool m_work;
     std::shared_ptr<StreamSlots> m_streams;
+    QuarryDecodeFlights m_flights;
 };

@@ -3,6 +3,7 @@
 #include "server/files/containment.h"
 #include "server/http/json_text.h"
 #include "server/site/access.h"
+#include "server/work/shared_work.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -95,13 +96,15 @@ QString decodeRelativePath(const QStringList& segments) {
 }
 
 std::optional<DirectoryListingPayload> buildDirectoryListing(const QuarryFolderShare& share,
-                                                             const QString& relativePath) {
+                                                             const QString& relativePath,
+                                                             const std::function<bool()>& stopRequested) {
     const QString root = QuarryContainment::resolvedShareRoot(share);
     const std::optional<QString> location = QuarryContainment::resolvedBeneath(root, relativePath);
     if (!location)
         return std::nullopt;
-    std::optional<QList<DirectoryListingItem>> items = QuarryFolderListing::read(root, *location);
-    if (!items)
+    std::optional<QList<DirectoryListingItem>> items =
+        QuarryFolderListing::read(root, *location, stopRequested);
+    if (!items || (stopRequested && stopRequested()))
         return std::nullopt;
     QuarryFolderListing::sort(*items);
     return DirectoryListingPayload{share.urlSlug, trimmedSlashes(relativePath), std::move(*items)};
@@ -147,13 +150,55 @@ HTTPResponse answerForShare(const HTTPRequest& request, const QString& slug,
 
 HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
                               const QuarryShareServerSnapshot& snapshot) {
-    return answerForShare(request, slug, snapshot, buildDirectoryListing,
-                          QStringLiteral("Directory not found"));
+    return answerForShare(
+        request, slug, snapshot,
+        [](const QuarryFolderShare& share, const QString& path) {
+            return buildDirectoryListing(share, path);
+        },
+        QStringLiteral("Directory not found"));
+}
+
+HTTPResponse handleBrowseJSON(const HTTPRequest& request, const QString& slug,
+                              const QuarryShareServerSnapshot& snapshot, const RequestContext& context) {
+    // Checked here, before anything of the share is read or shared: cheap, and it decides who may join.
+    const ShareAccess access = shareForRequest(request, slug, snapshot);
+    if (!access.share)
+        return access.refusal;
+    const QuarryFolderShare share = *access.share;
+    const QString path = QuarryHTTP::queryParameters(request).value(QStringLiteral("path"));
+    const auto build = [share, path](const std::atomic_bool& cancelled) {
+        const std::optional<DirectoryListingPayload> payload = buildDirectoryListing(
+            share, path, [&cancelled] { return cancelled.load(std::memory_order_relaxed); });
+        if (cancelled)
+            return HTTPResponse();
+        if (!payload)
+            return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Directory not found")}},
+                                      404);
+        return HTTPResponse::jsonData(payload->toData());
+    };
+    if (!context.listings)
+        return answeringBusyAsJSON(offloaded(context, build, true));
+    // The same listing: the same share, as this snapshot has it, and the same path as asked for (which
+    // the answer repeats).
+    const QString key = uuidText(share.id) + QLatin1Char('\n') + share.urlSlug + QLatin1Char('\n') +
+                        share.pathURL() + QLatin1Char('\n') + path;
+    return answeringBusyAsJSON(context.listings->offload(key, context.client.network(), build));
 }
 
 HTTPResponse handleMetadataJSON(const HTTPRequest& request, const QString& slug,
-                                const QuarryShareServerSnapshot& snapshot) {
-    return answerForShare(request, slug, snapshot, buildItemMetadata, QStringLiteral("Item not found"));
+                                const QuarryShareServerSnapshot& snapshot, bool viaPublicLink) {
+    const auto build = [viaPublicLink](const QuarryFolderShare& share, const QString& relativePath) {
+        std::optional<ItemMetadataPayload> payload = buildItemMetadata(share, relativePath);
+        if (payload && viaPublicLink)
+            payload->path = displayPath(share, payload->relativePath);
+        return payload;
+    };
+    return answerForShare(request, slug, snapshot, build, QStringLiteral("Item not found"));
+}
+
+QString displayPath(const QuarryFolderShare& share, const QString& relativePath) {
+    const QString root = QLatin1Char('/') + share.urlSlug;
+    return relativePath.isEmpty() ? root : root + QLatin1Char('/') + relativePath;
 }
 
 } // namespace QuarrySite

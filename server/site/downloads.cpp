@@ -2,7 +2,6 @@
 
 #include "core/path_resolution.h"
 #include "core/paths.h"
-#include "server/archives/folder_archive.h"
 #include "server/archives/zip_archive.h"
 #include "server/files/beneath.h"
 #include "server/files/containment.h"
@@ -23,12 +22,6 @@ bool isGetOrHead(const HTTPRequest& request) {
     return request.method == QLatin1String("GET") || request.method == QLatin1String("HEAD");
 }
 
-void addValidators(HTTPResponse& response, const QuarryHTTP::FileValidators& validators) {
-    response.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
-    response.headers.insert(QStringLiteral("ETag"), validators.entityTag);
-    response.headers.insert(QStringLiteral("Last-Modified"), validators.lastModified);
-}
-
 HTTPResponse withStatus(HTTPResponse response, int status) {
     response.statusCode = status;
     response.reasonPhrase = HTTPResponse::reasonPhraseFor(status);
@@ -43,23 +36,14 @@ HTTPResponse fileAnswer(const HTTPRequest& request, QuarryDescriptor file, const
     const FileValidators validators = validatorsFor(status);
     const qint64 size = status.st_size;
     const bool conditional = isGetOrHead(request);
-    if (conditional && isNotModified(request, validators, QDateTime::currentSecsSinceEpoch())) {
-        HTTPResponse notModified = withStatus(HTTPResponse::binary(QByteArray(), QString()), 304);
-        notModified.headers.remove(QStringLiteral("Content-Type"));
-        addValidators(notModified, validators);
-        return notModified;
-    }
+    if (conditional && isNotModified(request, validators, QDateTime::currentSecsSinceEpoch()))
+        return notModifiedAnswer(validators);
     ByteRangeAnswer range;
     if (conditional && request.headers.contains(QStringLiteral("range")) &&
         ifRangeAllows(request, validators))
         range = evaluateRange(request.header(QStringLiteral("range")), size);
-    if (range.kind == ByteRangeAnswer::Kind::unsatisfiable) {
-        HTTPResponse refused = withStatus(HTTPResponse::binary(QByteArray(), QString()), 416);
-        refused.headers.remove(QStringLiteral("Content-Type"));
-        refused.headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
-        refused.headers.insert(QStringLiteral("Content-Range"), QStringLiteral("bytes */%1").arg(size));
-        return refused;
-    }
+    if (range.kind == ByteRangeAnswer::Kind::unsatisfiable)
+        return rangeNotSatisfiableAnswer(size);
     const bool partial = range.kind == ByteRangeAnswer::Kind::partial;
     HTTPResponse response =
         HTTPResponse::file(std::make_shared<QuarryHTTPFileBody>(
@@ -74,27 +58,29 @@ HTTPResponse fileAnswer(const HTTPRequest& request, QuarryDescriptor file, const
 }
 
 HTTPResponse folderAnswer(const HTTPRequest& request, const QuarryFolderShare& share, const QString& location,
-                          const QString& relativePath, const QuarrySite::RequestContext& context) {
+                          const QString& relativePath, const QuarrySite::RequestContext& context,
+                          const QuarrySite::DownloadRequest& download) {
     using namespace QuarrySite;
     const QString name = lastPathComponent(location);
-    const QString fileName = archiveName(location, share, relativePath) + QStringLiteral(".zip");
     const QString root = QuarryContainment::resolvedURL(share, QString()).value_or(location);
-    QuarryFolderArchiveSpec job;
-    job.rootPath = QFile::encodeName(root);
-    job.relativePath =
+    QuarryArchiveJob job;
+    job.source.rootPath = QFile::encodeName(root);
+    job.source.relativePath =
         QFile::encodeName(QuarryShareUtilities::relativePath(location, root).value_or(QString()));
     // A folder without a last component (the file-system root) is stored under the archive's name.
-    job.entryName = QFile::encodeName(
+    job.source.entryName = QFile::encodeName(
         name.isEmpty() || name == QLatin1String("/") ? archiveName(location, share, relativePath) : name);
-    job.displayName = location;
-
-    if (request.method == QLatin1String("HEAD")) {
-        // The headers GET would send, without making the archive: only whether the folder opens.
-        return QuarryFolderArchive::opens(job) ? QuarryZIPArchiveResponse::answerHead(fileName)
-                                               : QuarryZIPArchiveResponse::failure(name);
-    }
+    job.source.displayName = location;
+    job.source.picks = download.picks;
+    job.compressed = download.compress;
+    job.request.method = request.method;
+    job.request.target = request.target;
+    job.request.headers = request.headers;
+    job.fileName = archiveName(location, share, relativePath) + QStringLiteral(".zip");
+    job.failureName = name;
+    job.checksums = context.checksums;
     return HTTPResponse::later(std::make_shared<QuarryZIPArchiveResponse>(
-        std::move(job), fileName, name, context.archives, context.client.address, context.archiveLimits));
+        std::move(job), context.archives, context.client.network(), context.archiveLimits));
 }
 
 } // namespace
@@ -110,10 +96,13 @@ QString archiveName(const QString& location, const QuarryFolderShare& share, con
 
 HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare& share,
                             const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
-                            const RequestContext& context) {
+                            const RequestContext& context, const DownloadRequest& download) {
     const std::optional<QString> location = QuarryContainment::resolvedURL(share, relativePath);
     if (!location)
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
+    // Picks name entries of a folder: anywhere else they name nothing.
+    if (download.picks && !QFileInfo(*location).isDir())
+        return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Item not found")}}, 404);
     // Opened first and asked what it is: one status read on the open file instead of several by name.
     struct stat status {};
     if (QuarryDescriptor file = QuarryBeneath::openRegularFile(*location, status); file.isOpen()) {
@@ -126,7 +115,7 @@ HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare&
     if (!info.exists())
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
     if (info.isDir())
-        return folderAnswer(request, share, *location, relativePath, context);
+        return folderAnswer(request, share, *location, relativePath, context, download);
     // Only regular files are sent: a FIFO or device could block or never end.
     return HTTPResponse::internalServerError(QStringLiteral("Could not read ") +
                                              lastPathComponent(*location) + QLatin1Char('.'));

@@ -4,6 +4,7 @@
 #include "server/files/descriptor.h"
 #include "server/http/http_request.h"
 #include "server/http/http_response.h"
+#include "server/site/download_request.h"
 #include "server/site/request_context.h"
 #include "server/site/server_snapshot.h"
 
@@ -12,14 +13,16 @@
 #include <sys/stat.h>
 
 // Downloads: files stream from disk as they are (whole, or one byte range, with validators), folders
-// as ZIP archives written while they are sent.
+// as ZIP archives written while they are sent (with a length, validators and ranges, or deflated).
 namespace QuarrySite {
 
 // share is enabled and already authorised; relativePath is "" for the share's root. Range and the
-// conditional headers count for GET and HEAD; HEAD gets the headers GET would and never makes an archive.
+// conditional headers count for GET and HEAD, for files and folder archives alike; HEAD gets the headers
+// GET would and never reads a file's bytes. A folder's archive holds what download picks of it (a picked
+// name that is no entry answers 404), deflated and chunked when it asks to compress.
 HTTPResponse handleDownload(const HTTPRequest& request, const QuarryFolderShare& share,
                             const QString& relativePath, const QuarryShareServerSnapshot& snapshot,
-                            const RequestContext& context);
+                            const RequestContext& context, const DownloadRequest& download);
 
 // The archive's base name: the share's display name for its root, the folder's own name otherwise,
 // trimmed, with "/" and ":" turned into "-"; "brightloom-share" when nothing is left.

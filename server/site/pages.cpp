@@ -4,6 +4,7 @@
 
 #include "server/files/containment.h"
 #include "server/http/html_text.h"
+#include "server/site/browse_api.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,7 +98,7 @@ QString pageHead(const QString& title) {
 
 QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
                       const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
-                      const std::optional<QString>& selectedRelativePath) {
+                      const std::optional<QString>& selectedRelativePath, bool viaPublicLink) {
     QList<QuarryFolderShare> enabled;
     for (const QuarryFolderShare& share : snapshot.shares) {
         if (share.isEnabled)
@@ -105,10 +106,17 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
     }
     sortByDisplayName(enabled);
     QJsonArray shares;
+    // An end is sent only when there is one, so the pages of shares without one stay as they were.
+    const auto endText = [](const QuarryFolderShare& share) {
+        return share.availableUntil->toUTC().toString(Qt::ISODate);
+    };
     for (const QuarryFolderShare& share : enabled) {
-        shares.append(QJsonObject{{QStringLiteral("slug"), share.urlSlug},
-                                  {QStringLiteral("name"), share.displayName()},
-                                  {QStringLiteral("isPasswordProtected"), share.isPasswordProtected()}});
+        QJsonObject summary{{QStringLiteral("slug"), share.urlSlug},
+                            {QStringLiteral("name"), share.displayName()},
+                            {QStringLiteral("isPasswordProtected"), share.isPasswordProtected()}};
+        if (share.availableUntil)
+            summary.insert(QStringLiteral("availableUntil"), endText(share));
+        shares.append(summary);
     }
     QJsonObject payload{{QStringLiteral("appName"), snapshot.appName},
                         {QStringLiteral("shares"), shares},
@@ -116,7 +124,10 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
     if (currentShare) {
         payload.insert(QStringLiteral("currentShareSlug"), currentShare->urlSlug);
         payload.insert(QStringLiteral("currentShareName"), currentShare->displayName());
-        payload.insert(QStringLiteral("currentSharePath"), currentShare->path);
+        payload.insert(QStringLiteral("currentSharePath"),
+                       viaPublicLink ? displayPath(*currentShare, QString()) : currentShare->path);
+        if (currentShare->availableUntil)
+            payload.insert(QStringLiteral("currentShareAvailableUntil"), endText(*currentShare));
     }
     if (selectedRelativePath)
         payload.insert(QStringLiteral("selectedRelativePath"), *selectedRelativePath);
@@ -125,9 +136,9 @@ QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
 
 QString renderAppPage(const QuarryShareServerSnapshot& snapshot,
                       const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
-                      const std::optional<QString>& selectedRelativePath) {
+                      const std::optional<QString>& selectedRelativePath, bool viaPublicLink) {
     const QString data = QuarryHTTP::escapeForScriptTag(
-        bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath));
+        bootstrapJSON(snapshot, currentShare, initialDirectory, selectedRelativePath, viaPublicLink));
     const QString title = currentShare ? currentShare->displayName() : snapshot.appName;
     static const QString dataOpen = QStringLiteral(
         "\n  <div id=\"app\"></div>\n  <script id=\"quarry-share-data\" type=\"application/json\">");
@@ -143,6 +154,15 @@ QString renderNotFoundPage(const QuarryShareServerSnapshot& snapshot) {
         {QStringLiteral("      <h1>Nothing here</h1>"),
          QStringLiteral("      <p class=\"lede\">That shared folder link is missing, disabled, or no "
                         "longer valid.</p>")});
+}
+
+QString renderMisdirectedPage(const QuarryShareServerSnapshot& snapshot, const QString& hostName) {
+    return noticePage(
+        snapshot.appName,
+        {QStringLiteral("      <h1>Wrong address</h1>"),
+         QStringLiteral("      <p class=\"lede\">This computer does not answer to the name ") +
+             QuarryHTTP::escapeHTML(hostName) +
+             QStringLiteral(". Ask the person who shared the link for the address it shows.</p>")});
 }
 
 QString renderMissingItemPage(const QuarryShareServerSnapshot&, const QuarryFolderShare& share) {

@@ -22,11 +22,14 @@ struct Presentation {
 // Up to and including "<body>", joined by line feeds.
 QString pageHead(const QString& title);
 
+// Over the public link the share's "currentSharePath" is its display path, never the disk's.
 QString renderAppPage(const QuarryShareServerSnapshot& snapshot,
                       const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
-                      const std::optional<QString>& selectedRelativePath);
+                      const std::optional<QString>& selectedRelativePath, bool viaPublicLink = false);
 QString renderNotFoundPage(const QuarryShareServerSnapshot& snapshot);
 QString renderMissingItemPage(const QuarryShareServerSnapshot& snapshot, const QuarryFolderShare& share);
+// The page for a request that named a host this computer does not answer to.
+QString renderMisdirectedPage(const QuarryShareServerSnapshot& snapshot, const QString& hostName);
 QString renderUnlockPage(const QuarryFolderShare& share, const QString& redirect, bool failed);
 
 std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, const QString& relativePath);
@@ -34,7 +37,7 @@ std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, 
 // The compact bootstrap JSON of the application page ("{}" if it cannot be made).
 QString bootstrapJSON(const QuarryShareServerSnapshot& snapshot,
                       const std::optional<QuarryFolderShare>& currentShare, const QString& initialDirectory,
-                      const std::optional<QString>& selectedRelativePath);
+                      const std::optional<QString>& selectedRelativePath, bool viaPublicLink = false);
 
 // The style sheet and the client script compiled in from server/assets ("" while absent).
 QString baseStyles();

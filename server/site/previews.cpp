@@ -139,7 +139,7 @@ HTTPResponse handleView(const HTTPRequest& request, const QuarryFolderShare& sha
     QuarryDescriptor file =
         kind == PreviewKind::none ? QuarryDescriptor() : QuarryBeneath::openRegularFile(*location, status);
     if (!file.isOpen())
-        return handleDownload(request, share, relativePath, snapshot, context);
+        return handleDownload(request, share, relativePath, snapshot, context, DownloadRequest{});
     return answerOpenFile(request, std::move(file), status,
                           inlinePresentation(kind, lastPathComponent(*location)));
 }

@@ -9,4 +9,11 @@ HTTPResponse offloaded(const RequestContext& context, QuarryWorkPool::Work work,
     return work(waiting);
 }
 
+HTTPResponse answeringBusyAsJSON(HTTPResponse response) {
+    static const auto busy = std::make_shared<const HTTPResponse>(HTTPResponse::busyJSON());
+    if (response.deferred)
+        response.whenBusy = busy;
+    return response;
+}
+
 } // namespace QuarrySite

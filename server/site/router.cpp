@@ -2,6 +2,7 @@
 
 #include "server/site/access.h"
 #include "server/site/browse_api.h"
+#include "server/site/download_request.h"
 #include "server/site/downloads.h"
 #include "server/site/pages.h"
 #include "server/site/previews.h"
@@ -18,6 +19,23 @@ const QString kMetaPrefix = QStringLiteral("/__meta/");
 const QString kSearchPrefix = QStringLiteral("/__search/");
 const QString kIconPath = QStringLiteral("/__asset/app-icon.png");
 
+// Which requests carry a body worth reading, judged from their head, and how much of one. A route that
+// takes a form adds its row here; every body it allows may be held by each connection at once.
+struct BodyRoute {
+    bool (*matches)(const HTTPRequest& head);
+    qint64 limit;
+};
+const BodyRoute kBodyRoutes[] = {
+    // The unlock form: a password and where to go next, about a hundred bytes.
+    {[](const HTTPRequest& head) {
+         return head.method == QLatin1String("POST") && head.path().startsWith(kUnlockPrefix);
+     },
+     QuarrySite::kUnlockFormBytes},
+    // The picks form: up to 10,000 names of a folder; a body this large draws on the connections' one
+    // budget for large bodies.
+    {QuarrySite::mayCarryPicksForm, QuarrySite::kPicksFormMaxBytes},
+};
+
 HTTPResponse appPageWithoutShare(const QuarryShareServerSnapshot& snapshot) {
     return HTTPResponse::html(QuarrySite::renderAppPage(snapshot, std::nullopt, QString(), std::nullopt));
 }
@@ -33,13 +51,13 @@ HTTPResponse offloadedWithSnapshot(const QuarrySite::RequestContext& context,
 }
 
 HTTPResponse sharePage(const QuarryFolderShare& share, const QString& relativePath,
-                       const QuarryShareServerSnapshot& snapshot) {
+                       const QuarryShareServerSnapshot& snapshot, bool viaPublicLink) {
     using namespace QuarrySite;
     const std::optional<Presentation> presentation = resolvePresentation(share, relativePath);
     if (!presentation)
         return HTTPResponse::notFound(renderMissingItemPage(snapshot, share));
-    return HTTPResponse::html(
-        renderAppPage(snapshot, share, presentation->initialDirectory, presentation->selectedRelativePath));
+    return HTTPResponse::html(renderAppPage(snapshot, share, presentation->initialDirectory,
+                                            presentation->selectedRelativePath, viaPublicLink));
 }
 
 QString shareRoot(const QuarryFolderShare& share) {
@@ -65,8 +83,14 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
     }
 
     const QString relativePath = decodeRelativePath(pieces);
-    if (query.value(QStringLiteral("download")) == QLatin1String("1"))
-        return handleDownload(request, *share, relativePath, snapshot, context);
+    const DownloadRequest download = downloadRequestOf(request, query);
+    if (download.download) {
+        if (download.problem == DownloadRequest::Problem::invalidPick)
+            return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Invalid pick")}}, 400);
+        if (download.problem == DownloadRequest::Problem::tooManyPicks)
+            return HTTPResponse::json({{QStringLiteral("error"), QStringLiteral("Too many picks")}}, 400);
+        return handleDownload(request, *share, relativePath, snapshot, context, download);
+    }
     if (query.value(QStringLiteral("view")) == QLatin1String("1"))
         return handleView(request, *share, relativePath, snapshot, context);
     if (query.value(QStringLiteral("thumb")) == QLatin1String("1"))
@@ -80,8 +104,10 @@ HTTPResponse shareBranch(const HTTPRequest& request, const QString& path,
         return handleProbe(*share, relativePath, snapshot, context.thumbnails);
 
     return offloadedWithSnapshot(
-        context, snapshot, [share = *share, relativePath](const QuarryShareServerSnapshot& arrivedWith) {
-            return sharePage(share, relativePath, arrivedWith);
+        context, snapshot,
+        [share = *share, relativePath,
+         viaPublicLink = context.client.viaPublicLink()](const QuarryShareServerSnapshot& arrivedWith) {
+            return sharePage(share, relativePath, arrivedWith, viaPublicLink);
         });
 }
 
@@ -105,23 +131,28 @@ HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& 
             return HTTPResponse::binary(*icon, QStringLiteral("image/png"));
         return HTTPResponse::notFound(renderNotFoundPage(snapshot));
     }
-    if (get && path.startsWith(kBrowsePrefix)) {
-        return offloadedWithSnapshot(
-            context, snapshot,
-            [request, slug = path.mid(kBrowsePrefix.size())](const QuarryShareServerSnapshot& arrivedWith) {
-                return handleBrowseJSON(request, slug, arrivedWith);
-            });
-    }
+    if (get && path.startsWith(kBrowsePrefix))
+        return handleBrowseJSON(request, path.mid(kBrowsePrefix.size()), snapshot, context);
     if (get && path.startsWith(kMetaPrefix)) {
-        return offloadedWithSnapshot(
+        return answeringBusyAsJSON(offloadedWithSnapshot(
             context, snapshot,
-            [request, slug = path.mid(kMetaPrefix.size())](const QuarryShareServerSnapshot& arrivedWith) {
-                return handleMetadataJSON(request, slug, arrivedWith);
-            });
+            [request, slug = path.mid(kMetaPrefix.size()),
+             viaPublicLink = context.client.viaPublicLink()](const QuarryShareServerSnapshot& arrivedWith) {
+                return handleMetadataJSON(request, slug, arrivedWith, viaPublicLink);
+            }));
     }
     if (get && path.startsWith(kSearchPrefix))
-        return handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context);
+        return answeringBusyAsJSON(
+            handleSearchJSON(request, path.mid(kSearchPrefix.size()), snapshot, context));
     return shareBranch(request, path, snapshot, context);
+}
+
+qint64 bodyLimit(const HTTPRequest& head) {
+    for (const BodyRoute& route : kBodyRoutes) {
+        if (route.matches(head))
+            return route.limit;
+    }
+    return 0;
 }
 
 HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
@@ -137,20 +168,39 @@ HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
         redirectField == form.cend() ? std::nullopt : std::optional<QString>(*redirectField),
         shareRoot(*share));
     const HTTPResponse refused = HTTPResponse::redirect(shareRoot(*share) + QStringLiteral("?failed=1"));
+    QStringList attributes = authCookieAttributes();
+    // The public link is HTTPS from the browser to the tunnel: its cookie must never travel in the clear.
+    if (context.client.viaPublicLink())
+        attributes << QStringLiteral("Secure");
+    const HTTPResponse opened = HTTPResponse::redirect(
+        target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), attributes}});
+    if (!context.throttle)
+        return verify(password, *share) ? opened : refused;
 
     // A locked-out client is answered exactly like a wrong password, without the password being checked.
+    // Clients count by network: one visitor may hold a whole IPv6 /64.
+    QuarryUnlockThrottle* throttle = context.throttle;
     const QString shareKey = uuidText(share->id);
-    if (context.throttle && context.throttle->isLockedOut(context.client.address, shareKey))
+    const QString network = context.client.network();
+    if (throttle->isLockedOut(network, shareKey))
         return refused;
-    if (!verify(password, *share)) {
-        if (context.throttle)
-            context.throttle->recordFailure(context.client.address, shareKey);
-        return refused;
-    }
-    if (context.throttle)
-        context.throttle->recordSuccess(context.client.address, shareKey);
-    return HTTPResponse::redirect(
-        target, {HTTPCookieHeader{authCookieName(*share), authCookieValue(*share), authCookieAttributes()}});
+    auto check = [throttle, shareKey, network, password, share = *share, refused, opened] {
+        // A turn may come after this client was locked out by another of its attempts.
+        if (throttle->isLockedOut(network, shareKey))
+            return refused;
+        if (!verify(password, share)) {
+            throttle->recordFailure(network, shareKey);
+            return refused;
+        }
+        throttle->recordSuccess(network, shareKey);
+        return opened;
+    };
+    // While the share's guesses are scarce, turns go round wider networks: a holder of a whole /48 or
+    // /24 takes one place in line, not thousands.
+    if (context.unlockTurns)
+        return context.unlockTurns->attempt(shareKey, QuarryHTTP::wideNetworkOf(context.client.address),
+                                            std::move(check), refused);
+    return check();
 }
 
 } // namespace QuarrySite

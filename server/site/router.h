@@ -14,6 +14,11 @@ namespace QuarrySite {
 HTTPResponse route(const HTTPRequest& request, const QuarryShareServerSnapshot& snapshot,
                    const RequestContext& context = {});
 
+// The routes that read a request body, each with the most it reads; every other route reads none, and
+// a body sent to it is left unread.
+inline constexpr qint64 kUnlockFormBytes = 16 * 1024;
+qint64 bodyLimit(const HTTPRequest& head);
+
 HTTPResponse handleUnlock(const HTTPRequest& request, const QString& slug,
                           const QuarryShareServerSnapshot& snapshot, const RequestContext& context = {});
 

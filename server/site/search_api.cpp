@@ -16,6 +16,8 @@ QByteArray QuarrySite::SearchResultPayload::toData() const {
         QuarrySite::writeListingItem(json, item);
     json.endArray();
     json.key("truncated").value(truncated).key("searchedEntries").value(searchedEntries);
+    if (stopped)
+        json.key("stopped").value(*stopped);
     json.endObject();
     return json.take();
 }
@@ -33,8 +35,12 @@ SearchResultPayload buildSearchResult(const QuarryFolderShare& share, const QStr
         outcome = QuarryNameWalk::walk(QuarryShareUtilities::resolvedPath(share.pathURL()), matcher, limits,
                                        stopRequested);
     QuarryFolderListing::sort(outcome.items, true);
-    return SearchResultPayload{share.urlSlug, query, outcome.items, outcome.truncated,
-                               outcome.searchedEntries};
+    return SearchResultPayload{.shareSlug = share.urlSlug,
+                               .query = query,
+                               .items = outcome.items,
+                               .truncated = outcome.truncated,
+                               .searchedEntries = outcome.searchedEntries,
+                               .stopped = std::nullopt};
 }
 
 HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
@@ -43,15 +49,28 @@ HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
     if (!access.share)
         return access.refusal;
     const QuarryFolderShare share = *access.share;
-    const QString query = QuarryHTTP::queryParameters(request).value(QStringLiteral("q"));
+    const QMap<QString, QString> parameters = QuarryHTTP::queryParameters(request);
+    const QString query = parameters.value(QStringLiteral("q"));
+    // The page's count of its searches, which says which of two is newer whatever order they arrive in.
+    bool numbered = false;
+    const quint64 parsedNumber = parameters.value(QStringLiteral("n")).toULongLong(&numbered);
+    const std::optional<quint64> number = numbered ? std::optional(parsedNumber) : std::nullopt;
     const QuarrySearchLimits limits = context.searchLimits;
-    const auto search = [share, query, limits](const std::atomic_bool& cancelled,
-                                               const std::atomic_bool* superseded) {
-        const std::function<bool()> stop = [&cancelled, superseded] {
-            return cancelled.load(std::memory_order_relaxed) ||
-                   (superseded && superseded->load(std::memory_order_relaxed));
+    const auto search = [share, query, limits, numbered](const std::atomic_bool& cancelled,
+                                                         const std::atomic_bool* superseded) {
+        std::atomic_bool stoppedByNewer{false};
+        const std::function<bool()> stop = [&cancelled, superseded, &stoppedByNewer] {
+            if (cancelled.load(std::memory_order_relaxed))
+                return true;
+            if (!superseded || !superseded->load(std::memory_order_relaxed))
+                return false;
+            stoppedByNewer.store(true, std::memory_order_relaxed);
+            return true;
         };
-        return HTTPResponse::jsonData(buildSearchResult(share, query, limits, stop).toData());
+        SearchResultPayload payload = buildSearchResult(share, query, limits, stop);
+        if (numbered)
+            payload.stopped = stoppedByNewer.load();
+        return HTTPResponse::jsonData(payload.toData());
     };
     const QuarryNameMatcher matcher(query);
     if (matcher.hasTooManyWords())
@@ -67,16 +86,25 @@ HTTPResponse handleSearchJSON(const HTTPRequest& request, const QString& slug,
             true);
     }
 
-    // One visitor's searches of one share run one after another, a newer one stopping the older.
-    const QString key = context.client.address + QLatin1Char('\n') + uuidText(share.id);
+    // One visitor's searches of one share run one after another, a newer one stopping the older. A
+    // visitor is its network, as every limit counts it: addresses rotated within one IPv6 /64 take
+    // one turn, not one each.
+    const QString key = context.client.network() + QLatin1Char('\n') + uuidText(share.id);
     return context.searches->admit(
-        key, [context, search](QuarrySearchGate::Turn turn, QuarrySearchGate::Superseded superseded) {
+        key,
+        [context, search](QuarrySearchGate::Turn turn, QuarrySearchGate::Superseded superseded) {
+            // Stopped before it began (an older search than the visitor's newest): nothing to walk.
+            if (superseded->load()) {
+                const std::atomic_bool going{false};
+                return search(going, superseded.get());
+            }
             return offloaded(
                 context,
                 [search, turn = std::move(turn), superseded = std::move(superseded)](
                     const std::atomic_bool& cancelled) { return search(cancelled, superseded.get()); },
                 true);
-        });
+        },
+        number);
 }
 
 } // namespace QuarrySite

@@ -9,8 +9,9 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
-// Searching a share by name: GET /__search/<slug>?q=TEXT.
+// Searching a share by name: GET /__search/<slug>?q=TEXT[&n=NUMBER].
 namespace QuarrySite {
 
 // The answer of the search endpoint: the matching entries of a share, shaped as listing items.
@@ -20,6 +21,9 @@ struct SearchResultPayload {
     QList<DirectoryListingItem> items;
     bool truncated = false;
     qint64 searchedEntries = 0;
+    // Asked with a number (&n=): whether a newer search of the visitor stopped this one, so that its
+    // page never takes what it found for all there is.
+    std::optional<bool> stopped;
     QByteArray toData() const;
     bool operator==(const SearchResultPayload&) const = default;
 };

@@ -9,8 +9,8 @@ namespace {
 constexpr std::chrono::milliseconds kForgetAfter = std::chrono::hours(1);
 // Forgetting runs when this many records are held, so memory stays bounded under many clients.
 constexpr qsizetype kPruneThreshold = 1024;
-// The client that newcomers share while every record holds a lockout: no address spells it.
-const QString kOverflowClient = QStringLiteral("(everyone else)");
+// Shares whose budget is whole are forgotten past this many, so removed shares leave nothing behind.
+constexpr qsizetype kMostShareBudgets = 256;
 
 } // namespace
 
@@ -31,16 +31,17 @@ QString QuarryUnlockThrottle::key(const QString& client, const QString& share) {
 }
 
 bool QuarryUnlockThrottle::isLockedOut(const QString& client, const QString& share) const {
-    const std::chrono::milliseconds now = m_clock();
-    auto found = m_records.constFind(key(client, share));
-    if (found == m_records.cend() && m_records.size() >= m_capacity)
-        found = m_records.constFind(key(kOverflowClient, share));
-    return found != m_records.cend() && now < found->lockedUntil;
+    const auto found = m_records.constFind(key(client, share));
+    return found != m_records.cend() && m_clock() < found->lockedUntil;
 }
 
 void QuarryUnlockThrottle::recordFailure(const QString& client, const QString& share) {
     const std::chrono::milliseconds now = m_clock();
-    Record& record = recordFor(client, share, now);
+    spendShareGuess(share, now);
+    Record* found = recordFor(client, share, now);
+    if (!found)
+        return;
+    Record& record = *found;
     if (now >= record.lockedUntil && now - record.lastFailure >= kForgetAfter)
         record = Record();
     record.lastFailure = now;
@@ -63,12 +64,30 @@ void QuarryUnlockThrottle::recordSuccess(const QString& client, const QString& s
     m_records.remove(key(client, share));
 }
 
-QuarryUnlockThrottle::Record& QuarryUnlockThrottle::recordFor(const QString& client, const QString& share,
+std::chrono::milliseconds QuarryUnlockThrottle::untilGuess(const QString& share) const {
+    const auto found = m_shareWholeAt.constFind(share);
+    if (found == m_shareWholeAt.cend())
+        return std::chrono::milliseconds(0);
+    // A guess is to spare while the budget is short of whole by less than all of it.
+    const std::chrono::milliseconds spent = *found - m_clock();
+    return std::max(std::chrono::milliseconds(0), spent - kShareGuessInterval * (kShareGuesses - 1));
+}
+
+void QuarryUnlockThrottle::spendShareGuess(const QString& share, std::chrono::milliseconds now) {
+    if (m_shareWholeAt.size() >= kMostShareBudgets && !m_shareWholeAt.contains(share))
+        m_shareWholeAt.removeIf([now](const QHash<QString, std::chrono::milliseconds>::iterator& it) {
+            return it.value() <= now;
+        });
+    std::chrono::milliseconds& wholeAt = m_shareWholeAt[share];
+    wholeAt = std::max(wholeAt, now) + kShareGuessInterval;
+}
+
+QuarryUnlockThrottle::Record* QuarryUnlockThrottle::recordFor(const QString& client, const QString& share,
                                                               std::chrono::milliseconds now) {
     const QString wanted = key(client, share);
     const auto found = m_records.find(wanted);
     if (found != m_records.end())
-        return *found;
+        return &*found;
     // Sweeps cost the whole table, so they come further apart as it grows, and not at all while it is
     // full of lockouts that have yet to end.
     if (m_records.size() >= m_nextSweep && (m_records.size() < m_capacity || now >= m_roomAt)) {
@@ -77,8 +96,8 @@ QuarryUnlockThrottle::Record& QuarryUnlockThrottle::recordFor(const QString& cli
             std::min(m_capacity, std::max(kPruneThreshold, m_records.size() + m_records.size() / 2));
     }
     if (m_records.size() >= m_capacity)
-        return m_records[key(kOverflowClient, share)];
-    return m_records[wanted];
+        return nullptr;
+    return &m_records[wanted];
 }
 
 void QuarryUnlockThrottle::makeRoom(std::chrono::milliseconds now) {
@@ -90,10 +109,8 @@ void QuarryUnlockThrottle::makeRoom(std::chrono::milliseconds now) {
         return;
     // Full of recent records: the oldest tenth of those without a lockout goes, so that this sweep runs
     // once per many newcomers rather than once each.
-    // The newcomers' shared record is kept: dropping it would hand them fresh guesses.
-    const QString shared = key(kOverflowClient, QString());
     const auto droppable = [&](const QHash<QString, Record>::const_iterator& it) {
-        return now >= it->lockedUntil && !it.key().startsWith(shared);
+        return now >= it->lockedUntil;
     };
     std::vector<std::chrono::milliseconds> unlocked;
     std::chrono::milliseconds firstEnd = std::chrono::milliseconds::max();

@@ -103,6 +103,13 @@ public:
         m_threads->start([state = m_state, work = std::move(m_work), this] {
             if (state->cancelled)
                 return;
+            {
+                const std::lock_guard locker(state->lock);
+                if (!state->receiver)
+                    return;
+                // The connection stops waiting: its answer is being made.
+                state->receiver->post([this] { takeTurn(); });
+            }
             HTTPResponse response = work(state->cancelled);
             const std::lock_guard locker(state->lock);
             if (!state->receiver)
@@ -115,8 +122,16 @@ public:
     }
 
     bool endsWhenVisitorLeaves() const override { return m_endsWhenVisitorLeaves; }
+    void setTurnTaken(std::function<void()> taken) override { m_taken = std::move(taken); }
 
 private:
+    void takeTurn() {
+        std::function<void()> taken = std::move(m_taken);
+        m_taken = nullptr;
+        if (taken)
+            taken();
+    }
+
     void finish(HTTPResponse response) {
         // Taken out first: done may release this response.
         std::function<void(HTTPResponse)> done = std::move(m_done);
@@ -129,6 +144,7 @@ private:
     QuarryWorkPool::Work m_work;
     bool m_endsWhenVisitorLeaves;
     std::shared_ptr<JobState> m_state;
+    std::function<void()> m_taken;
     std::function<void(HTTPResponse)> m_done;
 };
 

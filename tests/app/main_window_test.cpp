@@ -151,6 +151,21 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     click(item(window, "removePasswordButton"));
     EXPECT_FALSE(stored(photos).isPasswordProtected());
 
+    // The end picker: a quick choice counts from now and the card says when; a typed end is kept as the
+    // local time it names; Clear removes it.
+    reveal(item(window, "availableFor_86400"));
+    click(item(window, "availableFor_86400"));
+    ASSERT_TRUE(stored(photos).availableUntil);
+    EXPECT_NEAR(QDateTime::currentDateTimeUtc().secsTo(*stored(photos).availableUntil), 86400, 90);
+    EXPECT_TRUE(text(item(window, "availabilityDescription")).startsWith("Switches itself off "));
+    typeInto(item(window, "availableUntilField"), "2099-12-24 18:30");
+    pressKey(window, Qt::Key_Return);
+    EXPECT_EQ(stored(photos).availableUntil, QDateTime(QDate(2099, 12, 24), QTime(18, 30)).toUTC());
+    EXPECT_EQ(text(item(window, "availableUntilField")), "2099-12-24 18:30");
+    click(item(window, "clearAvailableUntilButton"));
+    EXPECT_FALSE(stored(photos).availableUntil);
+    EXPECT_EQ(text(item(window, "availabilityDescription")), "Shared until you switch it off.");
+
     writeSyncthingConfig({state.shares[photos], state.shares[music], spaceShare("films", "Films", false)});
     click(item(window, "refreshSpacesButton"));
     EXPECT_TRUE(waitUntil([&] { return find(window, "shareRow_films") != nullptr; }));

@@ -41,14 +41,15 @@ TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
     ASSERT_TRUE(desktop.waitForServer());
     click(item(desktop.main(), "shareRow_family-photos"));
     ASSERT_TRUE(find(desktop.main(), "removePasswordButton")) << "the protected share is shown";
+    desktop.store().setAvailableFor(state.shares[0].id, 7 * 24 * 3600);
     desktop.openSettings();
     click(item(desktop.settings(), "startAtLoginSwitch"));
     for (const QString mode : {"dark", "light"}) {
         desktop.store().setAppearanceMode(mode);
-        // With every address of the share listed, the password card may lie below the fold.
+        // With every address of the share listed, the password and end cards may lie below the fold.
         for (const auto& [window, name, shown] :
              {std::tuple(desktop.main(), "main-", "headerCard"),
-              std::tuple(desktop.main(), "main-lower-", "passwordCard"),
+              std::tuple(desktop.main(), "main-lower-", "availabilityCard"),
               std::tuple(desktop.settings(), "settings-", "settingsHeader"),
               std::tuple(desktop.settings(), "settings-lower-", "tunnelToggleButton"),
               std::tuple(desktop.settings(), "settings-startup-", "startAtLoginSwitch")}) {
@@ -62,6 +63,27 @@ TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
         pressKey(desktop.main(), Qt::Key_Escape);
         ASSERT_TRUE(waitUntil([&] { return !find(desktop.main(), "qrCodeImage"); }));
     }
+
+    // The activity view with a download running and one finished.
+    for (const bool ended : {false, true}) {
+        QuarryActivityEvent event = *QuarryActivityLog::fromJSONLine(
+            QStringLiteral(
+                R"({"time":"2026-01-02T03:04:05Z","share":"%1","slug":"project-notes","client":"203.0.113.9",)"
+                R"("via":"public","status":200,"kind":"%2","path":"%3","bytesSent":%4,"complete":true})")
+                .arg(uuidText(state.shares[2].id), ended ? "archive" : "file",
+                     ended ? "drafts" : "drafts/keynote.mov")
+                .arg(ended ? 61000000 : 900000000)
+                .toUtf8());
+        event.ended = ended;
+        event.bytesPromised = ended ? -1 : 2400000000;
+        desktop.store().activity()->add(event);
+    }
+    QMetaObject::invokeMethod(desktop.main(), "showActivity");
+    for (const QString mode : {"dark", "light"}) {
+        desktop.store().setAppearanceMode(mode);
+        screenshot(desktop.main(), "activity-" + mode);
+    }
+    pressKey(desktop.main(), Qt::Key_Escape);
 
     desktop.store().setErrorMessage(QString("The tunnel broker returned HTTP 503."));
     ASSERT_TRUE(waitUntil([&] { return find(desktop.main(), "errorAlert"); }));

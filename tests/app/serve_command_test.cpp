@@ -86,7 +86,7 @@ TEST(CommandLine, HelpVersionAndRefusals) {
         {{"--help"}, 0, "brightloom-share serve [--port N]"},
         {{"--version"}, 0, "brightloom Share " BRIGHTLOOM_VERSION},
         {{"--frobnicate"}, 2, "--frobnicate"},
-        {{"serve", "--name", "Lonely"}, 2, "--name and --slug apply to the folder after them"},
+        {{"serve", "--name", "Lonely"}, 2, "--name, --slug and --until apply to the folder after them"},
         {{"serve", "--port", "0", makeFolder("Docs"), missing},
          2,
          "brightloom-share serve: there is no folder at " + missing.toUtf8() + "\n"}};
@@ -97,10 +97,15 @@ TEST(CommandLine, HelpVersionAndRefusals) {
         EXPECT_TRUE(app.output().contains(says)) << app.output().data();
     }
 
-    // A folder whose name would drive the terminal: its escape is shown, not obeyed.
+    // A folder whose name would drive the terminal: its escape is shown, not obeyed, also when the
+    // folder reaches its end.
     AppProcess plain;
-    ASSERT_TRUE(plain.start({"serve", "--port", "0", "--no-qr", makeFolder("Notes\x1b]0;owned\x07")}));
+    const QString end = QDateTime::currentDateTimeUtc().addSecs(2).toString(Qt::ISODate);
+    ASSERT_TRUE(plain.start(
+        {"serve", "--port", "0", "--no-qr", "--until", end, makeFolder("Notes\x1b]0;owned\x07")}));
     ASSERT_TRUE(plain.waitForOutput("/notes-0-owned/\n")) << plain.output().data();
+    ASSERT_TRUE(plain.waitForOutput("Notes?]0;owned? reached its end and is no longer shared.\n"))
+        << plain.output().data();
     plain.closeInput(); // the script that started it ended
     EXPECT_EQ(plain.finish(), 0);
     EXPECT_TRUE(plain.output().contains("\nNotes?]0;owned? (")) << plain.output().data();

@@ -139,3 +139,36 @@ TEST(StartAtLogin, ProgramPathsAreQuotedAsDesktopEntriesRequire) {
     EXPECT_FALSE(QuarryAutostart::entryIsEnabled(entry + "X-GNOME-Autostart-enabled=false\n"));
     EXPECT_FALSE(QuarryAutostart::entryIsEnabled("Hidden=false\n")) << "no entry group at all";
 }
+
+// The main window's notice of a refused name adds it or puts it away; the settings list adds and removes.
+TEST(HostNames, TheNoticeAndTheSettingsListKeepTheNamesTheUserTrusts) {
+    writeState(stateWith());
+    Desktop desktop;
+    QuarryServerController& server = *desktop.store().server();
+    QQuickWindow* main = desktop.main();
+    EXPECT_FALSE(find(main, "hostNameNotice"));
+    server.handleRefusedHostName("desktop.home.arpa");
+    server.handleRefusedHostName("nas.lan");
+    ASSERT_TRUE(waitUntil([&] { return find(main, "hostNameNotice") != nullptr; }));
+    EXPECT_EQ(text(item(main, "hostNameNoticeText")),
+              "A visitor used the name desktop.home.arpa to reach this computer");
+    click(item(main, "allowHostNameButton"));
+    EXPECT_EQ(readState()->allowedHostNames, QStringList{"desktop.home.arpa"});
+    EXPECT_EQ(text(item(main, "hostNameNoticeText")),
+              "A visitor used the name nas.lan to reach this computer");
+    click(item(main, "dismissHostNameButton"));
+    EXPECT_FALSE(find(main, "hostNameNotice"));
+    server.handleRefusedHostName("nas.lan");
+    EXPECT_FALSE(find(main, "hostNameNotice")) << "once per name and session";
+
+    desktop.openSettings();
+    QQuickWindow* settings = desktop.settings();
+    EXPECT_TRUE(find(settings, "allowedHostName_desktop.home.arpa"));
+    typeInto(item(settings, "hostNameField"), "Printer.Home.Arpa");
+    click(item(settings, "addHostNameButton"));
+    EXPECT_EQ(readState()->allowedHostNames, (QStringList{"desktop.home.arpa", "printer.home.arpa"}));
+    EXPECT_EQ(text(item(settings, "hostNameField")), "");
+    click(item(settings, "removeHostName_desktop.home.arpa"));
+    EXPECT_EQ(readState()->allowedHostNames, QStringList{"printer.home.arpa"});
+    EXPECT_TRUE(waitUntil([&] { return !find(settings, "allowedHostName_desktop.home.arpa"); }));
+}

@@ -5,6 +5,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import net from 'node:net';
 import { screenshot, sessionForTests, writeTree } from './support/harness.mjs';
 import { readBreadcrumb, readColumns, readInspector, waitForView } from './support/view.mjs';
 
@@ -21,7 +22,10 @@ const session = sessionForTests(() => ({
       'empty/': null, 'big.bin': 2097152, 'half.bin': 1536, 'mega.bin': 1048576, 'one-k.bin': 1024,
       'tiny.txt': 10, '.hidden': 'never listed',
     }),
-    team: writeTree({ 'Reports 2024/summary report.txt': 'the summary', 'Reports 2024/charts/chart.svg': '<svg/>' }),
+    team: writeTree({
+      'Reports 2024/summary report.txt': 'the summary', 'Reports 2024/charts/chart.svg': '<svg/>',
+      'Photos/a.jpg': 'a', 'Photos/b.mp4': 'b', 'Photos/notes.txt': 'n',
+    }),
     odd: writeTree({ [FOLDER + '/inner/deeper.txt']: 'deep', [FOLDER + '/' + FILE]: 'percent file', [TRAP]: 'trap' }),
   },
   names: { docs: 'Team Docs', team: 'Team Space', odd: SHARE_NAME },
@@ -162,6 +166,13 @@ test('the share, a folder and a file each download as themselves and copy their 
   assert.equal(await page.getAttribute('#download-current-folder', 'href'), '/team/Reports%202024/?download=1');
   archive = await download(page.locator('#download-current-folder'));
   assert.equal(archive.name, 'Reports 2024.zip');
+  // Text compresses: the deflated archive is offered beside the one with a length.
+  await page.click('#download-options > summary');
+  const smaller = page.locator('#download-smaller-zip');
+  assert.equal(await smaller.getAttribute('href'), '/team/Reports%202024/?download=1&compress=1');
+  assert.equal(await smaller.textContent(), "Smaller ZIP (no progress, can't resume)");
+  archive = await download(smaller);
+  assert.deepEqual([archive.name, archive.bytes.subarray(0, 2).toString()], ['Reports 2024.zip', 'PK']);
   assert.equal(await copied('#copy-item-link'), server.origin + '/team/Reports%202024/');
 
   await page.click('.column-entry[data-path="Reports 2024/summary report.txt"]');
@@ -170,6 +181,34 @@ test('the share, a folder and a file each download as themselves and copy their 
   const file = await download(page.locator('#inspector-body a', { hasText: 'Download' }));
   assert.deepEqual([file.name, file.bytes.toString()], ['summary report.txt', 'the summary']);
   assert.equal(await copied('#copy-item-link'), server.origin + '/team/Reports%202024/summary%20report.txt');
+  // Photos and videos do not compress: only the archive that shows its progress and resumes.
+  await page.goto(server.origin + '/team/Photos/');
+  await waitForView(page, ['Team Space', 'Photos'], 'Photos');
+  assert.equal(await page.isHidden('#download-options'), true);
+});
+
+test("a folder's archive cut on the way is resumed by Chromium's download manager to the same bytes", async () => {
+  // A proxy that cuts every answer after its first MiB, as tunnels and mobile networks drop long answers.
+  const proxy = net.createServer((client) => {
+    const upstream = net.connect(new URL(session.server.origin).port, '127.0.0.1');
+    let left = 1 << 20;
+    client.pipe(upstream);
+    upstream.on('data', (data) => {
+      client.write(data.subarray(0, Math.max(0, left)));
+      if ((left -= data.length) <= 0) client.destroy();
+    });
+    for (const side of [client, upstream]) {
+      side.on('error', () => {}).on('close', () => (client.destroy(), upstream.destroy()));
+    }
+  });
+  await new Promise((resolve) => proxy.listen(0, '127.0.0.1', resolve));
+  const page = await session.open();
+  await page.setContent(`<a href="http://127.0.0.1:${proxy.address().port}/docs/?download=1">zip</a>`);
+  const [file] = await Promise.all([page.waitForEvent('download'), page.click('a')]);
+  const direct = await (await page.request.get(session.server.origin + '/docs/?download=1')).body();
+  assert.equal(await file.failure(), null);
+  assert.ok(direct.length > 3 << 20 && fs.readFileSync(await file.path()).equals(direct));
+  proxy.close();
 });
 
 test('hostile names show as typed everywhere and their rows and breadcrumb buttons open them', async () => {

@@ -1,4 +1,4 @@
-// Password-protected shares as a visitor meets them: the unlock form, and the unlock cookie vanishing
+// Password-protected shares as a visitor meets them (and a share that ends by itself): the unlock form, and the unlock cookie vanishing
 // under a page already open; with pictures of the unlock and not-found pages and of a narrow window for
 // a person to look at. The session checks that no page logs an error or trips the security policy.
 import { test } from 'node:test';
@@ -14,6 +14,7 @@ const session = sessionForTests(
     },
     names: { 'team-docs': 'Team Docs', vault: 'Finance Vault' },
     passwords: { vault: 'correct horse' },
+    ends: { 'team-docs': '2031-06-01T09:30:00Z' },
   }),
   // Chromium reports these statuses, which the server sends by design: the unlock page and refused
   // listings, and the missing page.
@@ -28,6 +29,8 @@ test('a locked share opened from the sidebar asks for its password, then opens w
   };
   await page.goto(session.server.origin + '/team-docs/');
   await waitForView(page, ['Team Docs'], 'Team Docs');
+  // A share with an end says when, in the visitor's time zone; one without says nothing of the kind.
+  assert.equal(await page.textContent('.share-end'), 'Available until Jun 1, 2031, 9:30 AM');
   const refused = page.waitForResponse((response) => response.url().endsWith('/vault/'));
   await page.click('.share-row[data-slug="vault"]');
   assert.equal((await refused).status(), 401);
@@ -40,6 +43,7 @@ test('a locked share opened from the sidebar asks for its password, then opens w
   assert.equal(new URL(page.url()).pathname, '/vault/');
   assert.deepEqual((await readColumns(page))[0].rows, ['contracts', 'reports']);
   assert.equal((await readInspector(page)).values.Access, 'Password protected');
+  assert.equal(await page.locator('.share-end').count(), 0);
   assert.equal(await page.locator('.share-row', { hasText: 'Finance Vault' }).locator('.share-row-lock').count(), 1);
   await page.click('.column-entry[data-path="reports"]');
   await waitForView(page, ['Finance Vault', 'reports'], 'reports');

@@ -48,14 +48,23 @@ test('typing finds a file two folders down; choosing it opens its folder with it
   const columnsBefore = await readColumns(page);
   await page.focus('.browser-column:last-child .browser-column-list');
 
-  // The first word's answer is held back until the second's has been shown: it must not replace it.
+  // The first word's answer is held back until the second's has been shown: it must not replace it. The
+  // second is first answered as stopped by a newer search (of another page): never shown as no matches.
   const asked = [];
+  const numbers = [];
   let releaseFirst;
   const firstHeld = new Promise((resolve) => (releaseFirst = resolve));
   await page.route('**/__search/**', async (route) => {
-    const query = new URL(route.request().url()).searchParams.get('q');
+    const parameters = new URL(route.request().url()).searchParams;
+    const query = parameters.get('q');
     asked.push(query);
+    numbers.push(Number(parameters.get('n')));
     if (query === 'summ') await firstHeld;
+    if (asked.length === 2) {
+      const stopped = { shareSlug: 'docs', query, items: [], truncated: true, searchedEntries: 0, stopped: true };
+      await route.fulfill({ contentType: 'application/json', body: JSON.stringify(stopped) });
+      return;
+    }
     await route.continue().catch(() => {});
   });
   await page.keyboard.press('/');
@@ -67,7 +76,8 @@ test('typing finds a file two folders down; choosing it opens its folder with it
   await waitForResults(page, '1 match');
   releaseFirst();
   await page.waitForTimeout(300);
-  assert.deepEqual(asked, ['summ', 'summ REP'], 'one request per pause in the typing');
+  assert.deepEqual(asked, ['summ', 'summ REP', 'summ REP'], 'one request per pause in the typing, then again');
+  assert.ok(numbers[0] > 0 && numbers[0] < numbers[1] && numbers[1] < numbers[2], numbers.join());
   assert.deepEqual(await readResults(page), [['summary report.txt', '/Reports 2024/Q3']]);
   assert.ok(await searching(page));
   assert.equal(await page.$eval('#search-status', (status) => status.textContent), '1 match');

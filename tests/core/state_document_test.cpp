@@ -43,8 +43,11 @@ TEST(StateDocument, AnyBadShareMakesTheWholeDocumentUnreadable) {
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("\"custom\"", "\"dropbox\""))));
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("1B4E28BA-", "not-a-uuid-"))));
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON().replace("true", "\"yes\""))));
+    EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON(R"(,"availableUntil":"tomorrow")"))));
     EXPECT_FALSE(decodeAppState(R"({"port":"48173"})"));
     EXPECT_FALSE(decodeAppState(R"({"shares":{}})"));
+    for (const char* names : {R"({"allowedHostNames":"a.example"})", R"({"allowedHostNames":[1]})"})
+        EXPECT_FALSE(decodeAppState(names)) << names;
     EXPECT_FALSE(decodeAppState("not json"));
     EXPECT_FALSE(decodeAppState("[]"));
     // The tunnel record may be missing as a whole, but not its required keys.
@@ -64,11 +67,18 @@ TEST(StateDocument, OptionalFieldsStayAbsentThroughARoundTrip) {
     const QJsonObject writtenShare = written.value("shares").toArray().first().toObject();
     EXPECT_FALSE(writtenShare.contains("passwordSalt"));
     EXPECT_FALSE(writtenShare.contains("sourceFolderID"));
+    EXPECT_FALSE(writtenShare.contains("availableUntil"));
     EXPECT_EQ(writtenShare.value("createdAt").toDouble(), 10.0);
     EXPECT_EQ(writtenShare.value("id").toString(), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
     EXPECT_FALSE(written.value("publicTunnel").toObject().contains("hostname"));
 
     EXPECT_EQ(decodeAppState(encodeAppState(*decoded)), decoded);
+    // An end is kept in the same form as the creation date.
+    const auto ending = decodeAppState(documentWithShare(shareJSON(R"(,"availableUntil":3600.5)")));
+    EXPECT_EQ(ending->shares.first().availableUntil,
+              QDateTime(QDate(2001, 1, 1), QTime(1, 0, 0, 500), Qt::UTC));
+    EXPECT_EQ(QJsonDocument::fromJson(encodeAppState(*ending))["shares"][0]["availableUntil"].toDouble(),
+              3600.5);
 
     // A salt without a digest (a hand-edited file) leaves the share open, not locked for good.
     EXPECT_FALSE(decodeAppState(documentWithShare(shareJSON(R"(,"passwordSalt":"s","passwordDigest":"")")))

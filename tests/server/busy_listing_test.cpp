@@ -7,10 +7,11 @@
 #include <QJsonArray>
 #include <QLocale>
 #include <QScopeGuard>
-#include <QSet>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <vector>
 
 using namespace server_testing;
 
@@ -68,6 +69,33 @@ TEST_F(BusyShare, OtherVisitorsAreAnsweredWhileALargeListingIsBuilt) {
         ::close(ask(port(), "/__browse/s?path=many"));
     EXPECT_EQ(itemField(jsonOf(get(port(), "/__browse/s?path=few")), "name"),
               (QStringList{"a.txt", "b.txt"}));
+}
+
+TEST_F(BusyShare, ListingsAskedForTogetherAreMadeOnceAndAClientMakesACoupleAtOnce) {
+    QuarryShareWebServer::Options options;
+    options.connections.maxQueuedPerClient = 4;
+    serve(options);
+    // Thirty asking one address for the same listing at once share it: none waits in line, where four
+    // could. Then eight different listings: two are made at once and four may wait (the two being made
+    // wait too until the pool takes them); the rest are told the server is busy, in the API's words.
+    for (const QList<QByteArray>& paths :
+         {QList<QByteArray>(30, "many"), QList<QByteArray>{"many", "many/", "/many", "many//", "//many",
+                                                           "many///", "///many", "many////"}}) {
+        std::vector<int> sockets;
+        for (const QByteArray& path : paths)
+            sockets.push_back(ask(port(), "/__browse/s?path=" + path));
+        int busy = 0;
+        for (const int socket : sockets) {
+            const Reply reply = answerOf(socket);
+            busy += reply.status == 503;
+            if (reply.status == 503)
+                EXPECT_EQ(reply.reason + ", retry after " + reply.header("Retry-After") + ": " + reply.text(),
+                          R"(Service Unavailable, retry after 5: {"error":"Server busy"})");
+            else
+                EXPECT_EQ(jsonOf(reply).value("items").toArray().size(), kManyEntries);
+        }
+        EXPECT_TRUE(paths.size() == 8 ? busy >= 2 && busy <= 4 : busy == 0) << busy;
+    }
 }
 
 TEST_F(BusyShare, ALargeFolderOfEveryKindOfEntryIsListedAsASmallOneIs) {

@@ -1,13 +1,10 @@
-#include "server/archives/archive_writers.h"
 #include "server/http/byte_ranges.h"
 #include "server/http/validators.h"
 #include "server_fixture.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace server_testing;
@@ -20,20 +17,6 @@ QByteArray content() {
     for (int i = 0; i < 1000; ++i)
         bytes.append(static_cast<char>('a' + (i * 7 + i / 26) % 26));
     return bytes;
-}
-
-// Everything the server sent, as it was sent.
-QByteArray rawExchange(int port, const QByteArray& request) {
-    const int socket = connectTo(port);
-    sendAll(socket, request);
-    const QByteArray raw = readUntilClosed(socket);
-    ::close(socket);
-    return raw;
-}
-
-void setModified(const QString& path, qint64 seconds) {
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
 }
 
 constexpr qint64 kJune1 = 1717234200; // 2024-06-01 09:30:00 UTC
@@ -152,9 +135,8 @@ TEST_F(Downloads, FilesAnswerOneRangeAndNotModifiedWithTheirValidators) {
     EXPECT_EQ(current->header("Content-Length"), "");
     EXPECT_EQ(current->header("ETag"), QString::fromUtf8(tag));
 
-    // Other methods, and archives, ignore Range.
+    // Other methods ignore Range.
     EXPECT_EQ(request(port(), "PUT", "/s/clip.mp4?download=1", "Range: bytes=0-1\r\n").body, content());
-    EXPECT_EQ(get(port(), "/s/album/?download=1", "Range: bytes=0-1\r\n").status, 200);
 
     // The same size and modification time put back over new bytes: a new tag all the same.
     writeFile(root + "/clip.mp4", QByteArray(1000, 'z'));
@@ -164,7 +146,7 @@ TEST_F(Downloads, FilesAnswerOneRangeAndNotModifiedWithTheirValidators) {
     EXPECT_EQ(rewritten.body, QByteArray(1000, 'z'));
 }
 
-TEST_F(Downloads, HeadAnswersWhatGetWouldWithoutABodyOrAnArchive) {
+TEST_F(Downloads, HeadAnswersWhatGetWouldWithoutABody) {
     for (const QByteArray& target : {QByteArray("/s/clip.mp4?download=1"), QByteArray("/"), QByteArray("/s/"),
                                      QByteArray("/nothing"), QByteArray("/s/album/?download=1")}) {
         for (const QByteArray& extra : {QByteArray(), QByteArray("Range: bytes=1-2\r\n")}) {
@@ -177,14 +159,6 @@ TEST_F(Downloads, HeadAnswersWhatGetWouldWithoutABodyOrAnArchive) {
     const QByteArray notFound = rawExchange(port(), "HEAD /nothing HTTP/1.1\r\n\r\n");
     EXPECT_EQ(rawExchange(port(), "HEAD /__browse/s?path= HTTP/1.1\r\n\r\n"), notFound);
     EXPECT_EQ(rawExchange(port(), "HEAD /__meta/s?path=clip.mp4 HTTP/1.1\r\n\r\n"), notFound);
-
-    // Asking for the head of a large folder's archive makes none.
-    for (int i = 0; i < 4; ++i)
-        writeFile(root + QString("/album/%1.bin").arg(i), QByteArray(1 << 20, 'x'));
-    const QByteArray head = rawExchange(port(), "HEAD /s/album/?download=1 HTTP/1.1\r\n\r\n");
-    EXPECT_TRUE(head.endsWith(
-        "Transfer-Encoding: chunked\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n\r\n"));
-    EXPECT_EQ(QuarryArchiveWriters::runningThreads(), 0);
 }
 
 TEST_F(Downloads, EveryUrlFormOfAFileGivesThatFile) {

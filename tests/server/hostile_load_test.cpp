@@ -2,13 +2,16 @@
 // with a low descriptor limit, one client taking every slot, and clients that stop reading.
 
 #include "core/descriptor_limit.h"
+#include "server/archives/archive_writers.h"
 #include "server_fixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QImage>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -21,6 +24,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace server_testing;
@@ -53,8 +57,27 @@ bool closedByServer(int socket) {
     return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
+// Reads what has arrived without waiting, into first: whether the server has closed, or has begun an
+// archive, of which this client reads no more (the writers tell when the server let it go).
+bool endedOrStreaming(int socket, QByteArray& first) {
+    char buffer[4096];
+    while (!first.startsWith("HTTP/1.1 200")) {
+        const ssize_t got = ::recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (got <= 0)
+            return got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        first.append(buffer, got);
+    }
+    return true;
+}
+
+// Peers arrive as IPv4-mapped IPv6 addresses on the dual-stack listener; 127.0.0.1 stands for the
+// tunnel's many visitors.
+bool isTunnel(const QHostAddress& peer) {
+    return peer.toIPv4Address() == QHostAddress(QStringLiteral("127.0.0.1")).toIPv4Address();
+}
+
 Reply askOn(int socket, const QByteArray& target) {
-    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     return answerOf(socket, std::chrono::seconds(10));
 }
 
@@ -75,10 +98,6 @@ QList<QByteArray> descriptorTargets(qint64 pid) {
     }
     ::closedir(listing);
     return targets;
-}
-
-qsizetype descriptorCount(qint64 pid) {
-    return descriptorTargets(pid).size();
 }
 
 // User and system CPU time a process has used so far.
@@ -154,7 +173,7 @@ protected:
         ASSERT_NE(served.port(), 0);
         for (const QByteArray& target : targets)
             ASSERT_EQ(askOn(connectTo(served.port()), target).status, 200);
-        const qsizetype descriptorsBefore = descriptorCount(served.pid());
+        const qsizetype descriptorsBefore = descriptorTargets(served.pid()).size();
 
         std::vector<int> flood;
         for (int i = 0; i < 1000; ++i) {
@@ -179,13 +198,15 @@ protected:
         EXPECT_LT(cpu.count() * 100, window.elapsed() * 5)
             << "the server used " << cpu.count() << " ms of CPU in " << window.elapsed() << " ms";
         // The server held no more than its limit allows.
-        EXPECT_LE(descriptorCount(served.pid()), 256);
+        EXPECT_LE(descriptorTargets(served.pid()).size(), 256);
 
         for (const int socket : flood)
             ::close(socket);
         EXPECT_TRUE(testing_support::waitUntil(
-            [&] { return descriptorCount(served.pid()) <= descriptorsBefore; }, std::chrono::seconds(20)))
-            << descriptorCount(served.pid()) << " descriptors, " << descriptorsBefore << " before the flood";
+            [&] { return descriptorTargets(served.pid()).size() <= descriptorsBefore; },
+            std::chrono::seconds(20)))
+            << descriptorTargets(served.pid()).size() << " descriptors, " << descriptorsBefore
+            << " before the flood";
         EXPECT_EQ(askOn(connectTo(served.port()), targets.first()).status, 200);
     }
 
@@ -193,6 +214,26 @@ protected:
 };
 
 } // namespace
+
+TEST(DecoderBombs, AreRefusedFromWhatTheyDeclareBeforeAnyMemoryIsTaken) {
+    // A few bytes each, declaring pictures whose decoding would hold gigabytes of coefficients.
+    QTemporaryDir folder;
+    const QString root = folder.path() + "/share";
+    writeFile(root + "/colour.jpg", declaredJPEG(30000, 30000, 3, true, 3));
+    writeFile(root + "/grey.jpg", declaredJPEG(40000, 40000, 1, true, 1));
+    writeFile(root + "/separate-scans.jpg", declaredJPEG(20000, 20000, 3, false, 1));
+    QImage small(64, 64, QImage::Format_RGB32);
+    small.fill(Qt::blue);
+    ASSERT_TRUE(small.save(root + "/small.jpg"));
+    LimitedServer server(root, {});
+    ASSERT_NE(server.port(), 0);
+    // The decoders are loaded once a first picture is made.
+    ASSERT_EQ(askOn(connectTo(server.port()), "/s/small.jpg?thumb=1").status, 200);
+    const qint64 before = residentKiB(server.pid());
+    for (const QByteArray name : {"colour.jpg", "grey.jpg", "separate-scans.jpg"})
+        EXPECT_EQ(askOn(connectTo(server.port()), "/s/" + name + "?thumb=1").status, 404) << name.constData();
+    EXPECT_LT(peakResidentKiB(server.pid()) - before, 100 * 1024);
+}
 
 TEST_F(Flood, AtTheCeilingTheLongestWaitingConnectionMakesRoom) {
     floodAndAsk({}, {"/s/", "/__browse/s?path=folder", "/s/notes.txt?download=1", "/s/folder/?download=1"});
@@ -209,10 +250,7 @@ TEST_F(ServedFolder, OneClientPastItsHalfLosesItsOwnOldestConnections) {
     snapshot.shares = {makeShare({.slug = "s", .path = folder.path() + "/share"})};
     QuarryShareWebServer::Options options;
     options.connections.maxConnections = 40;
-    // Peers arrive as IPv4-mapped IPv6 addresses on the dual-stack listener.
-    options.connections.speaksForMany = [](const QHostAddress& peer) {
-        return peer.toIPv4Address() == QHostAddress(QStringLiteral("127.0.0.1")).toIPv4Address();
-    };
+    options.connections.speaksForMany = isTunnel;
     serve(options);
     std::vector<int> hog{connectFrom("127.0.0.2", port())};
     if (hog.front() < 0)
@@ -291,4 +329,61 @@ TEST_F(ServedFolder, AClientThatStopsReadingIsDroppedWithItsFile) {
     const std::optional<Reply> reply = parseReply(body);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body.size(), 2 << 20);
+}
+
+TEST_F(ServedFolder, QueuedWorkHoldsNoSlotAndEndsWithinTheWaitingLimit) {
+    if (QuarryDescriptorLimit::raiseToHardLimit() < 4000)
+        GTEST_SKIP() << "this process may not open 4,000 descriptors";
+    const QString root = folder.path() + "/share";
+    // Stored, not deflated: a writer whose client reads nothing fills its buffer at once and waits.
+    for (int i = 0; i < 4; ++i)
+        makeSparseFile(root + QString("/big/part%1.mp4").arg(i), qint64(1) << 30);
+    writeFile(root + "/docs/a.txt", "a");
+    snapshot.shares = {makeShare({.slug = "s", .path = root})};
+    QuarryShareWebServer::Options options;
+    options.connections.maxConnections = 600;
+    options.connections.speaksForMany = isTunnel;
+    options.limits.queueTimeout = std::chrono::seconds(2);
+    options.limits.streamFloorWindow = std::chrono::seconds(2);
+    options.archiveLimits = {.atOnce = 2, .perClient = 2};
+    serve(options);
+    const QByteArray request = "GET /s/big/?download=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+
+    // Archives asked for by one client, more than the connection ceiling, and never read: from one
+    // address, then through the tunnel with one forwarded address.
+    for (const auto& [source, forwarded] : {std::pair<const char*, QByteArray>{"127.0.0.2", ""},
+                                            {"127.0.0.1", "CF-Connecting-IP: 198.51.100.7\r\n"}}) {
+        std::vector<int> flood;
+        for (int i = 0; i < 700; ++i) {
+            flood.push_back(connectFrom(source, port()));
+            ASSERT_GE(flood.back(), 0) << "connection " << i;
+            sendAll(flood.back(), request + forwarded + "\r\n");
+        }
+        // Another visitor is answered throughout; every connection of the flood is ended within the
+        // waiting limit (those given a writer, once below the floor for a window), most with the busy answer.
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(askOn(connectFrom("127.0.0.3", port()), "/__browse/s?path=docs").status, 200) << source;
+        std::vector<QByteArray> first(flood.size());
+        const auto allEnded = [&] {
+            bool ended = true;
+            for (size_t i = 0; i < flood.size(); ++i)
+                ended = endedOrStreaming(flood[i], first[i]) && ended;
+            return ended && QuarryArchiveWriters::runningThreads() == 0;
+        };
+        EXPECT_TRUE(testing_support::waitUntil(allEnded, std::chrono::seconds(30))) << source;
+        const auto busy = std::count_if(first.begin(), first.end(), [](const QByteArray& bytes) {
+            return bytes.startsWith("HTTP/1.1 503 Service Unavailable\r\n");
+        });
+        EXPECT_GT(busy, 600) << source;
+        const auto busyAnswer = std::find_if(first.begin(), first.end(), [](const QByteArray& bytes) {
+            return bytes.startsWith("HTTP/1.1 503");
+        });
+        const std::optional<Reply> reply = parseReply(busyAnswer == first.end() ? QByteArray() : *busyAnswer);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->header("Retry-After"), "5");
+        EXPECT_EQ(reply->text(),
+                  "<h1>Service Unavailable</h1><p>The server is busy. Try again in a moment.</p>");
+        for (const int socket : flood)
+            ::close(socket);
+    }
 }

@@ -40,6 +40,14 @@ inline QString notFound(const QString& escapedAppName) {
                     "valid.</p>\n");
 }
 
+inline QString misdirected(const QString& escapedName) {
+    return cardPage("brightloom Share", "auth-card",
+                    "      <div class=\"eyebrow\">brightloom</div>\n"
+                    "      <h1>Wrong address</h1>\n"
+                    "      <p class=\"lede\">This computer does not answer to the name " +
+                        escapedName + ". Ask the person who shared the link for the address it shows.</p>\n");
+}
+
 inline QString missingItem(const QString& escapedName, const QString& escapedSlug) {
     return cardPage(escapedName, "auth-card",
                     "      <div class=\"eyebrow\">brightloom</div>\n"

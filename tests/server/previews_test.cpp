@@ -1,5 +1,7 @@
 #include "server_fixture.h"
 
+#include "server/media/decode_gate.h"
+#include "server/media/image_cost.h"
 #include "server/media/thumbnail_cache.h"
 
 #include <libheif/heif.h>
@@ -8,12 +10,17 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace server_testing;
 
@@ -22,6 +29,10 @@ namespace {
 const QString kSandboxed = "default-src 'none'; style-src 'unsafe-inline'; sandbox";
 const QString kMedia = "default-src 'none'; media-src 'self'; style-src 'unsafe-inline'";
 const QString kDocument = "default-src 'none'; style-src 'unsafe-inline'";
+
+// A big-endian TIFF block with one entry: Orientation (0x0112), SHORT, 1 value, 6 (a quarter to the right).
+const QByteArray kTurnRightExif =
+    QByteArray("Exif\0\0", 6) + QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
 
 QByteArray encoded(const QImage& image, const char* format) {
     QByteArray bytes;
@@ -38,12 +49,9 @@ QByteArray sidewaysPhoto(int width, int height) {
     image.fill(Qt::white);
     QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
     const QByteArray jpeg = encoded(image, "JPEG");
-    // A big-endian TIFF block with one entry: Orientation (0x0112), SHORT, 1 value, 6.
-    const QByteArray exif = QByteArray("Exif\0\0", 6) +
-                            QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
-    const int length = static_cast<int>(exif.size()) + 2;
+    const int length = static_cast<int>(kTurnRightExif.size()) + 2;
     QByteArray segment = QByteArray::fromHex("ffe1");
-    segment.append(char(length >> 8)).append(char(length & 0xff)).append(exif);
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(kTurnRightExif);
     return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
@@ -72,12 +80,11 @@ bool writeHEICWithOwnRotation(const QString& path, int width, int height) {
                 pixel[1] = pixel[2] = x < width / 2 ? 0 : 255;
             }
         }
-        const QByteArray exif = QByteArray("Exif\0\0", 6) +
-                                QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
-        written =
-            heif_context_encode_image(context, image, encoder, options, &handle).code == 0 &&
-            heif_context_add_exif_metadata(context, handle, exif.constData(), int(exif.size())).code == 0 &&
-            heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == 0;
+        written = heif_context_encode_image(context, image, encoder, options, &handle).code == 0 &&
+                  heif_context_add_exif_metadata(context, handle, kTurnRightExif.constData(),
+                                                 int(kTurnRightExif.size()))
+                          .code == 0 &&
+                  heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == 0;
     }
     heif_image_handle_release(handle);
     heif_image_release(image);
@@ -244,11 +251,7 @@ TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
     // Also when the new picture keeps the old one's size and modification time, as copies do.
     QImage green(600, 300, QImage::Format_RGB32);
     green.fill(Qt::green);
-    struct stat before {};
-    ::stat(QFile::encodeName(root + "/photo.jpg").constData(), &before);
-    writeFile(root + "/photo.jpg", encoded(green, "JPEG").leftJustified(20000, '\0'));
-    const timespec kept[2] = {before.st_atim, before.st_mtim};
-    ::utimensat(AT_FDCWD, QFile::encodeName(root + "/photo.jpg").constData(), kept, 0);
+    rewriteKeepingTimes(root + "/photo.jpg", encoded(green, "JPEG").leftJustified(20000, '\0'));
     EXPECT_GT(qGreen(imageOf(get(port(), "/media/photo.jpg?thumb=1")).pixel(160, 80)), 200);
 
     // See-through pictures keep their transparency.
@@ -259,7 +262,13 @@ TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
 }
 
 TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
-    for (const QString path : {"bad.jpg", "huge.bmp", "notes.txt", "page.html", "drawing.svg", "album/"}) {
+    // A picture that declares more pixels than the decoders may take (JPEGs that declare too much are
+    // the decoder bombs' test).
+    QImage wide(10001, 10000, QImage::Format_Mono);
+    wide.fill(0);
+    writeFile(root + "/wide.png", encoded(wide, "PNG"));
+    for (const QString path :
+         {"bad.jpg", "huge.bmp", "wide.png", "notes.txt", "page.html", "drawing.svg", "album/"}) {
         SCOPED_TRACE(path.toStdString());
         const Reply reply = get(port(), "/media/" + path + "?thumb=1");
         EXPECT_EQ(reply.status, 404);
@@ -267,10 +276,87 @@ TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
     }
     // Remembered: the broken ones are not decoded again.
     EXPECT_EQ(get(port(), "/media/bad.jpg?thumb=1").status, 404);
-    EXPECT_EQ(cachedThumbnails().size(), 2);
+    EXPECT_EQ(cachedThumbnails().size(), 3);
     const Reply missing = get(port(), "/media/none.jpg?thumb=1");
     EXPECT_EQ(missing.status, 404);
     EXPECT_TRUE(missing.text().contains("That item moved"));
+}
+
+TEST_F(Previews, VisitorsAskingAtOnceForAThumbnailShareOneDecode) {
+    // A progressive photo, decoded in several passes: large enough to be in the making while they ask.
+    QImage photo(2400, 1600, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y) {
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 7 % 256, y * 13 % 256, (x ^ y) % 256));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    ASSERT_TRUE(writer.write(photo));
+    writeFile(root + "/big.jpg", bytes);
+
+    const qint64 decodesBefore = QuarryDecodeGate::process().admittedCount();
+    std::vector<int> visitors;
+    for (int i = 0; i < 20; ++i)
+        visitors.push_back(ask(port(), "/media/big.jpg?thumb=1"));
+    QByteArray first;
+    for (const int socket : visitors) {
+        const Reply reply = answerOf(socket);
+        EXPECT_EQ(reply.status, 200);
+        if (first.isEmpty())
+            first = reply.body;
+        EXPECT_EQ(reply.body, first);
+    }
+    EXPECT_EQ(imageOf(get(port(), "/media/big.jpg?thumb=1")).size(), QSize(320, 213));
+    EXPECT_EQ(QuarryDecodeGate::process().admittedCount() - decodesBefore, 1);
+}
+
+TEST(DecodeGate, RefusesWhatIsTooLargeAndLetsTheRestTakeTurnsWithinTheProcessBudget) {
+    QuarryDecodeGate gate({.maxPixels = 1000, .maxBytes = 100, .processBytes = 150});
+    for (const QuarryDecodeGate::Cost& tooLarge :
+         {QuarryDecodeGate::Cost{QSize(40, 30), 1, 10}, QuarryDecodeGate::Cost{QSize(10, 10), 20, 10},
+          QuarryDecodeGate::Cost{QSize(10, 10), 1, 101}, QuarryDecodeGate::Cost{QSize(0, 10), 1, 10}})
+        EXPECT_TRUE(gate.admit(tooLarge).refused()) << tooLarge.size.width() << " " << tooLarge.frames;
+
+    // A JPEG's cost is read from its headers: coefficients for the whole image when it comes in passes.
+    const auto frameOf = [](const QByteArray& jpeg) {
+        QBuffer device;
+        device.setData(jpeg);
+        device.open(QIODevice::ReadOnly);
+        return QuarryImageCost::jpegFrame(&device).value_or(QuarryImageCost::JPEGFrame{});
+    };
+    EXPECT_EQ(frameOf(declaredJPEG(30000, 30000, 3, true, 3)).wholeImageBytes, 3750LL * 3750 * 3 * 128);
+    EXPECT_EQ(frameOf(declaredJPEG(20000, 8, 1, false, 1)).wholeImageBytes, 0);
+    EXPECT_EQ(frameOf(declaredJPEG(20000, 8, 3, false, 1)).wholeImageBytes, 2500LL * 3 * 128);
+    EXPECT_EQ(frameOf(declaredJPEG(20000, 8, 3, false, 1)).size, QSize(20000, 8));
+
+    QuarryDecodeGate::Permit first = gate.admit({QSize(10, 10), 1, 100});
+    ASSERT_TRUE(first);
+    // A decode that does not fit beside it waits, and gives up when its visitor goes.
+    std::atomic_bool cancelled{false};
+    std::thread leaving([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancelled = true;
+    });
+    const QuarryDecodeGate::Permit gaveUp = gate.admit({QSize(10, 10), 1, 60}, &cancelled);
+    leaving.join();
+    EXPECT_FALSE(gaveUp);
+    EXPECT_FALSE(gaveUp.refused());
+    // Another waits its turn until the first is done.
+    std::atomic_bool admitted{false};
+    std::thread waiting([&] {
+        const QuarryDecodeGate::Permit permit = gate.admit({QSize(10, 10), 1, 60});
+        admitted = bool(permit);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(admitted);
+    first = QuarryDecodeGate::Permit();
+    waiting.join();
+    EXPECT_TRUE(admitted);
+    EXPECT_EQ(gate.bytesInUse(), 0);
+    EXPECT_EQ(gate.admittedCount(), 2);
 }
 
 TEST_F(Previews, DisplayRenditionsFitAScreenUprightAndAreKeptBesideTheThumbnails) {

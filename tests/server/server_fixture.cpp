@@ -2,14 +2,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 
 #include <arpa/inet.h>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace server_testing {
@@ -93,7 +98,7 @@ QByteArray readUntilClosed(int socket, std::chrono::milliseconds timeout) {
 
 int ask(int port, const QByteArray& target, const QByteArray& extraHead) {
     const int socket = connectTo(port);
-    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extraHead + "\r\n");
+    sendAll(socket, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHead + "\r\n");
     return socket;
 }
 
@@ -131,24 +136,88 @@ void makeSparseFile(const QString& path, qint64 size) {
     ASSERT_TRUE(QFile::resize(path, size));
 }
 
-qint64 residentKiB(qint64 pid) {
+void setModified(const QString& path, qint64 seconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+void rewriteKeepingTimes(const QString& path, const QByteArray& bytes) {
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    writeFile(path, bytes);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+QString linkChain(const QString& folder, const QString& target, int hops) {
+    QString previous = target;
+    for (int i = 0; i < hops; ++i) {
+        const QString name = QStringLiteral("hop%1").arg(i);
+        EXPECT_TRUE(QFile::link(previous, folder + '/' + name));
+        previous = name;
+    }
+    return previous;
+}
+
+namespace {
+
+qint64 statusKiB(qint64 pid, const QByteArray& field) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
 }
 
-Reply exchange(int port, const QByteArray& request, bool endSending) {
+QByteArray bigEndian16(int value) {
+    return QByteArray(1, char(value >> 8)) + char(value & 0xff);
+}
+
+QByteArray segment(const char* marker, const QByteArray& body) {
+    return QByteArray::fromHex(marker) + bigEndian16(int(body.size()) + 2) + body;
+}
+
+} // namespace
+
+qint64 residentKiB(qint64 pid) {
+    return statusKiB(pid, "VmRSS");
+}
+
+qint64 peakResidentKiB(qint64 pid) {
+    return statusKiB(pid, "VmHWM");
+}
+
+QByteArray declaredJPEG(int width, int height, int components, bool progressive, int scanComponents) {
+    QByteArray frame = QByteArray(1, 8) + bigEndian16(height) + bigEndian16(width) + char(components);
+    for (int c = 1; c <= components; ++c)
+        frame += QByteArray(1, char(c)) + char(0x11) + char(0);
+    // One DC code of one bit, for the value 0.
+    const QByteArray table = QByteArray(1, 0) + char(1) + QByteArray(15, 0) + char(0);
+    QByteArray scan(1, char(scanComponents));
+    for (int c = 1; c <= scanComponents; ++c)
+        scan += QByteArray(1, char(c)) + char(0);
+    scan += progressive ? QByteArray("\0\0\0", 3) : QByteArray("\0\x3f\0", 3);
+    QByteArray jpeg = QByteArray::fromHex("ffd8") + segment("ffdb", QByteArray(1, 0) + QByteArray(64, 1)) +
+                      segment(progressive ? "ffc2" : "ffc0", frame) + segment("ffc4", table) +
+                      segment("ffda", scan);
+    return jpeg + QByteArray(156 - 2 - jpeg.size(), 0) + QByteArray::fromHex("ffd9");
+}
+
+QByteArray rawExchange(int port, const QByteArray& request, bool endSending) {
     const int socket = connectTo(port);
     sendAll(socket, request);
     if (endSending)
         ::shutdown(socket, SHUT_WR);
-    const std::optional<Reply> reply = parseReply(readUntilClosed(socket));
+    const QByteArray raw = readUntilClosed(socket);
     ::close(socket);
+    return raw;
+}
+
+Reply exchange(int port, const QByteArray& request, bool endSending) {
+    const std::optional<Reply> reply = parseReply(rawExchange(port, request, endSending));
     EXPECT_TRUE(reply.has_value()) << "no answer to " << request.left(80).toStdString();
     return reply.value_or(Reply());
 }
@@ -209,6 +278,14 @@ std::optional<QByteArray> nextChunk(QByteArray& pending, bool& broken) {
 
 } // namespace
 
+bool endedShort(const QByteArray& raw) {
+    const qsizetype end = raw.indexOf("\r\n\r\n");
+    const Reply head = parseReply(raw.left(end + 4)).value_or(Reply());
+    if (head.header(QStringLiteral("Transfer-Encoding")) == QLatin1String("chunked"))
+        return !raw.endsWith("\r\n0\r\n\r\n");
+    return raw.size() - end - 4 < head.header(QStringLiteral("Content-Length")).toLongLong();
+}
+
 std::optional<QByteArray> dechunked(const QByteArray& body) {
     QByteArray pending = body;
     QByteArray decoded;
@@ -221,15 +298,35 @@ std::optional<QByteArray> dechunked(const QByteArray& body) {
     return std::nullopt;
 }
 
-SavedAnswer saveAnswer(int port, const QString& target, const QString& path) {
+namespace {
+
+// Appends bytes to an open file, leaving runs of zeros as holes: archives of sparse files take no room.
+void appendSparsely(int file, const char* data, qint64 size) {
+    constexpr qint64 kBlock = 64 * 1024;
+    for (qint64 at = 0; at < size; at += kBlock) {
+        const qint64 length = qMin(kBlock, size - at);
+        static const char none[kBlock] = {};
+        const bool zeros = std::memcmp(data + at, none, static_cast<size_t>(length)) == 0;
+        if (zeros)
+            ::lseek(file, length, SEEK_CUR);
+        else if (::write(file, data + at, static_cast<size_t>(length)) != length)
+            ADD_FAILURE() << "could not write the answer";
+    }
+}
+
+} // namespace
+
+SavedAnswer saveAnswer(int port, const QString& target, const QString& path, const QByteArray& extraHead) {
     SavedAnswer answer;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    const int file =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (file < 0)
         return answer;
     const int socket = connectTo(port);
-    sendAll(socket, "GET " + target.toUtf8() + " HTTP/1.1\r\n\r\n");
+    sendAll(socket, "GET " + target.toUtf8() + " HTTP/1.1\r\n" + extraHead + "\r\n");
     QByteArray pending;
     bool inBody = false;
+    bool chunked = false;
     bool broken = false;
     char buffer[1 << 16];
     for (;;) {
@@ -241,22 +338,43 @@ SavedAnswer saveAnswer(int port, const QString& target, const QString& path) {
             const qsizetype end = pending.indexOf("\r\n\r\n");
             if (end < 0)
                 continue;
-            answer.status = pending.mid(9, 3).toInt();
+            const std::optional<Reply> head = parseReply(pending.left(end + 4));
+            if (!head)
+                break;
+            answer.status = head->status;
+            answer.entityTag = head->header(QStringLiteral("ETag"));
+            chunked = head->header(QStringLiteral("Transfer-Encoding")) == QLatin1String("chunked");
+            answer.length = chunked ? -1 : head->header(QStringLiteral("Content-Length")).toLongLong();
             pending.remove(0, end + 4);
             inBody = true;
+        }
+        if (!chunked) {
+            appendSparsely(file, pending.constData(), pending.size());
+            answer.bytes += pending.size();
+            pending.clear();
+            answer.complete = answer.bytes == answer.length;
+            if (answer.bytes >= answer.length)
+                break;
+            continue;
         }
         while (const std::optional<QByteArray> chunk = nextChunk(pending, broken)) {
             if (chunk->isEmpty()) {
                 answer.complete = true;
                 break;
             }
-            file.write(*chunk);
+            appendSparsely(file, chunk->constData(), chunk->size());
             answer.bytes += chunk->size();
         }
         if (broken || answer.complete)
             break;
     }
+    // A byte past the promised length is as wrong as one short of it.
+    if (!chunked && answer.complete && ::recv(socket, buffer, 1, 0) > 0)
+        answer.complete = false;
     ::close(socket);
+    if (::ftruncate(file, answer.bytes) != 0)
+        ADD_FAILURE() << "could not size the answer";
+    ::close(file);
     return answer;
 }
 
@@ -305,6 +423,34 @@ with zipfile.ZipFile(sys.argv[1]) as archive:
         QString::fromUtf8(python.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     lines.sort();
     return lines;
+}
+
+QStringList zipToolsRejecting(const QString& path) {
+    static const QString python = QStringLiteral(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as archive:
+    sys.exit(archive.testzip() is not None)
+)");
+    QList<QPair<QString, QStringList>> tools{{QStringLiteral("/usr/bin/unzip"), {QStringLiteral("-tq")}},
+                                             {QStringLiteral("python3"), {QStringLiteral("-c"), python}},
+                                             {QStringLiteral("/usr/bin/bsdtar"), {QStringLiteral("-tf")}}};
+    if (QFile::exists(QStringLiteral("/usr/bin/7z")))
+        tools.append({QStringLiteral("/usr/bin/7z"), {QStringLiteral("t")}});
+    // All at once: each reads the whole archive, some slowly.
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (const auto& [program, arguments] : tools) {
+        running.push_back(std::make_unique<QProcess>());
+        running.back()->setStandardOutputFile(QProcess::nullDevice());
+        running.back()->start(program, arguments + QStringList{path});
+    }
+    QStringList rejecting;
+    for (size_t i = 0; i < running.size(); ++i) {
+        QProcess& tool = *running[i];
+        if (!tool.waitForFinished(600000) || tool.exitStatus() != QProcess::NormalExit ||
+            tool.exitCode() != 0)
+            rejecting << QFileInfo(tools[static_cast<qsizetype>(i)].first).fileName();
+    }
+    return rejecting;
 }
 
 } // namespace server_testing

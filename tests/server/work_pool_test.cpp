@@ -1,6 +1,7 @@
 #include "server_fixture.h"
 
 #include "server/http/connection.h"
+#include "server/work/shared_work.h"
 #include "server/work/work_pool.h"
 
 #include <QTcpServer>
@@ -109,6 +110,49 @@ TEST(WorkPool, SlowWorkHoldsUpNobodyAndAVisitorWhoLeavesStopsWorkThatAsksForIt) 
     ::shutdown(leaving, SHUT_WR);
     EXPECT_EQ(answerOnceClosed(leaving), QByteArray());
     EXPECT_TRUE(waitUntil([&] { return sawCancel.load(); }));
+}
+
+TEST(WorkPool, AnAnswerOfManyMegabytesReachesAClientThatReadsFastWhole) {
+    const QByteArray body(9 << 20, 'b');
+    QuarryWorkPool pool(1);
+    PooledServer server([&](const HTTPRequest&, const QHostAddress&) {
+        return pool.offload(
+            [&](const std::atomic_bool&) { return HTTPResponse::binary(body, "text/plain"); });
+    });
+    // Read on a thread of its own as fast as it comes, while this thread runs the connection.
+    QByteArray received;
+    std::atomic_bool done{false};
+    std::thread reader([&] {
+        const int socket = ask(server.port(), "/");
+        received = readUntilClosed(socket);
+        ::close(socket);
+        done = true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return done.load(); }, std::chrono::seconds(30)));
+    reader.join();
+    EXPECT_TRUE(received.endsWith(body)) << received.size() << " bytes";
+}
+
+// Made once for everyone who asks and a couple at once per client: the busy listing tests show it.
+TEST(SharedWork, WorkEveryoneWhoAskedForHasLeftIsCancelled) {
+    QuarryWorkPool pool(2);
+    QuarrySharedWork shared(&pool, 1);
+    std::atomic_int runs{0};
+    std::atomic_bool sawCancel{false};
+    std::vector<HTTPResponse> responses;
+    for (int asker = 0; asker < 2; ++asker) {
+        responses.push_back(shared.offload("key", "client", [&](const std::atomic_bool& cancelled) {
+            ++runs;
+            awaitOnWorker(cancelled);
+            sawCancel = cancelled.load();
+            return HTTPResponse();
+        }));
+        responses.back().deferred->start([](HTTPResponse) {});
+    }
+    EXPECT_TRUE(waitUntil([&] { return runs.load() == 1; }));
+    responses.clear();
+    EXPECT_TRUE(waitUntil([&] { return sawCancel.load(); }));
+    EXPECT_EQ(runs.load(), 1);
 }
 
 TEST(WorkPool, RunsAtMostItsThreadsAtOnceAndEndsWithoutTheJobsThatWait) {

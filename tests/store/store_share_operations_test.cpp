@@ -2,8 +2,15 @@
 
 #include <QAbstractItemModelTester>
 #include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "core/state_document.h"
 
 using namespace store_testing;
+using namespace std::chrono_literals;
 
 // Slugs stay unique however a folder is added or a slug edited; passwords are salted, trimmed, replaced.
 TEST(StoreShares, SlugsStayUniqueAndPasswordsAreSaltedTrimmedAndReplaced) {
@@ -167,4 +174,56 @@ TEST(StoreShares, SidebarListsFollowEveryChangeRowByRow) {
               QStringList({"https://team.example.net/quarterly/"}));
     EXPECT_EQ(store.property("selectedShare").toMap().value("publicShareURL"),
               "https://team.example.net/music/");
+}
+
+TEST(StoreShares, ASharePastItsEndSwitchesItselfOffAndStaysOff) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QuarryFolderShare soon = customShare(QStringLiteral("Soon"), QStringLiteral("soon"), true);
+    soon.availableUntil = now.addMSecs(1500);
+    QuarryFolderShare passed = customShare(QStringLiteral("Passed"), QStringLiteral("passed"), true);
+    passed.availableUntil = now.addSecs(-3600);
+    QuarryFolderShare open = customShare(QStringLiteral("Open"), QStringLiteral("open"), true);
+    writeState(stateWith({soon, passed, open}));
+    const auto stored = [](const QUuid& id) {
+        const QList<QuarryFolderShare> shares = readState()->shares;
+        return *std::find_if(shares.begin(), shares.end(), [&](const auto& share) { return share.id == id; });
+    };
+    auto store = std::make_unique<QuarryShareStore>();
+    QStringList ended;
+    QObject::connect(store.get(), &QuarryShareStore::shareEnded,
+                     [&](const QString& name) { ended.append(name); });
+
+    // Ended while the application was not running: never served, and announced once it starts.
+    EXPECT_FALSE(stored(passed.id).isEnabled);
+    EXPECT_FALSE(store->currentSnapshot().shares[1].isEnabled);
+    store->start();
+    EXPECT_EQ(ended, QStringList{QStringLiteral("Passed")});
+
+    // The timer ends the other within a second of its end, as the switch would, and keeps the end.
+    ASSERT_TRUE(waitUntil([&] { return !stored(soon.id).isEnabled; }, 2500ms));
+    EXPECT_LE(QDateTime::currentDateTimeUtc(), soon.availableUntil->addSecs(1));
+    EXPECT_EQ(ended, (QStringList{QStringLiteral("Passed"), QStringLiteral("Soon")}));
+    EXPECT_FALSE(store->currentSnapshot().shares[0].isEnabled);
+    QFile file(statePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray written = QJsonDocument::fromJson(file.readAll())["shares"].toArray();
+    EXPECT_EQ(written[0]["availableUntil"].toDouble(), secondsSinceReferenceDate(*soon.availableUntil));
+    EXPECT_FALSE(written[2].toObject().contains("availableUntil"));
+
+    // Picking an end: the quick choices count from now; a time past or unreadable is refused.
+    store->setAvailableFor(open.id, 3600);
+    EXPECT_NEAR(now.secsTo(*stored(open.id).availableUntil), 3600, 90);
+    store->setAvailableUntilText(open.id, QStringLiteral("2001-01-01 10:00"));
+    EXPECT_EQ(store->errorMessage(), QStringLiteral("Pick a time that has not passed yet."));
+    store->setAvailableUntilText(open.id, QStringLiteral("tomorrow"));
+    EXPECT_EQ(store->errorMessage(),
+              QStringLiteral("Enter the end as a date and time, like 2026-12-24 18:00."));
+
+    // Off after a restart too; switching on again clears the end that passed.
+    store.reset();
+    store = std::make_unique<QuarryShareStore>();
+    EXPECT_FALSE(store->appState().shares[0].isEnabled);
+    store->toggleShare(soon.id, true);
+    EXPECT_TRUE(stored(soon.id).isEnabled);
+    EXPECT_FALSE(stored(soon.id).availableUntil);
 }

@@ -35,13 +35,14 @@ export function writeTree(entries) {
   return root;
 }
 
-// Serves the shares: each share's slug, name and password go before its folder (a password stays for
-// the folders after it, so every share names its own, empty for none).
-function startServer({ shares = {}, names = {}, passwords = {} }) {
+// Serves the shares: each share's slug, name, password and end go before its folder (a password stays
+// for the folders after it, so every share names its own, empty for none).
+function startServer({ shares = {}, names = {}, passwords = {}, ends = {} }) {
   const args = [];
   for (const [slug, folder] of Object.entries(shares)) {
     args.push('--slug', slug, '--password', passwords[slug] ?? '');
     if (slug in names) args.push('--name', names[slug]);
+    if (slug in ends) args.push('--until', ends[slug]);
     args.push(folder); // an absolute path: never taken for an option
   }
   // Listings sort in the server's locale; give it the visitor-facing one the tests expect.
@@ -49,15 +50,15 @@ function startServer({ shares = {}, names = {}, passwords = {} }) {
   return startServing(process.env.BRIGHTLOOM_SHARE, args, env);
 }
 
-// One Chromium with a fresh profile. `problems` collects console errors, uncaught page errors and
-// CSP violations from every page, except those matching an `expected` pattern; `device` overrides
-// the desktop window (a phone's viewport, touch and mobile viewport handling).
-async function launchBrowser({ expected = [], device = {} } = {}) {
+// One Chromium with a fresh profile and any further `args`. `problems` collects console errors,
+// uncaught page errors and CSP violations from every page, except those matching an `expected` pattern;
+// `device` overrides the desktop window (a phone's viewport, touch and mobile viewport handling).
+async function launchBrowser({ expected = [], device = {}, args = [] } = {}) {
   const profile = temporaryFolder('chromium-profile-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
-    args: CHROMIUM_FLAGS,
+    args: [...CHROMIUM_FLAGS, ...args],
     locale: 'en-US',
     timezoneId: 'UTC',
     viewport: { width: 1440, height: 900 },
@@ -96,8 +97,9 @@ async function launchBrowser({ expected = [], device = {} } = {}) {
   };
 }
 
-// Gives the tests of one file a server over `serverOptions()` and a browser, and checks once they are
-// done that no page logged an error or tripped the security policy.
+// Gives the tests of one file a server over `serverOptions()` and a browser (over `browserOptions`, or
+// what it gives for the server), and checks once they are done that no page logged an error or tripped
+// the security policy.
 export function sessionForTests(serverOptions, browserOptions) {
   const session = {};
   const opened = [];
@@ -110,7 +112,8 @@ export function sessionForTests(serverOptions, browserOptions) {
   };
   before(async () => {
     session.server = await startServer(serverOptions());
-    session.browser = await launchBrowser(browserOptions);
+    session.browser = await launchBrowser(
+      typeof browserOptions === 'function' ? browserOptions(session.server) : browserOptions);
   });
   afterEach(async () => {
     for (const page of opened.splice(0)) await page.close();
