@@ -11,7 +11,7 @@ function suffixSet(text) {
 
 const PREVIEW_SUFFIXES = {
   image: suffixSet('jpg jpeg png gif webp avif bmp heic heif tif tiff'),
-  video: suffixSet('mp4 m4v webm ogv mov mkv'),
+  video: suffixSet('mp4 m4v webm ogv mov mkv avi mpg mpeg mts m2ts 3gp wmv flv'),
   audio: suffixSet('mp3 m4a aac ogg oga opus wav flac weba'),
   pdf: suffixSet('pdf'),
   text: suffixSet(
@@ -53,8 +53,6 @@ function previewMarkup(kind, name, viewURL, thumbURL) {
         escapeHTML(name) +
         '"></a>'
       );
-    case 'video':
-      return '<video class="preview-media" controls preload="metadata" src="' + view + '"></video>';
     case 'audio':
       return '<audio class="preview-audio" controls preload="metadata" src="' + view + '"></audio>';
     case 'text':
@@ -120,12 +118,17 @@ function startImagePreview(card, viewURL, previewURL) {
   });
 }
 
+function showUnplayable(card) {
+  if (card.isConnected) card.innerHTML = '<p class="preview-note">This file cannot be played in the browser.</p>';
+}
+
 function startMediaPreview(card) {
-  const player = card.querySelector('video, audio');
-  player.addEventListener('error', () => {
-    if (!card.isConnected) return;
-    card.innerHTML = '<p class="preview-note">This file cannot be played in the browser.</p>';
-  });
+  card.querySelector('audio').addEventListener('error', () => showUnplayable(card));
+}
+
+function startVideoPreview(card, share, relativePath) {
+  const player = videoPlayer(share, relativePath, { className: 'preview-media', onFailed: () => showUnplayable(card) });
+  card.appendChild(player.element);
 }
 
 // The first 64 KB of the text, fetched as a range (a server without ranges sends it all, and reading
@@ -183,6 +186,7 @@ async function startTextPreview(card, viewURL) {
 
 // Puts the selected file's preview at the top of the inspector, when it has one.
 function showPreview(body, share, meta) {
+  releaseLostStreams();
   if (meta.isDirectory === true || typeof meta.relativePath !== 'string') return;
   const name = typeof meta.name === 'string' ? meta.name : lastComponent(meta.relativePath);
   const kind = previewKind(name);
@@ -194,7 +198,8 @@ function showPreview(body, share, meta) {
   card.innerHTML = previewMarkup(kind, name, viewURL, fileFormURL(share, meta.relativePath, 'thumb'));
   body.prepend(card);
   if (kind === 'image') startImagePreview(card, viewURL, fileFormURL(share, meta.relativePath, 'preview'));
-  else if (kind === 'video' || kind === 'audio') startMediaPreview(card);
+  else if (kind === 'video') startVideoPreview(card, share, meta.relativePath);
+  else if (kind === 'audio') startMediaPreview(card);
   else if (kind === 'text') startTextPreview(card, viewURL);
 }
 

@@ -118,6 +118,7 @@ function closeViewer({ history = true } = {}) {
   for (const video of viewer.element.querySelectorAll('video')) video.pause();
   viewer.element.remove();
   viewer.element = null;
+  releaseLostStreams();
   document.removeEventListener('keydown', handleViewerKey);
   viewer.slides = [];
   viewer.ahead.clear();
@@ -203,7 +204,8 @@ function fillSlide(slide, item, current) {
     slide.dataset.path = path;
     slide.className = 'viewer-slide';
     slide.innerHTML = '';
-    if (item) slide.appendChild(mediaKind(item) === 'video' ? videoElement(item) : imageElement(slide, item));
+    if (item) slide.appendChild(mediaKind(item) === 'video' ? videoElement(slide, item) : imageElement(slide, item));
+    releaseLostStreams();
   }
   const video = slide.querySelector('video');
   if (video) {
@@ -229,18 +231,11 @@ function imageElement(slide, item) {
   return image;
 }
 
-function videoElement(item) {
-  const video = document.createElement('video');
-  video.className = 'viewer-video';
-  video.controls = true;
-  video.playsInline = true;
-  video.preload = 'none';
-  video.src = viewerItemURL(item, 'view');
-  video.addEventListener('error', () => {
-    const slide = video.parentElement;
-    if (slide) slide.replaceChildren(viewerNote('This video cannot be played in the browser.'));
-  });
-  return video;
+function videoElement(slide, item) {
+  const onFailed = () => {
+    if (slide.dataset.path === itemPath(item)) slide.replaceChildren(viewerNote('This video cannot be played in the browser.'));
+  };
+  return videoPlayer(viewer.share, itemPath(item), { className: 'viewer-video', preload: 'none', onFailed }).element;
 }
 
 function viewerNote(text) {
@@ -330,7 +325,7 @@ function handleViewerClick(event) {
 function handleViewerKey(event) {
   if (event.altKey || event.ctrlKey || event.metaKey) return;
   // Keys meant for a focused video player stay with it.
-  const inPlayer = event.target instanceof HTMLMediaElement;
+  const inPlayer = event.target instanceof HTMLMediaElement || event.target.classList?.contains('video-seek');
   switch (event.key) {
     case 'Escape':
       closeViewer();
@@ -344,9 +339,11 @@ function handleViewerKey(event) {
       stepViewer(-1);
       break;
     case 'Home':
+      if (inPlayer) return;
       stepViewer(-viewer.index);
       break;
     case 'End':
+      if (inPlayer) return;
       stepViewer(viewer.items.length - 1 - viewer.index);
       break;
     case 'Tab':
@@ -360,7 +357,7 @@ function handleViewerKey(event) {
 
 // The page behind is inert; Tab still must not leave the dialog for the browser's own controls.
 function keepFocusInside(event) {
-  const focusable = [...viewer.element.querySelectorAll('button:not([disabled]):not([hidden]), a[href], video')].filter(
+  const focusable = [...viewer.element.querySelectorAll('button:not([disabled]):not([hidden]), a[href], video, input')].filter(
     (element) => element.offsetParent !== null
   );
   if (!focusable.length) return;
@@ -402,7 +399,8 @@ function handleTouchStart(event) {
   const touch = event.touches[0];
   const video = event.target.closest('video');
   const onControls = video && touch.clientY > video.getBoundingClientRect().bottom - VIDEO_CONTROLS_HEIGHT;
-  if (event.touches.length !== 1 || pageIsZoomed() || event.target.closest('button') || onControls) {
+  const onOwnControls = event.target.closest('.video-controls');
+  if (event.touches.length !== 1 || pageIsZoomed() || event.target.closest('button') || onControls || onOwnControls) {
     viewer.touch = null;
     return;
   }

@@ -236,7 +236,7 @@ std::optional<Presentation> resolvePresentation(const QuarryFolderShare& share, 
 QString baseStyles() {
     static const QString styles =
         resourceTexts({"app.css", "columns.css", "search.css", "details.css", "previews.css", "gallery.css",
-                       "picking.css", "viewer.css", "phone.css"});
+                       "picking.css", "viewer.css", "player.css", "phone.css"});
     return styles;
 }
 
@@ -246,8 +246,8 @@ QString appScript() {
     static const QString script =
         QStringLiteral("(function () {\n'use strict';\n") +
         resourceTexts({"base.js", "state.js", "shell.js", "column_view.js", "column_browser.js",
-                       "keyboard.js", "search.js", "details.js", "previews.js", "phone.js", "gallery.js",
-                       "picking.js", "viewer.js", "app.js"}) +
+                       "keyboard.js", "search.js", "details.js", "previews.js", "player.js", "phone.js",
+                       "gallery.js", "picking.js", "viewer.js", "app.js"}) +
         QStringLiteral("})();\n");
     return script;
 }

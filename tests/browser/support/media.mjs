@@ -27,6 +27,18 @@ export function writeVideo(file, seconds) {
   ]);
 }
 
+// A clip as a phone or a camera makes it: `codec` is libx265 (HEVC, in a MOV) or libx264 (H.264, in an
+// MP4 with its index at the end, so that a browser must ask for ranges to read it), with AAC sound.
+export function writeCameraClip(file, seconds, codec) {
+  ffmpeg([
+    '-f', 'lavfi', '-i', 'testsrc2=duration=' + seconds + ':size=320x180:rate=25',
+    '-f', 'lavfi', '-i', 'sine=frequency=440:duration=' + seconds,
+    '-c:v', codec, '-preset', 'ultrafast', '-g', '25', '-pix_fmt', 'yuv420p',
+    ...(codec === 'libx265' ? ['-tag:v', 'hvc1', '-x265-params', 'log-level=error'] : []),
+    '-c:a', 'aac', '-shortest', file,
+  ]);
+}
+
 export function writeSong(file, seconds) {
   ffmpeg(['-f', 'lavfi', '-i', 'sine=frequency=330:duration=' + seconds, '-c:a', 'libvorbis', file]);
 }
