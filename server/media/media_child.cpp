@@ -42,6 +42,8 @@ void setLimit(int resource, rlim_t value) {
     // thread, which lives as long as the server).
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     setLimit(RLIMIT_AS, static_cast<rlim_t>(limits.addressSpace));
+    if (limits.dataSize > 0)
+        setLimit(RLIMIT_DATA, static_cast<rlim_t>(limits.dataSize));
     const rlimit cpu{static_cast<rlim_t>(limits.cpuSeconds), static_cast<rlim_t>(limits.cpuSeconds + 1)};
     ::setrlimit(RLIMIT_CPU, &cpu);
     // It writes no file and leaves no core behind.

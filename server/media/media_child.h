@@ -20,6 +20,9 @@ namespace QuarryMediaChild {
 
 struct Limits {
     qint64 addressSpace = 1536LL * 1024 * 1024;
+    // The heap and private mappings: the memory the child can really take (the address space counts
+    // every library mapped too); 0 for no limit of its own.
+    qint64 dataSize = 0;
     int cpuSeconds = 10;
     int wallMilliseconds = 10'000;
     qint64 maxOutput = 16LL * 1024 * 1024;

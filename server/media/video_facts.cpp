@@ -1,5 +1,6 @@
 #include "server/media/video_facts.h"
 
+#include "server/media/decode_gate.h"
 #include "server/media/media_child.h"
 
 #include <QJsonArray>
@@ -9,6 +10,25 @@
 #include <cmath>
 
 namespace {
+
+// What a facts child and a frame child may take, charged to the process's decode budget while they run
+// so that photos and videos decoded together stay within it. A frame comes from key frames alone,
+// which keeps even a 4K 10-bit HEVC clip well under its share.
+constexpr qint64 kProbeBytes = 64LL << 20;
+constexpr qint64 kFrameBytes = 128LL << 20;
+
+// Runs a tool once the decode gate has room for it; nothing when refused or cancelled meanwhile.
+std::optional<QByteArray> runAdmitted(const QByteArray& program, const QByteArrayList& arguments,
+                                      int fileDescriptor, QSize declared, qint64 bytes,
+                                      const std::atomic_bool* cancelled) {
+    const QuarryDecodeGate::Permit permit =
+        QuarryDecodeGate::process().admit({declared, 1, bytes}, cancelled);
+    if (!permit)
+        return std::nullopt;
+    QuarryMediaChild::Limits limits;
+    limits.dataSize = bytes;
+    return QuarryMediaChild::run(program, arguments, fileDescriptor, limits, cancelled);
+}
 
 // Clips shorter than this show their first frame: a tenth in would be a blur of the opening.
 constexpr double kShortClip = 3.0;
@@ -124,8 +144,9 @@ std::optional<QByteArray> probe(int fileDescriptor, const std::atomic_bool* canc
     QByteArrayList arguments{"-v", "error"};
     arguments += QuarryMediaChild::inputOptions();
     arguments += {"-print_format", "json", "-show_format", "-show_streams", "/proc/self/fd/3"};
+    // Nothing is decoded yet, so no picture size to declare.
     const std::optional<QByteArray> output =
-        QuarryMediaChild::run(ffprobe, arguments, fileDescriptor, {}, cancelled);
+        runAdmitted(ffprobe, arguments, fileDescriptor, QSize(1, 1), kProbeBytes, cancelled);
     if (!output)
         return std::nullopt;
     const QJsonObject facts = QJsonDocument::fromJson(*output).object();
@@ -156,23 +177,42 @@ std::optional<QByteArray> probe(int fileDescriptor, const std::atomic_bool* canc
 std::optional<QuarryThumbnail> frame(int fileDescriptor, const QByteArray& probeJSON,
                                      QuarryRendition rendition, const std::atomic_bool* cancelled) {
     static const QByteArray ffmpeg = QuarryMediaChild::executable("ffmpeg");
-    const double duration = QJsonDocument::fromJson(probeJSON)[QStringLiteral("duration")].toDouble();
+    const QJsonDocument facts = QJsonDocument::fromJson(probeJSON);
+    const double duration = facts[QStringLiteral("duration")].toDouble();
+    const QSize declared(facts[QStringLiteral("width")].toInt(), facts[QStringLiteral("height")].toInt());
     const double at = duration < kShortClip ? 0.0 : duration / 10.0;
     const int side = rendition == QuarryRendition::thumbnail ? QuarryThumbnailMaker::kMaxSide
                                                              : QuarryThumbnailMaker::kDisplaySide;
-    QByteArrayList arguments{"-nostdin", "-v", "error", "-threads", "1"};
+    // The key frame at or before the time, decoded alone: no reference frames held, a fraction of the
+    // memory and time (timestamps kept as they are, or the frame before the time would be cut).
+    QByteArrayList arguments{"-nostdin", "-v", "error", "-threads", "1", "-skip_frame", "nokey"};
     arguments += QuarryMediaChild::inputOptions();
-    arguments += {"-ss",        QByteArray::number(at, 'f', 3),
-                  "-i",         "/proc/self/fd/3",
-                  "-an",        "-sn",
-                  "-dn",        "-frames:v",
-                  "1",          "-vf",
-                  fit(side),    "-f",
-                  "image2pipe", "-c:v",
-                  "mjpeg",      "-pix_fmt",
-                  "yuvj420p",   "-q:v",
-                  "3",          "pipe:1"};
-    std::optional<QByteArray> jpeg = QuarryMediaChild::run(ffmpeg, arguments, fileDescriptor, {}, cancelled);
+    arguments += {"-noaccurate_seek",
+                  "-ss",
+                  QByteArray::number(at, 'f', 3),
+                  "-i",
+                  "/proc/self/fd/3",
+                  "-copyts",
+                  "-an",
+                  "-sn",
+                  "-dn",
+                  "-frames:v",
+                  "1",
+                  "-vf",
+                  fit(side),
+                  "-threads",
+                  "1",
+                  "-f",
+                  "image2pipe",
+                  "-c:v",
+                  "mjpeg",
+                  "-pix_fmt",
+                  "yuvj420p",
+                  "-q:v",
+                  "3",
+                  "pipe:1"};
+    std::optional<QByteArray> jpeg =
+        runAdmitted(ffmpeg, arguments, fileDescriptor, declared, kFrameBytes, cancelled);
     if (!jpeg || QuarryThumbnailMaker::contentTypeOf(*jpeg) != QLatin1String("image/jpeg"))
         return std::nullopt;
     return QuarryThumbnail{std::move(*jpeg), QStringLiteral("image/jpeg")};

@@ -1,5 +1,6 @@
 #include "server_fixture.h"
 
+#include "server/media/decode_gate.h"
 #include "server/media/media_child.h"
 
 #include <QDir>
@@ -110,6 +111,16 @@ void Videos::SetUp() {
 }
 
 TEST_F(Videos, ShowUprightFramesAndTheirFactsAndHostileOnesOnly404) {
+    // Visitors asking at once for a clip's frame share one facts child and one frame child, each
+    // through the process's decode budget.
+    const qint64 decodesBefore = QuarryDecodeGate::process().admittedCount();
+    std::vector<int> visitors;
+    for (int i = 0; i < 8; ++i)
+        visitors.push_back(ask(port(), "/videos/h264.mp4?thumb=1"));
+    for (const int socket : visitors)
+        EXPECT_EQ(answerOf(socket).status, 200);
+    EXPECT_EQ(QuarryDecodeGate::process().admittedCount() - decodesBefore, 2);
+    EXPECT_EQ(QuarryDecodeGate::process().bytesInUse(), 0);
     for (const auto& [name, size] :
          {std::pair{"h264.mp4", QSize(96, 64)}, std::pair{"vp9.webm", QSize(96, 64)},
           std::pair{"sideways.mov", QSize(64, 96)}}) {
@@ -188,8 +199,8 @@ TEST(MediaChild, SeesOnlyItsFileWithinItsLimitsAndIsReapedWhenCancelledOrLate) {
     const std::optional<QByteArray> seen =
         QuarryMediaChild::run("/bin/sh",
                               {"-c", "ls /proc/$$/fd; readlink /proc/$$/fd/3; read x && echo stdin; grep "
-                                     "'address space' /proc/$$/limits"},
-                              file, {.addressSpace = 512LL << 20});
+                                     "'address space\\|data size' /proc/$$/limits"},
+                              file, {.addressSpace = 512LL << 20, .dataSize = 64LL << 20});
     ::close(stray);
     ASSERT_TRUE(seen);
     const QList<QByteArray> lines = seen->split('\n');
@@ -197,6 +208,7 @@ TEST(MediaChild, SeesOnlyItsFileWithinItsLimitsAndIsReapedWhenCancelledOrLate) {
     EXPECT_EQ(lines.value(4), QFile::encodeName(path));
     EXPECT_FALSE(seen->contains("stdin"));
     EXPECT_TRUE(seen->contains(QByteArray::number(512LL << 20)));
+    EXPECT_TRUE(seen->contains(QByteArray::number(64LL << 20)));
     // A tool that outlives its wall time or its visitor is killed and reaped.
     EXPECT_FALSE(QuarryMediaChild::run("/bin/sleep", {"30"}, file, {.wallMilliseconds = 100}));
     const std::atomic_bool gone = true;
