@@ -12,6 +12,8 @@
 # (and >= 2x Caddy); 30 KB file >= 0.6x; 10,000 entries <= 1.3x the time; ninth client p99 < 50 ms;
 # idle < 24 MiB; download peak < 32 MiB. The machine may be shared: only ratios side by side mean much.
 # Everything stays on 127.0.0.1 and in a private temporary folder; every load is bounded in time.
+# WITH_STREAM=VIDEO keeps a play=1 stream of that video running on our server through every measurement
+# (bench/videos.sh: how much one stream slows the rest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,8 +22,13 @@ bench_requires nginx caddy wrk curl perl awk
 serve_pid=""
 nginx_pid=""
 caddy_pid=""
+stream_pid=""
 bench_sandbox brightloom-bench
 cleanup() {
+    if [ -n "$stream_pid" ]; then
+        pkill -P "$stream_pid" 2>/dev/null || true
+        kill "$stream_pid" 2>/dev/null || true
+    fi
     [ -n "$serve_pid" ] && kill "$serve_pid" 2>/dev/null || true
     [ -n "$nginx_pid" ] && kill -QUIT "$nginx_pid" 2>/dev/null || true
     [ -n "$caddy_pid" ] && kill "$caddy_pid" 2>/dev/null || true
@@ -51,6 +58,7 @@ head -c 30720 /dev/urandom > "$work/share/small.bin"
 for i in $(seq 1 200); do printf 'file %d\n' "$i" > "$work/share/listing/file-$i.txt"; done
 for i in $(seq 1 6); do mkdir "$work/share/listing/folder-$i"; done
 (cd "$work/share/many" && seq -f 'entry-%05g.txt' 1 10000 | xargs touch)
+[ -n "${WITH_STREAM:-}" ] && cp "$WITH_STREAM" "$work/share/stream.mov"
 
 bench_serve "$work/share"
 ours_pids=$serve_pid
@@ -176,6 +184,12 @@ ninth_p99() {
 }
 
 json='Accept: application/json'
+if [ -n "${WITH_STREAM:-}" ]; then
+    # One visitor watching: a stream after another, each as fast as the transcoder makes it.
+    (for _ in $(seq 1 100); do curl -s -o /dev/null --max-time 60 "$ours/bench/stream.mov?play=1" || sleep 0.2; done) &
+    stream_pid=$!
+    sleep 1
+fi
 echo "Measuring (about $((12 * LOAD_SECONDS + 40)) s)..."
 download "$ours_pids" "$ours/bench/big.bin?download=1"; dl_ours=$mb_per_s cpu_ours=$cpu_per_gib
 peak_ours=$(memory_kib "$ours_pids" VmHWM)
