@@ -63,9 +63,13 @@ QString codecParameter(const QJsonObject& stream) {
     const QString profile = stream[QStringLiteral("profile")].toString();
     const int level = stream[QStringLiteral("level")].toInt();
     if (codec == QLatin1String("h264")) {
-        const int profileByte = profile.contains(QLatin1String("High"))   ? 0x64
-                                : profile.contains(QLatin1String("Main")) ? 0x4D
-                                                                          : 0x42;
+        // High 10, 4:2:2 and 4:4:4 are profiles of their own, which many browsers do not decode.
+        const int profileByte = profile.contains(QLatin1String("4:4:4"))   ? 0xF4
+                                : profile.contains(QLatin1String("4:2:2")) ? 0x7A
+                                : profile.contains(QLatin1String("10"))    ? 0x6E
+                                : profile.contains(QLatin1String("High"))  ? 0x64
+                                : profile.contains(QLatin1String("Main"))  ? 0x4D
+                                                                           : 0x42;
         const int constraints = profile.startsWith(QLatin1String("Constrained")) ? 0xE0 : 0;
         return QStringLiteral("avc1.") + hex2(profileByte) + hex2(constraints) + hex2(level);
     }
@@ -170,7 +174,9 @@ std::optional<QByteArray> probe(int fileDescriptor, const std::atomic_bool* canc
         {QStringLiteral("audio"),
          audio.isEmpty() ? QJsonValue() : QJsonValue(audio[QStringLiteral("codec_name")].toString())},
         {QStringLiteral("playable"),
-         playableTypes(format[QStringLiteral("format_name")].toString(), video, audio)}};
+         playableTypes(format[QStringLiteral("format_name")].toString(), video, audio)},
+        // What play=1 needs to know to copy the picture: its profile as a codecs parameter.
+        {QStringLiteral("videoProfile"), codecParameter(video)}};
     return QJsonDocument(answer).toJson(QJsonDocument::Compact);
 }
 

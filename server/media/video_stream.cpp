@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <cerrno>
@@ -16,8 +17,10 @@ constexpr qsizetype kBuffered = 4 * 1024 * 1024;
 constexpr std::chrono::seconds kStalled{60};
 
 QByteArrayList streamArguments(const QJsonObject& facts, double from) {
+    // Only 8-bit 4:2:0 H.264 (Baseline, Main, High) plays everywhere; High 10, 4:2:2 and 4:4:4 do not.
+    static const QRegularExpression everywhere(QStringLiteral("^avc1\\.(42|4D|64)"));
     const bool copyVideo =
-        facts[QStringLiteral("video")].toString() == QLatin1String("h264") &&
+        everywhere.match(facts[QStringLiteral("videoProfile")].toString()).hasMatch() &&
         qMax(facts[QStringLiteral("width")].toInt(), facts[QStringLiteral("height")].toInt()) <= 1920;
     const bool copyAudio = facts[QStringLiteral("audio")].toString() == QLatin1String("aac");
     QByteArrayList arguments{"-nostdin", "-v", "error"};
