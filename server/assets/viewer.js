@@ -357,7 +357,7 @@ function handleViewerKey(event) {
 
 // The page behind is inert; Tab still must not leave the dialog for the browser's own controls.
 function keepFocusInside(event) {
-  const focusable = [...viewer.element.querySelectorAll('button:not([disabled]):not([hidden]), a[href], video, input')].filter(
+  const focusable = [...viewer.element.querySelectorAll('button:not([disabled]):not([hidden]), a[href], video[controls], input')].filter(
     (element) => element.offsetParent !== null
   );
   if (!focusable.length) return;

@@ -1,5 +1,5 @@
-// Videos in real Chromium: what this browser plays (H.264 in an MP4) plays from the file itself with
-// ranges; what it does not (HEVC in a MOV) plays as the stream the server converts, with a seek bar of
+// Videos in real Chromium: what this browser plays (H.264 in an MP4) plays from the file itself and
+// seeks with ranges; what it does not (HEVC in a MOV) plays as the stream the server converts, with a seek bar of
 // its own that restarts the stream where the visitor seeks, in the inspector and in the viewer.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -19,12 +19,14 @@ const session = sessionForTests(() => ({ shares: { v: clips() }, names: { v: 'Vi
   args: ['--autoplay-policy=no-user-gesture-required'],
 });
 
-// The requests a page's players make, as the query each asked with and its Range header.
+// The requests a page's players make: the query each asked with, its Range header and its status.
 function recordVideoRequests(page) {
   const requests = [];
   page.on('request', (request) => {
-    if (request.resourceType() === 'media')
-      requests.push({ search: new URL(request.url()).search, range: request.headers().range });
+    if (request.resourceType() !== 'media') return;
+    const entry = { search: new URL(request.url()).search, range: request.headers().range, status: null };
+    requests.push(entry);
+    request.response().then((response) => (entry.status = response?.status() ?? null), () => {});
   });
   return requests;
 }
@@ -34,17 +36,30 @@ const playedPast = (page, seconds, video = 'video') =>
     timeout: 30000,
   });
 
-test('a clip this browser plays comes from the file itself, with ranges', async () => {
+test('a clip this browser plays comes from the file itself, read and sought in ranges', async () => {
   const page = await session.open();
   const requests = recordVideoRequests(page);
   assert.equal(await page.evaluate(() => document.createElement('video').canPlayType('video/mp4; codecs="avc1.640028"')), 'probably');
   await page.goto(session.server.origin + '/v/camera.mp4');
-  await page.waitForSelector('video.preview-media[src$="?view=1"]');
-  await page.$eval('video', (video) => video.play());
+  const video = await page.waitForSelector('video.preview-media[src$="?view=1"]');
+  assert.equal(await video.getAttribute('preload'), 'metadata');
+  await video.evaluate((element) => element.play());
   await playedPast(page, 0.5);
   assert.equal(await page.isHidden('.video-note'), true);
-  assert.ok(requests.some((request) => request.search === '?view=1' && /^bytes=/.test(request.range)), JSON.stringify(requests));
+  const landed = await video.evaluate(
+    (element) =>
+      new Promise((resolve) => {
+        element.addEventListener('seeked', () => resolve(element.currentTime), { once: true });
+        element.currentTime = 9;
+      })
+  );
+  assert.ok(Math.abs(landed - 9) < 0.5, 'currentTime after the seek: ' + landed);
+  // Its index at the end and the part sought are asked for as ranges.
+  await page.waitForFunction(() => document.querySelector('video').readyState >= 2);
+  const partial = (request) => request.search === '?view=1' && /^bytes=[1-9]/.test(request.range) && request.status === 206;
+  assert.ok(requests.some(partial), JSON.stringify(requests));
   assert.ok(!requests.some((request) => request.search.startsWith('?play=1')), JSON.stringify(requests));
+  await screenshot(page, 'preview-video.png');
 });
 
 test('an HEVC clip plays converted; a seek restarts the stream there, in the inspector and the viewer', async () => {
