@@ -316,11 +316,18 @@ class GridView {
       this.scheduleThumbnails();
       return;
     }
-    const first = Math.max(0, Math.floor(top / this.pitch) - 1) * this.columns;
-    const last = (Math.ceil((top + this.viewHeight) / this.pitch) + 1) * this.columns - 1;
-    for (let index = first; index <= last; index += 1) {
-      const tile = this.tiles.get(index);
-      if (tile) this.loadThumbnail(tile, this.items[index]);
+    // The rows in view first, then the one below and the one above: the server makes them in the
+    // order asked.
+    const firstRow = Math.floor(top / this.pitch);
+    const lastRow = Math.ceil((top + this.viewHeight) / this.pitch) - 1;
+    const rows = [];
+    for (let row = firstRow; row <= lastRow + 1; row += 1) rows.push(row);
+    rows.push(firstRow - 1);
+    for (const row of rows) {
+      for (let index = Math.max(0, row * this.columns); index < (row + 1) * this.columns; index += 1) {
+        const tile = this.tiles.get(index);
+        if (tile) this.loadThumbnail(tile, this.items[index]);
+      }
     }
   }
 

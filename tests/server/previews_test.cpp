@@ -13,6 +13,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
+#include <QtEndian>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,16 +44,29 @@ QByteArray encoded(const QImage& image, const char* format) {
 }
 
 // A JPEG as a camera held sideways writes it: the picture stored on its side, with an Exif orientation
-// tag that says to turn it a quarter to the right. The stored picture's left half is red.
-QByteArray sidewaysPhoto(int width, int height) {
+// tag that says to turn it a quarter to the right. The stored picture's left half is red (or `left`).
+QByteArray sidewaysPhoto(int width, int height, const QByteArray& exif = kTurnRightExif,
+                         Qt::GlobalColor left = Qt::red) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
-    QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
+    QPainter(&image).fillRect(0, 0, width / 2, height, left);
     const QByteArray jpeg = encoded(image, "JPEG");
-    const int length = static_cast<int>(kTurnRightExif.size()) + 2;
+    if (exif.isEmpty())
+        return jpeg;
+    const int length = static_cast<int>(exif.size()) + 2;
     QByteArray segment = QByteArray::fromHex("ffe1");
-    segment.append(char(length >> 8)).append(char(length & 0xff)).append(kTurnRightExif);
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(exif);
     return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// kTurnRightExif with a second directory that holds a camera's own small JPEG of the photo, which says
+// it is `claimed` bytes long.
+QByteArray exifWithThumbnail(const QByteArray& thumbnail, int claimed) {
+    QByteArray claim(4, '\0');
+    qToBigEndian<quint32>(claimed, claim.data());
+    return kTurnRightExif.left(28) +
+           QByteArray::fromHex("0000001a00020201000400000001000000380202000400000001") + claim +
+           QByteArray(4, '\0') + thumbnail;
 }
 
 // A HEIC as a phone writes it: the picture stored as taken (sidewaysPhoto's), turned by the file's own
@@ -259,6 +273,32 @@ TEST_F(Previews, ThumbnailsAreSmallUprightMadeOnceAndNewWhenTheImageChanges) {
     EXPECT_EQ(clear.header("Content-Type"), "image/webp");
     EXPECT_EQ(imageOf(clear).size(), QSize(320, 32));
     EXPECT_EQ(qAlpha(imageOf(clear).pixel(10, 10)), 0);
+}
+
+TEST_F(Previews, AThumbnailComesFromTheCamerasOwnOnlyWhenThatIsWholeLargeEnoughAndOfTheSameShape) {
+    // The camera's own is blue where the photo is red; either comes upright, 160 by 320.
+    const QByteArray own = sidewaysPhoto(640, 320, {}, Qt::blue);
+    const struct {
+        QByteArray thumbnail;
+        int lengthOff;
+        bool taken;
+    } cases[] = {{own, 0, true},
+                 {sidewaysPhoto(160, 80, {}, Qt::blue), 0, false},  // smaller than the thumbnail
+                 {sidewaysPhoto(640, 480, {}, Qt::blue), 0, false}, // another shape: bars added
+                 {own, 1, false},                                   // runs past its block
+                 {own, -40, false}};                                // ends before its end
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        SCOPED_TRACE(i);
+        const auto& [thumbnail, off, taken] = cases[i];
+        const QString name = QString("own-%1.jpg").arg(i);
+        writeFile(root + "/" + name,
+                  sidewaysPhoto(800, 400, exifWithThumbnail(thumbnail, int(thumbnail.size()) + off)));
+        const QImage upright = imageOf(get(port(), "/media/" + name + "?thumb=1"));
+        ASSERT_EQ(upright.size(), QSize(160, 320));
+        EXPECT_EQ(qBlue(upright.pixel(80, 40)) > 200, taken);
+        EXPECT_EQ(qRed(upright.pixel(80, 40)) > 200, !taken);
+        EXPECT_GT(qGreen(upright.pixel(80, 280)), 200);
+    }
 }
 
 TEST_F(Previews, NoThumbnailForWhatIsNoDecodableImage) {
