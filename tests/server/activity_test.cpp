@@ -104,6 +104,15 @@ TEST_F(Activity, EveryAnswerOfAShareIsOneEventWithWhatWasSent) {
         EXPECT_EQ(event.bytesSent, chunked ? dechunked(reply.body).value_or("?").size() : reply.body.size())
             << what;
         EXPECT_TRUE(event.complete) << what;
+        // Where the bytes lie in the whole item, so that pieces of one download can be put together.
+        EXPECT_EQ(event.entityTag, reply.header("ETag")) << what;
+        if (reply.status == 206) {
+            EXPECT_EQ(reply.header("Content-Range"), QString("bytes %1-%2/%3")
+                                                         .arg(event.firstByte)
+                                                         .arg(event.firstByte + event.bytesSent - 1)
+                                                         .arg(event.wholeLength))
+                << what;
+        }
         EXPECT_LE(qAbs(event.time.secsTo(QDateTime::currentDateTimeUtc())), 5) << what;
         EXPECT_FALSE(event.unlocked) << what;
     }
