@@ -80,6 +80,23 @@ QByteArray httpGet(int port, const QByteArray& target, const QByteArray& extraHe
     return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHead + "\r\n");
 }
 
+std::unique_ptr<QTcpSocket> partialExchange(int port, const QByteArray& request, qsizetype bytes,
+                                            QByteArray* taken) {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    socket->setReadBufferSize(4096);
+    socket->connectToHost(QHostAddress::LocalHost, quint16(port));
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    socket->write(request);
+    QByteArray answer;
+    while (answer.size() < bytes && (socket->bytesAvailable() > 0 || socket->waitForReadyRead(10000)))
+        answer += socket->read(bytes - answer.size());
+    if (taken)
+        *taken = answer;
+    return socket;
+}
+
 int statusOf(const QByteArray& answer) {
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
 }
