@@ -1,15 +1,15 @@
 #pragma once
 
+#include "support/test_support.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-#include <QTcpSocket>
 
 #include <chrono>
-#include <memory>
 
 // The built application run as a person, a login session or a script runs it, and what such a person
 // would check from outside: its output, its web server, a QR code it drew.
@@ -41,15 +41,7 @@ private:
     QByteArray m_output;
 };
 
-// The answer of one HTTP request to 127.0.0.1:port (the server closes after each), or empty.
-QByteArray httpExchange(int port, const QByteArray& request);
-QByteArray httpGet(int port, const QByteArray& target, const QByteArray& extraHead = {});
-// A visitor who sends `request` and reads only the first `bytes` of the answer through a small window: the
-// open socket (the server holds the rest until it is closed), or null.
-std::unique_ptr<QTcpSocket> partialExchange(int port, const QByteArray& request, qsizetype bytes,
-                                            QByteArray* taken = nullptr);
-// The status code of an answer, or 0.
-int statusOf(const QByteArray& answer);
+using namespace testing_support; // the HTTP helpers
 
 // What zbarimg (Debian's zbar-tools) reads from the image: the QR code's text, or empty.
 QString decodeQRCode(const QImage& image);
