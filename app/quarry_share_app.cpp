@@ -162,8 +162,9 @@ void QuarryShareApp::keepServingInBackground() {
 void QuarryShareApp::announceDownload(const QuarryActivityEvent& event) {
     constexpr qint64 kLargeFile = 100LL * 1000 * 1000;
     const bool archive = event.kind == QLatin1String("archive") || event.kind == QLatin1String("picks");
+    const qint64 size = event.wholeLength > 0 ? event.wholeLength : event.bytesSent;
     if (!m_store->notifiesDownloads() || event.via != QLatin1String("public") ||
-        !(archive || event.wholeLength > kLargeFile))
+        !(archive || size > kLargeFile))
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (m_lastDownloadNotice && now - *m_lastDownloadNotice < 60 * 1000)
@@ -180,7 +181,7 @@ void QuarryShareApp::announceDownload(const QuarryActivityEvent& event) {
         name += QStringLiteral(".zip");
     QuarryDesktopNotifier::notify(
         QStringLiteral("%1, %2, downloaded through the public link")
-            .arg(name, QLocale().formattedDataSize(event.wholeLength, 1, QLocale::DataSizeSIFormat)),
+            .arg(name, QLocale().formattedDataSize(size, 1, QLocale::DataSizeSIFormat)),
         QStringLiteral("A visitor of the public link received the whole download."));
 }
 

@@ -212,16 +212,20 @@ void QuarryActivityLog::add(const QuarryActivityEvent& event) {
 }
 
 void QuarryActivityLog::cover(const QuarryActivityEvent& event) {
-    if (!isDownload(event) || (event.status != 200 && event.status != 206) || event.wholeLength <= 0 ||
-        event.bytesSent <= 0 || event.entityTag.isEmpty())
+    if (!isDownload(event) || event.bytesSent <= 0)
         return;
     auto found = std::find_if(m_coverage.begin(), m_coverage.end(),
                               [&](const Coverage& entry) { return sameDownload(entry.item, event); });
+    // One answer that sent it all needs no pieces, nor a known length (a deflated archive has none).
+    if (event.status == 200 && event.complete) {
+        if (found != m_coverage.end())
+            m_coverage.erase(found);
+        Q_EMIT downloadedWhole(event);
+        return;
+    }
+    if ((event.status != 200 && event.status != 206) || event.wholeLength <= 0 || event.entityTag.isEmpty())
+        return;
     if (found == m_coverage.end()) {
-        if (event.firstByte == 0 && event.bytesSent >= event.wholeLength) {
-            Q_EMIT downloadedWhole(event);
-            return;
-        }
         if (m_coverage.size() >= kCoveredDownloads)
             m_coverage.removeFirst();
         m_coverage.append({event, {}});
