@@ -12,7 +12,7 @@ FUZZ_DIR   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_FINDINGS ?= $(or $(TMPDIR),/tmp)/brightloom-share-fuzz
 
-.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-phone bench-search bench-thumbnails bench-hostile
+.PHONY: all deps build test tsan screenshots soak fuzz run package format format-check clean bench bench-browser bench-phone bench-search bench-thumbnails bench-hostile bench-activity
 
 all: build
 
@@ -86,6 +86,12 @@ bench-browser: build
 # A phone in headless Chromium before a folder of 2,000 photos of 24 megapixels: the grid and the viewer.
 bench-phone: build
 	BUILD_DIR=$(BUILD_DIR) node bench/phone.mjs
+
+# What recording visitors' activity costs: the serving figures with recording on and off side by side
+# (nginx beside them), and activity.jsonl's growth per 10,000 requests.
+bench-activity: build
+	@./scripts/deps.sh deps-bench.txt
+	BUILD_DIR=$(BUILD_DIR) ./bench/activity.sh
 
 # Thumbnails alone, against nginx's image filter (nginx and its module from deps-bench.txt).
 bench-thumbnails: build

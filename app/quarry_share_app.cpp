@@ -49,7 +49,7 @@ QuarryShareApp::QuarryShareApp(QuarryShareStoreEnvironment environment,
             QStringLiteral(
                 "Its time ran out, so it was switched off. Switch it on again to share it once more."));
     });
-    connect(m_store->activity(), &QuarryActivityLog::answerEnded, this,
+    connect(m_store->activity(), &QuarryActivityLog::downloadedWhole, this,
             [this](const QuarryActivityEvent& event) { announceDownload(event); });
     // Closing the main window decides for itself whether the application ends (see eventFilter).
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -162,9 +162,9 @@ void QuarryShareApp::keepServingInBackground() {
 void QuarryShareApp::announceDownload(const QuarryActivityEvent& event) {
     constexpr qint64 kLargeFile = 100LL * 1000 * 1000;
     const bool archive = event.kind == QLatin1String("archive") || event.kind == QLatin1String("picks");
-    const bool large = event.kind == QLatin1String("file") && event.bytesSent > kLargeFile;
-    if (!m_store->notifiesDownloads() || event.via != QLatin1String("public") || !event.complete ||
-        event.status != 200 || !(archive || large))
+    const qint64 size = event.wholeLength > 0 ? event.wholeLength : event.bytesSent;
+    if (!m_store->notifiesDownloads() || event.via != QLatin1String("public") ||
+        !(archive || size > kLargeFile))
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (m_lastDownloadNotice && now - *m_lastDownloadNotice < 60 * 1000)
@@ -181,7 +181,7 @@ void QuarryShareApp::announceDownload(const QuarryActivityEvent& event) {
         name += QStringLiteral(".zip");
     QuarryDesktopNotifier::notify(
         QStringLiteral("%1, %2, downloaded through the public link")
-            .arg(name, QLocale().formattedDataSize(event.bytesSent, 1, QLocale::DataSizeSIFormat)),
+            .arg(name, QLocale().formattedDataSize(size, 1, QLocale::DataSizeSIFormat)),
         QStringLiteral("A visitor of the public link received the whole download."));
 }
 

@@ -23,6 +23,21 @@ namespace {
 
 // A visitor's thumbnails of one folder make one event until the visitor has been quiet this long.
 constexpr qint64 kThumbnailQuietMSecs = 30 * 1000;
+// Partly sent downloads followed, and pieces of one of them: a visitor asking for scattered ranges
+// costs no more than this.
+constexpr qsizetype kCoveredDownloads = 64;
+constexpr qsizetype kCoveredSpans = 32;
+
+bool isArchive(const QuarryActivityEvent& event) {
+    return event.kind == QLatin1String("archive") || event.kind == QLatin1String("picks");
+}
+
+// Pieces of the same download: one visitor, one item (a file's ranges with the file), one version.
+bool sameDownload(const QuarryActivityEvent& a, const QuarryActivityEvent& b) {
+    const bool archive = isArchive(a);
+    return a.shareID == b.shareID && a.path == b.path && a.client == b.client && archive == isArchive(b) &&
+           (!archive || a.kind == b.kind) && a.entityTag == b.entityTag && a.wholeLength == b.wholeLength;
+}
 
 bool isThumbnails(const QuarryActivityEvent& event) {
     return event.kind == QLatin1String("thumbnails");
@@ -124,6 +139,7 @@ void QuarryActivityLog::setRecording(bool recording) {
         m_running.clear();
         Q_EMIT runningDownloadsChanged();
         m_thumbnails.clear();
+        m_coverage.clear();
         write({}); // removes the files, after whatever was written before
     }
     Q_EMIT changed();
@@ -160,6 +176,7 @@ void QuarryActivityLog::add(const QuarryActivityEvent& event) {
     }
     m_running.remove(event.answer);
     Q_EMIT answerEnded(event);
+    cover(event);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     closeThumbnails(false);
     if (isThumbnails(event)) {
@@ -192,6 +209,57 @@ void QuarryActivityLog::add(const QuarryActivityEvent& event) {
     remember(event);
     write(jsonLine(event));
     Q_EMIT changed();
+}
+
+void QuarryActivityLog::cover(const QuarryActivityEvent& event) {
+    if (!isDownload(event) || event.bytesSent <= 0)
+        return;
+    auto found = std::find_if(m_coverage.begin(), m_coverage.end(),
+                              [&](const Coverage& entry) { return sameDownload(entry.item, event); });
+    // One answer that sent it all needs no pieces, nor a known length (a deflated archive has none).
+    if (event.status == 200 && event.complete) {
+        if (found != m_coverage.end())
+            m_coverage.erase(found);
+        Q_EMIT downloadedWhole(event);
+        return;
+    }
+    if ((event.status != 200 && event.status != 206) || event.wholeLength <= 0 || event.entityTag.isEmpty())
+        return;
+    if (found == m_coverage.end()) {
+        if (m_coverage.size() >= kCoveredDownloads)
+            m_coverage.removeFirst();
+        m_coverage.append({event, {}});
+        found = m_coverage.end() - 1;
+    } else {
+        // The latest goes last, so the oldest is the first given up.
+        m_coverage.move(found - m_coverage.begin(), m_coverage.size() - 1);
+        found = m_coverage.end() - 1;
+    }
+    // The new span, merged with those it meets.
+    qint64 first = event.firstByte;
+    qint64 end = std::min(event.wholeLength, event.firstByte + event.bytesSent);
+    QList<QPair<qint64, qint64>>& spans = found->spans;
+    QList<QPair<qint64, qint64>> merged;
+    for (const auto& span : spans) {
+        if (span.second < first || span.first > end) {
+            merged.append(span);
+            continue;
+        }
+        first = std::min(first, span.first);
+        end = std::max(end, span.second);
+    }
+    merged.append({first, end});
+    std::sort(merged.begin(), merged.end());
+    if (merged.size() == 1 && first == 0 && end >= event.wholeLength) {
+        m_coverage.erase(found);
+        Q_EMIT downloadedWhole(event);
+        return;
+    }
+    if (merged.size() > kCoveredSpans) {
+        m_coverage.erase(found);
+        return;
+    }
+    spans = merged;
 }
 
 void QuarryActivityLog::closeThumbnails(bool all) {
@@ -315,9 +383,11 @@ QVariantList QuarryActivityLog::visitors() const {
     for (const auto& [id, list] : shares) {
         QVariantList people;
         QString name;
+        QString slug;
         for (const QuarryActivityEvent& event : m_events) {
             if (event.shareID == id) {
                 name = shareName(event);
+                slug = event.slug;
                 break;
             }
         }
@@ -328,7 +398,9 @@ QVariantList QuarryActivityLog::visitors() const {
                 {QStringLiteral("firstSeen"), locale.toString(v.first.toLocalTime(), QLocale::ShortFormat)},
                 {QStringLiteral("lastSeen"), locale.toString(v.last.toLocalTime(), QLocale::ShortFormat)},
                 {QStringLiteral("fetched"), v.fetched.join(QStringLiteral(", "))}});
-        result.append(QVariantMap{{QStringLiteral("share"), name}, {QStringLiteral("visitors"), people}});
+        result.append(QVariantMap{{QStringLiteral("share"), name},
+                                  {QStringLiteral("slug"), slug},
+                                  {QStringLiteral("visitors"), people}});
     }
     return result;
 }
@@ -355,20 +427,22 @@ QVariantList QuarryActivityLog::downloads() const {
 QVariantList QuarryActivityLog::totals() const {
     struct Total {
         QString name;
+        QString slug;
         QSet<QString> visitors;
         int downloads = 0;
         qint64 bytes = 0;
     };
     QList<QPair<QUuid, Total>> totals;
     for (const QuarryActivityEvent& event : m_events) {
-        if (m_totalsSince.isValid() && event.time < m_totalsSince)
-            continue;
+        // A share visited before the reset stays listed, with nothing since.
         auto total = std::find_if(totals.begin(), totals.end(),
                                   [&](const auto& entry) { return entry.first == event.shareID; });
         if (total == totals.end()) {
-            totals.append({event.shareID, {shareName(event), {}, 0, 0}});
+            totals.append({event.shareID, {shareName(event), event.slug, {}, 0, 0}});
             total = totals.end() - 1;
         }
+        if (m_totalsSince.isValid() && event.time < m_totalsSince)
+            continue;
         total->second.visitors.insert(event.client);
         total->second.bytes += event.bytesSent;
         if (isDownload(event) && event.complete)
@@ -377,6 +451,7 @@ QVariantList QuarryActivityLog::totals() const {
     QVariantList result;
     for (const auto& [id, total] : totals)
         result.append(QVariantMap{{QStringLiteral("share"), total.name},
+                                  {QStringLiteral("slug"), total.slug},
                                   {QStringLiteral("visitors"), total.visitors.size()},
                                   {QStringLiteral("downloads"), total.downloads},
                                   {QStringLiteral("bytesSent"), total.bytes}});

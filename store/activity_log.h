@@ -23,10 +23,10 @@
 // event, written once the visitor has been quiet for a while. Lives on the main thread.
 class QuarryActivityLog : public QObject {
     Q_OBJECT
-    // What the Activity view shows, rebuilt on every change. visitors: per share {share, visitors: [{client,
-    // via, firstSeen, lastSeen, fetched}]}; downloads: the running ones {name, share, client, via,
+    // What the Activity view shows, rebuilt on every change. visitors: per share {share, slug, visitors:
+    // [{client, via, firstSeen, lastSeen, fetched}]}; downloads: the running ones {name, share, client, via,
     // bytesSent, bytesPromised, progress (0 to 1, or -1 when the size is unknown)}; totals: per share
-    // {share, visitors, downloads (completed), bytesSent} since `totalsSince`.
+    // {share, slug, visitors, downloads (completed), bytesSent} since `totalsSince`.
     Q_PROPERTY(QVariantList visitors READ visitors NOTIFY changed)
     Q_PROPERTY(QVariantList downloads READ downloads NOTIFY changed)
     Q_PROPERTY(QVariantList totals READ totals NOTIFY changed)
@@ -78,11 +78,16 @@ Q_SIGNALS:
     void totalsReset(const QDateTime& since);
     // An answer that ended, once (thumbnails: each picture).
     void answerEnded(const QuarryActivityEvent& event);
+    // A visitor now holds a whole file or archive: one answer sent it all, or the pieces sent to that
+    // visitor of the same item and entity tag (a download resumed with ranges) cover its whole length.
+    // Told with the answer that completed it.
+    void downloadedWhole(const QuarryActivityEvent& event);
 
 private:
     void readBack();
     void remember(const QuarryActivityEvent& event);
     void closeThumbnails(bool all);
+    void cover(const QuarryActivityEvent& event);
     void write(QByteArray line);
     void writerLoop();
 
@@ -100,6 +105,12 @@ private:
         qint64 lastMSecs = 0;
     };
     QList<Thumbnails> m_thumbnails;
+    // The spans sent so far of downloads that some visitor holds only in part, the latest last.
+    struct Coverage {
+        QuarryActivityEvent item;           // the share, path, visitor, kind, tag and length that tell it
+        QList<QPair<qint64, qint64>> spans; // [first, end), sorted, never touching
+    };
+    QList<Coverage> m_coverage;
 
     std::mutex m_lock;
     std::condition_variable m_wake;

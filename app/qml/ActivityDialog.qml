@@ -92,6 +92,7 @@ Dialog {
                     }
                     ProgressBar {
                         objectName: "runningDownloadProgress"
+                        Accessible.name: modelData.name
                         Layout.fillWidth: true
                         indeterminate: modelData.progress < 0
                         value: Math.max(0, modelData.progress)
@@ -116,7 +117,7 @@ Dialog {
             Repeater {
                 model: dialog.activity.totals
                 AppText {
-                    objectName: "shareTotal_" + index
+                    objectName: "shareTotal_" + modelData.slug
                     Layout.fillWidth: true
                     text: modelData.share + ": " + modelData.visitors + (modelData.visitors === 1 ? " visitor, " : " visitors, ")
                           + modelData.downloads + (modelData.downloads === 1 ? " completed download, " : " completed downloads, ")
@@ -138,6 +139,7 @@ Dialog {
                 model: dialog.activity.visitors
                 ColumnLayout {
                     readonly property var shareEntry: modelData
+                    objectName: "shareVisitors_" + shareEntry.slug
                     Layout.fillWidth: true
                     spacing: 2
                     AppText { text: shareEntry.share; semibold: true; size: Theme.caption }

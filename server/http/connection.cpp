@@ -101,6 +101,11 @@ QuarryHTTPConnection::QuarryHTTPConnection(int descriptor, const QHostAddress& p
     });
     m_timer.start(m_limits.requestTimeout);
     connect(&m_floorTimer, &QTimer::timeout, this, &QuarryHTTPConnection::checkStreamFloor);
+    m_reportTimer.setSingleShot(true);
+    connect(&m_reportTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::sending)
+            reportDelivery(false);
+    });
 }
 
 QuarryHTTPConnection::~QuarryHTTPConnection() {
@@ -320,6 +325,8 @@ void QuarryHTTPConnection::beginSending(HTTPResponse response) {
         m_delivered = std::move(response.delivered);
     m_delivery.status = response.statusCode;
     m_delivery.bytesPromised = m_headOnly ? 0 : response.chunked ? -1 : response.bodyLength();
+    if (m_delivered)
+        noteWhole(response);
     m_headBytes = m_out.size();
     if (m_headOnly) {
         // HEAD: the head alone; a file stays closed and an archive is never made.
@@ -610,12 +617,37 @@ void QuarryHTTPConnection::account() {
     m_accounted = now;
 }
 
+void QuarryHTTPConnection::noteWhole(const HTTPResponse& response) {
+    m_delivery.entityTag = response.headers.value(QStringLiteral("ETag"));
+    m_delivery.firstByte = 0;
+    m_delivery.wholeLength = response.statusCode == 200 ? m_delivery.bytesPromised : -1;
+    // "bytes <first>-<last>/<length>", as the range answers write it.
+    const QString range = response.headers.value(QStringLiteral("Content-Range"));
+    const qsizetype dash = range.indexOf(QLatin1Char('-'));
+    const qsizetype slash = range.indexOf(QLatin1Char('/'));
+    if (response.statusCode != 206 || !range.startsWith(QLatin1String("bytes ")) || dash < 0 || slash < dash)
+        return;
+    bool firstRead = false;
+    bool lengthRead = false;
+    const qint64 first = QStringView(range).mid(6, dash - 6).toLongLong(&firstRead);
+    const qint64 length = QStringView(range).mid(slash + 1).toLongLong(&lengthRead);
+    if (firstRead && lengthRead) {
+        m_delivery.firstByte = first;
+        m_delivery.wholeLength = length;
+    }
+}
+
 void QuarryHTTPConnection::reportDelivery(bool ended, bool complete) {
     if (!m_delivered)
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (!ended && now - m_lastDeliveryReport < kDeliveryReportInterval)
+    if (!ended && now - m_lastDeliveryReport < kDeliveryReportInterval) {
+        if (!m_reportTimer.isActive())
+            m_reportTimer.start(std::chrono::ceil<std::chrono::milliseconds>(kDeliveryReportInterval -
+                                                                             (now - m_lastDeliveryReport)));
         return;
+    }
+    m_reportTimer.stop();
     m_lastDeliveryReport = now;
     m_delivery.duration = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_answerStarted);
     m_delivery.ended = ended;

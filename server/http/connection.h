@@ -102,6 +102,8 @@ private:
     void closeNow();
     // Tells the answer's watcher how it went: progress at most a few times a second, then its end once.
     void reportDelivery(bool ended, bool complete = false);
+    // Where the answer's body lies in the whole item, for the delivery's watcher.
+    void noteWhole(const HTTPResponse& response);
     // Brings the process's count of buffered bytes up to date with this connection's buffers.
     void account();
 
@@ -161,6 +163,9 @@ private:
     qint64 m_framing = 0;   // chunk framing bytes still to be counted out of what is written
     std::chrono::steady_clock::time_point m_answerStarted;
     std::chrono::steady_clock::time_point m_lastDeliveryReport;
+    // Tells progress held back by the interval once it has passed: a client that stopped reading would
+    // otherwise leave its last burst untold.
+    QTimer m_reportTimer;
 
     // A streamed body's rate, over the last window, in slices: bytes taken in each, and whether its maker
     // had nothing ready during it (then a slow client was not what held the maker up).

@@ -106,6 +106,11 @@ struct QuarryHTTPDelivery {
     qint64 bytesPromised = -1;
     // Body bytes written to the socket (no head, no chunk framing).
     qint64 bytesSent = 0;
+    // Where the body lies in the whole item (a range's first byte; 0 otherwise), the whole item's length
+    // (-1: unknown) and its entity tag: what tells pieces of one download sent as several answers.
+    qint64 firstByte = 0;
+    qint64 wholeLength = -1;
+    QString entityTag;
     std::chrono::milliseconds duration{0};
     bool ended = false;
     // Ended with the whole answer sent.

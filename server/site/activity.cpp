@@ -121,6 +121,9 @@ void completeActivity(QuarryActivityEvent& event, const QuarryHTTPDelivery& deli
     event.bytesPromised = delivery.bytesPromised;
     event.bytesSent = delivery.bytesSent;
     event.durationMs = delivery.duration.count();
+    event.firstByte = delivery.firstByte;
+    event.wholeLength = delivery.wholeLength;
+    event.entityTag = delivery.entityTag;
     event.ended = delivery.ended;
     event.complete = delivery.complete;
     if (event.kind == QLatin1String("file") && delivery.status == 206)

@@ -29,6 +29,11 @@ struct QuarryActivityEvent {
     qint64 bytesPromised = -1; // -1: unknown
     qint64 bytesSent = 0;
     qint64 durationMs = 0;
+    // Where the bytes sent lie in the whole item, its length (-1: unknown) and entity tag; kept in memory
+    // only, to tell when pieces sent to one visitor make the whole item.
+    qint64 firstByte = 0;
+    qint64 wholeLength = -1;
+    QString entityTag;
     bool ended = false; // false: a progress report of an answer still being sent
     bool complete = false;
     std::optional<bool> unlocked; // unlock attempts only

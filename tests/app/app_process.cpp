@@ -3,7 +3,6 @@
 #include "support/test_support.h"
 
 #include <QDir>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -62,26 +61,6 @@ int AppProcess::finish(std::chrono::milliseconds timeout) {
     if (!ended || m_process.exitStatus() != QProcess::NormalExit)
         return -1;
     return m_process.exitCode();
-}
-
-QByteArray httpExchange(int port, const QByteArray& request) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(request);
-    QByteArray answer;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
-        answer += socket.readAll();
-    return answer + socket.readAll();
-}
-
-QByteArray httpGet(int port, const QByteArray& target, const QByteArray& extraHead) {
-    return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHead + "\r\n");
-}
-
-int statusOf(const QByteArray& answer) {
-    return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
 }
 
 QString decodeQRCode(const QImage& image) {

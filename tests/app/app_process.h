@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/test_support.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QProcess>
@@ -39,11 +41,7 @@ private:
     QByteArray m_output;
 };
 
-// The answer of one HTTP request to 127.0.0.1:port (the server closes after each), or empty.
-QByteArray httpExchange(int port, const QByteArray& request);
-QByteArray httpGet(int port, const QByteArray& target, const QByteArray& extraHead = {});
-// The status code of an answer, or 0.
-int statusOf(const QByteArray& answer);
+using namespace testing_support; // the HTTP helpers
 
 // What zbarimg (Debian's zbar-tools) reads from the image: the QR code's text, or empty.
 QString decodeQRCode(const QImage& image);

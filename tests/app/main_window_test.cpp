@@ -1,10 +1,13 @@
+#include "app_process.h"
 #include "desktop_driver.h"
 
 #include "support/store_doubles.h"
 #include "support/test_support.h"
 
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -172,6 +175,52 @@ TEST(MainWindow, RowsMenusAndCardsShowEachShareAndActOnIt) {
     desktop.openSettings();
     window->close();
     EXPECT_FALSE(desktop.settings()->isVisible()) << "closing the main window ends the application";
+}
+
+// Visitors of a real server fetch a page, a file and an archive, one reading slowly: the Activity view lists
+// them by share, shows the running download's progress (the tray counts it) and the totals since a reset.
+TEST(MainWindow, TheActivityViewShowsVisitorsRunningDownloadsAndTotalsSinceAReset) {
+    const QuarryShareAppState state = stateWith({makeShare({.slug = "photos", .name = "Family Photos"})});
+    writeState(state);
+    testing_support::writeFile(state.shares[0].path + "/notes.txt", "hello");
+    testing_support::writeFile(state.shares[0].path + "/album/film.mov", {});
+    ASSERT_TRUE(QFile::resize(state.shares[0].path + "/album/film.mov", 32 << 20)); // more than sockets hold
+    Desktop desktop;
+    ASSERT_TRUE(desktop.waitForServer());
+    QQuickWindow* window = desktop.main();
+    const auto shows = [&](QObject* scope, const QString& name, const QString& pattern) {
+        const QRegularExpression expected("^" + pattern + "$");
+        EXPECT_TRUE(waitUntil([&] { return expected.match(text(find(scope, name))).hasMatch(); }))
+            << text(find(scope, name)).toStdString() << " is not " << pattern.toStdString();
+    };
+    httpGet(state.port, "/photos/");
+    httpGet(state.port, "/photos/notes.txt?download=1");
+    std::unique_ptr<QTcpSocket> slow = partialExchange(
+        state.port,
+        "GET /photos/album?download=1 HTTP/1.1\r\nHost: localhost\r\nCf-Connecting-Ip: 203.0.113.9\r\n\r\n",
+        65536);
+    click(item(window, "activityButton"));
+    shows(window, "runningDownloadText",
+          R"(album \(Family Photos\) to 203\.0\.113\.9 via public link: [0-9.]+ [kM]B of 33\.6 MB)");
+    const double progress = item(window, "runningDownloadProgress")->property("value").toDouble();
+    EXPECT_TRUE(progress > 0 && progress < 1) << progress;
+    EXPECT_TRUE(desktop.shell().tray()->toolTip().endsWith("\n1 download running"));
+
+    slow.reset(); // the visitor gives up: listed with the rest, the latest first
+    EXPECT_TRUE(waitUntil([&] { return !find(window, "runningDownload_0"); }));
+    EXPECT_FALSE(desktop.shell().tray()->toolTip().contains("running"));
+    QQuickItem* visitors = item(window, "shareVisitors_photos");
+    const QString today =
+        QRegularExpression::escape(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    shows(visitors, "visitor_0",
+          R"(203\.0\.113\.9 via public link, )" + today + R"(.*: album \(not finished\))");
+    shows(visitors, "visitor_1", R"(127\.0\.0\.1 via this computer, )" + today + R"(.*: notes\.txt)");
+    shows(window, "shareTotal_photos",
+          R"(Family Photos: 2 visitors, 1 completed download, [0-9.]+ [kM]B sent)");
+    click(item(window, "resetTotalsButton"));
+    shows(window, "shareTotal_photos", "Family Photos: 0 visitors, 0 completed downloads, 0 B sent");
+    httpGet(state.port, "/photos/notes.txt?download=1");
+    shows(window, "shareTotal_photos", "Family Photos: 1 visitor, 1 completed download, 5 B sent");
 }
 
 TEST(FolderChooser, AnswersWithTheChosenFolderOnly) {

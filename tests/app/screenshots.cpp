@@ -75,6 +75,7 @@ TEST(Screenshots, BothWindowsInBothAppearancesAndAnAlert) {
                 .arg(ended ? 61000000 : 900000000)
                 .toUtf8());
         event.ended = ended;
+        event.answer = ended ? 2 : 1; // the finished one must not end the running one
         event.bytesPromised = ended ? -1 : 2400000000;
         desktop.store().activity()->add(event);
     }

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -131,4 +132,44 @@ TEST_F(Tray, HiddenStartsServeWithoutAWindowOnlyWhereATrayCanBringItBack) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
+}
+
+// The notice of a folder downloaded whole through the public link, also in pieces (a cut answer, then a
+// range from where it stopped) as long as they reached one visitor; one a minute; none while turned off.
+TEST_F(Tray, AnArchiveDownloadedWholeThroughThePublicLinkIsAnnouncedOnceAlsoWhenResumed) {
+    state = stateWith({makeShare({.slug = "photos", .name = "Family Photos"})});
+    writeState(state);
+    testing_support::writeFile(state.shares[0].path + "/film.mov", {});
+    ASSERT_TRUE(QFile::resize(state.shares[0].path + "/film.mov", 24 << 20));
+    Desktop app;
+    ASSERT_TRUE(app.waitForServer());
+    const auto& events = app.store().activity()->events();
+    const auto fetch = [&](const QByteArray& address, const QByteArray& head = {}) {
+        const size_t before = events.size();
+        const int status = statusOf(
+            httpGet(state.port, "/photos/?download=1", "Cf-Connecting-Ip: " + address + "\r\n" + head));
+        EXPECT_TRUE(testing_support::waitUntil([&] { return events.size() > before; }));
+        testing_support::spin(300ms); // a notice would have come by now
+        return status;
+    };
+    app.store().setNotifiesDownloads(false);
+    EXPECT_EQ(fetch("203.0.113.9"), 200);
+    app.store().setNotifiesDownloads(true);
+    QByteArray taken;
+    partialExchange(
+        state.port,
+        "GET /photos/?download=1 HTTP/1.1\r\nHost: localhost\r\nCf-Connecting-Ip: 203.0.113.9\r\n\r\n",
+        1 << 18, &taken);
+    ASSERT_TRUE(testing_support::waitUntil([&] { return events.size() == 2 && !events.back().complete; }));
+    const QByteArray rest =
+        "Range: bytes=" + QByteArray::number(taken.size() - taken.indexOf("\r\n\r\n") - 4) +
+        "-\r\nIf-Range: " + QRegularExpression("ETag: ([^\r]+)").match(taken).captured(1).toUtf8() + "\r\n";
+    EXPECT_EQ(fetch("198.51.100.7", rest), 206) << "another visitor's rest makes nobody's whole";
+    EXPECT_EQ(desktop().notifications(), QStringList());
+    EXPECT_EQ(fetch("203.0.113.9", rest), 206);
+    EXPECT_TRUE(testing_support::waitUntil([&] { return desktop().notifications().size() == 1; }));
+    EXPECT_EQ(desktop().notifications().value(0).section('|', 0, 0),
+              "Family Photos.zip, 25.2 MB, downloaded through the public link");
+    EXPECT_EQ(fetch("203.0.113.9"), 200);
+    EXPECT_EQ(desktop().notifications().size(), 1) << "one a minute at most";
 }

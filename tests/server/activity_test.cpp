@@ -1,8 +1,5 @@
 #include "server_fixture.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <mutex>
 
 using namespace server_testing;
@@ -15,13 +12,13 @@ protected:
     void SetUp() override {
         writeFile(folder.path() + "/docs/a.txt", "hello");
         writeFile(folder.path() + "/docs/sub/b.txt", "b");
-        makeSparseFile(folder.path() + "/docs/big.bin", 256 * 1024 * 1024);
         snapshot.shares = {makeShare({.slug = "docs", .path = folder.path() + "/docs"}),
                            makeShare({.slug = "vault", .path = folder.path() + "/docs", .password = "pw"})};
         serve();
         server->setActivityHandler([this](const QuarryActivityEvent& event) {
             const std::lock_guard locker(lock);
-            (event.ended ? ended : progress).append(event);
+            if (event.ended)
+                ended.append(event);
         });
     }
 
@@ -42,7 +39,6 @@ protected:
 
     std::mutex lock;
     QList<QuarryActivityEvent> ended;
-    QList<QuarryActivityEvent> progress;
 };
 
 } // namespace
@@ -116,31 +112,4 @@ TEST_F(Activity, EveryAnswerOfAShareIsOneEventWithWhatWasSent) {
         EXPECT_EQ(event.unlocked, opened) << password;
         EXPECT_EQ(event.status, 303);
     }
-}
-
-TEST_F(Activity, ADownloadCutMidwayIsIncompleteWithTheBytesSentAndReportedWhileRunning) {
-    const int socket = ask(port(), "/docs/big.bin?download=1");
-    ASSERT_GE(socket, 0);
-    // Take a few megabytes, slowly enough for progress to be told, then vanish.
-    qint64 taken = 0;
-    char buffer[64 * 1024];
-    for (int round = 0; round < 400 && taken < 8 * 1024 * 1024; ++round) {
-        const ssize_t got = ::recv(socket, buffer, sizeof(buffer), 0);
-        if (got <= 0)
-            break;
-        taken += got;
-        if (round % 40 == 0)
-            testing_support::spin(std::chrono::milliseconds(100));
-    }
-    ::close(socket);
-    const QuarryActivityEvent event = endedOne();
-    EXPECT_EQ(event.kind, "file");
-    EXPECT_FALSE(event.complete);
-    EXPECT_EQ(event.bytesPromised, 256 * 1024 * 1024);
-    EXPECT_GE(event.bytesSent, taken - 1024);
-    EXPECT_LT(event.bytesSent, event.bytesPromised);
-    const std::lock_guard locker(lock);
-    ASSERT_FALSE(progress.isEmpty());
-    EXPECT_EQ(progress.first().answer, event.answer);
-    EXPECT_LT(progress.last().bytesSent, event.bytesPromised);
 }

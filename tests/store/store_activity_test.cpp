@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
 
 #include <sys/stat.h>
 
@@ -12,19 +11,6 @@ using namespace store_testing;
 using testing_support::waitUntil;
 
 namespace {
-
-// Sends one request to the store's server and reads the answer to its end.
-QByteArray fetch(int port, const QByteArray& request) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(request);
-    QByteArray answer;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
-        answer += socket.readAll();
-    return answer + socket.readAll();
-}
 
 QList<QJsonObject> linesOf(const QString& path) {
     QList<QJsonObject> lines;
@@ -57,10 +43,11 @@ TEST(StoreActivity, VisitsGoToAPrivateFileWithoutSecretsAndStopWhenRecordingIsOf
     ASSERT_TRUE(waitForRunning(*store));
     const QString file = store->activity()->filePath();
     const QByteArray opened =
-        fetch(state.port, "POST /__unlock/vault HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n"
-                          "\r\npassword=open+sesame");
+        httpExchange(state.port, "POST /__unlock/vault HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n"
+                                 "\r\npassword=open+sesame");
     const QByteArray cookie = opened.mid(opened.indexOf("Set-Cookie: ") + 12).split(';').first();
-    fetch(state.port, "GET /vault/ HTTP/1.1\r\nHost: localhost\r\nCf-Connecting-Ip: 2001:db8::7\r\n\r\n");
+    httpExchange(state.port,
+                 "GET /vault/ HTTP/1.1\r\nHost: localhost\r\nCf-Connecting-Ip: 2001:db8::7\r\n\r\n");
     ASSERT_TRUE(waitUntil([&] { return store->activity()->events().size() == 2; }));
     store->activity()->flush();
 
@@ -99,7 +86,7 @@ TEST(StoreActivity, VisitsGoToAPrivateFileWithoutSecretsAndStopWhenRecordingIsOf
     EXPECT_TRUE(store->activity()->events().empty());
     store->start();
     ASSERT_TRUE(waitForRunning(*store));
-    fetch(state.port, "GET /vault/ HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    httpExchange(state.port, "GET /vault/ HTTP/1.1\r\nHost: localhost\r\n\r\n");
     store.reset();
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_FALSE(QuarryShareStore().recordsActivity());

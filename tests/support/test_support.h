@@ -4,9 +4,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTcpSocket>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace testing_support {
 
@@ -26,5 +28,15 @@ void spin(std::chrono::milliseconds duration);
 
 // Writes bytes to a file, creating missing folders; fails the current test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// The answer of one HTTP request to 127.0.0.1:port (the server closes after each), or empty.
+QByteArray httpExchange(int port, const QByteArray& request);
+QByteArray httpGet(int port, const QByteArray& target, const QByteArray& extraHead = {});
+// A visitor who sends `request` and reads only the first `bytes` of the answer through a small window: the
+// open socket (the server holds the rest until it is closed), or null.
+std::unique_ptr<QTcpSocket> partialExchange(int port, const QByteArray& request, qsizetype bytes,
+                                            QByteArray* taken = nullptr);
+// The status code of an answer, or 0.
+int statusOf(const QByteArray& answer);
 
 } // namespace testing_support
