@@ -20,6 +20,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -168,18 +170,35 @@ protected:
 
     // One client holds 1,000 connections that never finish a request; another is answered all the same,
     // the server resting meanwhile, and every descriptor comes back once the flood is gone.
-    void floodAndAsk(const QStringList& extra, const QList<QByteArray>& targets) {
+    // When the flood arrives while the server is stopped, the system queues every connection it may hold
+    // (none is dropped, for its client to retry a second later).
+    void floodAndAsk(const QStringList& extra, const QList<QByteArray>& targets,
+                     bool arrivesWhileStopped = false) {
         LimitedServer served(root, extra);
         ASSERT_NE(served.port(), 0);
         for (const QByteArray& target : targets)
             ASSERT_EQ(askOn(connectTo(served.port()), target).status, 200);
         const qsizetype descriptorsBefore = descriptorTargets(served.pid()).size();
 
+        if (arrivesWhileStopped)
+            ::kill(static_cast<pid_t>(served.pid()), SIGSTOP);
         std::vector<int> flood;
         for (int i = 0; i < 1000; ++i) {
             const int socket = connectFrom("127.0.0.1", served.port(), false);
             ASSERT_GE(socket, 0);
             flood.push_back(socket);
+        }
+        const auto connected = [&] {
+            return std::count_if(flood.begin(), flood.end(), [](int socket) {
+                pollfd writable{socket, POLLOUT, 0};
+                return ::poll(&writable, 1, 0) == 1 && writable.revents == POLLOUT;
+            });
+        };
+        if (arrivesWhileStopped) {
+            EXPECT_TRUE(
+                testing_support::waitUntil([&] { return connected() == 1000; }, std::chrono::seconds(2)))
+                << connected() << " of 1,000 connections queued";
+            ::kill(static_cast<pid_t>(served.pid()), SIGCONT);
         }
         QThread::msleep(500);
 
@@ -242,7 +261,7 @@ TEST_F(Flood, AtTheCeilingTheLongestWaitingConnectionMakesRoom) {
 TEST_F(Flood, OutOfDescriptorsTheLongestWaitingConnectionMakesRoom) {
     // A ceiling past the limit: the system runs out of descriptors first. Only an answer that needs no
     // descriptor of its own can be given then, as every one is held by the flood.
-    floodAndAsk({"--max-connections", "100000"}, {"/"});
+    floodAndAsk({"--max-connections", "100000"}, {"/"}, true);
 }
 
 TEST_F(ServedFolder, OneClientPastItsHalfLosesItsOwnOldestConnections) {
