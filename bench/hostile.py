@@ -15,7 +15,7 @@ Shapes (each against a fresh server, each bounded in count and in time):
              one client doing the same: another visitor's search meanwhile
 
 Everything stays on loopback (127.0.0.0/8).
-Usage: hostile.py [--server PATH] [--only SHAPE,...] [--scale F]
+Usage: hostile.py [--server PATH] [--against PATH] [--only SHAPE,...] [--scale F]
 """
 
 import argparse
@@ -25,60 +25,22 @@ import select
 import shutil
 import socket
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from served import Served  # noqa: E402
 
 
 def percent(part, whole):
     return f"{100.0 * part / whole:.0f}%" if whole else "-"
 
 
-class Server:
-    """`brightloom-share serve` in a private sandbox, serving one folder as the share "s"."""
-
-    def __init__(self, binary, folder, work):
-        environment = dict(os.environ)
-        for name, sub in {"HOME": "home", "XDG_DATA_HOME": "home/.local/share", "XDG_CONFIG_HOME": "home/.config",
-                          "XDG_CACHE_HOME": "home/.cache", "XDG_RUNTIME_DIR": "runtime", "TMPDIR": "tmp"}.items():
-            os.makedirs(os.path.join(work, sub), mode=0o700, exist_ok=True)
-            environment[name] = os.path.join(work, sub)
-        self.process = subprocess.Popen(
-            [binary, "serve", "--port", "0", "--no-qr", "--slug", "s", folder], stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment, cwd=work)
-        self.port = None
-        deadline = time.monotonic() + 30
-        while self.port is None and time.monotonic() < deadline:
-            line = self.process.stdout.readline().decode(errors="replace")
-            if not line:
-                break
-            if "http://127.0.0.1:" in line:
-                self.port = int(line.split("http://127.0.0.1:")[1].split("/")[0])
-        if self.port is None:
-            raise SystemExit("hostile: the server did not start")
-        threading.Thread(target=lambda: [None for _ in iter(self.process.stdout.readline, b"")], daemon=True).start()
-        self.pid = self.process.pid
-
-    def status(self, key):
-        with open(f"/proc/{self.pid}/status") as status:
-            for line in status:
-                if line.startswith(key + ":"):
-                    return int(line.split()[1])
-        return 0
-
-    def cpu_seconds(self):
-        with open(f"/proc/{self.pid}/stat") as stat:
-            fields = stat.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-    def stop(self):
-        self.process.stdin.close()
-        try:
-            self.process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+def Server(binary, folder, work):
+    """`brightloom-share serve` serving one folder as the share "s"."""
+    return Served(binary, work, ["--slug", "s", folder])
 
 
 def connect(port, source="127.0.0.1", blocking=True, receive_buffer=None):
@@ -407,21 +369,26 @@ def main():
     parser.add_argument("--server", default=os.path.join(os.environ.get("BUILD_DIR", "build"), "brightloom-share"))
     parser.add_argument("--only", default=",".join(SHAPES))
     parser.add_argument("--scale", type=float, default=1.0)
+    parser.add_argument("--against", help="another build's binary, run shape by shape beside this one")
     arguments = parser.parse_args()
-    binary = os.path.abspath(arguments.server)
-    if not os.access(binary, os.X_OK):
-        print(f"hostile: {binary} is missing; run make build first", file=sys.stderr)
-        return 2
+    binaries = [os.path.abspath(arguments.server)]
+    if arguments.against:
+        binaries.insert(0, os.path.abspath(arguments.against))
+    for binary in binaries:
+        if not os.access(binary, os.X_OK):
+            print(f"hostile: {binary} is missing; run make build first", file=sys.stderr)
+            return 2
     # The flood's own sockets.
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
     for name in arguments.only.split(","):
-        work = tempfile.mkdtemp(prefix=f"brightloom-hostile-{name}-")
-        try:
-            print(f"{name}:", flush=True)
-            SHAPES[name](binary, work, arguments.scale)
-        finally:
-            shutil.rmtree(work, ignore_errors=True)
+        for binary in binaries:
+            work = tempfile.mkdtemp(prefix=f"brightloom-hostile-{name}-")
+            try:
+                print(f"{name}" + (f" ({binary})" if len(binaries) > 1 else "") + ":", flush=True)
+                SHAPES[name](binary, work, arguments.scale)
+            finally:
+                shutil.rmtree(work, ignore_errors=True)
     return 0
 
 

@@ -17,7 +17,6 @@ import resource
 import selectors
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
@@ -25,22 +24,15 @@ import time
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from served import Served  # noqa: E402
 from soak import declared_jpeg, png_bytes, process_figures, read_answer, request_bytes  # noqa: E402
 
 PASSWORD = "right password"
 TIME_LIMIT = 60.0  # seconds any one part may take
 
 
-def cpu_ms(pid):
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) * 1000 // os.sysconf("SC_CLK_TCK")
-
-
-def reset_peak(pid):
-    """Starts the process's peak resident memory (VmHWM) over from its current resident memory."""
-    with open(f"/proc/{pid}/clear_refs", "w") as refs:
-        refs.write("5")
+def cpu_ms(server):
+    return int(server.cpu_seconds() * 1000)
 
 
 def mib(kib):
@@ -62,43 +54,19 @@ def unlock(port, address, password):
     return bool(answer.headers.get("set-cookie"))
 
 
-class Server:
-    def __init__(self, command, work):
+class Server(Served):
+    """Two shares: "open", and "vault" behind PASSWORD."""
+
+    def __init__(self, binary, work):
         self.open = os.path.join(work, "open")
         self.vault = os.path.join(work, "vault")
         os.makedirs(self.open)
         os.makedirs(self.vault)
-        environment = dict(os.environ)
-        for name, folder in {"HOME": "home", "XDG_DATA_HOME": "home/data", "XDG_CONFIG_HOME": "home/config",
-                             "XDG_CACHE_HOME": "home/cache", "XDG_RUNTIME_DIR": "runtime", "TMPDIR": "tmp"}.items():
-            os.makedirs(os.path.join(work, folder), mode=0o700, exist_ok=True)
-            environment[name] = os.path.join(work, folder)
-        self.process = subprocess.Popen(
-            command + ["serve", "--port", "0", "--no-qr", "--slug", "open", self.open, "--password", PASSWORD,
-                       "--slug", "vault", self.vault],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-        self.port = None
-        started = time.monotonic()
-        while self.port is None and time.monotonic() - started < 30:
-            line = self.process.stdout.readline().decode(errors="replace")
-            if not line:
-                break
-            if "http://127.0.0.1:" in line:
-                self.port = int(line.split("http://127.0.0.1:")[1].split("/")[0])
-        if self.port is None:
-            raise SystemExit("hostile_input: the server did not start")
-        threading.Thread(target=lambda: [None for _ in iter(self.process.stdout.readline, b"")], daemon=True).start()
-        self.pid = self.process.pid
+        super().__init__(binary, work, ["--slug", "open", self.open, "--password", PASSWORD, "--slug", "vault",
+                                        self.vault])
 
     def figures(self):
         return process_figures(self.pid)
-
-    def end(self):
-        self.process.stdin.close()
-        try:
-            self.process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
 
 
 def bombs(server):
@@ -115,15 +83,15 @@ def bombs(server):
         path = os.path.join(server.open, f"bomb-{len(os.listdir(server.open))}.jpg")
         with open(path, "wb") as out:
             out.write(jpeg)
-        reset_peak(server.pid)
+        server.reset_peak()
         before = server.figures()
-        cpu = cpu_ms(server.pid)
+        cpu = cpu_ms(server)
         started = time.monotonic()
         answer = get(server.port, "/open/" + os.path.basename(path) + "?thumb=1")
         took = time.monotonic() - started
         after = server.figures()
         print(f"  {name:44} {len(jpeg)} bytes: {answer.status} in {took * 1000:6.0f} ms, "
-              f"{cpu_ms(server.pid) - cpu:6d} ms CPU, peak {mib(after['hwm'])} (resident before {mib(before['rss'])})")
+              f"{cpu_ms(server) - cpu:6d} ms CPU, peak {mib(after['hwm'])} (resident before {mib(before['rss'])})")
 
 
 def thumbnails(server):
@@ -132,8 +100,8 @@ def thumbnails(server):
         path = os.path.join(server.open, f"photo-{visitors}.png")
         with open(path, "wb") as out:
             out.write(png_bytes(4000, 3000, visitors))
-        cpu = cpu_ms(server.pid)
-        reset_peak(server.pid)
+        cpu = cpu_ms(server)
+        server.reset_peak()
         started = time.monotonic()
         answers = []
         threads = [threading.Thread(target=lambda: answers.append(get(server.port, f"/open/photo-{visitors}.png?thumb=1")))
@@ -144,7 +112,7 @@ def thumbnails(server):
             thread.join(TIME_LIMIT)
         statuses = sorted({a.status for a in answers})
         print(f"  {visitors:2} visitors: {statuses} in {(time.monotonic() - started) * 1000:6.0f} ms, "
-              f"{cpu_ms(server.pid) - cpu:6d} ms CPU, peak {mib(server.figures()['hwm'])}")
+              f"{cpu_ms(server) - cpu:6d} ms CPU, peak {mib(server.figures()['hwm'])}")
 
 
 def flood_guesses(server, address_of, guesses, workers):
@@ -197,7 +165,7 @@ def bodies(server, count):
             ("1 MiB bodies to the unlock form", "/__unlock/vault", 1 << 20, (1 << 20) - 1),
             ("16 KiB bodies to the unlock form", "/__unlock/vault", 16 << 10, 8 << 10),
             ("1 MiB bodies to a listing", "/__browse/open?path=", 1 << 20, (1 << 20) - 1)]:
-        reset_peak(server.pid)
+        server.reset_peak()
         before = server.figures()
         method = "GET" if target.startswith("/__browse/") else "POST"
         head = f"{method} {target} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: {length}\r\n\r\n".encode()
@@ -260,7 +228,7 @@ def main():
     work = tempfile.mkdtemp(prefix="brightloom-hostile-")
     server = None
     try:
-        server = Server([server_path], work)
+        server = Server(server_path, work)
         print(f"hostile_input: {server_path} on port {server.port}, idle at {mib(server.figures()['rss'])}")
         for part in arguments.only:
             if part == "bombs":
@@ -276,7 +244,7 @@ def main():
         return 0
     finally:
         if server:
-            server.end()
+            server.stop()
         shutil.rmtree(work, ignore_errors=True)
 
 

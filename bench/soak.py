@@ -561,8 +561,9 @@ class Soak:
 
     def hoarder(self, rng, number):
         """A public-link visitor asking for dozens of folder archives at once and taking about a kilobyte a
-        second of each: every one must end (busy, or let go below the floor rate) within the waiting limit
-        and the floor's window, and take no turn from anyone else."""
+        second of each: within the waiting limit and the floor's window every one must have ended (busy, or
+        let go below the floor rate) or be under way with its writer done (a stored archive's writer hands
+        over spans of its files, which then go out as slowly as the visitor takes them, holding no turn)."""
         headers = {"Cf-Connecting-Ip": f"198.51.100.{number % 250 + 1}"}
         sockets = []
         try:
@@ -588,11 +589,12 @@ class Soak:
                         pass
                     except OSError:
                         open_ones.discard(n)
-            if open_ones:
-                raise Failure(f"{len(open_ones)} of {len(sockets)} hoarded archives still held after 80 s")
+            waiting = [n for n in open_ones if not first.get(n, b"").startswith(b"HTTP/1.1 200")]
+            if waiting:
+                raise Failure(f"{len(waiting)} of {len(sockets)} hoarded archives still waiting after 80 s")
             for n in range(len(sockets)):
-                self.tally.add("hoarded-busy" if first.get(n, b"").startswith(b"HTTP/1.1 503") else "hoarded-cut",
-                               "abandoned")
+                self.tally.add("hoarded-busy" if first.get(n, b"").startswith(b"HTTP/1.1 503")
+                               else "hoarded-slow" if n in open_ones else "hoarded-cut", "abandoned")
         finally:
             for sock in sockets:
                 sock.close()
@@ -614,7 +616,9 @@ class Soak:
     def crowd(self, rng):
         """Visitors asking for one listing at the same moment: each gets it whole, the same bytes."""
         self.doing("crowd")
-        folder = rng.choice(self.open.folders)
+        # Not the top folder: the hostile visitors drop pictures into one of its folders meanwhile, whose
+        # modification time in its listing then changes between one making of it and the next.
+        folder = rng.choice(self.open.folders[1:])
         target = f"/__browse/open?path={urllib.parse.quote(folder, safe='')}"
         answers = [None] * 8
 

@@ -14,7 +14,9 @@
 
 namespace {
 
-// Pending connections the system may queue while the server thread is busy.
+// Pending connections the system may queue while the server thread is busy, at least. As many as the
+// server may hold, when that is more: past a full queue the system drops a newcomer's first packet, and
+// another visitor arriving during a flood would wait a second or more for its retry.
 constexpr int kListenBacklog = 512;
 // Searches walking at once, at most; the others wait their turn.
 constexpr int kMaxSearches = 3;
@@ -71,7 +73,11 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
         return;
     closeListener();
     auto* listener = new QuarryTCPListener(this);
-    listener->setListenBacklogSize(kListenBacklog);
+    const QuarrySlotLimits limits = m_server->options().connections;
+    const long descriptorLimit = QuarryDescriptorLimit::current();
+    listener->setListenBacklogSize(
+        qMax(kListenBacklog, limits.maxConnections > 0 ? qMin(limits.maxConnections, 65535)
+                                                       : QuarryConnectionSlots::ceilingFor(descriptorLimit)));
     if (!listener->listen(QHostAddress::Any, static_cast<quint16>(port))) {
         const QString message = listener->errorString();
         delete listener;
@@ -85,8 +91,7 @@ void QuarryServerCore::listen(const QUuid& token, int port) {
     m_giveBack.start(kGiveBackInterval);
     // Accepting is the slots' job, so that a full table or a lack of descriptors never spins.
     listener->pauseAccepting();
-    m_slots.watch(static_cast<int>(listener->socketDescriptor()), m_server->options().connections,
-                  QuarryDescriptorLimit::current());
+    m_slots.watch(static_cast<int>(listener->socketDescriptor()), limits, descriptorLimit);
     if (m_server->setListening(token, listener->serverPort()))
         m_server->report(QuarryShareWebServer::State::running(port));
     else

@@ -26,10 +26,8 @@ constexpr qsizetype kReadChunk = 64 * 1024;
 constexpr qint64 kReadPerTurn = 1024 * 1024;
 constexpr qint64 kWritePerTurn = 4 * 1024 * 1024;
 constexpr qint64 kCopyChunk = 256 * 1024;
-// A body larger than a form of a few fields draws on one budget for the whole process: a route that
-// takes a long list (the picks form) must not let thousands of half-sent bodies hold gigabytes.
+// Bodies up to this size (the unlock form's) are read without asking the large bodies' budget.
 constexpr qint64 kSmallBodyBytes = 64 * 1024;
-constexpr qint64 kLargeBodiesBudget = 64 * 1024 * 1024;
 // How often a running answer's watcher hears of its progress, at most.
 constexpr auto kDeliveryReportInterval = std::chrono::milliseconds(250);
 
@@ -227,7 +225,7 @@ void QuarryHTTPConnection::evaluateRequest() {
             return;
         }
         if (m_bodyLimit > 0 && m_bodyLength > kSmallBodyBytes &&
-            bufferedBytes() + m_bodyLength > kLargeBodiesBudget) {
+            bufferedBytes() + m_bodyLength > m_limits.largeBodiesBudget) {
             respond(HTTPResponse::busy());
             return;
         }

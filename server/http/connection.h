@@ -23,6 +23,10 @@ struct QuarryConnectionLimits {
 
     qsizetype maxHeadBytes = 64 * 1024;
     BodyLimit bodyLimit = [](const HTTPRequest&) { return qint64(0); };
+    // A body larger than a form of a few fields draws on one budget for the whole process (what every
+    // connection's buffers hold): a route that takes a long list (the picks form) must not let thousands
+    // of half-sent bodies hold gigabytes. Past it the request is answered busy.
+    qint64 largeBodiesBudget = 64LL * 1024 * 1024;
     // Without a complete request by then, the connection is closed without an answer.
     std::chrono::milliseconds requestTimeout = std::chrono::seconds(30);
     // After the answer, how long the client may take to close its side before the socket is closed.

@@ -22,6 +22,10 @@ std::optional<QString> strictUtf8(const QByteArray& bytes) {
     return text;
 }
 
+} // namespace
+
+namespace QuarryHTTP {
+
 int hexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -31,10 +35,6 @@ int hexValue(char c) {
         return c - 'A' + 10;
     return -1;
 }
-
-} // namespace
-
-namespace QuarryHTTP {
 
 QString trimmedBlanks(const QString& text) {
     qsizetype start = 0;

@@ -49,6 +49,9 @@ QMap<QString, QString> queryParameters(const HTTPRequest& request);
 // Malformed escapes are kept as they stand; bytes that are not UTF-8 become U+FFFD.
 QString percentDecoded(const QString& text, bool keepEncodedSlash = false);
 
+// The value of one hexadecimal digit of a percent escape, either case; -1 for any other character.
+int hexValue(char c);
+
 // Trims the tab and every space-separator character (Unicode category Zs) from both ends.
 QString trimmedBlanks(const QString& text);
 

@@ -1,69 +1,19 @@
 #include "server/media/heif_reader.h"
 
+#include "server/media/decode_gate.h"
+
 #include <libheif/heif.h>
 
 #include <QTransform>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 namespace {
 
-// Pixels being decoded at once in the whole process, at most: the largest photo allowed and a few
-// small ones. A decode that would pass it waits for others to finish.
-constexpr qint64 kPixelsAtOnce = QuarryHEIFReader::kMaxPixels * 3 / 2;
-// Bytes of a file's metadata box read to look for its own rotation.
+// Bytes of a file's metadata box read to learn what its pictures declare.
 constexpr qint64 kMaxMetaBytes = 4 * 1024 * 1024;
-
-class PixelBudget {
-public:
-    // pixels is at most kPixelsAtOnce, or the wait would never end.
-    void acquire(qint64 pixels) {
-        std::unique_lock locker(m_lock);
-        m_released.wait(locker, [&] { return m_free >= pixels; });
-        m_free -= pixels;
-    }
-    void release(qint64 pixels) {
-        {
-            const std::lock_guard locker(m_lock);
-            m_free += pixels;
-        }
-        m_released.notify_all();
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_released;
-    qint64 m_free = kPixelsAtOnce;
-};
-
-PixelBudget& pixelBudget() {
-    static PixelBudget budget;
-    return budget;
-}
-
-// Room for one decode's pixels, held until it is destroyed.
-struct PixelHold {
-    explicit PixelHold(qint64 count)
-        : pixels(qMin(count, kPixelsAtOnce)) {
-        pixelBudget().acquire(pixels);
-    }
-    ~PixelHold() { pixelBudget().release(pixels); }
-    PixelHold(const PixelHold&) = delete;
-    PixelHold& operator=(const PixelHold&) = delete;
-    const qint64 pixels;
-};
-
-// The one check a HEIF decode passes before a pixel of it is decoded: what the file declares is weighed,
-// a picture past kMaxPixels is refused, and any other waits until the decodes running in the process
-// leave room for its pixels. Nothing when refused.
-std::unique_ptr<PixelHold> admitDecode(qint64 declaredWidth, qint64 declaredHeight) {
-    if (declaredWidth <= 0 || declaredHeight <= 0 ||
-        declaredWidth * declaredHeight > QuarryHEIFReader::kMaxPixels)
-        return nullptr;
-    return std::make_unique<PixelHold>(declaredWidth * declaredHeight);
-}
+// A side beyond any picture's, so that what a file declares never overflows when multiplied.
+constexpr qint64 kMaxSide = 1'000'000;
 
 struct ContextFree {
     void operator()(heif_context* context) const { heif_context_free(context); }
@@ -71,14 +21,14 @@ struct ContextFree {
 struct HandleRelease {
     void operator()(const heif_image_handle* handle) const { heif_image_handle_release(handle); }
 };
-// A decoded picture and the budget it holds, kept until the picture made of it goes.
+// A decoded picture and the room it holds at the decode gate, kept until the picture made of it goes.
 struct Decoded {
-    explicit Decoded(std::unique_ptr<PixelHold> admitted)
-        : hold(std::move(admitted)) {}
+    explicit Decoded(QuarryDecodeGate::Permit admitted)
+        : permit(std::move(admitted)) {}
     ~Decoded() { heif_image_release(image); }
     Decoded(const Decoded&) = delete;
     Decoded& operator=(const Decoded&) = delete;
-    std::unique_ptr<PixelHold> hold;
+    QuarryDecodeGate::Permit permit;
     heif_image* image = nullptr;
 };
 
@@ -158,16 +108,41 @@ std::optional<Box> child(const QByteArray& bytes, const Box& parent, const char*
     return std::nullopt;
 }
 
-// Whether the file turns or mirrors its picture itself (irot, imir properties), which libheif applies.
-bool hasOwnTransform(QIODevice* device) {
+// What a file's item properties declare, read before libheif is asked to decode anything.
+struct Declared {
+    bool ownTransform = false; // it turns or mirrors its picture itself (irot, imir), which libheif applies
+    qint64 largestCodedPixels = 0; // the largest picture or tile any item declares (ispe)
+    // Colour samples decoded per pixel, times two (4:2:0 is 3, 4:4:4 is 6); 6 when nothing says.
+    int samplesTimesTwo = 0;
+};
+
+// Samples per pixel times two of a coded picture's configuration (hvcC, av1C); 0 when it says nothing.
+int samplesTimesTwoOf(const QByteArray& meta, const Box& property) {
+    const auto* data = reinterpret_cast<const uchar*>(meta.constData());
+    if (property.type == "hvcC" && property.end - property.begin > 16) {
+        static constexpr int kByFormat[] = {2, 3, 4, 6}; // monochrome, 4:2:0, 4:2:2, 4:4:4
+        return kByFormat[data[property.begin + 16] & 3];
+    }
+    if (property.type == "av1C" && property.end - property.begin > 2) {
+        // Monochrome, then chroma subsampled across and down.
+        const uchar flags = data[property.begin + 2];
+        if (flags & 0x10)
+            return 2;
+        return 2 + 4 / ((flags & 0x08 ? 2 : 1) * (flags & 0x04 ? 2 : 1));
+    }
+    return 0;
+}
+
+Declared declaredIn(QIODevice* device) {
+    Declared declared;
     const qint64 size = device->size();
     qint64 at = 0;
     for (int count = 0; at + 8 <= size && count < 64; ++count) {
         if (!device->seek(at))
-            return false;
+            break;
         const QByteArray head = device->read(16);
         if (head.size() < 8)
-            return false;
+            break;
         const auto* data = reinterpret_cast<const uchar*>(head.constData());
         qint64 boxSize = bigEndian32(data);
         if (boxSize == 1 && head.size() == 16)
@@ -175,28 +150,68 @@ bool hasOwnTransform(QIODevice* device) {
         else if (boxSize == 0)
             boxSize = size - at;
         if (boxSize < 8 || boxSize > size - at)
-            return false;
+            break;
         if (head.mid(4, 4) == "meta") {
             if (boxSize > kMaxMetaBytes || !device->seek(at))
-                return false;
+                break;
             const QByteArray meta = device->read(boxSize);
             const QList<Box> top = boxesIn(meta, 0, meta.size());
             if (top.isEmpty())
-                return false;
+                break;
             // meta is a full box: version and flags come before its children.
             const std::optional<Box> properties = child(meta, top.first(), "iprp", 4);
             const std::optional<Box> container = properties ? child(meta, *properties, "ipco") : std::nullopt;
             if (!container)
-                return false;
+                break;
+            const auto* bytes = reinterpret_cast<const uchar*>(meta.constData());
             for (const Box& property : boxesIn(meta, container->begin, container->end)) {
                 if (property.type == "irot" || property.type == "imir")
-                    return true;
+                    declared.ownTransform = true;
+                // A full box: version and flags, then width and height.
+                if (property.type == "ispe" && property.end - property.begin >= 12) {
+                    const qint64 width = qMin<qint64>(bigEndian32(bytes + property.begin + 4), kMaxSide);
+                    const qint64 height = qMin<qint64>(bigEndian32(bytes + property.begin + 8), kMaxSide);
+                    declared.largestCodedPixels = qMax(declared.largestCodedPixels, width * height);
+                }
+                declared.samplesTimesTwo = qMax(declared.samplesTimesTwo, samplesTimesTwoOf(meta, property));
             }
-            return false;
+            break;
         }
         at += boxSize;
     }
-    return false;
+    if (declared.samplesTimesTwo == 0)
+        declared.samplesTimesTwo = 6;
+    return declared;
+}
+
+// What decoding the primary picture takes, for the decode gate: libheif decodes a picture (or each tile
+// of it in turn) into planes of its own colour samples, copies them into the whole picture, then
+// converts that to RGBA; this reader then scales or turns it. The most of these held at once counts.
+// (A 48-megapixel phone photo, 8-bit 4:2:0, takes 5.5 bytes a pixel: just within one decode's budget.)
+QuarryDecodeGate::Cost costOf(const heif_image_handle* handle, const Declared& declared, qint64 fileBytes,
+                              int maxSide, int orientation) {
+    const QSize size(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
+    const qint64 pixels = qint64(qMax(size.width(), 0)) * qMax(size.height(), 0);
+    const qint64 coded = qMax(declared.largestCodedPixels, pixels);
+    const bool deep = qMax(heif_image_handle_get_luma_bits_per_pixel(handle),
+                           heif_image_handle_get_chroma_bits_per_pixel(handle)) > 8;
+    const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+    // Bytes per pixel, times two so that 4:2:0 stays whole.
+    const qint64 planesTimesTwo = (declared.samplesTimesTwo + (alpha ? 2 : 0)) * (deep ? 2 : 1);
+    constexpr qint64 kRGBA = 4;
+    // The decoder's own picture and libheif's copy of it, beside the whole picture being filled, and the
+    // coded bytes read for them (at most the file).
+    const qint64 decoding = (planesTimesTwo * pixels + 2 * planesTimesTwo * coded) / 2 + fileBytes;
+    // Deeper samples pass through 16-bit RGBA on their way to 8 bits.
+    const qint64 converting = planesTimesTwo * pixels / 2 + (kRGBA + (deep ? 2 * kRGBA : 0)) * pixels;
+    const bool shrinks = maxSide > 0 && (size.width() > maxSide || size.height() > maxSide);
+    // Scaled from libheif's own pixels into a small picture, or the whole turned into a copy.
+    const qint64 finished = shrinks ? qint64(maxSide) * maxSide : orientation != 1 ? pixels : 0;
+    const qint64 finishing = kRGBA * (pixels + finished);
+    const qint64 bytes = qMax(decoding, qMax(converting, finishing));
+    // A tile larger than the picture weighs as much as a picture of its size.
+    const QSize weighed = coded > pixels ? QSize(int(qMin<qint64>(coded, INT_MAX)), 1) : size;
+    return QuarryDecodeGate::Cost{weighed, 1, bytes};
 }
 
 quint16 tiffShort(const uchar* bytes, bool little) {
@@ -286,8 +301,8 @@ bool canRead(QIODevice* device) {
                                static_cast<int>(head.size())) == heif_filetype_yes_supported;
 }
 
-std::optional<QImage> read(QIODevice* device, int maxSide) {
-    const bool ownTransform = hasOwnTransform(device);
+std::optional<QImage> read(QIODevice* device, int maxSide, const std::atomic_bool* cancelled) {
+    const Declared declared = declaredIn(device);
     if (!device->seek(0))
         return std::nullopt;
     const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
@@ -307,18 +322,20 @@ std::optional<QImage> read(QIODevice* device, int maxSide) {
         return std::nullopt;
     const std::unique_ptr<heif_image_handle, HandleRelease> handle(primary);
 
-    std::unique_ptr<PixelHold> admitted =
-        admitDecode(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
-    if (!admitted)
+    const int orientation = declared.ownTransform ? 1 : exifOrientation(handle.get());
+    QuarryDecodeGate::Permit permit = QuarryDecodeGate::process().admit(
+        costOf(handle.get(), declared, source.size, maxSide, orientation), cancelled);
+    if (!permit)
         return std::nullopt;
-    const int orientation = ownTransform ? 1 : exifOrientation(handle.get());
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
 
-    auto decoding = std::make_unique<Decoded>(std::move(admitted));
+    auto decoding = std::make_unique<Decoded>(std::move(permit));
     const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
     options->convert_hdr_to_8bit = 1;
-    if (heif_decode_image(handle.get(), &decoding->image, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
+    // Four bytes a pixel even without transparency: Qt scales that layout in place, where three would
+    // first be copied into it.
+    if (heif_decode_image(handle.get(), &decoding->image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
+                          options.get())
             .code != heif_error_Ok) {
         return std::nullopt;
     }
@@ -328,11 +345,21 @@ std::optional<QImage> read(QIODevice* device, int maxSide) {
     const int decodedHeight = heif_image_get_height(decoding->image, heif_channel_interleaved);
     if (!plane || decodedWidth <= 0 || decodedHeight <= 0)
         return std::nullopt;
-    // libheif's pixels themselves, not a copy of them: the picture releases them (and their share of
-    // the budget) when it goes, unless scaling made a smaller one first.
+    if (alpha) {
+        // Premultiplied where they lie, for the same reason.
+        for (int y = 0; y < decodedHeight; ++y) {
+            uint8_t* pixel = plane + qint64(y) * stride;
+            for (int x = 0; x < decodedWidth; ++x, pixel += 4) {
+                for (int c = 0; c < 3; ++c)
+                    pixel[c] = uint8_t((pixel[c] * pixel[3] + 127) / 255);
+            }
+        }
+    }
+    // libheif's pixels themselves, not a copy of them: the picture releases them (and their room at the
+    // gate) when it goes, unless scaling made a smaller one first.
     const QImage pixels(plane, decodedWidth, decodedHeight, stride,
-                        alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888, releaseDecoded,
-                        decoding.release());
+                        alpha ? QImage::Format_RGBA8888_Premultiplied : QImage::Format_RGBX8888,
+                        releaseDecoded, decoding.release());
     const bool shrink = maxSide > 0 && (decodedWidth > maxSide || decodedHeight > maxSide);
     const QImage kept =
         shrink ? pixels.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation) : pixels;

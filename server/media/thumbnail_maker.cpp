@@ -140,7 +140,7 @@ std::optional<QuarryThumbnail> make(QIODevice* device, QuarryRendition rendition
     if (!read && decodedFormats().contains(format))
         read = readScaled(device, format, maxSide, cancelled);
     else if (QuarryHEIFReader::canRead(device))
-        read = QuarryHEIFReader::read(device, maxSide);
+        read = QuarryHEIFReader::read(device, maxSide, cancelled);
     if (!read)
         return std::nullopt;
     QImage image = std::move(*read);

@@ -5,16 +5,6 @@
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Percent-decoded bytes that must be UTF-8; nothing when an escape is malformed or the result is not.
 std::optional<QByteArray> strictlyDecoded(QByteArrayView text, bool plusIsSpace) {
     QByteArray decoded;
@@ -22,9 +12,11 @@ std::optional<QByteArray> strictlyDecoded(QByteArrayView text, bool plusIsSpace)
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '%') {
-            if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0)
+            const int high = i + 2 < text.size() ? QuarryHTTP::hexValue(text[i + 1]) : -1;
+            const int low = high >= 0 ? QuarryHTTP::hexValue(text[i + 2]) : -1;
+            if (low < 0)
                 return std::nullopt;
-            decoded.append(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            decoded.append(static_cast<char>(high * 16 + low));
             i += 2;
         } else {
             decoded.append(plusIsSpace && c == '+' ? ' ' : c);

@@ -20,6 +20,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -168,20 +170,34 @@ protected:
 
     // One client holds 1,000 connections that never finish a request; another is answered all the same,
     // the server resting meanwhile, and every descriptor comes back once the flood is gone.
-    void floodAndAsk(const QStringList& extra, const QList<QByteArray>& targets) {
+    // When the flood arrives while the server is stopped, the system queues every connection it may hold
+    // (none is dropped, for its client to retry a second later).
+    void floodAndAsk(const QStringList& extra, const QList<QByteArray>& targets,
+                     bool arrivesWhileStopped = false) {
         LimitedServer served(root, extra);
         ASSERT_NE(served.port(), 0);
         for (const QByteArray& target : targets)
             ASSERT_EQ(askOn(connectTo(served.port()), target).status, 200);
         const qsizetype descriptorsBefore = descriptorTargets(served.pid()).size();
 
+        if (arrivesWhileStopped)
+            ::kill(static_cast<pid_t>(served.pid()), SIGSTOP);
         std::vector<int> flood;
         for (int i = 0; i < 1000; ++i) {
             const int socket = connectFrom("127.0.0.1", served.port(), false);
             ASSERT_GE(socket, 0);
             flood.push_back(socket);
         }
-        QThread::msleep(500);
+        std::vector<pollfd> connected;
+        for (const int socket : flood)
+            connected.push_back({socket, POLLOUT, 0});
+        if (arrivesWhileStopped) {
+            EXPECT_TRUE(testing_support::waitUntil([&] { return ::poll(connected.data(), 1000, 0) == 1000; }))
+                << ::poll(connected.data(), 1000, 0) << " of 1,000 connections queued";
+            ::kill(static_cast<pid_t>(served.pid()), SIGCONT);
+        }
+        // Time to take in the flood: all of it at once when it was queued whole.
+        QThread::msleep(arrivesWhileStopped ? 2000 : 500);
 
         const auto cpuBefore = cpuTime(served.pid());
         QElapsedTimer window;
@@ -242,7 +258,7 @@ TEST_F(Flood, AtTheCeilingTheLongestWaitingConnectionMakesRoom) {
 TEST_F(Flood, OutOfDescriptorsTheLongestWaitingConnectionMakesRoom) {
     // A ceiling past the limit: the system runs out of descriptors first. Only an answer that needs no
     // descriptor of its own can be given then, as every one is held by the flood.
-    floodAndAsk({"--max-connections", "100000"}, {"/"});
+    floodAndAsk({"--max-connections", "100000"}, {"/"}, true);
 }
 
 TEST_F(ServedFolder, OneClientPastItsHalfLosesItsOwnOldestConnections) {

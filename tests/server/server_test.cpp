@@ -127,8 +127,12 @@ TEST_F(WebServer, ReadsOneWholeBoundedRequestPerConnection) {
 }
 
 TEST_F(WebServer, HalfSentBodiesHoldNoMoreThanTheirRouteReadsAndGiveItBackWhenTheyGo) {
-    snapshot.shares = {makeShare({.slug = "vault", .path = folder.path(), .password = "right"})};
-    serve();
+    writeFile(folder.path() + "/open/a.txt", "a");
+    snapshot.shares = {makeShare({.slug = "vault", .path = folder.path(), .password = "right"}),
+                       makeShare({.slug = "open", .path = folder.path() + "/open"})};
+    QuarryShareWebServer::Options options;
+    options.limits.largeBodiesBudget = 4 << 20;
+    serve(options);
     const qint64 before = QuarryHTTPConnection::bufferedBytes();
     // A flood of unlock forms and other requests, each sending half of a large body and then waiting.
     std::vector<int> flood;
@@ -153,6 +157,28 @@ TEST_F(WebServer, HalfSentBodiesHoldNoMoreThanTheirRouteReadsAndGiveItBackWhenTh
     }
     EXPECT_TRUE(testing_support::waitUntil([&] { return QuarryHTTPConnection::bufferedBytes() == before; }))
         << QuarryHTTPConnection::bufferedBytes() - before << " bytes held after every client left";
+
+    // Picks forms of 1.5 MiB, half sent: two fit the large bodies' budget of 4 MiB, the others are
+    // answered busy at once; once the two go, a whole one is served.
+    const QByteArray form = "download=1&pick=a.txt&pad=" + QByteArray(1536 * 1024 - 26, 'p');
+    const QByteArray head = "POST /open/ HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                            "Content-Length: " +
+                            QByteArray::number(form.size()) + "\r\n\r\n";
+    flood.clear();
+    int busy = 0;
+    for (int i = 0; i < 6; ++i) {
+        flood.push_back(connectTo(port()));
+        sendAll(flood.back(), head + form.left(form.size() / 2));
+        const bool answered = hasAnswered(flood.back(), std::chrono::milliseconds(500));
+        const std::optional<Reply> reply = parseReply(answered ? readUntilClosed(flood.back()) : "");
+        busy += reply && reply->status == 503 && !reply->header("Retry-After").isEmpty();
+    }
+    EXPECT_EQ(busy, 4);
+    EXPECT_LE(QuarryHTTPConnection::bufferedBytes() - before, 4 << 20);
+    for (const int socket : flood)
+        ::close(socket);
+    EXPECT_TRUE(testing_support::waitUntil([&] { return QuarryHTTPConnection::bufferedBytes() == before; }));
+    EXPECT_EQ(exchange(port(), head + form).header("Content-Type"), "application/zip");
 }
 
 TEST_F(LargeShare, SlowOrVanishingVisitorsNeitherHoldUpOthersNorLeaveAnythingBehind) {
