@@ -46,6 +46,8 @@ public:
 
     // An event as the server reports it: progress of a running answer, or its end.
     void add(const QuarryActivityEvent& event);
+    // Events as they came, oldest first, told as one change.
+    void addAll(const QList<QuarryActivityEvent>& events);
     // Oldest first.
     const std::deque<QuarryActivityEvent>& events() const { return m_events; }
     QList<QuarryActivityEvent> running() const { return m_running.values(); }
@@ -85,9 +87,12 @@ Q_SIGNALS:
 
 private:
     void readBack();
+    void take(const QuarryActivityEvent& event);
     void remember(const QuarryActivityEvent& event);
     void closeThumbnails(bool all);
     void cover(const QuarryActivityEvent& event);
+    // Hands the lines gathered so far to the writer in one piece.
+    void sendLines();
     void write(QByteArray line);
     void writerLoop();
 
@@ -111,6 +116,7 @@ private:
         QList<QPair<qint64, qint64>> spans; // [first, end), sorted, never touching
     };
     QList<Coverage> m_coverage;
+    QByteArray m_lines; // written, not yet handed to the writer
 
     std::mutex m_lock;
     std::condition_variable m_wake;

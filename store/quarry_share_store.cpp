@@ -58,7 +58,7 @@ QuarryShareStore::QuarryShareStore(QuarryShareStoreEnvironment environment, QObj
                                        preferences().value(recordsActivityDefaultsKey, true).toBool(), this);
     m_server = new QuarryServerController(*this, std::move(webServer), m_environment.timings, this);
     m_server->setRecordsActivity(m_activity->isRecording());
-    connect(m_server, &QuarryServerController::activityReported, m_activity, &QuarryActivityLog::add);
+    connect(m_server, &QuarryServerController::activityReported, m_activity, &QuarryActivityLog::addAll);
     m_activity->setShareNamer([this](const QUuid& id) {
         const QuarryFolderShare* share = findShare(id);
         return share ? share->displayName() : QString();

@@ -14,6 +14,9 @@ constexpr int kLowestPort = 1025;
 constexpr int kHighestPort = 65535;
 // Names noticed in one session, at most: past that a stranger is making names up.
 constexpr qsizetype kMaxNoticedHostNames = 64;
+// How long visitors' activity gathers before it is handed to the main thread: the Activity view and
+// the log run this far behind at most.
+constexpr std::chrono::milliseconds kActivityHandOver{200};
 
 QString reconnectingText(int port) {
     return QStringLiteral("Reconnecting on port %1").arg(port) + QChar(0x2026);
@@ -34,6 +37,10 @@ QuarryServerController::QuarryServerController(QuarryShareStore& store,
     connect(m_recoveryTimer, &QTimer::timeout, this, &QuarryServerController::restartServer);
     m_failureAlertTimer = new QTimer(this);
     m_failureAlertTimer->setSingleShot(true);
+    m_activityTimer = new QTimer(this);
+    m_activityTimer->setSingleShot(true);
+    m_activityTimer->setInterval(kActivityHandOver);
+    connect(m_activityTimer, &QTimer::timeout, this, &QuarryServerController::deliverActivity);
     connect(m_failureAlertTimer, &QTimer::timeout, this, [this] {
         if (!isServerRunning())
             m_store.setErrorMessage(m_pendingAlertMessage);
@@ -66,6 +73,8 @@ QuarryServerController::~QuarryServerController() {
     m_server->setActivityHandler({});
     m_server->setRefusedHostNameHandler({});
     m_server.reset();
+    // What the server told before it ended still reaches the log.
+    deliverActivity();
 }
 
 bool QuarryServerController::isServerRunning() const {
@@ -150,10 +159,27 @@ void QuarryServerController::setRecordsActivity(bool records) {
         m_server->setActivityHandler({});
         return;
     }
-    // Told on the server thread; acted on here, in the order told.
+    // Told on the server thread, gathered, and handed over here a few times a second in the order told:
+    // one hand-over per answer cost the serving thread and this one more than the answer itself.
     m_server->setActivityHandler([this, reports = m_reports](const QuarryActivityEvent& event) {
-        reports->post([this, event] { Q_EMIT activityReported(event); });
+        {
+            const std::lock_guard locker(m_activityLock);
+            m_activityBatch.append(event);
+            if (m_activityBatch.size() > 1)
+                return;
+        }
+        reports->post([this] { m_activityTimer->start(); });
     });
+}
+
+void QuarryServerController::deliverActivity() {
+    QList<QuarryActivityEvent> events;
+    {
+        const std::lock_guard locker(m_activityLock);
+        events.swap(m_activityBatch);
+    }
+    if (!events.isEmpty())
+        Q_EMIT activityReported(events);
 }
 
 void QuarryServerController::scheduleServerRecovery(std::chrono::milliseconds delay) {

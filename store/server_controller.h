@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 class QTimer;
 class QuarryShareStore;
@@ -75,7 +76,8 @@ Q_SIGNALS:
     void portStringChanged();
     // The computer woke from sleep: clocks may have jumped past what timers wait for.
     void systemWoke();
-    void activityReported(const QuarryActivityEvent& event);
+    // What the server told of visitors since the last time, oldest first.
+    void activityReported(const QList<QuarryActivityEvent>& events);
     void allowedHostNamesChanged();
     void refusedHostNameChanged();
 
@@ -88,6 +90,7 @@ private:
     void cancelTimers();
     void setServerState(const QuarryShareWebServer::State& state);
     void setAvailableOrigins(const QStringList& origins);
+    void deliverActivity();
 
     QuarryShareStore& m_store;
     std::unique_ptr<QuarryShareWebServer> m_server;
@@ -99,6 +102,10 @@ private:
     QString m_pendingAlertMessage;
     QuarrySystemWakeWatcher* m_wakeWatcher = nullptr;
     QuarryMailbox* m_reports = nullptr;
+    QTimer* m_activityTimer = nullptr;
+    // Activity told on the server thread, waiting for the timer.
+    std::mutex m_activityLock;
+    QList<QuarryActivityEvent> m_activityBatch;
     // The refused names waiting for the notice, the first one shown; and every name noticed so far.
     QStringList m_refusedHostNames;
     QSet<QString> m_noticedHostNames;

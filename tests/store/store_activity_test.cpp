@@ -127,3 +127,39 @@ TEST(StoreActivity, ThumbnailsMakeOneEventPerVisitorAndFolderAndTheFileRotatesPa
     EXPECT_EQ(later.events().size(), size_t(QuarryActivityLog::kKeptEvents));
     EXPECT_EQ(later.events().back().path, "last");
 }
+
+TEST(StoreActivity, LinesAreTheJSONOfTheEventWhateverTheNames) {
+    // Names come from other people's devices and visitors' requests: each line stays the one JSON object
+    // a JSON writer makes of the event, byte for byte.
+    const QStringList names{QStringLiteral("plain"),
+                            QStringLiteral("say \"hi\"\\ 100%"),
+                            QStringLiteral("line\nbreak\ttab\r\x01\x1f\x7f"),
+                            QStringLiteral("caf\u00e9 \u65e5\u672c </script>"),
+                            QString::fromUtf8("emoji \xf0\x9f\x98\x80"),
+                            QString(QChar(0xd800)) + "lone"};
+    for (const QString& name : names) {
+        QuarryActivityEvent event = thumbnail(1073741824);
+        event.slug = event.path = event.client = name;
+        event.kind = QStringLiteral("unlock");
+        event.unlocked = name.size() % 2 == 0;
+        event.bytesPromised = name.size() % 3 == 0 ? -1 : 1000000;
+        event.time = QDateTime::fromMSecsSinceEpoch(1'765'000'000'007 + name.size() * 3'600'123, Qt::UTC);
+        QJsonObject object{{"time", event.time.toString(Qt::ISODateWithMs)},
+                           {"share", uuidText(event.shareID)},
+                           {"slug", name},
+                           {"path", name},
+                           {"kind", "unlock"},
+                           {"client", name},
+                           {"via", event.via},
+                           {"status", event.status},
+                           {"bytesSent", 1073741824.0},
+                           {"durationMs", 0.0},
+                           {"complete", true},
+                           {"unlocked", *event.unlocked}};
+        if (event.bytesPromised >= 0)
+            object.insert("bytesPromised", 1000000.0);
+        const QByteArray line = QuarryActivityLog::jsonLine(event);
+        EXPECT_EQ(line, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n') << name.toStdString();
+        EXPECT_EQ(QuarryActivityLog::fromJSONLine(line)->time, event.time);
+    }
+}
