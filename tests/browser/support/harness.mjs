@@ -127,7 +127,16 @@ export function sessionForTests(serverOptions, browserOptions) {
   return session;
 }
 
-// Into SCREENSHOT_DIR, which run_tests.sh always sets.
-export function screenshot(page, name) {
-  return page.screenshot({ path: path.join(process.env.SCREENSHOT_DIR, name) });
+// Into SCREENSHOT_DIR, which run_tests.sh always sets. A picture is for people to look at, not a check:
+// Chromium under load now and then cannot capture a frame, which is tried again and then only reported.
+export async function screenshot(page, name) {
+  for (let attempt = 1; ; ++attempt) {
+    try {
+      return await page.screenshot({ path: path.join(process.env.SCREENSHOT_DIR, name) });
+    } catch (error) {
+      if (!/Unable to capture screenshot/.test(error.message)) throw error;
+      if (attempt === 3) return console.warn(`screenshot ${name} not taken: ${error.message.split('\n')[0]}`);
+      await page.waitForTimeout(500);
+    }
+  }
 }
