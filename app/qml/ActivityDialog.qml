@@ -91,11 +91,29 @@ Dialog {
                         size: Theme.caption
                     }
                     ProgressBar {
+                        id: progressBar
                         objectName: "runningDownloadProgress"
                         Accessible.name: modelData.name
                         Layout.fillWidth: true
                         indeterminate: modelData.progress < 0
                         value: Math.max(0, modelData.progress)
+                        // The theme's own track and accent: the style's bar reads inverted on a dark window.
+                        background: Rectangle {
+                            implicitHeight: 6
+                            radius: 3
+                            color: Theme.switchTrackOff
+                        }
+                        contentItem: Item {
+                            implicitHeight: 6
+                            Rectangle {
+                                width: progressBar.indeterminate ? parent.width
+                                                                 : progressBar.visualPosition * parent.width
+                                height: parent.height
+                                radius: 3
+                                color: Theme.accent
+                                opacity: progressBar.indeterminate ? 0.4 : 1
+                            }
+                        }
                     }
                 }
             }
