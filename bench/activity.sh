@@ -57,38 +57,7 @@ PY
 headless on true
 headless off false
 
-nginx_port=$(free_port)
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat > "$work/nginx/nginx.conf" <<CONF
-$user_line
-worker_processes 2;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_timeout 0;
-    default_type application/octet-stream;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$nginx_port;
-        root $work/share;
-        autoindex on;
-        autoindex_format json;
-    }
-}
-CONF
-nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
-nginx_url="http://127.0.0.1:$nginx_port"
+bench_nginx "$work/share"
 wait_for "$nginx_url/small.bin"
 nginx_pids="$nginx_pid $(pgrep -P "$nginx_pid" | tr '\n' ' ')"
 sleep 1

@@ -54,31 +54,7 @@ restart() {
     bench_serve "$share"
     ours="http://127.0.0.1:$port"
 }
-nginx_port=$(perl -MIO::Socket::INET -e 'print IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.1", LocalPort => 0)->sockport')
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat > "$work/nginx/nginx.conf" <<CONF
-$user_line
-worker_processes 2;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_timeout 0;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server { listen 127.0.0.1:$nginx_port; root $share; }
-}
-CONF
-nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
+bench_nginx "$share" 64
 for _ in $(seq 1 100); do curl -s --max-time 1 -o /dev/null -r 0-0 "http://127.0.0.1:$nginx_port/one/film.mov" && break; sleep 0.1; done
 
 vm() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$serve_pid/status"; }

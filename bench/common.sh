@@ -32,7 +32,7 @@ bench_serve() {
     port=$(node tests/support/serve.mjs "$work/serve.out") || { echo "bench: brightloom-share serve did not start" >&2; cat "$work/serve.err" >&2; exit 1; }
 }
 
-# Shared by the serving benchmarks (run.sh, activity.sh): free ports, waiting for a server, and loads
+# Shared by the serving benchmarks (run.sh, activity.sh, archive.sh): free ports, waiting for a server, and loads
 # measured with the server's CPU time. Each sets the variables its comment names.
 free_port() {
     perl -MIO::Socket::INET -e 'print IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.1", LocalPort => 0)->sockport'
@@ -45,6 +45,43 @@ wait_for() {
     echo "bench: $1 did not answer" >&2
     cat "$work/nginx/error.log" "$work/caddy/out.log" >&2 2>/dev/null || true
     exit 1
+}
+
+# bench_nginx ROOT [CONNECTIONS]: nginx as the peer, two workers, sendfile, JSON autoindex, serving ROOT
+# from $work/nginx; sets nginx_port, nginx_pid and nginx_url. The caller waits for it to answer.
+bench_nginx() {
+    nginx_port=$(free_port)
+    local user_line=""
+    [ "$(id -u)" -eq 0 ] && user_line="user root root;"
+    cat > "$work/nginx/nginx.conf" <<CONF
+$user_line
+worker_processes 2;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections ${2:-1024}; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 0;
+    default_type application/octet-stream;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    server {
+        listen 127.0.0.1:$nginx_port;
+        root $1;
+        autoindex on;
+        autoindex_format json;
+    }
+}
+CONF
+    nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+    nginx_pid=$!
+    nginx_url="http://127.0.0.1:$nginx_port"
 }
 
 # CPU time (user and system, in clock ticks) and memory (KiB) summed over a server's processes.

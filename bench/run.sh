@@ -50,37 +50,7 @@ for i in $(seq 1 6); do mkdir "$work/share/listing/folder-$i"; done
 bench_serve "$work/share"
 ours_pids=$serve_pid
 
-nginx_port=$(free_port)
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat > "$work/nginx/nginx.conf" <<CONF
-$user_line
-worker_processes 2;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_timeout 0;
-    default_type application/octet-stream;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$nginx_port;
-        root $work/share;
-        autoindex on;
-        autoindex_format json;
-    }
-}
-CONF
-nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
+bench_nginx "$work/share"
 
 caddy_port=$(free_port)
 cat > "$work/caddy/Caddyfile" <<CONF
@@ -97,7 +67,6 @@ caddy run --config "$work/caddy/Caddyfile" --adapter caddyfile > "$work/caddy/ou
 caddy_pid=$!
 
 ours="http://127.0.0.1:$port"
-nginx_url="http://127.0.0.1:$nginx_port"
 caddy_url="http://127.0.0.1:$caddy_port"
 wait_for "$nginx_url/small.bin"
 wait_for "$caddy_url/small.bin"
